@@ -1,0 +1,67 @@
+// TPSfileaccess: the one door to a card in the adapter. It knows which slot is
+// selected, recognises the card and its geometry, keeps the current page
+// address, and turns page reads, page writes and block rewrites into adapter
+// commands. It owns the command component and the settings file "PS2M.cfg".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/link.h"
+#include "link/ps2mcom.h"
+
+namespace travosk::card {
+
+using link::Page;
+
+inline constexpr int kPageBytes = 528;
+inline constexpr int kPageDataBytes = 512;
+
+uint16_t JoinBytes16(uint8_t hi, uint8_t lo);
+uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0);
+void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t& b0);
+
+class TPSfileaccess {
+ public:
+  explicit TPSfileaccess(link::Link& link);
+  ~TPSfileaccess();
+
+  // Stores the folder, creates Com with its defaults, loads the settings,
+  // Medium := 0. A settings line that is not a number raises ConversionError
+  // after the object is fully set up with that setting at its default.
+  void Init(const std::string& settings_folder);
+  void Done();
+
+  bool OpenCard(const std::string& image_name = {});
+  bool CloseCard();
+  void SeekPage(uint32_t page);
+  // Reads the page at the current address. False (and Com->LinkFault set)
+  // when the transfer failed: the buffer then holds nothing from the card.
+  [[nodiscard]] bool ReadPage(Page& buffer);
+  // Erases the block at first_page and writes its BlockBytes / 528 pages from
+  // data. False when a transfer failed.
+  [[nodiscard]] bool WriteBlock(uint32_t first_page, const uint8_t* data);
+  [[nodiscard]] bool WritePage(uint32_t page, const Page& data);
+
+  void LoadSettings();
+  void SaveSettings(uint16_t port_base, int32_t delay);
+
+  uint8_t Medium = 0;  // 1 card slot, 2 SmartMedia slot
+  bool IsOpen = false;
+  std::string SettingsFolder;
+  int32_t BlockBytes = 8448;
+  int32_t CardBytes = 8650752;
+  std::unique_ptr<link::TPS2Mcom> Com;
+  uint8_t PageLo = 0;
+  uint8_t PageHi = 0;
+  bool IsPS1Card = false;
+  // Pages of the card that the commands can address: CardBytes / 528, but at
+  // most 65,536 (a 64 MB SmartMedia is used through its first 65,536 pages).
+  uint32_t AddressablePages() const;
+
+ private:
+  link::Link& link_;
+};
+
+}  // namespace travosk::card

@@ -1,0 +1,56 @@
+// TfileIP: one decoded directory entry. It names a file, a folder or a
+// position in a directory for the file operations, and travels in the card
+// manager's node events.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/bytes.h"
+
+namespace travosk::card {
+
+// On-card directory entry (512 bytes).
+namespace entry {
+inline constexpr size_t kMode = 0x00;          // u16: 0x8000 exists, 0x0020 directory
+inline constexpr size_t kReserved = 0x02;      // u16: must be 0
+inline constexpr size_t kLength = 0x04;        // u32: file bytes, or directory entries
+inline constexpr size_t kCreated = 0x08;       // 8 bytes, carried unchanged
+inline constexpr size_t kCluster = 0x10;       // u32: first relative cluster
+inline constexpr size_t kDirEntry = 0x14;      // u32: in ".", the folder's index in its parent
+inline constexpr size_t kModified = 0x18;      // 8 bytes, carried unchanged
+inline constexpr size_t kAttributes = 0x20;    // 32 bytes, all zero on entries the walk accepts
+inline constexpr size_t kName = 0x40;          // name, NUL padded
+inline constexpr size_t kBytes = 512;
+inline constexpr size_t kNameMax = 256;
+inline constexpr uint16_t kModeExists = 0x8000;
+inline constexpr uint16_t kModeDirectory = 0x0020;
+}  // namespace entry
+
+struct TfileIP {
+  uint8_t Dir = 0;
+  uint8_t Deleted = 0;
+  std::string Name;
+  uint16_t ParentOffset = 0;
+  uint32_t ParentCluster = 0;
+  uint16_t HeadOffset = 0;
+  int32_t HeadCluster = 0;
+  uint16_t NowOffset = 0;
+  uint32_t NowCluster = 0;
+  uint16_t NextOffset = 0;
+  int32_t NextCluster = 0;
+  int32_t RelatCluster = 0;
+  uint16_t Spare1 = 0;
+  uint8_t Spare2 = 0;
+  std::array<uint8_t, 32> Header{};
+
+  // Header bytes 4..7: a folder's entry count, a file's size.
+  uint32_t Length() const { return load_le32(Header, entry::kLength); }
+  bool IsDotName() const { return Name == "." || Name == ".."; }
+};
+
+// A record that names the root as a directory to write into.
+TfileIP RootDirectory();
+
+}  // namespace travosk::card

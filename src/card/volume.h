@@ -1,0 +1,95 @@
+// TPSFilemanager: the card volume. It recognises a PS2 file system, keeps the
+// whole allocation table in memory, maps clusters to pages, allocates and
+// frees clusters, and holds the directory walk's state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/erasecache.h"
+#include "card/fileaccess.h"
+#include "card/fileip.h"
+
+namespace travosk::card {
+
+inline constexpr int kClusterBytes = 1024;
+inline constexpr int kMaxFatClusters = 128;
+inline constexpr int kFatEntries = 32768;
+inline constexpr int kStackLevels = 64;
+inline constexpr uint32_t kChainEnd = 0xFFFFFFFF;
+inline constexpr uint32_t kFreeEntry = 0x7FFFFFFF;
+inline constexpr uint32_t kInUse = 0x80000000;
+
+// Superblock (card page 0).
+namespace superblock {
+inline constexpr const char* kMagic = "Sony PS2 Memory Card Format";  // 27 characters compared
+inline constexpr size_t kMagicLength = 27;
+inline constexpr size_t kFatClusterCount = 0x31;  // second byte of the u32 cluster count
+inline constexpr size_t kIndirectCluster = 0x50;  // low byte of the first indirect FAT cluster
+}  // namespace superblock
+
+class TPSFilemanager {
+ public:
+  TPSFilemanager(TPSfileaccess& access, TPSEarsemanager& cache);
+  ~TPSFilemanager();
+
+  TPSfileaccess& access() { return access_; }
+  TPSEarsemanager& cache() { return cache_; }
+
+  // True when the card carries a PS2 file system that fits the volume's
+  // tables; the card stays open. False with the card closed otherwise.
+  [[nodiscard]] bool Mount();
+  bool Mounted() const { return mounted_; }
+  // Reads relative cluster c straight from the card. Throws CardError when the
+  // cluster lies outside the card or the transfer failed.
+  void ReadCluster(uint32_t c, uint8_t* dest1024);
+  uint32_t ClusterPage(uint32_t c) const { return (c + AllocOffset) * 2; }
+  [[nodiscard]] bool AllocateCluster(uint32_t& c);
+  [[nodiscard]] bool ExtendChain(uint32_t c, uint32_t& next);
+  void FreeChain(uint32_t first);
+  void StoreFat();
+  void Release();
+
+  // Entries of the table that the card really has (FatClusterCount × 256).
+  uint32_t FatEntryCount() const { return FatClusterCount * 256u; }
+  // Relative clusters that lie on the card and whose FAT entry exists.
+  bool ValidCluster(uint32_t c) const;
+
+  std::array<uint8_t, kPageBytes> Superblock{};
+  uint16_t FatClusterCount = 0;
+  int32_t IndirectPage = 0;
+  std::vector<uint32_t> FatClusterList;  // 256 entries
+  std::vector<uint32_t> Fat;             // 32,768 entries
+  int32_t AllocOffset = 0;
+
+  // Progress counters that the card manager passes by reference.
+  int32_t ProgressMin = 0;
+  int32_t ProgressMax = 0;
+  int32_t ProgressPos = 0;
+  uint8_t ProgressActive = 0;
+
+  // Walk state (see walk.h).
+  std::array<uint8_t, kClusterBytes> ClusterBuffer{};
+  std::vector<TfileIP> Stack;  // kStackLevels
+  std::array<uint8_t, kStackLevels> StackFlags{};
+  int32_t StackDepth = 0;
+  uint16_t WalkHeadOffset = 0;
+  uint32_t WalkHeadCluster = 0;
+  uint16_t WalkParentOffset = 0;
+  uint32_t WalkParentCluster = 0;
+  int32_t WalkCurrentCluster = 0;
+  uint16_t WalkCurrentOffset = 0;
+  uint8_t WalkMore = 0;
+  std::string ImageName;
+
+ private:
+  [[nodiscard]] bool ReadPageAt(uint32_t page, Page& out);
+  TPSfileaccess& access_;
+  TPSEarsemanager& cache_;
+  bool mounted_ = false;
+};
+
+}  // namespace travosk::card

@@ -1,0 +1,85 @@
+// TPS2Mcom: one operation per adapter command. Every exchange is a 16-byte
+// packet on the write pipe, a fixed wait, and at most one 512-byte data phase,
+// staged through the link's shared page buffer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "link/link.h"
+
+namespace travosk::link {
+
+// Command code pairs (bytes 0 and 1 of the packet).
+namespace cmd {
+inline constexpr uint8_t kReset[2] = {0xCA, 0x59};       // CA 59 02 00 reset, CA 59 03 00 status
+inline constexpr uint8_t kErasePS2Block[2] = {0x8C, 0x67};
+inline constexpr uint8_t kEraseSMBlock[2] = {0x37, 0x81};
+inline constexpr uint8_t kWritePS2Page[2] = {0xC8, 0xA2};
+inline constexpr uint8_t kWriteSMPage[2] = {0xBC, 0x35};
+inline constexpr uint8_t kReadPS2Page[2] = {0xA5, 0x69};
+inline constexpr uint8_t kReadSMPage[2] = {0xA9, 0x85};
+inline constexpr uint8_t kReadCardSpecs[2] = {0x51, 0x26};
+inline constexpr uint8_t kReadSMId[2] = {0x2C, 0x88};
+inline constexpr uint8_t kReadPS1Frame[2] = {0xE3, 0xA4};
+inline constexpr uint8_t kWritePS1Frame[2] = {0xE9, 0xDC};
+}  // namespace cmd
+
+using Page = std::array<uint8_t, kPageBytes>;
+
+std::array<uint8_t, kPacketBytes> BuildCommand(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+                                               uint8_t b4 = 0, uint8_t b5 = 0, uint8_t b6 = 0,
+                                               uint8_t b7 = 0);
+
+class TPS2Mcom {
+ public:
+  explicit TPS2Mcom(Link& link);
+  ~TPS2Mcom();  // closes the pipes
+  TPS2Mcom(const TPS2Mcom&) = delete;
+  TPS2Mcom& operator=(const TPS2Mcom&) = delete;
+
+  Link& link() { return link_; }
+
+  // Link settings (loaded and saved by the card access object).
+  uint16_t PortBase = 0x378;
+  // Set by every transfer that failed, moved too few bytes or timed out; the
+  // callers check it after a transaction and clear it before the next one.
+  bool LinkFault = false;
+  int32_t ConnectDelay = 0;
+
+  // Transaction shapes.
+  void RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1);
+  void RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer, size_t count);
+  void RunCommandWrite(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, const uint8_t* buffer,
+                       size_t count);
+  void RunCommandSlowRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
+                          size_t count);
+
+  // Commands.
+  void ResetAdapter();
+  bool DetectAdapter();
+  void ErasePS2Block(uint8_t lo, uint8_t hi);
+  void EraseSMBlock(uint8_t lo, uint8_t hi);
+  void WritePS2Page(uint8_t lo, uint8_t hi, const Page& page);
+  void WriteSMPage(uint8_t lo, uint8_t hi, const Page& page);
+  void ReadPS2Page(uint8_t lo, uint8_t hi, Page& page);
+  void ReadSMPage(uint8_t lo, uint8_t hi, Page& page);
+  void ReadCardSpecs(uint8_t& r0, uint8_t& r1, uint8_t& r2, uint8_t& r3, uint8_t& r4, uint8_t& r5,
+                     uint8_t& r6, uint8_t& r7);
+  void ReadSMId(uint8_t& r0, uint8_t& r1, uint8_t& r2, uint8_t& r3);
+  void ReadPS1Frame(uint8_t hi, uint8_t lo, Page& frame);
+  void WritePS1Frame(uint8_t hi, uint8_t lo, const Page& frame);
+
+  bool IsReady() const { return true; }
+  void ConnectionWait();
+
+  // Forwarded to the link.
+  void FindAdapter() { link_.FindAdapter(); }
+  bool HandleDeviceChange(const DeviceChange& message) { return link_.HandleDeviceChange(message); }
+  bool IsConnected() const { return link_.IsConnected(); }
+
+ private:
+  Link& link_;
+};
+
+}  // namespace travosk::link

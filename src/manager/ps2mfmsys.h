@@ -1,0 +1,97 @@
+// TPS2MFMSYS: the card manager, the one component through which the front ends
+// work on a memory card. It owns the card access object, the erase-block cache,
+// the node table and the card volume, and reports upward only through its
+// twelve events. An unassigned event is skipped.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "card/erasecache.h"
+#include "card/fileaccess.h"
+#include "card/fileip.h"
+#include "card/nodetable.h"
+#include "card/volume.h"
+#include "link/link.h"
+#include "manager/ps1records.h"
+
+namespace travosk::manager {
+
+using card::TfileIP;
+
+using TNotifyEvent = std::function<void()>;
+using TFileIPEvent = std::function<void(TfileIP& fileip)>;
+using TCatprocessBarEvent =
+    std::function<void(TfileIP& fileip, int& Max, int& Min, int& process, bool& isbreak)>;
+using TprocessBarEvent = std::function<void(int& Max, int& Min, int& process, bool& isbreak)>;
+using TPS1NodeIPEvent = std::function<void(int index, TPs1FileitemRec& rec)>;
+
+class TPS2MFMSYS {
+ public:
+  explicit TPS2MFMSYS(link::Link& link);
+  ~TPS2MFMSYS();
+
+  TNotifyEvent OnErroroninit;
+  TNotifyEvent OnLinkSysbusy;
+  TFileIPEvent OnAddrootNode;
+  TFileIPEvent OnAddChildNode;
+  TFileIPEvent OnAddMainNode;
+  TCatprocessBarEvent OnCatalogbarbegin;
+  TCatprocessBarEvent OnCatalogbarRun;
+  TCatprocessBarEvent OnCatalogbarEnd;
+  TCatprocessBarEvent OnFilebarprocess;
+  TprocessBarEvent Onbarprocess;
+  TPS1NodeIPEvent OnPS1MainNode;
+  TPS1NodeIPEvent OnPS1rootNode;
+
+  // Captures the working folder (the current folder unless one is given).
+  // ConversionError from the settings file propagates after the system is
+  // fully started with that setting at its default.
+  void InitSystem(const std::string& work_folder = {});
+  void DoneSystem();
+
+  [[nodiscard]] bool Catalog();
+  [[nodiscard]] bool AppendSaveArchive(const std::string& file_name, TfileIP& target);
+  [[nodiscard]] bool DeleteSaveFolder(TfileIP& folder);
+  [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder);
+  [[nodiscard]] bool BackupEntry(std::ostream& archive, TfileIP& entry);
+  [[nodiscard]] bool ExportFile(const std::string& file_name, TfileIP& entry);
+  void FlushCard();
+  int32_t EntryCount(const TfileIP& entry) const;
+  [[nodiscard]] bool CheckLink();
+  [[nodiscard]] bool EraseCard();
+  [[nodiscard]] bool FormatCard();
+  [[nodiscard]] bool FormatToPC(const std::string& image_file_name);
+
+  // PS1 card operations.
+  [[nodiscard]] bool PS1Catalog();
+  [[nodiscard]] bool ScanPS1();
+  [[nodiscard]] bool UploadPS1Card(const std::string& file_name);
+  [[nodiscard]] bool DownloadPS1Card(const std::string& file_name);
+  [[nodiscard]] bool UploadPS1Saver(const std::string& file_name, int entry_index);
+  [[nodiscard]] bool DownloadPS1Saver(const std::string& file_name);
+  [[nodiscard]] bool DeletePS1Saver(int block_number);
+  [[nodiscard]] bool ReadPS1Frame(int frame, link::Page& buffer);
+  [[nodiscard]] bool WritePS1Frame(int frame, const link::Page& buffer);
+
+  card::TPSfileaccess& Access() { return *access_; }
+  card::TPSEarsemanager& Cache() { return *cache_; }
+  card::TDiritemTable& Nodes() { return nodes_; }
+  card::TPSFilemanager& Volume() { return *volume_; }
+  link::TPS2Mcom& Com() { return *access_->Com; }
+  const std::string& WorkFolder() const { return work_folder_; }
+
+  TPs1FileRecD PS1Card;
+
+ private:
+  link::Link& link_;
+  std::unique_ptr<card::TPSfileaccess> access_;
+  std::unique_ptr<card::TPSEarsemanager> cache_;
+  std::unique_ptr<card::TPSFilemanager> volume_;
+  card::TDiritemTable nodes_;
+  std::string work_folder_;
+};
+
+}  // namespace travosk::manager

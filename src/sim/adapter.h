@@ -1,0 +1,87 @@
+// The simulated adapter: the firmware of a real one, written against the
+// command table of the protocol. It sees the bytes that the PC writes to its
+// command pipe (16-byte packets, each write command followed by a 512-byte data
+// phase) and prepares the bytes that the PC reads from its data pipe.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sim/medium.h"
+
+namespace travosk::sim {
+
+struct Counters {
+  std::map<uint16_t, uint64_t> packets;  // by command pair, byte 0 << 8 | byte 1
+  uint64_t transactions = 0;             // command packets received
+  uint64_t pages_read = 0;
+  uint64_t pages_written = 0;
+  uint64_t blocks_erased = 0;
+  uint64_t frames_read = 0;
+  uint64_t frames_written = 0;
+  uint64_t Packets(uint8_t c0, uint8_t c1) const {
+    auto it = packets.find(static_cast<uint16_t>(c0 << 8 | c1));
+    return it == packets.end() ? 0 : it->second;
+  }
+};
+
+class Adapter {
+ public:
+  Adapter();
+  ~Adapter();
+
+  // Slots. The card slot takes a PS2 or PS1 card, the SmartMedia slot a
+  // SmartMedia; nullptr empties a slot.
+  void InsertCard(std::unique_ptr<Medium> card);
+  void InsertSmartMedia(std::unique_ptr<Medium> sm);
+  Medium* card() { return card_.get(); }
+  Medium* smartmedia() { return sm_.get(); }
+
+  // Transport. Write takes one packet or one data phase; Read hands back the
+  // reply of the last read command. Both answer the bytes moved, or -1 when
+  // the adapter is unplugged or (for Read) has nothing to say.
+  long Write(const uint8_t* data, size_t count);
+  long Read(uint8_t* data, size_t count);
+  // True between a write command's packet and its data phase.
+  bool ExpectsDataPhase() const { return pending_write_.has_value(); }
+  // True when a reply waits to be read.
+  bool HasReply() const { return reply_ready_; }
+
+  const Counters& counters() const { return counters_; }
+  void ResetCounters() { counters_ = Counters{}; }
+
+  // Fault injection, counted in command packets received from now on:
+  // after n more transactions the adapter is unplugged (every transfer fails)
+  // or goes silent (packets are swallowed, nothing is answered or written);
+  // CorruptReadAfter flips one byte of the reply to the n-th read from now.
+  void UnplugAfter(uint64_t n);
+  void SilentAfter(uint64_t n);
+  void CorruptReadAfter(uint64_t n);
+  void ClearFaults();
+  bool plugged() const { return plugged_; }
+  void Unplug() { plugged_ = false; }
+
+ private:
+  void Execute(const std::array<uint8_t, 16>& packet);
+  void FinishWrite(const uint8_t* data);
+  void Reply(const uint8_t* data, size_t count);
+  bool Faulted();
+
+  std::unique_ptr<Medium> card_;
+  std::unique_ptr<Medium> sm_;
+  std::array<uint8_t, 512> reply_{};
+  bool reply_ready_ = false;
+  std::optional<std::array<uint8_t, 16>> pending_write_;
+  Counters counters_;
+  bool plugged_ = true;
+  bool silent_ = false;
+  std::optional<uint64_t> unplug_at_, silent_at_, corrupt_read_at_;
+  uint64_t reads_answered_ = 0;
+};
+
+}  // namespace travosk::sim

@@ -1,0 +1,63 @@
+// Media of the simulated adapter, each backed by an image file that keeps every
+// change: PS2 cards and SmartMedia as 528-byte pages (512 data + 16 spare), the
+// raw format that emulators use; PS1 cards as 1,024 frames of 128 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace travosk::sim {
+
+enum class MediumKind { kPS2, kPS1, kSmartMedia };
+
+inline constexpr size_t kRawPageBytes = 528;
+inline constexpr size_t kPS1FrameBytes = 128;
+inline constexpr size_t kPS1CardBytes = 131072;
+inline constexpr size_t kPS2CardBytes = 8650752;  // 16,384 pages
+
+// SmartMedia sizes by capacity in MB (4, 8, 16, 32, 64): device code and pages.
+struct SmartMediaGeometry {
+  int megabytes;
+  uint8_t device_code;
+  uint32_t pages;
+  uint32_t pages_per_block;
+};
+const SmartMediaGeometry* SmartMediaBySize(int megabytes);
+const SmartMediaGeometry* SmartMediaByImageBytes(uint64_t bytes);
+
+class Medium {
+ public:
+  // Opens an existing image file for reading and writing; throws InOutError.
+  static std::unique_ptr<Medium> Open(const std::string& path, MediumKind kind);
+  // Creates a blank image: PS2 and SmartMedia erased (every byte 0xFF), PS1
+  // zero frames; megabytes sizes PS2 cards (8 by default) and SmartMedia.
+  static void CreateBlank(const std::string& path, MediumKind kind, int megabytes = 8);
+
+  ~Medium();
+  Medium(const Medium&) = delete;
+  Medium& operator=(const Medium&) = delete;
+
+  MediumKind kind() const { return kind_; }
+  const std::string& path() const { return path_; }
+  // The whole image, mapped; changes reach the file.
+  std::span<uint8_t> bytes() { return {data_, size_}; }
+  std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+  uint32_t pages() const { return static_cast<uint32_t>(size_ / kRawPageBytes); }
+  uint32_t pages_per_block() const { return pages_per_block_; }
+  uint8_t device_code() const { return device_code_; }  // SmartMedia only
+
+ private:
+  Medium(std::string path, MediumKind kind, uint8_t* data, size_t size);
+  std::string path_;
+  MediumKind kind_;
+  uint8_t* data_;
+  size_t size_;
+  uint32_t pages_per_block_ = 16;
+  uint8_t device_code_ = 0;
+};
+
+}  // namespace travosk::sim
