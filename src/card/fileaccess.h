@@ -31,6 +31,9 @@ class TPSfileaccess {
   // Medium := 0. A settings line that is not a number raises ConversionError
   // after the object is fully set up with that setting at its default.
   void Init(const std::string& settings_folder);
+  // Com with its default settings and no settings file: for tools that open
+  // a card image (mkfs, the demo cards) and must not leave "PS2M.cfg" behind.
+  void InitDefaults();
   void Done();
 
   bool OpenCard(const std::string& image_name = {});

@@ -1,0 +1,63 @@
+// The loopback platform: the link talks to simulated adapters in this process,
+// with no files, FIFOs or waits. Tests use it, and so does every command that
+// opens a card image: the same firmware runs on the image, so one code path
+// serves adapters and images.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/link.h"
+#include "link/platform.h"
+#include "sim/adapter.h"
+
+namespace travosk::sim {
+
+class LoopbackPlatform final : public link::Platform {
+ public:
+  // Adds an adapter as interface "loopback:<n>" with device node n + 1;
+  // the platform does not own it. Plugging queues an arrival notification.
+  void Plug(Adapter& adapter);
+  // Removes the interface and queues a removal notification; transfers on
+  // pipes opened to it fail from then on.
+  void Unplug(Adapter& adapter);
+
+  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
+  link::Handle OpenDevice(const std::string& path) override;
+  void CloseDevice(link::Handle h) override;
+  bool GetAttributes(link::Handle h, link::HidAttributes& out) override;
+  bool GetManufacturerString(link::Handle h, std::string& out) override;
+  bool GetProductString(link::Handle h, std::string& out) override;
+  bool GetSerialNumberString(link::Handle h, std::string& out) override;
+  bool GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) override;
+  bool GetFeature(link::Handle h, std::array<uint8_t, 256>& out) override;
+  std::string ReadHardwareKey(uint32_t node) override;
+  link::Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override;
+  void ClosePipe(link::Handle h) override;
+  long WritePipe(link::Handle h, const uint8_t* data, size_t count) override;
+  long ReadPipe(link::Handle h, uint8_t* data, size_t count) override;
+  std::vector<link::DeviceChange> TakeDeviceChanges() override;
+
+ private:
+  struct Slot;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::deque<link::DeviceChange> changes_;
+};
+
+// An in-process adapter with its loopback platform, a clock that never waits
+// and a link on which FindAdapter has run: everything needed to open a card
+// image, for tools and tests.
+class LoopbackSession {
+ public:
+  LoopbackSession();
+  ~LoopbackSession();
+  Adapter adapter;
+  LoopbackPlatform platform;
+  link::FakeClock clock;
+  link::Link link{platform, clock};
+};
+
+}  // namespace travosk::sim
