@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,10 @@ class AtomicFile {
     std::string pattern = target_ + ".tmp-XXXXXX";
     int fd = mkstemp(pattern.data());
     if (fd < 0) throw InOutError(target_, std::strerror(errno));
+    // mkstemp makes the file private; a saved file gets the usual permissions.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
     temp_ = pattern;
     out_.open(temp_, std::ios::binary | std::ios::trunc);
