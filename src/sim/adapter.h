@@ -42,23 +42,31 @@ class Adapter {
   Medium* card() { return card_.get(); }
   Medium* smartmedia() { return sm_.get(); }
 
-  // Transport. Write takes one packet or one data phase; Read hands back the
-  // reply of the last read command. Both answer the bytes moved, or -1 when
-  // the adapter is unplugged or (for Read) has nothing to say.
+  // Transport. Write takes one 16-byte packet, or, after a write command's
+  // packet, its 512-byte data phase; a transfer of any other size is refused
+  // (-1) and breaks off a pending write. Read hands back the reply of the last
+  // read command, once. Both answer the bytes moved, or -1 when the adapter is
+  // unplugged or (for Read) has nothing to say.
+  //
+  // Commands for an empty slot, the wrong kind of card or an address past the
+  // medium change nothing, and their reads answer 512 bytes of 0xFF. Page
+  // addresses have 16 bits: a 64 MB SmartMedia is reachable only in its first
+  // 65,536 pages, and nothing wraps. Unknown commands answer nothing.
   long Write(const uint8_t* data, size_t count);
   long Read(uint8_t* data, size_t count);
   // True between a write command's packet and its data phase.
-  bool ExpectsDataPhase() const { return pending_write_.has_value(); }
+  bool ExpectsDataPhase() const { return pending_write_.has_value() && plugged_ && !silent_; }
   // True when a reply waits to be read.
-  bool HasReply() const { return reply_ready_; }
+  bool HasReply() const { return reply_ready_ && plugged_ && !silent_; }
 
   const Counters& counters() const { return counters_; }
   void ResetCounters() { counters_ = Counters{}; }
 
   // Fault injection, counted in command packets received from now on:
   // after n more transactions the adapter is unplugged (every transfer fails)
-  // or goes silent (packets are swallowed, nothing is answered or written);
-  // CorruptReadAfter flips one byte of the reply to the n-th read from now.
+  // or goes silent (every write is swallowed and counts for nothing, reads
+  // fail). CorruptReadAfter(n) lets n replies pass and flips byte 0 of the
+  // next one. ClearFaults cancels them all and plugs the adapter back in.
   void UnplugAfter(uint64_t n);
   void SilentAfter(uint64_t n);
   void CorruptReadAfter(uint64_t n);
@@ -69,6 +77,7 @@ class Adapter {
  private:
   void Execute(const std::array<uint8_t, 16>& packet);
   void FinishWrite(const uint8_t* data);
+  void EraseBlock(Medium* m, uint16_t page);
   void Reply(const uint8_t* data, size_t count);
   bool Faulted();
 
@@ -81,7 +90,7 @@ class Adapter {
   bool plugged_ = true;
   bool silent_ = false;
   std::optional<uint64_t> unplug_at_, silent_at_, corrupt_read_at_;
-  uint64_t reads_answered_ = 0;
+  uint64_t reads_answered_ = 0;  // replies prepared, for CorruptReadAfter
 };
 
 }  // namespace travosk::sim
