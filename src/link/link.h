@@ -56,7 +56,12 @@ class Link {
   void FindAdapter();
   void ScanAdapterInterfaces(THidDeviceData& record, const std::string& identifier);
   bool HandleDeviceChange(const DeviceChange& message);
+  // Takes the platform's pending notifications and handles each in turn;
+  // true when any of them was handled.
+  bool HandlePendingDeviceChanges();
   bool IsConnected() const { return connected_; }
+  // Opens both pipes below DevicePath, first closing any that are open; with
+  // no DevicePath both stay closed.
   void OpenPipes();
   void ClosePipes();
   std::string ReadHardwareKey(uint32_t node);

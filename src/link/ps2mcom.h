@@ -42,21 +42,30 @@ class TPS2Mcom {
 
   // Link settings (loaded and saved by the card access object).
   uint16_t PortBase = 0x378;
-  // Set by every transfer that failed, moved too few bytes or timed out; the
-  // callers check it after a transaction and clear it before the next one.
+  // Set by every transfer that failed, moved too few bytes or timed out, and
+  // cleared by nothing here: a caller clears it before an operation and checks
+  // it afterwards. After a failed read the caller's buffer still receives the
+  // page buffer's copy, but those bytes are not the adapter's answer.
   bool LinkFault = false;
   int32_t ConnectDelay = 0;
 
-  // Transaction shapes.
-  void RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1);
-  void RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer, size_t count);
-  void RunCommandWrite(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, const uint8_t* buffer,
+  // Transaction shapes. Each answers whether every transfer of the
+  // transaction moved in full; a failure also sets LinkFault. When the packet
+  // does not go out whole, the data phase is skipped: data bytes sent after a
+  // broken packet would be taken by the adapter as further commands.
+  bool RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1);
+  bool RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
+                      size_t count);
+  bool RunCommandWrite(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, const uint8_t* buffer,
                        size_t count);
-  void RunCommandSlowRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
+  bool RunCommandSlowRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
                           size_t count);
 
   // Commands.
   void ResetAdapter();
+  // Resets the adapter, waits for it to come back and asks for its status.
+  // True only when this status read arrived and begins 0xA0 0x21: bytes left
+  // in the page buffer by an earlier detection are no answer.
   bool DetectAdapter();
   void ErasePS2Block(uint8_t lo, uint8_t hi);
   void EraseSMBlock(uint8_t lo, uint8_t hi);
@@ -64,6 +73,7 @@ class TPS2Mcom {
   void WriteSMPage(uint8_t lo, uint8_t hi, const Page& page);
   void ReadPS2Page(uint8_t lo, uint8_t hi, Page& page);
   void ReadSMPage(uint8_t lo, uint8_t hi, Page& page);
+  // The reply variables are in-out: r0 and r1 go out as packet bytes 2 and 3.
   void ReadCardSpecs(uint8_t& r0, uint8_t& r1, uint8_t& r2, uint8_t& r3, uint8_t& r4, uint8_t& r5,
                      uint8_t& r6, uint8_t& r7);
   void ReadSMId(uint8_t& r0, uint8_t& r1, uint8_t& r2, uint8_t& r3);
@@ -71,6 +81,9 @@ class TPS2Mcom {
   void WritePS1Frame(uint8_t hi, uint8_t lo, const Page& frame);
 
   bool IsReady() const { return true; }
+  // Busy-waits on the clock for ConnectDelay + 1 changes of its second, so
+  // the wait lasts between ConnectDelay and ConnectDelay + 1 seconds; nothing
+  // when ConnectDelay is 0 or negative.
   void ConnectionWait();
 
   // Forwarded to the link.
