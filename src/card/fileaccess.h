@@ -46,9 +46,17 @@ class TPSfileaccess {
   // data. False when a transfer failed.
   [[nodiscard]] bool WriteBlock(uint32_t first_page, const uint8_t* data);
   [[nodiscard]] bool WritePage(uint32_t page, const Page& data);
+  // Erases the block at first_page (with the connection wait on the card
+  // slot) without writing it. False when the page is not a block start below
+  // page 65,536 or the transfer failed.
+  [[nodiscard]] bool EraseBlock(uint32_t first_page);
 
+  // "PS2M.cfg" in SettingsFolder. LoadSettings creates the file with its
+  // defaults when it is missing; SaveSettings replaces it and throws
+  // InOutError when it cannot.
   void LoadSettings();
   void SaveSettings(uint16_t port_base, int32_t delay);
+  std::string SettingsPath() const { return SettingsFolder + "PS2M.cfg"; }
 
   uint8_t Medium = 0;  // 1 card slot, 2 SmartMedia slot
   bool IsOpen = false;
@@ -62,6 +70,8 @@ class TPSfileaccess {
   // Pages of the card that the commands can address: CardBytes / 528, but at
   // most 65,536 (a 64 MB SmartMedia is used through its first 65,536 pages).
   uint32_t AddressablePages() const;
+  // BlockBytes / 528.
+  uint32_t PagesPerBlock() const;
 
  private:
   link::Link& link_;

@@ -1,0 +1,223 @@
+// The card access object: card recognition, geometry and page traffic.
+#include "card/fileaccess.h"
+
+#include <algorithm>
+
+namespace travosk::card {
+
+namespace {
+
+// Defaults that stand until a card answers: an 8 MB PS2 card.
+constexpr int32_t kDefaultBlockBytes = 16 * kPageBytes;  // 8,448
+constexpr int32_t kDefaultCardBytes = 16384 * kPageBytes;  // 8,650,752
+// ReadCardSpecs gives the page count divided by 256 in r5.
+constexpr int32_t kBytesPer256Pages = 256 * kPageBytes;  // 135,168
+constexpr uint8_t kNoCard = 0xFF;
+constexpr uint8_t kPS1Reply = 0x5A;  // "Z": a PS1 card answers eight of them
+constexpr int32_t kPS1CardBytes = 131072;
+constexpr int32_t kPS1BlockBytes = 128;
+// Page commands carry a 16-bit page address.
+constexpr uint32_t kAddressablePages = 65536;
+
+struct SmartMediaRow {
+  uint8_t code;
+  int32_t pages_per_block;
+  int32_t pages;
+};
+// Device codes of the SmartMedia sizes; any other code is taken as 8 MB.
+constexpr SmartMediaRow kSmartMediaRows[] = {
+    {0x6B, 16, 8192},  {0xE3, 16, 8192},  {0xE5, 16, 8192},
+    {0x73, 32, 32768}, {0x75, 32, 65536}, {0x76, 32, 131072},
+};
+constexpr SmartMediaRow kSmartMediaOther = {0x00, 16, 16384};
+
+bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+uint16_t JoinBytes16(uint8_t hi, uint8_t lo) { return static_cast<uint16_t>(hi << 8 | lo); }
+
+uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0) {
+  return static_cast<uint32_t>(b3) << 24 | static_cast<uint32_t>(b2) << 16 |
+         static_cast<uint32_t>(b1) << 8 | b0;
+}
+
+void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t& b0) {
+  b3 = static_cast<uint8_t>(value >> 24);
+  b2 = static_cast<uint8_t>(value >> 16);
+  b1 = static_cast<uint8_t>(value >> 8);
+  b0 = static_cast<uint8_t>(value);
+}
+
+TPSfileaccess::TPSfileaccess(link::Link& link) : link_(link) {}
+
+TPSfileaccess::~TPSfileaccess() = default;
+
+void TPSfileaccess::Init(const std::string& settings_folder) {
+  SettingsFolder = settings_folder;
+  Com = std::make_unique<link::TPS2Mcom>(link_);
+  Medium = 0;
+  // Last: a bad settings line throws only after everything above is in place.
+  LoadSettings();
+}
+
+void TPSfileaccess::InitDefaults() {
+  Com = std::make_unique<link::TPS2Mcom>(link_);
+  Medium = 0;
+}
+
+void TPSfileaccess::Done() { Com.reset(); }
+
+uint32_t TPSfileaccess::AddressablePages() const {
+  if (CardBytes <= 0) return 0;
+  // A 64 MB SmartMedia has 131,072 pages, but the page commands carry only
+  // 16 address bits: page 65,536 would land on page 0 and overwrite the
+  // superblock. Such a card is used through its first 65,536 pages.
+  return std::min<uint32_t>(static_cast<uint32_t>(CardBytes) / kPageBytes, kAddressablePages);
+}
+
+uint32_t TPSfileaccess::PagesPerBlock() const {
+  return BlockBytes > 0 ? static_cast<uint32_t>(BlockBytes) / kPageBytes : 0;
+}
+
+bool TPSfileaccess::OpenCard(const std::string& /*image_name*/) {
+  BlockBytes = kDefaultBlockBytes;
+  CardBytes = kDefaultCardBytes;
+  IsOpen = false;
+  if (!Com) return false;
+
+  if (Medium == 1) {
+    IsPS1Card = false;
+    if (!Com->IsReady()) return false;
+    uint8_t r[8] = {};
+    Com->LinkFault = false;
+    Com->ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+    // A failed query leaves the shared buffer's old bytes in r: never judge them.
+    if (Com->LinkFault) return false;
+
+    bool ps2 = std::all_of(r, r + 4, [](uint8_t b) { return b != kNoCard && b != kPS1Reply; });
+    if (ps2) {
+      // r2 is the erase block in pages and r5 the page count / 256. A reply
+      // that names no block size the cache can hold, or no pages, is not a
+      // card the system can work with: opening it would divide blocks into
+      // nothing or write across block boundaries.
+      uint32_t pages_per_block = r[2];
+      if (!IsPowerOfTwo(pages_per_block) || pages_per_block > 64 || r[5] == 0) return false;
+      BlockBytes = static_cast<int32_t>(pages_per_block) * kPageBytes;
+      CardBytes = r[5] * kBytesPer256Pages;
+      IsOpen = true;
+      return true;
+    }
+    if (std::all_of(r, r + 8, [](uint8_t b) { return b == kPS1Reply; })) {
+      CardBytes = kPS1CardBytes;
+      BlockBytes = kPS1BlockBytes;
+      IsPS1Card = true;
+    }
+    return false;
+  }
+
+  if (Medium == 2) {
+    if (!Com->IsReady()) return false;
+    uint8_t r[4] = {};
+    Com->LinkFault = false;
+    Com->ReadSMId(r[0], r[1], r[2], r[3]);
+    if (Com->LinkFault) return false;
+    if (r[0] == kNoCard || r[1] == kNoCard || r[2] == kNoCard) return false;
+    const SmartMediaRow* row = &kSmartMediaOther;
+    for (const auto& candidate : kSmartMediaRows) {
+      if (candidate.code == r[1]) row = &candidate;
+    }
+    BlockBytes = row->pages_per_block * kPageBytes;
+    CardBytes = row->pages * kPageBytes;
+    IsOpen = true;
+    return true;
+  }
+
+  // Medium 0 (a card image file read directly) is not offered: images are
+  // opened through the simulated adapter, so one code path serves both.
+  return false;
+}
+
+bool TPSfileaccess::CloseCard() {
+  IsOpen = false;
+  return true;
+}
+
+void TPSfileaccess::SeekPage(uint32_t page) {
+  PageLo = static_cast<uint8_t>(page);
+  PageHi = static_cast<uint8_t>(page >> 8);
+}
+
+bool TPSfileaccess::ReadPage(Page& buffer) {
+  if (!Com || (Medium != 1 && Medium != 2)) return false;
+  Page local{};
+  Com->LinkFault = false;
+  if (Medium == 1) {
+    Com->ReadPS2Page(PageLo, PageHi, local);
+  } else {
+    Com->ReadSMPage(PageLo, PageHi, local);
+  }
+  // After a failed transfer the shared buffer still holds an older page:
+  // hand back nothing rather than bytes that are not this page's.
+  if (Com->LinkFault) return false;
+  buffer = local;
+  return true;
+}
+
+bool TPSfileaccess::EraseBlock(uint32_t first_page) {
+  if (!Com || (Medium != 1 && Medium != 2)) return false;
+  uint32_t per_block = PagesPerBlock();
+  if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
+    return false;
+  }
+  uint8_t lo = static_cast<uint8_t>(first_page);
+  uint8_t hi = static_cast<uint8_t>(first_page >> 8);
+  Com->LinkFault = false;
+  if (Medium == 1) {
+    Com->ErasePS2Block(lo, hi);
+    if (Com->LinkFault) return false;
+    // The PS2 card needs time after an erase before it takes page writes.
+    Com->ConnectionWait();
+  } else {
+    Com->EraseSMBlock(lo, hi);
+  }
+  return !Com->LinkFault;
+}
+
+bool TPSfileaccess::WriteBlock(uint32_t first_page, const uint8_t* data) {
+  // Only whole, aligned blocks below page 65,536 are written: an address that
+  // wrapped, or a block that straddled two erase blocks, would erase and
+  // overwrite pages the caller never meant to touch.
+  if (!EraseBlock(first_page)) return false;
+  uint32_t per_block = PagesPerBlock();
+  uint8_t hi = static_cast<uint8_t>(first_page >> 8);
+  Page local{};
+  for (uint32_t i = 0; i < per_block; ++i) {
+    std::copy_n(data + static_cast<size_t>(i) * kPageBytes, kPageBytes, local.begin());
+    uint8_t lo = static_cast<uint8_t>(first_page + i);
+    if (Medium == 1) {
+      Com->WritePS2Page(lo, hi, local);
+    } else {
+      Com->WriteSMPage(lo, hi, local);
+    }
+    // Stop at the first failure: the adapter is gone or confused, and the
+    // caller has to report the block as not written.
+    if (Com->LinkFault) return false;
+  }
+  return true;
+}
+
+bool TPSfileaccess::WritePage(uint32_t page, const Page& data) {
+  if (!Com || (Medium != 1 && Medium != 2) || page >= kAddressablePages) return false;
+  uint8_t lo = static_cast<uint8_t>(page);
+  uint8_t hi = static_cast<uint8_t>(page >> 8);
+  Com->LinkFault = false;
+  if (Medium == 1) {
+    Com->WritePS2Page(lo, hi, data);
+  } else {
+    Com->WriteSMPage(lo, hi, data);
+  }
+  return !Com->LinkFault;
+}
+
+}  // namespace travosk::card
