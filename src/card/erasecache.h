@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,7 +33,9 @@ class TPSEarsemanager {
   void CacheReadCluster(uint32_t first_page, uint8_t* dest1024);
   void CacheWriteCluster(uint32_t first_page, const uint8_t* src1024);
   // Writes every cached block to the card in first-touched order, then resets.
-  // progress(slot, slot_count) runs after each block write.
+  // progress(slot, slot_count) runs after each block write, slot counting from
+  // 0. Throws CardError when a page read or a block write fails; the cache is
+  // then kept as it was, and the next mount drops it.
   void FlushCache(const std::function<void(int slot, int slots)>& progress = {});
   // Reads the pages that no operation saw into the temp file (flush, step 1).
   void CompleteBlocks();
@@ -46,8 +47,42 @@ class TPSEarsemanager {
   const std::string& FileName() const { return file_name_; }
 
  private:
+  // The temp file's descriptor, closed (and the file removed when it was a
+  // private one) by CloseCache and the destructor.
+  class TempFile {
+   public:
+    TempFile() = default;
+    ~TempFile() { Close(); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    void Reset(int fd, bool remove_on_close, std::string path);
+    void Close();
+    int fd() const { return fd_; }
+
+   private:
+    int fd_ = -1;
+    bool remove_on_close_ = false;
+    std::string path_;
+  };
+
+  uint32_t PagesPerBlock() const { return static_cast<uint32_t>(block_bytes_) / kPageBytes; }
+  uint32_t BlockStart(uint32_t page) const { return page & ~(PagesPerBlock() - 1); }
+  uint64_t PageOffset(int slot, uint32_t index) const {
+    return static_cast<uint64_t>(slot) * static_cast<uint64_t>(block_bytes_) +
+           static_cast<uint64_t>(index) * kPageBytes;
+  }
+  int FindSlot(uint32_t block_start) const;
+  void CheckCluster(uint32_t first_page) const;
+  void CheckRoomForSlot() const;
+  int MakeSlot(uint32_t block_start, uint8_t state);
+  void ReadCardPage(uint32_t page, Page& out);
+  int Fd() const;
+  void ReadTemp(uint64_t offset, uint8_t* dest, size_t count);
+  void WriteTemp(uint64_t offset, const uint8_t* src, size_t count);
+
   TPSfileaccess& access_;
-  std::FILE* file_ = nullptr;
+  TempFile file_;
+  std::string open_error_;  // why the temp file could not be opened
   std::string file_name_;
   std::vector<uint8_t> block_buffer_;
   std::vector<uint8_t> page_state_;

@@ -1,0 +1,279 @@
+// The erase-block cache. Block images live in the temp file, one slot of
+// BlockBytes after another in the order in which the blocks were first
+// touched; a state byte per page says whether the temp file or the card holds
+// the page's current content.
+#include "card/erasecache.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "common/errors.h"
+
+namespace travosk::card {
+
+namespace {
+
+constexpr const char* kTempName = "~PS2M.tmp";
+constexpr int kDefaultBlockBytes = 16 * kPageBytes;
+// The temp file starts as room for 1,024 blocks of 16 pages (a whole 8 MB
+// card), all erased.
+constexpr int kInitialBlocks = 256;
+constexpr size_t kInitialChunk = 4 * 16 * kPageBytes;  // 33,792 bytes
+// A cluster write that misses fills its new slot with this placeholder ("."),
+// which never reaches the card: the flush reads those pages first.
+constexpr uint8_t kPlaceholder = 0x2E;
+constexpr uint32_t kAddressLimit = 65536;
+
+std::string Reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
+
+}  // namespace
+
+void TPSEarsemanager::TempFile::Reset(int fd, bool remove_on_close, std::string path) {
+  Close();
+  fd_ = fd;
+  remove_on_close_ = remove_on_close;
+  path_ = std::move(path);
+}
+
+void TPSEarsemanager::TempFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && remove_on_close_) ::unlink(path_.c_str());
+  fd_ = -1;
+  remove_on_close_ = false;
+}
+
+TPSEarsemanager::TPSEarsemanager(TPSfileaccess& access)
+    : access_(access),
+      block_buffer_(static_cast<size_t>(kMaxPagesPerBlock) * kPageBytes + 1),
+      page_state_(static_cast<size_t>(kMaxSlots) * kMaxPagesPerBlock) {}
+
+TPSEarsemanager::~TPSEarsemanager() = default;
+
+void TPSEarsemanager::OpenCache() {
+  CloseCache();
+  open_error_.clear();
+  if (access_.SettingsFolder.empty()) {
+    // No settings folder (a tool working on a card image): a private temp
+    // file that goes away with the cache, so nothing is left behind.
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "PS2M-XXXXXX").string();
+    int fd = ::mkstemp(pattern.data());
+    file_name_ = pattern;
+    if (fd < 0) {
+      open_error_ = Reason();
+    } else {
+      file_.Reset(fd, true, pattern);
+    }
+  } else {
+    file_name_ = access_.SettingsFolder + kTempName;
+    int fd = ::open(file_name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      std::vector<uint8_t> erased(kInitialChunk, 0xFF);
+      bool ok = true;
+      for (int i = 0; i < kInitialBlocks && ok; ++i) {
+        ok = ::write(fd, erased.data(), erased.size()) == static_cast<ssize_t>(erased.size());
+      }
+      if (!ok) open_error_ = Reason();
+      ::close(fd);
+    }
+    fd = ::open(file_name_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      open_error_ = Reason();
+    } else if (open_error_.empty()) {
+      file_.Reset(fd, false, file_name_);
+    } else {
+      ::close(fd);
+    }
+  }
+  ResetCache();
+}
+
+void TPSEarsemanager::CloseCache() { file_.Close(); }
+
+void TPSEarsemanager::ResetCache() {
+  block_bytes_ = access_.IsOpen ? access_.BlockBytes : kDefaultBlockBytes;
+  slot_count_ = 0;
+  std::fill(page_state_.begin(), page_state_.end(), 0);
+  block_list_.fill(0);
+}
+
+int TPSEarsemanager::Fd() const {
+  // A temp file that could not be created or opened fails the first
+  // operation that needs it.
+  if (file_.fd() < 0) {
+    throw InOutError(file_name_, open_error_.empty() ? "cache not open" : open_error_);
+  }
+  return file_.fd();
+}
+
+void TPSEarsemanager::ReadTemp(uint64_t offset, uint8_t* dest, size_t count) {
+  int fd = Fd();
+  while (count > 0) {
+    errno = 0;
+    ssize_t n = ::pread(fd, dest, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw InOutError(file_name_, Reason());
+    if (n == 0) throw InOutError(file_name_, "Read beyond end of file");
+    dest += n;
+    offset += static_cast<uint64_t>(n);
+    count -= static_cast<size_t>(n);
+  }
+}
+
+void TPSEarsemanager::WriteTemp(uint64_t offset, const uint8_t* src, size_t count) {
+  int fd = Fd();
+  while (count > 0) {
+    errno = 0;
+    ssize_t n = ::pwrite(fd, src, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw InOutError(file_name_, Reason());
+    src += n;
+    offset += static_cast<uint64_t>(n);
+    count -= static_cast<size_t>(n);
+  }
+}
+
+void TPSEarsemanager::CheckCluster(uint32_t first_page) const {
+  uint32_t per_block = PagesPerBlock();
+  if (per_block == 0 || per_block > kMaxPagesPerBlock || (per_block & (per_block - 1)) != 0) {
+    throw CardError("Erase blocks of " + std::to_string(per_block) +
+                    " pages do not fit the erase-block cache (at most 64 pages)");
+  }
+  if (first_page % 2 != 0) {
+    throw CardError("Page " + std::to_string(first_page) + " does not start a cluster");
+  }
+  // Both pages must be addressable: a page number past 65,535 would wrap onto
+  // the start of the card.
+  uint64_t limit = std::min<uint64_t>(kAddressLimit, access_.AddressablePages());
+  if (uint64_t{first_page} + 1 >= limit) {
+    throw CardError("Page " + std::to_string(first_page) + " lies outside the card's " +
+                    std::to_string(limit) + " addressable pages");
+  }
+}
+
+void TPSEarsemanager::CheckRoomForSlot() const {
+  if (slot_count_ >= kMaxSlots) {
+    throw CardError("The operation touches more than 1024 erase blocks before its commit");
+  }
+}
+
+int TPSEarsemanager::FindSlot(uint32_t block_start) const {
+  for (int i = 0; i < slot_count_; ++i) {
+    if (block_list_[i] == block_start) return i;
+  }
+  return -1;
+}
+
+int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
+  CheckRoomForSlot();
+  int slot = slot_count_;
+  uint8_t* row = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock];
+  std::fill(row, row + kMaxPagesPerBlock, 0);
+  std::fill(row, row + PagesPerBlock(), state);
+  block_list_[slot] = block_start;
+  WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+  // Counted only once its image is in the temp file.
+  ++slot_count_;
+  return slot;
+}
+
+void TPSEarsemanager::ReadCardPage(uint32_t page, Page& out) {
+  access_.SeekPage(page);
+  if (!access_.ReadPage(out)) {
+    throw CardError("Reading card page " + std::to_string(page) + " failed");
+  }
+}
+
+void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
+  CheckCluster(first_page);
+  const uint32_t start = BlockStart(first_page);
+  int slot = FindSlot(start);
+  if (slot >= 0) {
+    for (uint32_t k = 0; k < 2; ++k) {
+      uint32_t index = first_page + k - start;
+      uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
+      uint8_t* dest = dest1024 + k * kPageDataBytes;
+      if (state == kPagePresent) {
+        ReadTemp(PageOffset(slot, index), dest, kPageDataBytes);
+        continue;
+      }
+      Page page;
+      ReadCardPage(first_page + k, page);
+      WriteTemp(PageOffset(slot, index), page.data(), kPageBytes);
+      state = kPagePresent;
+      std::copy_n(page.begin(), kPageDataBytes, dest);
+    }
+    return;
+  }
+
+  // A miss reads the whole block once, so the rest of it costs no card
+  // traffic later. Nothing enters the cache unless every page came back.
+  CheckRoomForSlot();
+  const uint32_t per_block = PagesPerBlock();
+  Page page;
+  for (uint32_t j = 0; j < per_block; ++j) {
+    ReadCardPage(start + j, page);
+    std::copy(page.begin(), page.end(), block_buffer_.begin() + static_cast<ptrdiff_t>(j) * kPageBytes);
+  }
+  MakeSlot(start, kPagePresent);
+  uint32_t index = first_page - start;
+  std::copy_n(block_buffer_.begin() + static_cast<ptrdiff_t>(index) * kPageBytes, kPageDataBytes,
+              dest1024);
+  std::copy_n(block_buffer_.begin() + static_cast<ptrdiff_t>(index + 1) * kPageBytes,
+              kPageDataBytes, dest1024 + kPageDataBytes);
+}
+
+void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1024) {
+  CheckCluster(first_page);
+  const uint32_t start = BlockStart(first_page);
+  int slot = FindSlot(start);
+  if (slot < 0) {
+    // Nothing is read from the card now: the pages this write does not cover
+    // are fetched at the flush, if no later operation supplies them first.
+    std::fill_n(block_buffer_.begin(), block_bytes_, kPlaceholder);
+    slot = MakeSlot(start, kPageAbsent);
+  }
+  for (uint32_t k = 0; k < 2; ++k) {
+    uint32_t index = first_page + k - start;
+    // Only the data bytes: the spare bytes never travel to the card.
+    WriteTemp(PageOffset(slot, index), src1024 + k * kPageDataBytes, kPageDataBytes);
+    page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
+  }
+}
+
+void TPSEarsemanager::CompleteBlocks() {
+  const uint32_t per_block = PagesPerBlock();
+  Page page;
+  for (int slot = 0; slot < slot_count_; ++slot) {
+    for (uint32_t j = 0; j < per_block; ++j) {
+      uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + j];
+      if (state != kPageAbsent) continue;
+      ReadCardPage(block_list_[slot] + j, page);
+      WriteTemp(PageOffset(slot, j), page.data(), kPageBytes);
+      state = kPagePresent;
+    }
+  }
+}
+
+void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>& progress) {
+  // Every page is completed before the first block is erased, so a card that
+  // cannot be read fails the flush while the card is still untouched.
+  CompleteBlocks();
+  for (int slot = 0; slot < slot_count_; ++slot) {
+    ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+    if (!access_.WriteBlock(block_list_[slot], block_buffer_.data())) {
+      throw CardError("Writing the erase block at card page " + std::to_string(block_list_[slot]) +
+                      " failed");
+    }
+    if (progress) progress(slot, slot_count_);
+  }
+  ResetCache();
+}
+
+}  // namespace travosk::card
