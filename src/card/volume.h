@@ -43,6 +43,8 @@ class TPSFilemanager {
   // tables; the card stays open. False with the card closed otherwise.
   [[nodiscard]] bool Mount();
   bool Mounted() const { return mounted_; }
+  // Why the last Mount answered false ("" after a successful one).
+  const std::string& LastError() const { return last_error_; }
   // Reads relative cluster c straight from the card. Throws CardError when the
   // cluster lies outside the card or the transfer failed.
   void ReadCluster(uint32_t c, uint8_t* dest1024);
@@ -57,6 +59,9 @@ class TPSFilemanager {
   uint32_t FatEntryCount() const { return FatClusterCount * 256u; }
   // Relative clusters that lie on the card and whose FAT entry exists.
   bool ValidCluster(uint32_t c) const;
+  // Allocation takes indices below this: never the table's last entry, and
+  // never a cluster that lies past the card's end.
+  uint32_t AllocatableLimit() const;
 
   std::array<uint8_t, kPageBytes> Superblock{};
   uint16_t FatClusterCount = 0;
@@ -87,9 +92,13 @@ class TPSFilemanager {
 
  private:
   [[nodiscard]] bool ReadPageAt(uint32_t page, Page& out);
+  // Leaves the volume unmounted with the card closed; answers false.
+  bool Refuse(const std::string& reason);
+  bool FindFree(uint32_t& c) const;
   TPSfileaccess& access_;
   TPSEarsemanager& cache_;
   bool mounted_ = false;
+  std::string last_error_;
 };
 
 }  // namespace travosk::card

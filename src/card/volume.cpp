@@ -1,0 +1,213 @@
+// The card volume: superblock recognition, the allocation table in memory,
+// cluster allocation and release.
+#include "card/volume.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/errors.h"
+
+namespace travosk::card {
+
+namespace {
+
+constexpr int kEntriesPerPage = kPageDataBytes / 4;  // 128
+constexpr int kEntriesPerCluster = 2 * kEntriesPerPage;
+constexpr int kFatListEntries = 256;
+constexpr uint32_t kNextMask = 0xFFFF;  // a next number as the chain code reads it
+
+}  // namespace
+
+TPSFilemanager::TPSFilemanager(TPSfileaccess& access, TPSEarsemanager& cache)
+    : access_(access), cache_(cache) {}
+
+TPSFilemanager::~TPSFilemanager() = default;
+
+bool TPSFilemanager::ReadPageAt(uint32_t page, Page& out) {
+  access_.SeekPage(page);
+  return access_.ReadPage(out);
+}
+
+bool TPSFilemanager::Refuse(const std::string& reason) {
+  last_error_ = reason;
+  mounted_ = false;
+  if (access_.IsOpen) access_.CloseCard();
+  return false;
+}
+
+bool TPSFilemanager::Mount() {
+  mounted_ = false;
+  last_error_.clear();
+  if (access_.IsOpen) access_.CloseCard();
+  if (!access_.OpenCard(ImageName)) {
+    return Refuse(access_.IsPS1Card ? "The card is a PS1 card" : "No card answers in the slot");
+  }
+
+  Page page{};
+  if (!ReadPageAt(0, page)) return Refuse("Reading the superblock failed");
+  Superblock = page;
+  if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
+    return Refuse("The card carries no PS2 file system");
+  }
+
+  FatClusterCount = Superblock[superblock::kFatClusterCount];
+  IndirectPage = Superblock[superblock::kIndirectCluster] * 2;
+  // The tables hold 128 FAT clusters (32,768 entries); a superblock that asks
+  // for none, or for more, or puts the indirect cluster over the superblock,
+  // describes no table this volume can load.
+  const uint64_t pages = access_.AddressablePages();
+  if (FatClusterCount == 0 || FatClusterCount > kMaxFatClusters) {
+    return Refuse("The superblock names " + std::to_string(FatClusterCount) +
+                  " allocation table clusters (1 to 128 are supported)");
+  }
+  if (IndirectPage == 0 || static_cast<uint64_t>(IndirectPage) + 1 >= pages) {
+    return Refuse("The superblock's indirect allocation table cluster lies outside the card");
+  }
+
+  if (Fat.empty()) {
+    FatClusterList.assign(kFatListEntries, 0);
+    Fat.assign(kFatEntries, kChainEnd);
+    Stack.assign(kStackLevels, TfileIP{});
+  }
+  std::fill(FatClusterList.begin(), FatClusterList.end(), kChainEnd);
+  if (!ReadPageAt(static_cast<uint32_t>(IndirectPage), page)) {
+    return Refuse("Reading the indirect allocation table failed");
+  }
+  for (int i = 0; i < FatClusterCount; ++i) {
+    uint32_t cluster = load_le32(page, static_cast<size_t>(i) * 4);
+    if (uint64_t{cluster} * 2 + 1 >= pages) {
+      return Refuse("Allocation table cluster " + std::to_string(cluster) +
+                    " lies outside the card");
+    }
+    FatClusterList[i] = cluster;
+  }
+
+  std::fill(Fat.begin(), Fat.end(), kChainEnd);
+  size_t fill = 0;
+  for (int i = 0; i < FatClusterCount; ++i) {
+    for (uint32_t half = 0; half < 2; ++half) {
+      if (!ReadPageAt(FatClusterList[i] * 2 + half, page)) {
+        return Refuse("Reading the allocation table failed");
+      }
+      for (int e = 0; e < kEntriesPerPage; ++e) Fat[fill++] = load_le32(page, e * 4u);
+    }
+  }
+
+  AllocOffset = static_cast<int32_t>(FatClusterList[FatClusterCount - 1] + 1);
+  // The root directory is relative cluster 0: it at least must lie on the card.
+  if ((static_cast<uint64_t>(AllocOffset) + 1) * 2 > pages) {
+    return Refuse("The allocation table leaves no room for the root directory");
+  }
+
+  // Back to the root: the walk starts over with every mount.
+  WalkCurrentCluster = 0;
+  WalkCurrentOffset = 0;
+  WalkHeadCluster = 0;
+  WalkHeadOffset = 0;
+  WalkParentCluster = 0;
+  WalkParentOffset = 0;
+  WalkMore = 0;
+  StackDepth = 0;
+
+  cache_.ResetCache();
+  mounted_ = true;
+  return true;
+}
+
+bool TPSFilemanager::ValidCluster(uint32_t c) const {
+  if (!mounted_ || c >= FatEntryCount()) return false;
+  return (uint64_t{c} + static_cast<uint64_t>(AllocOffset)) * 2 + 1 < access_.AddressablePages();
+}
+
+uint32_t TPSFilemanager::AllocatableLimit() const {
+  // The last entry of the table is never taken, and neither is a cluster
+  // whose pages would lie past the card's end, whatever its entry says.
+  if (!mounted_ || FatEntryCount() == 0) return 0;
+  const uint64_t on_card = access_.AddressablePages() / 2;
+  const uint64_t offset = static_cast<uint64_t>(AllocOffset);
+  const uint64_t fits = on_card > offset ? on_card - offset : 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(FatEntryCount() - 1, fits));
+}
+
+void TPSFilemanager::ReadCluster(uint32_t c, uint8_t* dest1024) {
+  if (!ValidCluster(c)) {
+    throw CardError("Cluster " + std::to_string(c) + " lies outside the card");
+  }
+  Page page{};
+  const uint32_t first = ClusterPage(c);
+  for (uint32_t k = 0; k < 2; ++k) {
+    if (!ReadPageAt(first + k, page)) {
+      throw CardError("Reading card page " + std::to_string(first + k) + " failed");
+    }
+    std::copy_n(page.begin(), kPageDataBytes, dest1024 + k * kPageDataBytes);
+  }
+}
+
+bool TPSFilemanager::FindFree(uint32_t& c) const {
+  const uint32_t limit = AllocatableLimit();
+  for (uint32_t i = 0; i < limit; ++i) {
+    if ((Fat[i] & kInUse) == 0) {
+      c = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TPSFilemanager::AllocateCluster(uint32_t& c) {
+  uint32_t n = 0;
+  if (!FindFree(n)) return false;
+  Fat[n] = kChainEnd;
+  c = n;
+  return true;
+}
+
+bool TPSFilemanager::ExtendChain(uint32_t c, uint32_t& next) {
+  uint32_t n = 0;
+  if (c >= FatEntryCount() || !FindFree(n)) return false;
+  Fat[c] = n | kInUse;
+  Fat[n] = kChainEnd;
+  next = n;
+  return true;
+}
+
+void TPSFilemanager::FreeChain(uint32_t first) {
+  if (!mounted_ || (first & kInUse) != 0 || first >= FatEntryCount()) return;
+  uint32_t c = first;
+  // Each step frees one entry, so a chain longer than the table has a cycle
+  // in it; a next number past the table or an entry already free ends the
+  // chain too (a damaged card loses no more than that chain).
+  for (uint32_t steps = 0; steps < FatEntryCount(); ++steps) {
+    uint32_t e = Fat[c];
+    Fat[c] = e & ~kInUse;
+    if (e == kChainEnd || (e & kInUse) == 0) return;
+    c = e & kNextMask;
+    if (c >= FatEntryCount()) return;
+  }
+}
+
+void TPSFilemanager::StoreFat() {
+  if (!mounted_) return;
+  std::array<uint8_t, kClusterBytes> cluster{};
+  for (int i = 0; i < FatClusterCount; ++i) {
+    for (int e = 0; e < kEntriesPerCluster; ++e) {
+      store_le32(cluster, static_cast<size_t>(e) * 4, Fat[static_cast<size_t>(i) * kEntriesPerCluster + e]);
+    }
+    cache_.CacheWriteCluster(FatClusterList[i] * 2, cluster.data());
+  }
+}
+
+void TPSFilemanager::Release() {
+  Stack.clear();
+  Stack.shrink_to_fit();
+  FatClusterList.clear();
+  FatClusterList.shrink_to_fit();
+  Fat.clear();
+  Fat.shrink_to_fit();
+  StackDepth = 0;
+  FatClusterCount = 0;
+  mounted_ = false;
+  if (access_.IsOpen) access_.CloseCard();
+}
+
+}  // namespace travosk::card
