@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,8 @@ class TPS2MFMSYS {
   TprocessBarEvent Onbarprocess;
   TPS1NodeIPEvent OnPS1MainNode;
   TPS1NodeIPEvent OnPS1rootNode;
+  // The system beep that ends an erase; the front ends supply their own.
+  std::function<void()> Beep;
 
   // Captures the working folder (the current folder unless one is given).
   // ConversionError from the settings file propagates after the system is
@@ -76,6 +79,10 @@ class TPS2MFMSYS {
   [[nodiscard]] bool ReadPS1Frame(int frame, link::Page& buffer);
   [[nodiscard]] bool WritePS1Frame(int frame, const link::Page& buffer);
 
+  // Why the last operation failed, when it failed for a reason of the card or
+  // the link rather than a refused precondition; empty otherwise.
+  const std::string& LastError() const { return last_error_; }
+
   card::TPSfileaccess& Access() { return *access_; }
   card::TPSEarsemanager& Cache() { return *cache_; }
   card::TDiritemTable& Nodes() { return nodes_; }
@@ -92,6 +99,10 @@ class TPS2MFMSYS {
   std::unique_ptr<card::TPSFilemanager> volume_;
   card::TDiritemTable nodes_;
   std::string work_folder_;
+  std::string last_error_;
+
+  void FireFileProgress(TfileIP& fileip, bool& isbreak);
+  bool BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbreak);
 };
 
 }  // namespace travosk::manager

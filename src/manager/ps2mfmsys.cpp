@@ -1,0 +1,277 @@
+// The card manager's life cycle, the catalogue, the commit and the whole-card
+// operations. Save archives live in archives.cpp, PS1 cards in ps1card.cpp and
+// the SmartMedia PC format in pcformat.cpp.
+#include "manager/ps2mfmsys.h"
+
+#include <unistd.h>
+
+#include <exception>
+
+#include "card/fileops.h"
+#include "card/walk.h"
+#include "common/bytes.h"
+#include "common/errors.h"
+
+namespace travosk::manager {
+
+using card::TfileIP;
+
+namespace {
+
+std::string CurrentFolder() {
+  std::string path(4096, '\0');
+  if (::getcwd(path.data(), path.size()) == nullptr) return "./";
+  path.resize(std::char_traits<char>::length(path.c_str()));
+  return path;
+}
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder.push_back('/');
+  return folder;
+}
+
+}  // namespace
+
+TPS2MFMSYS::TPS2MFMSYS(link::Link& link) : link_(link) {
+  access_ = std::make_unique<card::TPSfileaccess>(link_);
+  cache_ = std::make_unique<card::TPSEarsemanager>(*access_);
+  volume_ = std::make_unique<card::TPSFilemanager>(*access_, *cache_);
+}
+
+TPS2MFMSYS::~TPS2MFMSYS() = default;
+
+void TPS2MFMSYS::InitSystem(const std::string& work_folder) {
+  work_folder_ = WithTrailingSlash(work_folder.empty() ? CurrentFolder() : work_folder);
+  // A bad settings line is reported only after the rest of the start-up ran,
+  // so that the system is fully usable with that setting at its default.
+  std::exception_ptr settings_error;
+  try {
+    access_->Init(work_folder_);
+  } catch (const ConversionError&) {
+    settings_error = std::current_exception();
+  }
+  nodes_.ClearNodes();
+  access_->IsOpen = false;
+  cache_->OpenCache();
+  access_->Medium = 1;
+  if (settings_error) std::rethrow_exception(settings_error);
+}
+
+void TPS2MFMSYS::DoneSystem() {
+  access_->Done();
+  nodes_.ClearNodes();
+  volume_->Release();
+  cache_->CloseCache();
+}
+
+int32_t TPS2MFMSYS::EntryCount(const TfileIP& entry) const {
+  return static_cast<int32_t>(entry.Length());
+}
+
+void TPS2MFMSYS::FireFileProgress(TfileIP& fileip, bool& isbreak) {
+  if (OnFilebarprocess)
+    OnFilebarprocess(fileip, volume_->ProgressMax, volume_->ProgressMin, volume_->ProgressPos,
+                     isbreak);
+}
+
+bool TPS2MFMSYS::Catalog() {
+  last_error_.clear();
+  if (!volume_->Mount()) {
+    last_error_ = "the card carries no PS2 file system";
+    if (OnErroroninit) OnErroroninit();
+    return false;
+  }
+  try {
+    TfileIP x;
+    nodes_.ClearNodes();
+    if (OnAddMainNode) OnAddMainNode(x);
+
+    int max = 100, min = 0, process = 0;
+    bool isbreak = false;
+    int64_t root_count = 0, passed = 0;
+    bool count_known = false;
+    if (OnCatalogbarbegin) OnCatalogbarbegin(x, max, min, process, isbreak);
+    if (isbreak) return false;
+
+    if (!card::ReadFirstEntry(*volume_, x)) {
+      // The root's "." slot is not a valid entry: report what was read, list nothing.
+    }
+    if (x.Name == "." && !x.Deleted) {
+      root_count = EntryCount(x);
+      count_known = true;
+    }
+    if (!x.Deleted) ++passed;
+    if (OnAddrootNode) OnAddrootNode(x);
+
+    auto step = [&](TfileIP& item) {
+      if (OnCatalogbarRun) {
+        ++process;
+        if (process >= max) process = min;
+        OnCatalogbarRun(item, max, min, process, isbreak);
+      }
+    };
+
+    while (card::ReadNextEntry(*volume_, x) && count_known && passed < root_count) {
+      if (!x.Deleted) ++passed;
+      if (OnAddrootNode) OnAddrootNode(x);
+      step(x);
+      if (isbreak) return false;
+      if (x.Dir && !x.Deleted && !x.IsDotName()) {
+        int64_t child_count = EntryCount(x), seen = 0;
+        card::PushPosition(*volume_, x);
+        if (card::EnterDirectory(*volume_, x)) {
+          TfileIP child;
+          (void)card::ReadFirstEntry(*volume_, child);
+          if (OnAddChildNode) OnAddChildNode(child);
+          if (!child.Deleted) ++seen;
+          while (card::ReadNextEntry(*volume_, child) && !isbreak && seen < child_count) {
+            if (OnAddChildNode) OnAddChildNode(child);
+            step(child);
+            if (!child.Deleted) ++seen;
+          }
+        }
+        card::PopPosition(*volume_, x);
+      }
+    }
+    process = max;
+    if (OnCatalogbarEnd) OnCatalogbarEnd(x, max, min, process, isbreak);
+    return true;
+  } catch (const CardError& e) {
+    last_error_ = e.what();
+    return false;
+  }
+}
+
+void TPS2MFMSYS::FlushCard() {
+  cache_->CompleteBlocks();
+  TfileIP none;
+  bool isbreak = false;  // a commit always runs to its end
+  volume_->ProgressMin = 0;
+  volume_->ProgressMax = cache_->SlotCount() - 1;
+  volume_->ProgressPos = 0;
+  volume_->ProgressActive = 1;
+  FireFileProgress(none, isbreak);
+  cache_->FlushCache([&](int slot, int) {
+    volume_->ProgressPos = slot;
+    FireFileProgress(none, isbreak);
+  });
+}
+
+bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
+  last_error_.clear();
+  if (!folder.Dir || folder.IsDotName()) return false;
+  auto& v = *volume_;
+  bool isbreak = false;
+  bool committed = false;
+  try {
+    v.ProgressMax = 40;
+    v.ProgressMin = 0;
+    v.ProgressPos = 0;
+
+    card::PushPosition(v, folder);
+    if (card::EnterDirectory(v, folder)) {
+      TfileIP item;
+      bool more = card::ReadFirstEntry(v, item);
+      bool first = true;
+      // The first entry is the folder's "."; the walk is bounded by the chain.
+      while (more) {
+        // Entries already deleted are skipped: their record carries the
+        // clusters of the entry read before them.
+        if (!item.Dir && !item.Deleted) card::DeleteEntry(v, item);
+        if (!first) {
+          FireFileProgress(item, isbreak);
+          if (++v.ProgressPos > v.ProgressMax) v.ProgressPos = 0;
+        }
+        first = false;
+        if (isbreak) break;
+        more = card::ReadNextEntry(v, item);
+      }
+    }
+    card::PopPosition(v, folder);
+    v.ProgressPos = v.ProgressMax;
+    FireFileProgress(folder, isbreak);
+
+    if (!isbreak) {
+      if (!v.ValidCluster(static_cast<uint32_t>(folder.RelatCluster)))
+        throw CardError("the save folder's first cluster lies outside the card");
+      v.Fat[static_cast<uint32_t>(folder.RelatCluster)] &= ~card::kInUse;
+      card::DeleteEntry(v, folder);
+      v.StoreFat();
+      card::StoreCountInDot(v, folder);
+      FlushCard();
+      committed = true;
+    }
+  } catch (const CardError& e) {
+    last_error_ = e.what();
+  }
+  if (!committed) {
+    // Whatever the half-done delete staged must never reach the card later.
+    cache_->ResetCache();
+    return false;
+  }
+  return !isbreak;
+}
+
+bool TPS2MFMSYS::ExportFile(const std::string& file_name, TfileIP& entry) {
+  last_error_.clear();
+  if (entry.Dir || entry.IsDotName()) return false;
+  try {
+    return card::ExportFileToPath(*volume_, file_name, entry);
+  } catch (const CardError& e) {
+    last_error_ = e.what();
+    return false;
+  }
+}
+
+bool TPS2MFMSYS::CheckLink() {
+  if (!Com().IsReady()) {
+    if (OnLinkSysbusy) OnLinkSysbusy();
+    return false;
+  }
+  return access_->OpenCard();
+}
+
+bool TPS2MFMSYS::EraseCard() {
+  last_error_.clear();
+  auto& a = *access_;
+  const uint32_t pages_per_block = static_cast<uint32_t>(a.BlockBytes / card::kPageBytes);
+  const uint32_t blocks = pages_per_block ? a.AddressablePages() / pages_per_block : 0;
+  int max = static_cast<int>(blocks), min = 0, process = 0;
+  bool isbreak = false;
+  bool failed = false;
+  if (Onbarprocess) Onbarprocess(max, min, process, isbreak);
+  uint32_t page = 0;
+  for (uint32_t b = 0; b < blocks && !isbreak; ++b) {
+    const auto lo = static_cast<uint8_t>(page & 0xFF);
+    const auto hi = static_cast<uint8_t>((page >> 8) & 0xFF);
+    Com().LinkFault = false;
+    if (a.Medium == 1)
+      Com().ErasePS2Block(lo, hi);
+    else if (a.Medium == 2)
+      Com().EraseSMBlock(lo, hi);
+    if (Com().LinkFault) {
+      last_error_ = "the adapter stopped answering";
+      failed = true;
+      break;
+    }
+    page += pages_per_block;
+    ++process;
+    if (Onbarprocess) Onbarprocess(max, min, process, isbreak);
+  }
+  if (Beep) Beep();
+  return !isbreak && !failed;
+}
+
+bool TPS2MFMSYS::FormatCard() {
+  if (access_->Medium == 0) return false;
+  if (!Com().IsReady()) {
+    if (OnLinkSysbusy) OnLinkSysbusy();
+    return false;
+  }
+  if (!access_->OpenCard()) return false;
+  const bool erased = EraseCard();
+  (void)Com().DetectAdapter();
+  return erased;
+}
+
+}  // namespace travosk::manager

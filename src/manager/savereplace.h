@@ -1,0 +1,47 @@
+// Replacing a save on the card with one from an archive, without ever losing
+// the old one: the room is checked before anything is deleted, the old save is
+// backed up first, and when the new one cannot be written the old one goes
+// back. The window's overwrite answer, the write-back of an edited save and
+// the command line's restore all go through here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "manager/ps2mfmsys.h"
+
+namespace travosk::manager {
+
+// What an archive holds, read from its headers without touching the card.
+struct ArchiveInfo {
+  std::string name;         // the save folder's name (header byte 64 on)
+  uint32_t files = 0;       // file records announced by the folder header
+  uint64_t clusters = 0;    // clusters the save will take on the card
+  uint64_t bytes = 0;       // the archive file's length
+};
+// nullopt when the file cannot be read or is not an archive this system reads.
+std::optional<ArchiveInfo> InspectArchive(const std::string& path);
+
+// Free clusters of the mounted card, and the clusters a save folder holds.
+uint64_t FreeClusters(const card::TPSFilemanager& volume);
+uint64_t FolderClusters(TPS2MFMSYS& manager, card::TfileIP folder);
+
+// The save folder of that name in the last catalogue, if there is one.
+std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name);
+
+enum class ReplaceResult {
+  kDone,             // the new save is on the card
+  kNoRoom,           // not tried: the new save would not fit even without the old one
+  kBackupFailed,     // not tried: the old save could not be backed up first
+  kFailedRestored,   // the new save could not be written; the old one is back
+  kFailedLost,       // neither could be written; the old save's backup is kept
+};
+
+// Deletes `existing` and appends `archive`; backup_path receives the old save
+// first and is removed again once the outcome is safe. Needs a current
+// catalogue; leaves a fresh one behind.
+ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive,
+                          card::TfileIP existing, const std::string& backup_path);
+
+}  // namespace travosk::manager
