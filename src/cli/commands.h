@@ -1,0 +1,30 @@
+// The command line's commands; each answers an exit code.
+#pragma once
+
+#include <string>
+
+#include "cli/context.h"
+
+namespace travosk::cli {
+
+int Devices(Context& c);
+int ListSaves(Context& c);
+int ListSave(Context& c, const std::string& save);
+int Extract(Context& c, const std::string& save_file, const std::string& out_path);
+int DeleteSave(Context& c, const std::string& save);
+int FormatCard(Context& c);
+int MakeFileSystem(Context& c);
+int BackupSave(Context& c, const std::string& save, const std::string& file);
+int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both);
+int PcFormat(Context& c, const std::string& size);
+int ShowConfig(Context& c, int port, int delay);
+
+int PS1List(Context& c);
+int PS1Backup(Context& c, int entry, const std::string& file);
+int PS1Restore(Context& c, const std::string& file);
+int PS1Delete(Context& c, int entry);
+int PS1Dump(Context& c, const std::string& file);
+int PS1Write(Context& c, const std::string& file);
+int PS1Format(Context& c);
+
+}  // namespace travosk::cli

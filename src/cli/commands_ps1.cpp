@@ -1,0 +1,207 @@
+// Commands on PS1 cards, and the device listing.
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "common/errors.h"
+#include "common/sjis.h"
+#include "link/ps2mcom.h"
+
+namespace travosk::cli {
+
+namespace {
+
+std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
+  c.source.slot = "card";
+  auto source = std::make_unique<Source>(c.source);
+  auto& m = source->Manager();
+  m.Access().Medium = 1;
+  if (!source->FromImage() && source->Link().DevicePath().empty()) {
+    code = c.Fail("no adapter found");
+    return nullptr;
+  }
+  if (m.CheckLink() || !m.Access().IsPS1Card) {
+    code = c.Fail("Please insert PS1 Card.");
+    return nullptr;
+  }
+  return source;
+}
+
+// The first block of every save in use, with its record.
+std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
+  std::vector<int> entries;
+  for (int e = 0; e < manager::kPS1Entries; ++e) {
+    const auto& item = m.PS1Card.Items[e];
+    if (!item.NoTitle && !item.NotInUse) entries.push_back(e);
+  }
+  return entries;
+}
+
+}  // namespace
+
+int PS1List(Context& c) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  c.AttachProgress(m, "Reading");
+  if (!m.PS1Catalog()) return c.Fail("the card could not be read");
+  c.EndProgress();
+  const auto entries = SaveEntries(m);
+  int64_t used = 0;
+  if (c.json) c.out << "{\"saves\": [";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto& item = m.PS1Card.Items[entries[i]];
+    used += item.Size;
+    if (c.json) {
+      c.out << (i ? ", " : "") << "{\"block\": " << entries[i] + 1
+            << ", \"name\": " << JsonString(item.FileName)
+            << ", \"title\": " << JsonString(DecodeShiftJis(item.Title))
+            << ", \"size\": " << item.Size << "}";
+    } else {
+      c.out << std::setw(2) << entries[i] + 1 << "  " << std::left << std::setw(21)
+            << item.FileName << std::right << " " << std::setw(7) << item.Size << "  "
+            << DecodeShiftJis(item.Title) << "\n";
+    }
+  }
+  const int64_t free = manager::kPS1Capacity - used;
+  if (c.json)
+    c.out << "], \"used\": " << used << ", \"free\": " << free
+          << ", \"capacity\": " << manager::kPS1Capacity << "}\n";
+  else
+    c.out << entries.size() << " saves, " << used << " bytes used, " << free << " bytes free\n";
+  return kExitOk;
+}
+
+int PS1Backup(Context& c, int block, const std::string& file) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.ScanPS1()) return c.Fail("the card could not be read");
+  const auto& item = m.PS1Card.Items[block - 1];
+  if (item.NotInUse || item.NoTitle) return c.Fail("no save starts in block " + std::to_string(block));
+  c.AttachProgress(m, "Backing up");
+  if (!m.UploadPS1Saver(file, block - 1)) return c.Fail("Upload Saver Fail.");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int PS1Restore(Context& c, const std::string& file) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.ScanPS1()) return c.Fail("the card could not be read");
+  c.AttachProgress(m, "Restoring");
+  if (!m.DownloadPS1Saver(file)) return c.Fail("Download Saver Fail.");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int PS1Delete(Context& c, int block) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.ScanPS1()) return c.Fail("the card could not be read");
+  const auto& item = m.PS1Card.Items[block - 1];
+  if (item.NotInUse || item.NoTitle) return c.Fail("no save starts in block " + std::to_string(block));
+  int refused = kExitOk;
+  if (!c.Confirm("Delete Save \"" + item.FileName + "\"?", refused)) return refused;
+  if (!m.DeletePS1Saver(block)) return c.Fail("Delete Fail.");
+  return kExitOk;
+}
+
+int PS1Dump(Context& c, const std::string& file) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  c.AttachProgress(m, "Uploading");
+  if (!m.UploadPS1Card(file)) return c.Fail("Upload Fail.");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int PS1Write(Context& c, const std::string& file) {
+  if (!std::filesystem::exists(file)) return c.Fail("File not exists.");
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  int refused = kExitOk;
+  if (!c.Confirm("Write \"" + file + "\" over the whole PS1 card?", refused)) return refused;
+  c.AttachProgress(m, "Downloading");
+  if (!m.DownloadPS1Card(file)) return c.Fail("Download Fail.");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int PS1Format(Context& c) {
+  int code = kExitOk;
+  auto source = OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  int refused = kExitOk;
+  if (!c.Confirm("The PS1 card will be erased; every save on it will be lost. Erase?", refused))
+    return refused;
+  // The card's first block (header and directory) is cleared; the console
+  // then sees an unformatted card.
+  link::Page zero{};
+  for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame)
+    if (!m.WritePS1Frame(frame, zero)) return c.Fail("the card could not be written");
+  return kExitOk;
+}
+
+int Devices(Context& c) {
+  Source source(c.source);
+  auto& link = source.Link();
+  auto& com = source.Manager().Com();
+  const auto interfaces = link.platform().ListInterfaces(link::kAdapterInterfaceGuid);
+  if (!interfaces || interfaces->empty() || link.DevicePath().empty()) {
+    if (c.json) c.out << "{\"adapters\": []}\n";
+    else c.out << "no adapter found\n";
+    return kExitFailed;
+  }
+  const bool answers = com.DetectAdapter();
+  std::string card = "no answer", smartmedia = "no answer";
+  if (answers) {
+    uint8_t r[8] = {};
+    com.LinkFault = false;
+    com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+    bool none = false, ps1 = true;
+    for (int i = 0; i < 4; ++i) none |= r[i] == 0xFF || r[i] == 0x5A;
+    for (int i = 0; i < 8; ++i) ps1 &= r[i] == 0x5A;
+    const uint32_t pages = r[4] | (r[5] << 8) | (r[6] << 16) | (static_cast<uint32_t>(r[7]) << 24);
+    card = com.LinkFault ? "no answer"
+           : !none       ? "PS2 card, " + std::to_string(pages) + " pages"
+           : ps1         ? "PS1 card"
+                         : "empty";
+    uint8_t s[4] = {};
+    com.LinkFault = false;
+    com.ReadSMId(s[0], s[1], s[2], s[3]);
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", s[1]);
+    smartmedia = com.LinkFault                                    ? "no answer"
+                 : (s[0] != 0xFF && s[1] != 0xFF && s[2] != 0xFF) ? std::string("SmartMedia, device code ") + code
+                                                                  : "empty";
+  }
+  if (c.json) {
+    c.out << "{\"adapters\": [{\"path\": " << JsonString(link.DevicePath())
+          << ", \"answers\": " << (answers ? "true" : "false") << ", \"card\": " << JsonString(card)
+          << ", \"smartmedia\": " << JsonString(smartmedia) << "}], \"interfaces\": [";
+    for (size_t i = 0; i < interfaces->size(); ++i)
+      c.out << (i ? ", " : "") << JsonString((*interfaces)[i]);
+    c.out << "]}\n";
+  } else {
+    for (const auto& path : *interfaces)
+      c.out << (path == link.DevicePath() ? "* " : "  ") << path << "\n";
+    c.out << "adapter " << link.DevicePath() << ": " << (answers ? "answers" : "does not answer")
+          << "\n  card slot: " << card << "\n  SmartMedia slot: " << smartmedia << "\n";
+  }
+  return answers ? kExitOk : kExitFailed;
+}
+
+}  // namespace travosk::cli

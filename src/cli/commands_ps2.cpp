@@ -1,0 +1,288 @@
+// Commands on PS2 cards and SmartMedia.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "card/formatter.h"
+#include "cli/commands.h"
+#include "cli/listing.h"
+#include "common/atomic_file.h"
+#include "common/errors.h"
+#include "common/sjis.h"
+#include "manager/savereplace.h"
+
+namespace travosk::cli {
+
+using card::TfileIP;
+
+namespace {
+
+// Opens the source and checks that it answers and holds a PS2 file system
+// card; on failure `code` holds the exit code.
+std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
+  auto source = std::make_unique<Source>(c.source);
+  if (!source->SettingsWarning().empty())
+    c.err << "travosk-cli: settings: " << source->SettingsWarning() << " (the default is used)\n";
+  auto& m = source->Manager();
+  if (!source->FromImage() && source->Link().DevicePath().empty()) {
+    code = c.Fail("no adapter found");
+    return nullptr;
+  }
+  if (!m.CheckLink()) {
+    code = c.Fail(m.Access().IsPS1Card ? "the card is a PS1 card (use the ps1 commands)"
+                                       : "no card in the selected slot");
+    return nullptr;
+  }
+  return source;
+}
+
+bool FindSaveRow(CardListing& listing, const std::string& name, SaveRow*& row) {
+  for (auto& s : listing.saves)
+    if (s.folder.Name == name) {
+      row = &s;
+      return true;
+    }
+  return false;
+}
+
+}  // namespace
+
+int ListSaves(Context& c) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  CardListing listing;
+  std::string error;
+  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
+  if (c.json) {
+    c.out << "{\"saves\": [";
+    for (size_t i = 0; i < listing.saves.size(); ++i) {
+      const auto& s = listing.saves[i];
+      c.out << (i ? ", " : "") << "{\"name\": " << JsonString(s.folder.Name)
+            << ", \"title\": " << JsonString(DecodeShiftJis(s.title)) << ", \"size\": " << s.size
+            << "}";
+    }
+    c.out << "], \"used\": " << listing.used << ", \"free\": " << listing.free
+          << ", \"capacity\": " << listing.capacity << "}\n";
+    return kExitOk;
+  }
+  for (const auto& s : listing.saves)
+    c.out << std::left << std::setw(32) << s.folder.Name << " " << std::right << std::setw(9)
+          << s.size << "  " << DecodeShiftJis(s.title) << "\n";
+  c.out << listing.saves.size() << " saves, " << listing.used << " bytes used, " << listing.free
+        << " bytes free of " << listing.capacity << "\n";
+  return kExitOk;
+}
+
+int ListSave(Context& c, const std::string& name) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  CardListing listing;
+  std::string error;
+  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
+  SaveRow* row = nullptr;
+  if (!FindSaveRow(listing, name, row)) return c.Fail("no save \"" + name + "\" on the card");
+  if (c.json) c.out << "{\"name\": " << JsonString(name) << ", \"files\": [";
+  for (size_t i = 0; i < row->files.size(); ++i) {
+    const auto& f = row->files[i];
+    const uint16_t mode = static_cast<uint16_t>(f.Header[0] | (f.Header[1] << 8));
+    const std::string created = FormatCardTime(f.Header.data() + card::entry::kCreated);
+    const std::string modified = FormatCardTime(f.Header.data() + card::entry::kModified);
+    if (c.json) {
+      c.out << (i ? ", " : "") << "{\"name\": " << JsonString(f.Name) << ", \"size\": "
+            << f.Length() << ", \"mode\": " << mode << ", \"created\": " << JsonString(created)
+            << ", \"modified\": " << JsonString(modified) << "}";
+    } else {
+      char mode_text[8];
+      std::snprintf(mode_text, sizeof mode_text, "%04x", mode);
+      c.out << std::left << std::setw(32) << f.Name << " " << std::right << std::setw(9)
+            << f.Length() << "  " << mode_text << "  " << created << "  " << modified << "\n";
+    }
+  }
+  if (c.json) c.out << "]}\n";
+  return kExitOk;
+}
+
+int Extract(Context& c, const std::string& save_file, const std::string& out_path) {
+  const auto slash = save_file.find('/');
+  if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
+  const std::string save = save_file.substr(0, slash), name = save_file.substr(slash + 1);
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  CardListing listing;
+  std::string error;
+  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
+  SaveRow* row = nullptr;
+  if (!FindSaveRow(listing, save, row)) return c.Fail("no save \"" + save + "\" on the card");
+  for (const auto& f : row->files) {
+    if (f.Name != name) continue;
+    std::string data;
+    if (!ReadFileData(source->Manager(), f, data))
+      return c.Fail("the file's clusters could not be read in full");
+    AtomicFile file(out_path);
+    file.stream().write(data.data(), static_cast<std::streamsize>(data.size()));
+    file.Commit();
+    return kExitOk;
+  }
+  return c.Fail("no file \"" + name + "\" in save \"" + save + "\"");
+}
+
+int DeleteSave(Context& c, const std::string& name) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
+  auto folder = manager::FindSave(m, name);
+  if (!folder) return c.Fail("no save \"" + name + "\" on the card");
+  int refused = kExitOk;
+  if (!c.Confirm("Delete save \"" + name + "\"?", refused)) return refused;
+  c.AttachProgress(m, "Deleting");
+  if (!m.DeleteSaveFolder(*folder))
+    return c.Fail("delete failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  c.EndProgress();
+  return kExitOk;
+}
+
+int FormatCard(Context& c) {
+  auto source = std::make_unique<Source>(c.source);
+  auto& m = source->Manager();
+  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
+  if (!m.CheckLink()) return c.Fail("no PS2 card or SmartMedia in the selected slot");
+  int refused = kExitOk;
+  if (!c.Confirm("Erase the whole card? Every save on it will be lost.", refused)) return refused;
+  c.AttachProgress(m, "Erasing");
+  if (!m.FormatCard()) return c.Fail("format failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  c.EndProgress();
+  return kExitOk;
+}
+
+int MakeFileSystem(Context& c) {
+  auto source = std::make_unique<Source>(c.source);
+  auto& m = source->Manager();
+  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
+  if (!m.CheckLink()) return c.Fail("no PS2 card or SmartMedia in the selected slot");
+  int refused = kExitOk;
+  if (!c.Confirm("Write an empty file system? Every save on the card will be lost.", refused))
+    return refused;
+  if (!card::FormatFileSystem(m.Access(), std::time(nullptr)))
+    return c.Fail("the card could not be written");
+  return kExitOk;
+}
+
+int BackupSave(Context& c, const std::string& name, const std::string& file) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
+  auto folder = manager::FindSave(m, name);
+  if (!folder) return c.Fail("no save \"" + name + "\" on the card");
+  c.AttachProgress(m, "Backing up");
+  if (!m.BackupSaveFolder(file, *folder))
+    return c.Fail("backup failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  c.EndProgress();
+  return kExitOk;
+}
+
+int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both) {
+  if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+  const auto info = manager::InspectArchive(file);
+  if (!info) return c.Fail("\"" + file + "\" is not a save archive that can be restored");
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
+  c.AttachProgress(m, "Restoring");
+  if (auto existing = manager::FindSave(m, info->name)) {
+    if (!overwrite && !keep_both) {
+      if (!c.terminal.input_is_tty)
+        return c.Fail("save \"" + info->name +
+                      "\" is already on the card: add --overwrite or --keep-both");
+      c.err << "Save \"" << info->name << "\" is on the card. Replace it? [y/N] " << std::flush;
+      std::string answer;
+      std::getline(c.in, answer);
+      if (answer != "y" && answer != "Y" && answer != "yes") return c.Fail("not restored");
+      overwrite = true;
+    }
+    if (overwrite) {
+      const std::string backup = m.WorkFolder() + "~replaced.psu";
+      switch (manager::ReplaceSave(m, file, *existing, backup)) {
+        case manager::ReplaceResult::kDone: c.EndProgress(); return kExitOk;
+        case manager::ReplaceResult::kNoRoom: return c.Fail("not enough free space on the card");
+        case manager::ReplaceResult::kBackupFailed:
+          return c.Fail("the save on the card could not be backed up; nothing was changed");
+        case manager::ReplaceResult::kFailedRestored:
+          return c.Fail("restore failed; the save on the card was kept");
+        case manager::ReplaceResult::kFailedLost:
+          return c.Fail("restore failed and the old save could not be put back; it is kept in " +
+                        backup);
+      }
+    }
+  }
+  if (info->clusters > manager::FreeClusters(m.Volume()))
+    return c.Fail("not enough free space on the card");
+  card::TfileIP root = card::RootDirectory();
+  if (!m.AppendSaveArchive(file, root))
+    return c.Fail("restore failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  c.EndProgress();
+  return kExitOk;
+}
+
+int PcFormat(Context& c, const std::string& size) {
+  c.source.slot = "smartmedia";
+  auto source = std::make_unique<Source>(c.source);
+  auto& m = source->Manager();
+  m.Access().Medium = 2;
+  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
+  if (!m.CheckLink()) return c.Fail("no SmartMedia in the adapter");
+  const std::string image = "pcf" + size + ".bin";
+  const std::string target = m.WorkFolder() + image;
+  if (!std::filesystem::exists(target)) {
+    // The supplied images live beside the programs; the working folder gets a copy.
+    std::string from;
+    if (const char* data = std::getenv("TRAVOSK_DATA")) from = std::string(data) + "/" + image;
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    for (const auto& dir : {self / "../data", self / "../share/travosk"})
+      if (from.empty() || !std::filesystem::exists(from)) from = (dir / image).string();
+    if (!std::filesystem::copy_file(from, target, ec))
+      return c.Fail("Error in missing file " + target);
+  }
+  int refused = kExitOk;
+  if (!c.Confirm("Turn the SmartMedia into a PC card? Every save on it will be lost.", refused))
+    return refused;
+  c.AttachProgress(m, "Formatting");
+  if (!m.FormatToPC(image)) return c.Fail("Format Not Complete..");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int ShowConfig(Context& c, int port, int delay) {
+  Source source(c.source);
+  auto& access = source.Manager().Access();
+  if (port >= 0 || delay >= 0) {
+    const uint16_t new_port = port >= 0 ? static_cast<uint16_t>(port) : access.Com->PortBase;
+    const int32_t new_delay = delay >= 0 ? delay : access.Com->ConnectDelay;
+    access.Com->PortBase = new_port;
+    access.Com->ConnectDelay = new_delay;
+    access.SaveSettings(new_port, new_delay);
+  }
+  if (c.json)
+    c.out << "{\"port\": " << access.Com->PortBase << ", \"delay\": " << access.Com->ConnectDelay
+          << "}\n";
+  else
+    c.out << "port base " << access.Com->PortBase << "\nconnection delay "
+          << access.Com->ConnectDelay << "\n";
+  return kExitOk;
+}
+
+}  // namespace travosk::cli

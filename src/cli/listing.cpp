@@ -1,0 +1,100 @@
+#include "cli/listing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+#include "card/fileops.h"
+#include "common/errors.h"
+#include "manager/savereplace.h"
+
+namespace travosk::cli {
+
+using card::TfileIP;
+
+namespace {
+
+constexpr size_t kIconSysTitle = 0xC0;  // 68 bytes of title in "icon.sys"
+constexpr size_t kIconSysTitleBytes = 64;
+constexpr size_t kPS1HeaderTitle = 4;   // title frame bytes 4..67 of a PS1 save
+constexpr size_t kPS1HeaderTitleBytes = 64;
+
+std::string Upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+// Every non-NUL byte of a field, in order: titles keep their two lines joined.
+std::string NonNulBytes(const std::string& data, size_t at, size_t count) {
+  std::string out;
+  for (size_t i = at; i < at + count && i < data.size(); ++i)
+    if (data[i] != '\0') out.push_back(data[i]);
+  return out;
+}
+
+uint64_t Clusters(uint64_t bytes) { return (bytes + 1023) / 1024; }
+
+}  // namespace
+
+bool ReadFileData(manager::TPS2MFMSYS& manager, const TfileIP& file, std::string& data) {
+  std::ostringstream stream;
+  if (!card::ExportEntry(manager.Volume(), stream, file)) return false;
+  data = stream.str();
+  const size_t length = file.Length();
+  if (data.size() < 512 + static_cast<uint64_t>(length)) return false;
+  data = data.substr(512, length);
+  return true;
+}
+
+bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& error) {
+  listing = CardListing{};
+  std::vector<SaveRow>& saves = listing.saves;
+  bool in_save = false;
+  manager.OnAddrootNode = [&](TfileIP& x) {
+    in_save = x.Dir && !x.Deleted && !x.IsDotName();
+    if (in_save) saves.push_back(SaveRow{x, {}, {}, 0});
+  };
+  manager.OnAddChildNode = [&](TfileIP& x) {
+    if (in_save && !x.Dir && !x.Deleted) saves.back().files.push_back(x);
+  };
+  const bool ok = manager.Catalog();
+  manager.OnAddrootNode = nullptr;
+  manager.OnAddChildNode = nullptr;
+  if (!ok) {
+    error = manager.LastError().empty() ? "the card could not be read" : manager.LastError();
+    return false;
+  }
+  try {
+    for (auto& save : saves) {
+      save.size = Clusters(static_cast<uint64_t>(save.folder.Length()) * 512) * 1024;
+      const TfileIP* icon_sys = nullptr;
+      for (const auto& f : save.files) {
+        save.size += Clusters(f.Length()) * 1024;
+        if (Upper(f.Name) == "ICON.SYS") icon_sys = &f;
+      }
+      std::string data;
+      if (icon_sys && ReadFileData(manager, *icon_sys, data))
+        save.title = NonNulBytes(data, kIconSysTitle, kIconSysTitleBytes);
+      else if (!icon_sys && !save.files.empty() && ReadFileData(manager, save.files.back(), data))
+        save.title = NonNulBytes(data, kPS1HeaderTitle, kPS1HeaderTitleBytes);
+    }
+  } catch (const CardError& e) {
+    error = e.what();
+    return false;
+  }
+  const auto& access = manager.Access();
+  listing.capacity = static_cast<uint64_t>(access.CardBytes) / 528 * 512;
+  listing.free = manager::FreeClusters(manager.Volume()) * 1024;
+  listing.used = listing.capacity > listing.free ? listing.capacity - listing.free : 0;
+  return true;
+}
+
+std::string FormatCardTime(const uint8_t* t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u",
+                static_cast<unsigned>(t[6] | (t[7] << 8)), t[5], t[4], t[3], t[2], t[1]);
+  return buf;
+}
+
+}  // namespace travosk::cli

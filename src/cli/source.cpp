@@ -1,0 +1,65 @@
+#include "cli/source.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/errors.h"
+#include "sim/medium.h"
+
+namespace travosk::cli {
+
+std::string DefaultWorkFolder() {
+  std::string folder;
+  if (const char* home = std::getenv("TRAVOSK_HOME"); home && *home) {
+    folder = home;
+  } else if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+    folder = std::string(data) + "/travosk";
+  } else if (const char* user = std::getenv("HOME"); user && *user) {
+    folder = std::string(user) + "/.local/share/travosk";
+  } else {
+    folder = "/tmp/travosk-" + std::to_string(::getuid()) + "-work";
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  ::chmod(folder.c_str(), 0700);
+  return folder;
+}
+
+Source::Source(const SourceOptions& options) {
+  if (!options.image.empty() || !options.sm_image.empty()) {
+    session_ = std::make_unique<sim::LoopbackSession>();
+    if (!options.image.empty()) {
+      const auto size = std::filesystem::file_size(options.image);
+      const auto kind = size == sim::kPS1CardBytes ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2;
+      session_->adapter.InsertCard(sim::Medium::Open(options.image, kind));
+    }
+    if (!options.sm_image.empty())
+      session_->adapter.InsertSmartMedia(
+          sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia));
+    link_ = &session_->link;
+  } else {
+    platform_ = std::make_unique<link::LinuxPlatform>();
+    clock_ = std::make_unique<link::SystemClock>();
+    owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
+    link_ = owned_link_.get();
+    link_->FindAdapter();
+  }
+  manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
+  try {
+    manager_->InitSystem(options.workdir.empty() ? DefaultWorkFolder() : options.workdir);
+  } catch (const ConversionError& e) {
+    settings_warning_ = e.what();
+  }
+  const bool smartmedia = options.slot == "smartmedia" ||
+                          (options.image.empty() && !options.sm_image.empty());
+  manager_->Access().Medium = smartmedia ? 2 : 1;
+}
+
+Source::~Source() {
+  if (manager_) manager_->DoneSystem();
+}
+
+}  // namespace travosk::cli

@@ -1,0 +1,49 @@
+// Where the command line finds its card: the adapter found by discovery, or a
+// card image opened in an in-process simulated adapter (the same firmware, so
+// one code path serves both).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "link/clock.h"
+#include "link/link.h"
+#include "link/linux_platform.h"
+#include "manager/ps2mfmsys.h"
+#include "sim/loopback_platform.h"
+
+namespace travosk::cli {
+
+struct SourceOptions {
+  std::string image;      // a card image in the card slot (PS1 by its size, else PS2)
+  std::string sm_image;   // a SmartMedia image
+  std::string slot = "card";
+  std::string workdir;    // settings and the cache's temp file
+};
+
+// The folder that holds the command line's "PS2M.cfg" and "~PS2M.tmp".
+std::string DefaultWorkFolder();
+
+class Source {
+ public:
+  // Throws InOutError for an image that cannot be opened.
+  explicit Source(const SourceOptions& options);
+  ~Source();
+
+  link::Link& Link() { return *link_; }
+  manager::TPS2MFMSYS& Manager() { return *manager_; }
+  bool FromImage() const { return session_ != nullptr; }
+  // The settings file's conversion error at start, if any (the default is used).
+  const std::string& SettingsWarning() const { return settings_warning_; }
+
+ private:
+  std::unique_ptr<sim::LoopbackSession> session_;
+  std::unique_ptr<link::LinuxPlatform> platform_;
+  std::unique_ptr<link::SystemClock> clock_;
+  std::unique_ptr<link::Link> owned_link_;
+  link::Link* link_ = nullptr;
+  std::unique_ptr<manager::TPS2MFMSYS> manager_;
+  std::string settings_warning_;
+};
+
+}  // namespace travosk::cli
