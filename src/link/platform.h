@@ -36,6 +36,7 @@ struct DeviceChange {
   uint32_t event = 0;
   uint32_t device_type = 0;
   uint32_t node = 0;  // device node number, for device type 1
+  friend bool operator==(const DeviceChange&, const DeviceChange&) = default;
 };
 
 class Platform {

@@ -1,0 +1,271 @@
+#include "link/linux_platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace travosk::link {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr uint32_t kArrivalMask = IN_CREATE | IN_MOVED_TO;
+constexpr uint32_t kRemovalMask = IN_DELETE | IN_MOVED_FROM;
+
+void IgnoreSigpipe() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+// Milliseconds left until deadline, at least 0.
+int RemainingMs(SteadyClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits until fd is ready for events or the deadline passes. False on time-out
+// or error; true also when the peer hung up, so that the read or write that
+// follows reports it.
+bool WaitReady(int fd, short events, SteadyClock::time_point deadline) {
+  for (;;) {
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, RemainingMs(deadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+// A string request succeeds when the device has that string.
+bool TakeString(const DeviceIdentity* device, std::string DeviceIdentity::*field,
+                std::string& out) {
+  if (device == nullptr || (device->*field).empty()) return false;
+  out = device->*field;
+  return true;
+}
+
+}  // namespace
+
+int DefaultPipeTimeoutMs() {
+  if (const char* text = std::getenv("TRAVOSK_PIPE_TIMEOUT_MS"); text != nullptr) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && value > 0 && value <= 3600 * 1000) {
+      return static_cast<int>(value);
+    }
+  }
+  return kDefaultPipeTimeoutMs;
+}
+
+LinuxPlatform::LinuxPlatform(std::string root, int pipe_timeout_ms)
+    : root_(std::move(root)),
+      pipe_timeout_ms_(pipe_timeout_ms > 0 ? pipe_timeout_ms : DefaultPipeTimeoutMs()),
+      inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  IgnoreSigpipe();
+  Watch();
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+void LinuxPlatform::SetPipeTimeoutMs(int ms) {
+  pipe_timeout_ms_ = ms > 0 ? ms : DefaultPipeTimeoutMs();
+}
+
+// The watch needs the class directory to exist before any adapter has been
+// plugged in, so it is created here.
+void LinuxPlatform::Watch() {
+  if (!inotify_.valid() || watch_ >= 0) return;
+  const std::string directory = ClassDirectory(root_);
+  if (!MakeDirectories(directory)) return;
+  watch_ = ::inotify_add_watch(inotify_.get(), directory.c_str(),
+                               kArrivalMask | kRemovalMask | IN_ONLYDIR);
+}
+
+std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces(
+    const std::string& class_guid) {
+  const std::string directory = ClassDirectory(root_, class_guid);
+  if (!MakeDirectories(directory)) return std::nullopt;
+  Watch();
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
+  if (!dir) return std::nullopt;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (!ParseNodeName(name)) continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode)) {
+      continue;
+    }
+    names.push_back(name);
+  }
+  // Directory order is arbitrary; node order keeps the scan repeatable.
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> paths;
+  paths.reserve(names.size());
+  for (const std::string& name : names) paths.push_back(directory + "/" + name);
+  return paths;
+}
+
+Handle LinuxPlatform::OpenDevice(const std::string& path) {
+  auto identity = ReadIdentity(path + "/" + kIdentityFileName);
+  if (!identity) return kInvalidHandle;
+  auto free_slot = std::find(devices_.begin(), devices_.end(), std::nullopt);
+  if (free_slot == devices_.end()) free_slot = devices_.insert(devices_.end(), std::nullopt);
+  *free_slot = std::move(*identity);
+  return static_cast<Handle>(free_slot - devices_.begin());
+}
+
+void LinuxPlatform::CloseDevice(Handle h) {
+  if (Device(h) != nullptr) devices_[static_cast<size_t>(h)].reset();
+}
+
+const DeviceIdentity* LinuxPlatform::Device(Handle h) const {
+  if (h < 0 || static_cast<size_t>(h) >= devices_.size() || !devices_[static_cast<size_t>(h)]) {
+    return nullptr;
+  }
+  return &*devices_[static_cast<size_t>(h)];
+}
+
+bool LinuxPlatform::GetAttributes(Handle h, HidAttributes& out) {
+  const DeviceIdentity* device = Device(h);
+  if (device == nullptr) return false;
+  out.vendor = device->vendor;
+  out.product = device->product;
+  out.version = device->version;
+  return true;
+}
+
+bool LinuxPlatform::GetManufacturerString(Handle h, std::string& out) {
+  return TakeString(Device(h), &DeviceIdentity::manufacturer, out);
+}
+
+bool LinuxPlatform::GetProductString(Handle h, std::string& out) {
+  return TakeString(Device(h), &DeviceIdentity::product_name, out);
+}
+
+bool LinuxPlatform::GetSerialNumberString(Handle h, std::string& out) {
+  return TakeString(Device(h), &DeviceIdentity::serial, out);
+}
+
+bool LinuxPlatform::GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) {
+  const DeviceIdentity* device = Device(h);
+  if (device == nullptr || device->physical_descriptor.empty()) return false;
+  out.fill(0);
+  const size_t count = std::min(out.size(), device->physical_descriptor.size());
+  std::copy_n(device->physical_descriptor.begin(), count, out.begin());
+  return true;
+}
+
+bool LinuxPlatform::GetFeature(Handle h, std::array<uint8_t, 256>& out) {
+  const DeviceIdentity* device = Device(h);
+  if (device == nullptr || !device->feature) return false;
+  out.fill(0);
+  return true;
+}
+
+std::string LinuxPlatform::ReadHardwareKey(uint32_t node) {
+  return ReadNodeKey(root_, node);
+}
+
+// Both ends open without blocking: the adapter holds each FIFO open for reading
+// and writing, so a missing peer (ENXIO on the write end) means no adapter.
+Handle LinuxPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
+  const int flags = (end == PipeEnd::kRead ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
+  const int fd = ::open(pipe_path.c_str(), flags);
+  return fd >= 0 ? fd : kInvalidHandle;
+}
+
+void LinuxPlatform::ClosePipe(Handle h) {
+  if (h >= 0) ::close(h);
+}
+
+long LinuxPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(pipe_timeout_ms_);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(h, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // The FIFO is full: the adapter is behind. Wait for room, not forever.
+      if (!WaitReady(h, POLLOUT, deadline)) return -1;
+      continue;
+    }
+    return -1;
+  }
+  return static_cast<long>(done);
+}
+
+long LinuxPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(pipe_timeout_ms_);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(h, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return -1;  // every writer has gone: the adapter was unplugged
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return -1;
+    if (!WaitReady(h, POLLIN, deadline)) return -1;
+  }
+  return static_cast<long>(done);
+}
+
+int LinuxPlatform::NotificationDescriptor() {
+  return inotify_.valid() ? inotify_.get() : -1;
+}
+
+std::vector<DeviceChange> LinuxPlatform::TakeDeviceChanges() {
+  std::vector<DeviceChange> changes;
+  if (!inotify_.valid()) return changes;
+  alignas(inotify_event) char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(inotify_.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    size_t offset = 0;
+    while (offset + sizeof(inotify_event) <= static_cast<size_t>(n)) {
+      inotify_event event;
+      std::memcpy(&event, buffer + offset, sizeof event);
+      const size_t name_at = offset + sizeof event;
+      offset = name_at + event.len;
+      if (offset > static_cast<size_t>(n)) break;
+      if ((event.mask & IN_IGNORED) != 0 && event.wd == watch_) {
+        watch_ = -1;  // the class directory itself went away
+        continue;
+      }
+      if ((event.mask & IN_ISDIR) == 0 || event.len == 0) continue;
+      const std::string name(buffer + name_at, ::strnlen(buffer + name_at, event.len));
+      const auto node = ParseNodeName(name);
+      if (!node) continue;
+      if ((event.mask & kArrivalMask) != 0) {
+        changes.push_back({kDeviceArrival, kDevTypeDevNode, *node});
+      } else if ((event.mask & kRemovalMask) != 0) {
+        changes.push_back({kDeviceRemoveComplete, kDevTypeDevNode, *node});
+      }
+    }
+  }
+  Watch();
+  return changes;
+}
+
+}  // namespace travosk::link
