@@ -27,4 +27,6 @@ int PS1Dump(Context& c, const std::string& file);
 int PS1Write(Context& c, const std::string& file);
 int PS1Format(Context& c);
 
+int Check(Context& c);
+
 }  // namespace travosk::cli

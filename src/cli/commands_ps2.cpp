@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "card/checker.h"
 #include "card/formatter.h"
 #include "cli/commands.h"
 #include "cli/listing.h"
@@ -283,6 +284,39 @@ int ShowConfig(Context& c, int port, int delay) {
     c.out << "port base " << access.Com->PortBase << "\nconnection delay "
           << access.Com->ConnectDelay << "\n";
   return kExitOk;
+}
+
+}  // namespace travosk::cli
+
+namespace travosk::cli {
+
+int Check(Context& c) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& volume = source->Manager().Volume();
+  if (!volume.Mount())
+    return c.Fail("the card carries no PS2 file system" +
+                  (volume.LastError().empty() ? "" : ": " + volume.LastError()));
+  const auto report = card::CheckFileSystem(volume);
+  if (c.json) {
+    c.out << "{\"healthy\": " << (report.Healthy() ? "true" : "false") << ", \"findings\": [";
+    for (size_t i = 0; i < report.findings.size(); ++i) {
+      const auto& f = report.findings[i];
+      c.out << (i ? ", " : "") << "{\"kind\": " << JsonString(card::KindName(f.kind))
+            << ", \"where\": " << JsonString(f.where) << ", \"what\": " << JsonString(f.what) << "}";
+    }
+    c.out << "], \"directories\": " << report.directories << ", \"files\": " << report.files
+          << ", \"clusters_in_use\": " << report.clusters_in_use << "}\n";
+  } else {
+    for (const auto& f : report.findings)
+      c.out << card::KindName(f.kind) << ": " << f.where << ": " << f.what << "\n";
+    c.out << report.directories << " folders, " << report.files << " files, "
+          << report.clusters_in_use << " clusters in use: "
+          << (report.Healthy() ? "no problems found" : std::to_string(report.findings.size()) + " problems")
+          << "\n";
+  }
+  return report.Healthy() ? kExitOk : kExitFailed;
 }
 
 }  // namespace travosk::cli

@@ -70,6 +70,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   config->add_option("--delay", delay, "connection delay in seconds");
   config->callback([&] { action = [&] { return ShowConfig(c, port, delay); }; });
 
+  app.add_subcommand("check", "check the card's file system; exit 1 when anything is wrong")
+      ->callback([&] { action = [&] { return Check(c); }; });
+
   auto* ps1 = app.add_subcommand("ps1", "PS1 card commands");
   ps1->require_subcommand(1);
   ps1->fallthrough();
