@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "common/bytes.h"
@@ -52,5 +53,11 @@ struct TfileIP {
 
 // A record that names the root as a directory to write into.
 TfileIP RootDirectory();
+
+// Card time stamps (8 bytes): 0, seconds, minutes, hours, day, month, and the
+// year as u16, in Japan time (UTC+9), as the console keeps them.
+void StoreCardTime(MutableBytes b, size_t at, std::time_t when);
+// "YYYY-MM-DD hh:mm:ss" of a stamp, in the Japan time it was stored in.
+std::string FormatCardTime(Bytes stamp8);
 
 }  // namespace travosk::card

@@ -49,21 +49,7 @@ constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
 constexpr uint16_t kModeRootDot = 0x8427;     // exists, directory, read/write/execute
 constexpr uint16_t kModeRootDotDot = 0xA426;  // exists, hidden, directory
-constexpr int kJapanOffsetSeconds = 9 * 3600;
 
-// Card time: 0, seconds, minutes, hours, day, month, year (u16), Japan time.
-void StoreTime(MutableBytes b, size_t at, std::time_t when) {
-  std::time_t local = when + kJapanOffsetSeconds;
-  std::tm t{};
-  gmtime_r(&local, &t);
-  b[at] = 0;
-  b[at + 1] = static_cast<uint8_t>(t.tm_sec);
-  b[at + 2] = static_cast<uint8_t>(t.tm_min);
-  b[at + 3] = static_cast<uint8_t>(t.tm_hour);
-  b[at + 4] = static_cast<uint8_t>(t.tm_mday);
-  b[at + 5] = static_cast<uint8_t>(t.tm_mon + 1);
-  store_le16(b, at + 6, static_cast<uint16_t>(t.tm_year + 1900));
-}
 
 void BuildSuperblock(const FormatLayout& l, MutableBytes d) {
   std::memcpy(&d[kSbMagic], kMagic, sizeof kMagic - 1);
@@ -106,10 +92,10 @@ void BuildFat(const FormatLayout& l, uint32_t f, uint32_t half, MutableBytes d) 
 void BuildRootEntry(bool dot, std::time_t when, MutableBytes d) {
   store_le16(d, entry::kMode, dot ? kModeRootDot : kModeRootDotDot);
   store_le32(d, entry::kLength, dot ? 2 : 0);
-  StoreTime(d, entry::kCreated, when);
+  StoreCardTime(d, entry::kCreated, when);
   store_le32(d, entry::kCluster, 0);
   store_le32(d, entry::kDirEntry, 0);
-  StoreTime(d, entry::kModified, when);
+  StoreCardTime(d, entry::kModified, when);
   const char* name = dot ? "." : "..";
   std::memcpy(&d[entry::kName], name, std::strlen(name));
 }

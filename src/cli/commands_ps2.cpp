@@ -93,8 +93,8 @@ int ListSave(Context& c, const std::string& name) {
   for (size_t i = 0; i < row->files.size(); ++i) {
     const auto& f = row->files[i];
     const uint16_t mode = static_cast<uint16_t>(f.Header[0] | (f.Header[1] << 8));
-    const std::string created = FormatCardTime(f.Header.data() + card::entry::kCreated);
-    const std::string modified = FormatCardTime(f.Header.data() + card::entry::kModified);
+    const std::string created = card::FormatCardTime(Bytes(f.Header).subspan(card::entry::kCreated, 8));
+    const std::string modified = card::FormatCardTime(Bytes(f.Header).subspan(card::entry::kModified, 8));
     if (c.json) {
       c.out << (i ? ", " : "") << "{\"name\": " << JsonString(f.Name) << ", \"size\": "
             << f.Length() << ", \"mode\": " << mode << ", \"created\": " << JsonString(created)

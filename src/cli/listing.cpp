@@ -90,11 +90,5 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
   return true;
 }
 
-std::string FormatCardTime(const uint8_t* t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u",
-                static_cast<unsigned>(t[6] | (t[7] << 8)), t[5], t[4], t[3], t[2], t[1]);
-  return buf;
-}
 
 }  // namespace travosk::cli

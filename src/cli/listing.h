@@ -31,7 +31,4 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
 // Exports one file of the card into memory: its data, exactly its length.
 bool ReadFileData(manager::TPS2MFMSYS& manager, const card::TfileIP& file, std::string& data);
 
-// "YYYY-MM-DD hh:mm:ss" of an on-card time stamp (Japan time as stored).
-std::string FormatCardTime(const uint8_t* stamp8);
-
 }  // namespace travosk::cli
