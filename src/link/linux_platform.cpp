@@ -57,6 +57,14 @@ bool TakeString(const DeviceIdentity* device, std::string DeviceIdentity::*field
   return true;
 }
 
+// The device root decides which adapters this user talks to, so it must be
+// this user's own: a root that someone else made (say a planted
+// /tmp/travosk-<uid>) is not used.
+bool OwnDirectory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
 }  // namespace
 
 int DefaultPipeTimeoutMs() {
@@ -89,7 +97,7 @@ void LinuxPlatform::SetPipeTimeoutMs(int ms) {
 void LinuxPlatform::Watch() {
   if (!inotify_.valid() || watch_ >= 0) return;
   const std::string directory = ClassDirectory(root_);
-  if (!MakeDirectories(directory)) return;
+  if (!MakeDirectories(directory) || !OwnDirectory(root_)) return;
   watch_ = ::inotify_add_watch(inotify_.get(), directory.c_str(),
                                kArrivalMask | kRemovalMask | IN_ONLYDIR);
 }
@@ -97,7 +105,7 @@ void LinuxPlatform::Watch() {
 std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces(
     const std::string& class_guid) {
   const std::string directory = ClassDirectory(root_, class_guid);
-  if (!MakeDirectories(directory)) return std::nullopt;
+  if (!MakeDirectories(directory) || !OwnDirectory(root_)) return std::nullopt;
   Watch();
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
   if (!dir) return std::nullopt;

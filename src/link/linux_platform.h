@@ -23,7 +23,8 @@ int DefaultPipeTimeoutMs();
 
 class LinuxPlatform final : public Platform {
  public:
-  // Works below root (created 0700 with its class directory when missing).
+  // Works below root (created 0700 with its class directory when missing);
+  // a root owned by another user is refused: no interfaces, no notifications.
   // A time-out of 0 or less takes DefaultPipeTimeoutMs(). Ignores SIGPIPE for
   // the process: a write to an adapter that has gone fails with EPIPE instead.
   explicit LinuxPlatform(std::string root = DeviceRoot(), int pipe_timeout_ms = 0);

@@ -229,6 +229,15 @@ TEST_F(LinuxPlatformTest, NotificationsFollowInterfacesComingAndGoing) {
                                                   {kDeviceRemoveComplete, kDevTypeDevNode, 7}}));
 }
 
+TEST_F(LinuxPlatformTest, RootOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to give a directory away";
+  const std::string planted = fs::path(root).parent_path().string() + "/planted";
+  ASSERT_TRUE(MakeDirectories(ClassDirectory(planted) + "/00000001"));
+  ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+  LinuxPlatform other(planted, 200);
+  EXPECT_EQ(other.ListInterfaces(kAdapterInterfaceGuid), std::nullopt);
+}
+
 TEST_F(LinuxPlatformTest, LinkFindsAndTalksToAPublishedAdapter) {
   FakeClock clock;
   Link link(*platform, clock);
