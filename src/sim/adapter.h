@@ -16,6 +16,17 @@
 
 namespace travosk::sim {
 
+// How the simulated adapter presents itself on the USB side, through the
+// loopback and through the device interface directory alike.
+inline constexpr uint16_t kUsbVendor = 0x7E21;
+inline constexpr uint16_t kUsbProduct = 0xB40D;
+inline constexpr uint16_t kUsbVersion = 0x0310;
+inline constexpr const char* kUsbManufacturer = "TRAVOSK Project";
+inline constexpr const char* kUsbProductName = "TRAVOSK Simulated Memory Card Adapter";
+inline constexpr const char* kUsbHardwareKey = "USB\\VID_7E21&PID_B40D\\INST_0";
+// Bytes of our own choosing; readers keep them up to the first zero byte.
+inline constexpr uint8_t kUsbPhysicalDescriptor[] = {'T', 'V', 'S', 'K', 0x01, 0x10};
+
 struct Counters {
   std::map<uint16_t, uint64_t> packets;  // by command pair, byte 0 << 8 | byte 1
   uint64_t transactions = 0;             // command packets received
@@ -56,6 +67,8 @@ class Adapter {
   long Read(uint8_t* data, size_t count);
   // True between a write command's packet and its data phase.
   bool ExpectsDataPhase() const { return pending_write_.has_value() && plugged_ && !silent_; }
+  // Drops a write command whose data phase never came.
+  void AbortTransaction() { pending_write_.reset(); }
   // True when a reply waits to be read.
   bool HasReply() const { return reply_ready_ && plugged_ && !silent_; }
 

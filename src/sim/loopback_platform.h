@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +23,10 @@ class LoopbackPlatform final : public link::Platform {
   // the platform does not own it. Plugging queues an arrival notification.
   void Plug(Adapter& adapter);
   // Removes the interface and queues a removal notification; transfers on
-  // pipes opened to it fail from then on.
+  // pipes and devices opened to it fail from then on, also after the adapter
+  // is plugged in again (a new plug is a new device). An adapter that unplugs
+  // itself through its fault injection is removed the same way at its first
+  // failed transfer.
   void Unplug(Adapter& adapter);
 
   std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
@@ -42,9 +46,30 @@ class LoopbackPlatform final : public link::Platform {
   std::vector<link::DeviceChange> TakeDeviceChanges() override;
 
  private:
-  struct Slot;
+  // One interface: an adapter plugged in at least once. Every plug and unplug
+  // starts a new generation; handles opened in another generation are stale.
+  struct Slot {
+    Adapter* adapter = nullptr;
+    std::string path;
+    uint32_t node = 0;
+    bool present = false;
+    uint64_t generation = 0;
+  };
+  enum class Kind { kDevice, kReadPipe, kWritePipe };
+  struct Opened {
+    size_t slot;
+    uint64_t generation;
+    Kind kind;
+  };
+  // The present slot a handle of that kind was opened on, or nullptr.
+  Slot* SlotOf(link::Handle h, Kind kind);
+  link::Handle Open(size_t slot, Kind kind);
+  void Remove(Slot& slot);
+
   std::vector<std::unique_ptr<Slot>> slots_;
   std::deque<link::DeviceChange> changes_;
+  std::map<link::Handle, Opened> opened_;
+  link::Handle next_handle_ = 1;
 };
 
 // An in-process adapter with its loopback platform, a clock that never waits

@@ -1,0 +1,175 @@
+#include "sim/loopback_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/device_root.h"
+
+namespace travosk::sim {
+
+namespace {
+
+constexpr const char* kPathPrefix = "loopback:";
+
+}  // namespace
+
+void LoopbackPlatform::Plug(Adapter& adapter) {
+  auto it = std::find_if(slots_.begin(), slots_.end(),
+                         [&](const auto& s) { return s->adapter == &adapter; });
+  Slot* slot;
+  if (it != slots_.end()) {
+    slot = it->get();
+    if (slot->present) return;
+  } else {
+    auto fresh = std::make_unique<Slot>();
+    fresh->adapter = &adapter;
+    fresh->path = kPathPrefix + std::to_string(slots_.size());
+    fresh->node = static_cast<uint32_t>(slots_.size() + 1);
+    slot = fresh.get();
+    slots_.push_back(std::move(fresh));
+  }
+  slot->present = true;
+  ++slot->generation;
+  changes_.push_back({link::kDeviceArrival, link::kDevTypeDevNode, slot->node});
+}
+
+void LoopbackPlatform::Unplug(Adapter& adapter) {
+  for (auto& s : slots_) {
+    if (s->adapter == &adapter && s->present) Remove(*s);
+  }
+}
+
+void LoopbackPlatform::Remove(Slot& slot) {
+  slot.present = false;
+  ++slot.generation;
+  changes_.push_back({link::kDeviceRemoveComplete, link::kDevTypeDevNode, slot.node});
+}
+
+link::Handle LoopbackPlatform::Open(size_t slot, Kind kind) {
+  const link::Handle h = next_handle_++;
+  opened_[h] = Opened{slot, slots_[slot]->generation, kind};
+  return h;
+}
+
+LoopbackPlatform::Slot* LoopbackPlatform::SlotOf(link::Handle h, Kind kind) {
+  auto it = opened_.find(h);
+  if (it == opened_.end() || it->second.kind != kind) return nullptr;
+  Slot& slot = *slots_[it->second.slot];
+  if (!slot.present || slot.generation != it->second.generation) return nullptr;
+  return &slot;
+}
+
+std::optional<std::vector<std::string>> LoopbackPlatform::ListInterfaces(
+    const std::string& class_guid) {
+  std::vector<std::string> paths;
+  if (class_guid != link::kAdapterInterfaceGuid) return paths;
+  for (const auto& s : slots_) {
+    if (s->present) paths.push_back(s->path);
+  }
+  return paths;
+}
+
+link::Handle LoopbackPlatform::OpenDevice(const std::string& path) {
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i]->present && slots_[i]->path == path) return Open(i, Kind::kDevice);
+  }
+  return link::kInvalidHandle;
+}
+
+void LoopbackPlatform::CloseDevice(link::Handle h) {
+  opened_.erase(h);
+}
+
+bool LoopbackPlatform::GetAttributes(link::Handle h, link::HidAttributes& out) {
+  if (!SlotOf(h, Kind::kDevice)) return false;
+  out = {kUsbVendor, kUsbProduct, kUsbVersion};
+  return true;
+}
+
+bool LoopbackPlatform::GetManufacturerString(link::Handle h, std::string& out) {
+  if (!SlotOf(h, Kind::kDevice)) return false;
+  out = kUsbManufacturer;
+  return true;
+}
+
+bool LoopbackPlatform::GetProductString(link::Handle h, std::string& out) {
+  if (!SlotOf(h, Kind::kDevice)) return false;
+  out = kUsbProductName;
+  return true;
+}
+
+bool LoopbackPlatform::GetSerialNumberString(link::Handle h, std::string& out) {
+  const Slot* slot = SlotOf(h, Kind::kDevice);
+  if (!slot) return false;
+  out = "LOOP" + link::NodeName(slot->node);
+  return true;
+}
+
+bool LoopbackPlatform::GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) {
+  if (!SlotOf(h, Kind::kDevice)) return false;
+  out.fill(0);
+  std::memcpy(out.data(), kUsbPhysicalDescriptor, sizeof kUsbPhysicalDescriptor);
+  return true;
+}
+
+// The adapter answers no HID reports: everything moves through the pipes.
+bool LoopbackPlatform::GetFeature(link::Handle, std::array<uint8_t, 256>&) {
+  return false;
+}
+
+std::string LoopbackPlatform::ReadHardwareKey(uint32_t node) {
+  for (const auto& s : slots_) {
+    if (s->present && s->node == node) return kUsbHardwareKey;
+  }
+  return {};
+}
+
+link::Handle LoopbackPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
+  const std::string name = end == PipeEnd::kRead ? link::kReadPipeName : link::kWritePipeName;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    const Slot& s = *slots_[i];
+    if (s.present && pipe_path == s.path + "/" + name) {
+      return Open(i, end == PipeEnd::kRead ? Kind::kReadPipe : Kind::kWritePipe);
+    }
+  }
+  return link::kInvalidHandle;
+}
+
+void LoopbackPlatform::ClosePipe(link::Handle h) {
+  opened_.erase(h);
+}
+
+long LoopbackPlatform::WritePipe(link::Handle h, const uint8_t* data, size_t count) {
+  Slot* slot = SlotOf(h, Kind::kWritePipe);
+  if (!slot) return -1;
+  const long moved = slot->adapter->Write(data, count);
+  if (!slot->adapter->plugged()) Remove(*slot);
+  return moved;
+}
+
+long LoopbackPlatform::ReadPipe(link::Handle h, uint8_t* data, size_t count) {
+  Slot* slot = SlotOf(h, Kind::kReadPipe);
+  if (!slot) return -1;
+  // With no reply waiting the read fails at once: in-process there is nobody
+  // who could still answer it.
+  const long moved = slot->adapter->Read(data, count);
+  if (!slot->adapter->plugged()) Remove(*slot);
+  return moved;
+}
+
+std::vector<link::DeviceChange> LoopbackPlatform::TakeDeviceChanges() {
+  std::vector<link::DeviceChange> out(changes_.begin(), changes_.end());
+  changes_.clear();
+  return out;
+}
+
+LoopbackSession::LoopbackSession() {
+  platform.Plug(adapter);
+  link.FindAdapter();
+  // The session is attached already; its own arrival is no news to anyone.
+  (void)platform.TakeDeviceChanges();
+}
+
+LoopbackSession::~LoopbackSession() = default;
+
+}  // namespace travosk::sim
