@@ -1,0 +1,234 @@
+#include "sim/fifo_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/errors.h"
+#include "link/device_root.h"
+
+namespace travosk::sim {
+
+namespace {
+
+constexpr size_t kPacketBytes = 16;
+constexpr size_t kDataPhaseBytes = 512;
+// The link sends a data phase 1 ms after its packet, and a packet in one
+// write. A transaction left half-received this long was abandoned by a PC
+// program that went away; dropping it keeps the next program's packets from
+// being taken as the rest of it.
+constexpr int kAbandonedTransactionMs = 2000;
+// Node numbers tried when looking for a free one.
+constexpr uint32_t kMaxNode = 4096;
+
+std::string Reason() {
+  return std::strerror(errno);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+link::DeviceIdentity Identity(uint32_t node) {
+  link::DeviceIdentity id;
+  id.vendor = kUsbVendor;
+  id.product = kUsbProduct;
+  id.version = kUsbVersion;
+  id.manufacturer = kUsbManufacturer;
+  id.product_name = kUsbProductName;
+  id.serial = "SIM" + link::NodeName(node);
+  id.physical_descriptor.assign(std::begin(kUsbPhysicalDescriptor),
+                                std::end(kUsbPhysicalDescriptor));
+  id.hardware_key = kUsbHardwareKey;
+  id.feature = false;  // the adapter answers no HID reports
+  return id;
+}
+
+}  // namespace
+
+FifoServer::FifoServer(Adapter& adapter, std::string root)
+    : adapter_(adapter), root_(std::move(root)) {
+  const std::string class_dir = link::ClassDirectory(root_);
+  if (!link::MakeDirectories(class_dir)) throw InOutError(class_dir, Reason());
+  if (!link::MakeDirectories(link::NodesDirectory(root_))) {
+    throw InOutError(link::NodesDirectory(root_), Reason());
+  }
+  int stop[2];
+  if (::pipe2(stop, O_NONBLOCK | O_CLOEXEC) != 0) throw InOutError("stop pipe", Reason());
+  stop_read_.reset(stop[0]);
+  stop_write_.reset(stop[1]);
+
+  // The lowest node number that no interface or node key uses. Another
+  // adapter may take the same number between the look and the rename; the
+  // rename then fails and the next number is tried.
+  for (uint32_t node = 1; node <= kMaxNode; ++node) {
+    if (Exists(link::InterfacePath(root_, node)) || Exists(link::NodeKeyPath(root_, node))) {
+      continue;
+    }
+    node_ = node;
+    staging_ = root_ + "/.plugging-" + link::NodeName(node) + "-" + std::to_string(::getpid());
+    device_path_ = link::InterfacePath(root_, node);
+    try {
+      Publish();
+      return;
+    } catch (const InOutError&) {
+      if (!Exists(device_path_)) throw;  // not a lost race: a real failure
+    }
+  }
+  throw InOutError(class_dir, "no free device node number");
+}
+
+FifoServer::~FifoServer() {
+  Unplug();
+}
+
+void FifoServer::Publish() {
+  const auto fail = [this](const std::string& what, const std::string& reason) {
+    commands_.reset();
+    replies_.reset();
+    Discard(staging_);
+    // When another adapter won the node number, the key is its own now.
+    if (!Exists(device_path_)) ::unlink(link::NodeKeyPath(root_, node_).c_str());
+    throw InOutError(what, reason);
+  };
+  if (::mkdir(staging_.c_str(), 0700) != 0) throw InOutError(staging_, Reason());
+  const std::string read_pipe = staging_ + "/" + link::kReadPipeName;
+  const std::string write_pipe = staging_ + "/" + link::kWritePipeName;
+  try {
+    link::WriteIdentity(staging_ + "/" + link::kIdentityFileName, Identity(node_));
+  } catch (const InOutError& e) {
+    fail(e.file(), e.reason());
+  }
+  if (::mkfifo(read_pipe.c_str(), 0600) != 0) fail(read_pipe, Reason());
+  if (::mkfifo(write_pipe.c_str(), 0600) != 0) fail(write_pipe, Reason());
+  // Held open for reading and writing: the PC's non-blocking opens then always
+  // find a peer, and the FIFOs never see end-of-file while the adapter runs.
+  replies_.reset(::open(read_pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!replies_.valid()) fail(read_pipe, Reason());
+  commands_.reset(::open(write_pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!commands_.valid()) fail(write_pipe, Reason());
+  try {
+    link::WriteNodeKey(root_, node_, kUsbHardwareKey);
+  } catch (const InOutError& e) {
+    fail(e.file(), e.reason());
+  }
+  // The arrival: the interface appears in the class directory complete.
+  if (::rename(staging_.c_str(), device_path_.c_str()) != 0) fail(device_path_, Reason());
+  plugged_ = true;
+}
+
+void FifoServer::Discard(const std::string& dir) noexcept {
+  for (const char* name : {link::kReadPipeName, link::kWritePipeName, link::kIdentityFileName}) {
+    ::unlink((dir + "/" + name).c_str());
+  }
+  ::rmdir(dir.c_str());
+}
+
+void FifoServer::Unplug() noexcept {
+  if (!plugged_) return;
+  plugged_ = false;
+  // The removal first, so that the PC hears of it while the FIFOs still
+  // exist; closing them then fails any transfer the PC still makes.
+  const bool moved = ::rename(device_path_.c_str(), staging_.c_str()) == 0;
+  commands_.reset();
+  replies_.reset();
+  Discard(moved ? staging_ : device_path_);
+  ::unlink(link::NodeKeyPath(root_, node_).c_str());
+}
+
+void FifoServer::RequestStop() noexcept {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(stop_write_.get(), &byte, 1);
+}
+
+void FifoServer::Serve() {
+  if (!plugged_) return;
+  in_.clear();
+  for (;;) {
+    pollfd fds[2] = {{commands_.get(), POLLIN, 0}, {stop_read_.get(), POLLIN, 0}};
+    const int ready = ::poll(fds, 2, in_.empty() ? -1 : kAbandonedTransactionMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throw InOutError(device_path_, Reason());
+    }
+    if (fds[1].revents != 0) {
+      char drain[16];
+      while (::read(stop_read_.get(), drain, sizeof drain) > 0) {
+      }
+      return;
+    }
+    if (ready == 0) {
+      in_.clear();
+      adapter_.AbortTransaction();
+      continue;
+    }
+    while (ReadSome()) {
+    }
+  }
+}
+
+bool FifoServer::ReadSome() {
+  const size_t need = adapter_.ExpectsDataPhase() ? kDataPhaseBytes : kPacketBytes;
+  const size_t have = in_.size();
+  in_.resize(need);
+  const ssize_t n = ::read(commands_.get(), in_.data() + have, need - have);
+  if (n <= 0) {
+    in_.resize(have);
+    if (n < 0 && errno == EINTR) return true;
+    if (n < 0 && errno != EAGAIN) throw InOutError(device_path_, Reason());
+    return false;
+  }
+  in_.resize(have + static_cast<size_t>(n));
+  if (in_.size() == need) Dispatch();
+  return true;
+}
+
+void FifoServer::Dispatch() {
+  // A new packet makes any unread reply stale (the PC gave up waiting for
+  // it); left in the FIFO it would be taken as the answer to this one.
+  if (!adapter_.ExpectsDataPhase()) DropUnreadReplies();
+  (void)adapter_.Write(in_.data(), in_.size());
+  in_.clear();
+  if (adapter_.HasReply()) SendReply();
+}
+
+void FifoServer::DropUnreadReplies() {
+  uint8_t drain[kDataPhaseBytes];
+  while (::read(replies_.get(), drain, sizeof drain) > 0) {
+  }
+}
+
+void FifoServer::SendReply() {
+  uint8_t reply[kDataPhaseBytes];
+  const long n = adapter_.Read(reply, sizeof reply);
+  if (n <= 0) return;
+  size_t done = 0;
+  while (done < static_cast<size_t>(n)) {
+    const ssize_t w = ::write(replies_.get(), reply + done, static_cast<size_t>(n) - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno != EAGAIN) throw InOutError(device_path_, Reason());
+    // Full only when the PC left many replies unread; wait for room or a stop.
+    if (!WaitFor(replies_.get(), POLLOUT, -1)) return;
+  }
+}
+
+bool FifoServer::WaitFor(int fd, short events, int timeout_ms) {
+  for (;;) {
+    pollfd fds[2] = {{fd, events, 0}, {stop_read_.get(), POLLIN, 0}};
+    const int ready = ::poll(fds, 2, timeout_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || fds[1].revents != 0) return false;
+    return true;
+  }
+}
+
+}  // namespace travosk::sim

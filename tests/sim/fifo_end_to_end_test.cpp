@@ -1,0 +1,190 @@
+// The one suite that runs the real adapter program: discovery, arrival,
+// traffic and removal through FIFOs in a temporary device root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "link/device_root.h"
+#include "link/linux_platform.h"
+#include "link/ps2mcom.h"
+#include "sim_test_util.h"
+
+extern char** environ;
+
+namespace travosk::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScratchDir;
+
+// travosk-adapter as a child process whose stdout we read; killed and reaped
+// however the test ends.
+class AdapterProcess {
+ public:
+  explicit AdapterProcess(const std::vector<std::string>& args) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    stdout_ = out[0];
+    if (rc != 0) pid_ = -1;
+  }
+  ~AdapterProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(stdout_);
+  }
+  bool started() const { return pid_ > 0; }
+
+  // The first line on stdout, waiting at most `limit`.
+  std::string ReadLine(std::chrono::milliseconds limit) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (line.empty() || line.back() != '\n') {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{stdout_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return {};
+      char c;
+      if (::read(stdout_, &c, 1) != 1) return {};
+      line.push_back(c);
+    }
+    line.pop_back();
+    return line;
+  }
+
+  void Signal(int sig) { ::kill(pid_, sig); }
+
+  // The exit status, or -1 when the process has not ended within `limit`.
+  int Wait(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdout_ = -1;
+};
+
+std::vector<link::DeviceChange> WaitForChanges(link::LinuxPlatform& platform) {
+  pollfd p{platform.NotificationDescriptor(), POLLIN, 0};
+  if (p.fd < 0 || ::poll(&p, 1, 10000) <= 0) return {};
+  std::this_thread::sleep_for(20ms);  // let the rest of the burst arrive
+  return platform.TakeDeviceChanges();
+}
+
+TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
+  const char* bin = std::getenv("TRAVOSK_BIN");
+  if (!bin) GTEST_SKIP() << "TRAVOSK_BIN is not set (run through CTest)";
+  ScratchDir dir;
+  const std::string root = dir.File("devices");
+  const std::string image = dir.File("card.ps2");
+  Medium::CreateBlank(image, MediumKind::kPS2);
+
+  // The PC side watches the device root before the adapter is plugged in.
+  link::LinuxPlatform platform(root, 5000);
+  link::FakeClock clock;  // the program needs none of the protocol's waits
+  link::Link link(platform, clock);
+  link.FindAdapter();
+  EXPECT_FALSE(link.IsConnected());
+
+  AdapterProcess adapter(
+      {std::string(bin) + "/travosk-adapter", "--card", image, "--device-root", root});
+  ASSERT_TRUE(adapter.started());
+  const std::string device_path = adapter.ReadLine(20s);
+  ASSERT_FALSE(device_path.empty()) << "the adapter did not report its device path";
+
+  // The arrival, followed as the main window would.
+  auto changes = WaitForChanges(platform);
+  ASSERT_FALSE(changes.empty());
+  EXPECT_EQ(changes.back().event, link::kDeviceArrival);
+  EXPECT_EQ(changes.back().device_type, link::kDevTypeDevNode);
+  EXPECT_EQ(link.ReadHardwareKey(changes.back().node), link::kAdapterIdentifier);
+  for (const auto& c : changes) link.HandleDeviceChange(c);
+  EXPECT_TRUE(link.IsConnected());
+  EXPECT_EQ(link.DevicePath(), device_path);
+
+  // Start-up discovery finds the same interface with the adapter's identity.
+  link.FindAdapter();
+  EXPECT_EQ(link.DevicePath(), device_path);
+  link::THidDeviceData record;
+  link.ScanAdapterInterfaces(record, link::kAdapterIdentifier);
+  EXPECT_EQ(record.device_path, device_path);
+  EXPECT_EQ(record.manufacturer, kUsbManufacturer);
+
+  link::TPS2Mcom com(link);
+  ASSERT_TRUE(com.DetectAdapter());
+  uint8_t r[8] = {};
+  com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+  EXPECT_EQ(r[2], 16);
+  EXPECT_EQ(r[5], 64);
+
+  link::Page page{};
+  for (size_t i = 0; i < 512; ++i) page[i] = static_cast<uint8_t>(i ^ 0x5C);
+  com.WritePS2Page(0x21, 0x03, page);  // page 0x0321
+  link::Page back{};
+  back.fill(0xEE);
+  com.ReadPS2Page(0x21, 0x03, back);
+  EXPECT_FALSE(com.LinkFault);
+  EXPECT_TRUE(std::equal(page.begin(), page.begin() + 512, back.begin()));
+  {
+    auto seen = Medium::Open(image, MediumKind::kPS2);  // the image holds it as well
+    EXPECT_TRUE(std::equal(page.begin(), page.begin() + 512,
+                           seen->bytes().begin() + 0x321 * kRawPageBytes));
+  }
+
+  // The unplug: the program removes its interface and ends.
+  adapter.Signal(SIGTERM);
+  EXPECT_EQ(adapter.Wait(20s), 0);
+  EXPECT_FALSE(std::filesystem::exists(device_path));
+  EXPECT_FALSE(std::filesystem::exists(link::NodeKeyPath(root, changes.back().node)));
+
+  // Before the notification is handled the pipes are still open, and a
+  // transfer fails at once on the vanished peer instead of waiting.
+  const auto start = std::chrono::steady_clock::now();
+  com.LinkFault = false;
+  EXPECT_FALSE(com.DetectAdapter());
+  EXPECT_TRUE(com.LinkFault);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+
+  changes = WaitForChanges(platform);
+  ASSERT_FALSE(changes.empty());
+  EXPECT_EQ(changes.back().event, link::kDeviceRemoveComplete);
+  EXPECT_EQ(changes.back().device_type, link::kDevTypeDevNode);
+  for (const auto& c : changes) link.HandleDeviceChange(c);
+  EXPECT_FALSE(link.IsConnected());
+  EXPECT_FALSE(link.ReadPipeOpen());
+  EXPECT_FALSE(link.WritePipeOpen());
+  com.LinkFault = false;
+  EXPECT_FALSE(com.DetectAdapter());
+  EXPECT_TRUE(com.LinkFault);
+}
+
+}  // namespace
+}  // namespace travosk::sim
