@@ -140,7 +140,6 @@ int DeleteSave(Context& c, const std::string& name) {
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
   auto folder = manager::FindSave(m, name);
   if (!folder) return c.Fail("no save \"" + name + "\" on the card");
   int refused = kExitOk;
@@ -183,7 +182,6 @@ int BackupSave(Context& c, const std::string& name, const std::string& file) {
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
   auto folder = manager::FindSave(m, name);
   if (!folder) return c.Fail("no save \"" + name + "\" on the card");
   c.AttachProgress(m, "Backing up");

@@ -99,9 +99,15 @@ uint64_t FolderClusters(TPS2MFMSYS& manager, TfileIP folder) {
 }
 
 std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name) {
-  TfileIP x;
-  if (manager.Nodes().FindNodeByName(name, x) && x.Dir && !x.IsDotName()) return x;
-  return std::nullopt;
+  std::optional<TfileIP> found;
+  auto previous = manager.OnAddrootNode;
+  manager.OnAddrootNode = [&](TfileIP& x) {
+    if (!found && x.Dir && !x.Deleted && !x.IsDotName() && x.Name == name) found = x;
+    if (previous) previous(x);
+  };
+  const bool ok = manager.Catalog();
+  manager.OnAddrootNode = previous;
+  return ok ? found : std::nullopt;
 }
 
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, TfileIP existing,
@@ -122,19 +128,17 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   };
 
   const bool deleted = manager.DeleteSaveFolder(existing);
-  (void)manager.Catalog();
-  if (deleted && append(archive)) {
+  if (deleted && manager.Catalog() && append(archive)) {
     (void)manager.Catalog();
     std::remove(backup_path.c_str());
     return ReplaceResult::kDone;
   }
-  (void)manager.Catalog();
   if (!deleted && FindSave(manager, existing.Name)) {
     // The delete did not go through: the old save is still there.
     std::remove(backup_path.c_str());
     return ReplaceResult::kFailedRestored;
   }
-  const bool restored = append(backup_path);
+  const bool restored = manager.Catalog() && append(backup_path);
   (void)manager.Catalog();
   if (!restored) return ReplaceResult::kFailedLost;
   std::remove(backup_path.c_str());

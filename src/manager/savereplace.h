@@ -27,7 +27,8 @@ std::optional<ArchiveInfo> InspectArchive(const std::string& path);
 uint64_t FreeClusters(const card::TPSFilemanager& volume);
 uint64_t FolderClusters(TPS2MFMSYS& manager, card::TfileIP folder);
 
-// The save folder of that name in the last catalogue, if there is one.
+// Catalogues the card and answers the save folder of that name, if there is
+// one; the catalogue's events still reach the handlers assigned to them.
 std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name);
 
 enum class ReplaceResult {
@@ -39,8 +40,8 @@ enum class ReplaceResult {
 };
 
 // Deletes `existing` and appends `archive`; backup_path receives the old save
-// first and is removed again once the outcome is safe. Needs a current
-// catalogue; leaves a fresh one behind.
+// first and is removed again once the outcome is safe. `existing` comes from
+// the current catalogue; a fresh one is left behind.
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive,
                           card::TfileIP existing, const std::string& backup_path);
 

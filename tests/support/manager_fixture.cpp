@@ -1,0 +1,75 @@
+#include "support/manager_fixture.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "card/formatter.h"
+#include "manager/savereplace.h"
+
+namespace travosk::support {
+
+ManagerRig::ManagerRig(CardSetup setup) {
+  sim::MediumKind kind = sim::MediumKind::kPS2;
+  if (setup.media == CardMedia::kPS1) kind = sim::MediumKind::kPS1;
+  if (setup.media == CardMedia::kSmartMedia) kind = sim::MediumKind::kSmartMedia;
+  if (setup.media != CardMedia::kNone) {
+    image_path_ = dir.File("card.img");
+    sim::Medium::CreateBlank(image_path_, kind, setup.megabytes);
+    auto medium = sim::Medium::Open(image_path_, kind);
+    if (kind == sim::MediumKind::kSmartMedia)
+      session.adapter.InsertSmartMedia(std::move(medium));
+    else
+      session.adapter.InsertCard(std::move(medium));
+  }
+  mgr.InitSystem(dir.path());
+  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? 2 : 1;
+  if (setup.formatted && kind != sim::MediumKind::kPS1 && setup.media != CardMedia::kNone) {
+    if (!mgr.Access().OpenCard() || !card::FormatFileSystem(mgr.Access(), kFormatTime))
+      throw std::runtime_error("the test card could not be formatted");
+    mgr.Access().CloseCard();
+  }
+  session.adapter.ResetCounters();
+}
+
+ManagerRig::~ManagerRig() { mgr.DoneSystem(); }
+
+sim::Medium& ManagerRig::medium() {
+  sim::Medium* m = session.adapter.card() ? session.adapter.card() : session.adapter.smartmedia();
+  if (!m) throw std::runtime_error("no medium in the adapter");
+  return *m;
+}
+
+std::string ManagerRig::WriteArchive(const std::string& file, const std::string& folder,
+                                     const std::vector<manager::ArchiveFile>& files) {
+  const std::string path = dir.File(file);
+  WriteFileBytes(path, manager::BuildSaveArchive(folder, files, kFormatTime));
+  return path;
+}
+
+bool ManagerRig::AddSave(const std::string& folder, const std::vector<manager::ArchiveFile>& files) {
+  const std::string path = WriteArchive(folder + ".psu", folder, files);
+  if (!mgr.Catalog()) return false;
+  card::TfileIP root = card::RootDirectory();
+  return mgr.AppendSaveArchive(path, root);
+}
+
+bool ManagerRig::FindFolder(const std::string& name, card::TfileIP& out) {
+  auto found = manager::FindSave(mgr, name);
+  if (found) out = *found;
+  return found.has_value();
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace travosk::support

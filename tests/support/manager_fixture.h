@@ -1,0 +1,43 @@
+// A card manager on an in-process simulated adapter, started in a temporary
+// working folder, for the manager's and the command line's tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "manager/archive_builder.h"
+#include "manager/ps2mfmsys.h"
+#include "support/card_fixture.h"
+
+namespace travosk::support {
+
+class ManagerRig {
+ public:
+  explicit ManagerRig(CardSetup setup = {});
+  ~ManagerRig();
+
+  TempDir dir;
+  sim::LoopbackSession session;
+  manager::TPS2MFMSYS mgr{session.link};
+
+  sim::Adapter& adapter() { return session.adapter; }
+  sim::Medium& medium();
+  const std::string& image_path() const { return image_path_; }
+  std::vector<uint8_t> Snapshot() { auto b = medium().bytes(); return {b.begin(), b.end()}; }
+
+  // Writes an archive file into the working folder and answers its path.
+  std::string WriteArchive(const std::string& file, const std::string& folder,
+                           const std::vector<manager::ArchiveFile>& files);
+  // Appends a save built from files and commits it; true on success.
+  bool AddSave(const std::string& folder, const std::vector<manager::ArchiveFile>& files);
+  // The saves' folder records of a fresh catalogue, by name.
+  bool FindFolder(const std::string& name, card::TfileIP& out);
+
+ private:
+  std::string image_path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& data);
+
+}  // namespace travosk::support
