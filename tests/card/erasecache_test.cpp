@@ -1,0 +1,262 @@
+// The erase-block cache: what reaches the card, when, and in which order.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <vector>
+
+#include "card/erasecache.h"
+#include "common/errors.h"
+#include "support/card_fixture.h"
+
+namespace travosk::card {
+namespace {
+
+using support::CardMedia;
+using support::CardRig;
+
+std::array<uint8_t, 1024> Pattern(uint8_t seed) {
+  std::array<uint8_t, 1024> c;
+  for (size_t i = 0; i < c.size(); ++i) c[i] = static_cast<uint8_t>(seed + i * 3);
+  return c;
+}
+
+// Gives every page of a block its own data, straight into the image.
+void MarkBlock(CardRig& rig, uint32_t first_page, uint32_t pages) {
+  for (uint32_t p = first_page; p < first_page + pages; ++p) {
+    auto data = rig.PageData(p);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(p + i);
+  }
+}
+
+std::vector<uint8_t> DataOf(CardRig& rig, uint32_t page) {
+  auto d = rig.PageData(page);
+  return {d.begin(), d.end()};
+}
+
+struct Cache : ::testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(rig.access.OpenCard());
+    rig.cache.ResetCache();
+    MarkBlock(rig, 1600, 16);  // block 100
+    MarkBlock(rig, 3200, 16);  // block 200
+    rig.ResetCounters();
+  }
+  CardRig rig;
+};
+
+TEST_F(Cache, FlushWithNoSlotsSendsNothing) {
+  EXPECT_EQ(rig.cache.BlockBytesValue(), 8448);
+  rig.cache.FlushCache();
+  EXPECT_EQ(rig.counters().transactions, 0u);
+  EXPECT_EQ(rig.cache.SlotCount(), 0);
+}
+
+TEST_F(Cache, ClusterWrittenIntoAnUnreadBlockKeepsTheRestOfTheBlock) {
+  const auto before = rig.Snapshot();
+  const auto data = Pattern(0x21);
+  rig.cache.CacheWriteCluster(1604, data.data());
+  EXPECT_EQ(rig.counters().transactions, 0u);  // nothing is read before the flush
+
+  rig.cache.FlushCache();
+  EXPECT_EQ(rig.counters().pages_read, 14u);
+  EXPECT_EQ(rig.counters().blocks_erased, 1u);
+  EXPECT_EQ(rig.counters().pages_written, 16u);
+  EXPECT_EQ(rig.cache.SlotCount(), 0);
+  for (uint32_t p = 1600; p < 1616; ++p) {
+    SCOPED_TRACE(p);
+    std::vector<uint8_t> expected(before.begin() + p * 528, before.begin() + p * 528 + 512);
+    if (p == 1604) expected.assign(data.begin(), data.begin() + 512);
+    if (p == 1605) expected.assign(data.begin() + 512, data.end());
+    EXPECT_EQ(DataOf(rig, p), expected);
+  }
+  EXPECT_EQ(DataOf(rig, 1616), std::vector<uint8_t>(before.begin() + 1616 * 528,
+                                                    before.begin() + 1616 * 528 + 512));
+}
+
+TEST_F(Cache, ReadsSeeTheCachedWritesAndLoadOnlyWhatIsMissing) {
+  const auto data = Pattern(0x33);
+  rig.cache.CacheWriteCluster(1604, data.data());
+  std::array<uint8_t, 1024> back{};
+  rig.cache.CacheReadCluster(1604, back.data());
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(rig.counters().pages_read, 0u);
+
+  // The neighbour of a written cluster: only its own two pages come in.
+  rig.cache.CacheReadCluster(1606, back.data());
+  EXPECT_EQ(rig.counters().pages_read, 2u);
+  auto p1606 = DataOf(rig, 1606);
+  EXPECT_TRUE(std::equal(p1606.begin(), p1606.end(), back.begin()));
+  EXPECT_EQ(rig.cache.PageState(0, 6), kPagePresent);
+  EXPECT_EQ(rig.cache.PageState(0, 8), kPageAbsent);
+
+  // A read that misses loads its whole block once.
+  rig.cache.CacheReadCluster(3210, back.data());
+  EXPECT_EQ(rig.counters().pages_read, 18u);
+  rig.cache.CacheReadCluster(3200, back.data());
+  rig.cache.CacheWriteCluster(3214, data.data());
+  EXPECT_EQ(rig.counters().pages_read, 18u);
+  EXPECT_EQ(rig.counters().transactions, 18u);
+}
+
+TEST_F(Cache, ClustersOfOneBlockShareOneSlot) {
+  const auto data = Pattern(1);
+  for (uint32_t page = 1600; page < 1616; page += 2) rig.cache.CacheWriteCluster(page, data.data());
+  EXPECT_EQ(rig.cache.SlotCount(), 1);
+  EXPECT_EQ(rig.cache.SlotBlockStart(0), 1600u);
+  rig.cache.CacheWriteCluster(1616, data.data());
+  EXPECT_EQ(rig.cache.SlotCount(), 2);
+  EXPECT_EQ(rig.cache.SlotBlockStart(1), 1616u);
+  // A block fully written needs nothing from the card at the flush.
+  rig.cache.FlushCache();
+  EXPECT_EQ(rig.counters().pages_read, 14u);
+}
+
+TEST_F(Cache, FlushWritesBlocksInFirstTouchedOrderAfterAllReads) {
+  const auto data = Pattern(0x5A);
+  rig.cache.CacheWriteCluster(3202, data.data());  // block 200 first
+  rig.cache.CacheWriteCluster(1600, data.data());  // then block 100
+  rig.cache.CacheWriteCluster(3204, data.data());  // block 200 again: same slot
+  std::array<uint8_t, 1024> back{};
+  rig.cache.CacheReadCluster(4800, back.data());  // block 300, read whole
+  EXPECT_EQ(rig.counters().pages_read, 16u);
+
+  struct Step {
+    uint32_t block_start;
+    uint64_t reads, erases, writes;
+    uint8_t block200, block100;
+  };
+  std::vector<Step> steps;
+  rig.cache.FlushCache([&](int slot, int slots) {
+    EXPECT_EQ(slots, 3);
+    const auto& c = rig.counters();
+    steps.push_back({rig.cache.SlotBlockStart(slot), c.pages_read, c.blocks_erased, c.pages_written,
+                     rig.PageData(3202)[0], rig.PageData(1600)[0]});
+  });
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0].block_start, 3200u);
+  EXPECT_EQ(steps[1].block_start, 1600u);
+  EXPECT_EQ(steps[2].block_start, 4800u);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    // Every missing page (12 of block 200, 14 of block 100) was read before
+    // the first erase; block 300 was complete already.
+    EXPECT_EQ(steps[i].reads, 16u + 12u + 14u);
+    EXPECT_EQ(steps[i].erases, i + 1);
+    EXPECT_EQ(steps[i].writes, 16u * (i + 1));
+  }
+  EXPECT_EQ(steps[0].block200, data[0]);
+  EXPECT_NE(steps[0].block100, data[0]);  // block 100 not yet written
+  EXPECT_EQ(steps[1].block100, data[0]);
+}
+
+TEST_F(Cache, MountBetweenWriteAndFlushDropsTheWrite) {
+  ASSERT_TRUE(rig.volume.Mount());
+  const auto before = rig.Snapshot();
+  const auto data = Pattern(9);
+  rig.cache.CacheWriteCluster(1600, data.data());
+  ASSERT_TRUE(rig.volume.Mount());
+  rig.ResetCounters();
+  rig.cache.FlushCache();
+  EXPECT_EQ(rig.counters().transactions, 0u);
+  EXPECT_TRUE(rig.Snapshot() == before);
+}
+
+TEST_F(Cache, RefusesWhatItCannotHold) {
+  const auto data = Pattern(2);
+  std::array<uint8_t, 1024> back{};
+  EXPECT_THROW(rig.cache.CacheWriteCluster(1601, data.data()), CardError);   // not a cluster start
+  EXPECT_THROW(rig.cache.CacheWriteCluster(16384, data.data()), CardError);  // past the card
+  EXPECT_THROW(rig.cache.CacheReadCluster(16384, back.data()), CardError);
+  EXPECT_EQ(rig.cache.SlotCount(), 0);
+
+  // Erase blocks larger than 64 pages.
+  rig.access.BlockBytes = 128 * 528;
+  rig.cache.ResetCache();
+  EXPECT_THROW(rig.cache.CacheWriteCluster(0, data.data()), CardError);
+  EXPECT_EQ(rig.counters().transactions, 0u);
+}
+
+TEST(CacheCapacity, RefusesMoreThan1024BlocksBetweenFlushes) {
+  CardRig rig({.media = CardMedia::kSmartMedia, .megabytes = 32, .formatted = false});
+  ASSERT_TRUE(rig.access.OpenCard());
+  rig.cache.ResetCache();
+  rig.ResetCounters();
+  const auto data = Pattern(3);
+  std::array<uint8_t, 1024> back{};
+  for (uint32_t b = 0; b < 1024; ++b) rig.cache.CacheWriteCluster(b * 32, data.data());
+  EXPECT_EQ(rig.cache.SlotCount(), 1024);
+  EXPECT_THROW(rig.cache.CacheWriteCluster(1024 * 32, data.data()), CardError);
+  EXPECT_THROW(rig.cache.CacheReadCluster(1024 * 32, back.data()), CardError);
+  EXPECT_EQ(rig.cache.SlotCount(), 1024);
+  // Blocks already held still work.
+  rig.cache.CacheWriteCluster(2, data.data());
+  EXPECT_EQ(rig.counters().transactions, 0u);
+}
+
+TEST(CacheCapacity, PagesBeyondSixteenBitsAreRefused) {
+  CardRig rig({.media = CardMedia::kSmartMedia, .megabytes = 64, .formatted = false});
+  ASSERT_TRUE(rig.access.OpenCard());
+  rig.cache.ResetCache();
+  const auto data = Pattern(4);
+  EXPECT_THROW(rig.cache.CacheWriteCluster(65536, data.data()), CardError);
+  rig.cache.CacheWriteCluster(65534, data.data());
+  EXPECT_EQ(rig.cache.SlotBlockStart(0), 65504u);
+}
+
+TEST_F(Cache, LinkFaultDuringAReadCachesNothing) {
+  std::array<uint8_t, 1024> back{};
+  rig.adapter().UnplugAfter(5);
+  EXPECT_THROW(rig.cache.CacheReadCluster(1600, back.data()), CardError);
+  EXPECT_EQ(rig.cache.SlotCount(), 0);
+}
+
+TEST_F(Cache, FlushThatCannotReadOrWriteFailsLoudly) {
+  const auto before = rig.Snapshot();
+  const auto data = Pattern(6);
+  rig.cache.CacheWriteCluster(1604, data.data());
+  std::array<uint8_t, 1024> back{};
+
+  // The missing pages cannot be read: nothing is erased.
+  rig.adapter().SilentAfter(0);
+  EXPECT_THROW(rig.cache.CacheReadCluster(1606, back.data()), CardError);
+  EXPECT_EQ(rig.cache.PageState(0, 6), kPageAbsent);
+  EXPECT_THROW(rig.cache.FlushCache(), CardError);
+  EXPECT_EQ(rig.counters().blocks_erased, 0u);
+  EXPECT_TRUE(rig.Snapshot() == before);
+  EXPECT_EQ(rig.cache.SlotCount(), 1);
+}
+
+TEST_F(Cache, FailedBlockWriteIsReported) {
+  const auto data = Pattern(7);
+  rig.cache.CacheWriteCluster(1604, data.data());
+  // 14 page reads and the erase pass; the page writes do not.
+  rig.adapter().UnplugAfter(14 + 1 + 3);
+  EXPECT_THROW(rig.cache.FlushCache(), CardError);
+  EXPECT_EQ(rig.cache.SlotCount(), 1);
+}
+
+TEST(CacheTempFile, FailureToOpenIsReportedOnFirstUse) {
+  CardRig rig;
+  rig.access.SettingsFolder = rig.dir.File("no-such-folder") + "/";
+  rig.cache.OpenCache();
+  const auto data = Pattern(8);
+  try {
+    rig.cache.CacheWriteCluster(0, data.data());
+    FAIL() << "no error";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(e.file(), rig.dir.File("no-such-folder") + "/~PS2M.tmp");
+  }
+}
+
+TEST(CacheTempFile, CreatedErasedAndKeptAcrossRuns) {
+  CardRig rig;
+  const std::string path = rig.dir.File("~PS2M.tmp");
+  EXPECT_EQ(rig.cache.FileName(), path);
+  EXPECT_EQ(std::filesystem::file_size(path), 8650752u);
+  rig.cache.CloseCache();
+  EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+}  // namespace
+}  // namespace travosk::card
