@@ -17,11 +17,6 @@ namespace {
 
 constexpr size_t kPacketBytes = 16;
 constexpr size_t kDataPhaseBytes = 512;
-// The link sends a data phase 1 ms after its packet, and a packet in one
-// write. A transaction left half-received this long was abandoned by a PC
-// program that went away; dropping it keeps the next program's packets from
-// being taken as the rest of it.
-constexpr int kAbandonedTransactionMs = 2000;
 // Node numbers tried when looking for a free one.
 constexpr uint32_t kMaxNode = 4096;
 
@@ -151,7 +146,8 @@ void FifoServer::Serve() {
   in_.clear();
   for (;;) {
     pollfd fds[2] = {{commands_.get(), POLLIN, 0}, {stop_read_.get(), POLLIN, 0}};
-    const int ready = ::poll(fds, 2, in_.empty() ? -1 : kAbandonedTransactionMs);
+    const bool midway = !in_.empty() || adapter_.ExpectsDataPhase();
+    const int ready = ::poll(fds, 2, midway ? abandon_ms_ : -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       throw InOutError(device_path_, Reason());

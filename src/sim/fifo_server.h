@@ -34,6 +34,13 @@ class FifoServer {
   // Safe from a signal handler or another thread: wakes Serve and makes it return.
   void RequestStop() noexcept;
 
+  // The link sends a data phase 1 ms after its packet, and a packet in one
+  // write. A transaction left half-received this long was abandoned by a PC
+  // program that went away; dropping it keeps the next program's packets from
+  // being taken as the rest of it.
+  static constexpr int kAbandonedTransactionMs = 2000;
+  void SetAbandonMs(int ms) { abandon_ms_ = ms; }
+
   // The removal: the interface leaves the class directory, then its FIFOs,
   // identity and node key are deleted. Also done by the destructor.
   void Unplug() noexcept;
@@ -60,6 +67,7 @@ class FifoServer {
   link::UniqueFd stop_read_;
   link::UniqueFd stop_write_;
   std::vector<uint8_t> in_;  // the packet or data phase being received
+  int abandon_ms_ = kAbandonedTransactionMs;
 };
 
 }  // namespace travosk::sim
