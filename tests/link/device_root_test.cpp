@@ -9,6 +9,7 @@
 
 #include "common/errors.h"
 #include "link/link.h"
+#include "link/linux_platform.h"
 
 namespace travosk::link {
 namespace {
@@ -62,6 +63,23 @@ TEST(DeviceRoot, EnvironmentChoosesTheRoot) {
   EXPECT_EQ(ClassDirectory("/r"), "/r/{5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}");
   EXPECT_EQ(InterfacePath("/r", 0x2A), "/r/{5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}/0000002a");
   EXPECT_EQ(NodeKeyPath("/r", 0xDEADBEEF), "/r/nodes/deadbeef");
+}
+
+TEST(DeviceRoot, PipeTimeOutComesFromTheEnvironmentWhenItIsANumber) {
+  {
+    EnvOverride timeout("TRAVOSK_PIPE_TIMEOUT_MS", nullptr);
+    EXPECT_EQ(DefaultPipeTimeoutMs(), 3000);
+  }
+  {
+    EnvOverride timeout("TRAVOSK_PIPE_TIMEOUT_MS", "250");
+    EXPECT_EQ(DefaultPipeTimeoutMs(), 250);
+    EXPECT_EQ(LinuxPlatform("/dev/null/x").PipeTimeoutMs(), 250);
+    EXPECT_EQ(LinuxPlatform("/dev/null/x", 40).PipeTimeoutMs(), 40) << "an explicit value wins";
+  }
+  for (const char* bad : {"", "0", "-5", "12ms", "99999999999"}) {
+    EnvOverride timeout("TRAVOSK_PIPE_TIMEOUT_MS", bad);
+    EXPECT_EQ(DefaultPipeTimeoutMs(), 3000) << bad;
+  }
 }
 
 TEST(DeviceRoot, NodeNamesAreEightLowercaseHexDigits) {
