@@ -1,0 +1,171 @@
+// The PS1 directory: decoding, the scan and catalogue, deleting a save, and
+// the frame commands that everything PS1 goes through.
+#include "manager/ps1card.h"
+
+#include <algorithm>
+#include <bitset>
+#include <vector>
+
+#include "common/bytes.h"
+#include "manager/barprogress.h"
+#include "manager/ps2mfmsys.h"
+
+namespace travosk::manager {
+
+namespace {
+constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
+}  // namespace
+
+void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128) {
+  item = TPs1FileitemRec{};
+  std::copy_n(frame128, kPS1FrameBytes, item.DirFrame.begin());
+  const Bytes f(item.DirFrame);
+  item.Link = load_le16(f, ps1dir::kLink);
+  item.HasNext = item.Link != kPS1LastLink;
+  item.Size = static_cast<int32_t>(load_le32(f, ps1dir::kSize));
+  const uint8_t state = f[ps1dir::kState];
+  item.NotInUse = (state & 0xF0) != ps1state::kInUse;
+  item.BlockType = state & 0x0F;
+  if (item.BlockType > 1) {
+    item.NoTitle = 1;
+  } else {
+    item.FileName = load_cstr(f, ps1dir::kName, ps1dir::kNameMax);
+  }
+}
+
+void ParsePS1Title(TPs1FileitemRec& item, const uint8_t* frame128) {
+  std::copy_n(frame128, kPS1FrameBytes, item.TitleFrame.begin());
+  const Bytes f(item.TitleFrame);
+  item.IconFrames = f[ps1title::kIconFlag] & 0x0F;
+  item.CurFrame = 0;
+  item.Title = load_cstr(f, ps1title::kTitle, ps1title::kTitleMax);
+}
+
+void PS1Checksum(uint8_t* frame128) {
+  uint8_t x = 0;
+  for (size_t i = 0; i < ps1dir::kChecksum; ++i) x ^= frame128[i];
+  frame128[ps1dir::kChecksum] = x;
+}
+
+bool FindFreePS1Entry(const TPs1FileRecD& card, int& index) {
+  for (int e = std::max(index, 0); e < kPS1Entries; ++e) {
+    if ((card.Items[e].DirFrame[ps1dir::kState] & 0xF0) != ps1state::kInUse) {
+      index = e;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadPS1DirectoryFrames(TPS2MFMSYS& mgr, TPs1FileRecD& dir) {
+  dir = TPs1FileRecD{};
+  link::Page page{};
+  for (int e = 0; e < kPS1Entries; ++e) {
+    if (!mgr.ReadPS1Frame(PS1DirectoryFrameOf(e), page)) return false;
+    ParsePS1Directory(dir.Items[e], page.data());
+  }
+  dir.Count = kPS1Entries;
+  return true;
+}
+
+// A failed transfer (LinkFault) makes the frame operations answer false, so
+// that no caller takes the stale page buffer for card data.
+bool TPS2MFMSYS::ReadPS1Frame(int frame, link::Page& buffer) {
+  if (frame < 0 || frame >= kPS1Frames) return false;
+  Com().LinkFault = false;
+  Com().ReadPS1Frame(static_cast<uint8_t>(frame >> 8), static_cast<uint8_t>(frame & 0xFF), buffer);
+  if (Com().LinkFault) last_error_ = kLinkFaultMessage;
+  return !Com().LinkFault;
+}
+
+bool TPS2MFMSYS::WritePS1Frame(int frame, const link::Page& buffer) {
+  if (frame < 0 || frame >= kPS1Frames) return false;
+  Com().LinkFault = false;
+  Com().WritePS1Frame(static_cast<uint8_t>(frame >> 8), static_cast<uint8_t>(frame & 0xFF), buffer);
+  if (Com().LinkFault) last_error_ = kLinkFaultMessage;
+  return !Com().LinkFault;
+}
+
+bool TPS2MFMSYS::ScanPS1() {
+  last_error_.clear();
+  BarProgress bar{.Max = kPS1Entries - 1};
+  bar.Fire(Onbarprocess);
+  PS1Card.Count = 0;
+  link::Page page{};
+  for (int e = 0; e < kPS1Entries && !bar.isbreak; ++e) {
+    TPs1FileitemRec& item = PS1Card.Items[e];
+    if (!ReadPS1Frame(PS1DirectoryFrameOf(e), page)) {
+      item = TPs1FileitemRec{};
+      return false;
+    }
+    ParsePS1Directory(item, page.data());
+    // Free blocks have their first frame read as a title too; NotInUse tells
+    // them apart for the window.
+    if (item.NoTitle == 0) {
+      if (!ReadPS1Frame(PS1BlockFirstFrame(e), page)) {
+        item = TPs1FileitemRec{};
+        return false;
+      }
+      ParsePS1Title(item, page.data());
+    }
+    bar.Fire(Onbarprocess);
+    ++bar.process;
+    ++PS1Card.Count;
+  }
+  return !bar.isbreak;
+}
+
+bool TPS2MFMSYS::PS1Catalog() {
+  if (!ScanPS1()) return false;
+  // Item 15 stands for the card itself and is never filled by a scan.
+  PS1Card.Items[kPS1Entries] = TPs1FileitemRec{};
+  if (OnPS1MainNode) OnPS1MainNode(kPS1Entries, PS1Card.Items[kPS1Entries]);
+  for (int e = 0; e < kPS1Entries; ++e) {
+    if (OnPS1rootNode) OnPS1rootNode(e, PS1Card.Items[e]);
+  }
+  return true;
+}
+
+std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry) {
+  std::vector<int> chain{first_entry};
+  std::bitset<kPS1Entries> seen;
+  seen.set(static_cast<size_t>(first_entry));
+  // Only the low byte of a link names the next entry; a chain on a damaged
+  // card may cycle, so an entry is taken at most once and a save never spans
+  // more than the card's 15 blocks.
+  int next = dir.Items[first_entry].Link & 0xFF;
+  while (next < kPS1Entries && !seen.test(static_cast<size_t>(next)) &&
+         chain.size() < static_cast<size_t>(kPS1Entries)) {
+    seen.set(static_cast<size_t>(next));
+    chain.push_back(next);
+    next = dir.Items[next].Link & 0xFF;
+  }
+  return chain;
+}
+
+// Works from the card's directory as it is now rather than from the last
+// scan, so that a stale record can never make it write old frames back.
+bool TPS2MFMSYS::DeletePS1Saver(int block_number) {
+  last_error_.clear();
+  if (block_number < 1 || block_number > kPS1Entries) return false;
+  TPs1FileRecD dir;
+  if (!ReadPS1DirectoryFrames(*this, dir)) return false;
+  const std::vector<int> chain = PS1Chain(dir, block_number - 1);
+
+  BarProgress bar{.Max = static_cast<int>(chain.size()) - 1};
+  bar.Fire(Onbarprocess);
+  for (int e : chain) {
+    link::Page page{};
+    std::copy(dir.Items[e].DirFrame.begin(), dir.Items[e].DirFrame.end(), page.begin());
+    // Deleting keeps the block's position in the save (low nibble) so that
+    // the save can still be told apart from blocks that were always free.
+    page[ps1dir::kState] = static_cast<uint8_t>(ps1state::kDeleted | (page[ps1dir::kState] & 0x0F));
+    PS1Checksum(page.data());
+    if (!WritePS1Frame(PS1DirectoryFrameOf(e), page)) return false;
+    ++bar.process;
+    bar.Fire(Onbarprocess);
+  }
+  return true;
+}
+
+}  // namespace travosk::manager

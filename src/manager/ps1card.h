@@ -1,0 +1,54 @@
+// The PS1 card's directory as the card manager reads and writes it: decoding
+// a directory frame and a title frame into a TPs1FileitemRec, the frame
+// checksum, and the search for a free directory entry. The transfers
+// themselves are methods of TPS2MFMSYS (ps1card.cpp).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "manager/ps1records.h"
+
+namespace travosk::manager {
+
+class TPS2MFMSYS;
+
+// Directory frame states (byte 0).
+namespace ps1state {
+inline constexpr uint8_t kInUse = 0x50;    // high nibble of a block in use
+inline constexpr uint8_t kDeleted = 0xA0;  // high nibble of a free (or deleted) block
+inline constexpr uint8_t kFirst = 0x51;    // first (or only) block of a save
+inline constexpr uint8_t kMiddle = 0x52;   // neither first nor last
+inline constexpr uint8_t kLast = 0x53;     // last block of a save of two or more
+}  // namespace ps1state
+
+inline constexpr uint16_t kPS1LastLink = 0xFFFF;
+inline constexpr int kPS1DirectoryFrame = 1;                // frame of directory entry 0
+inline constexpr int kPS1SaveHeaderBytes = kPS1FrameBytes;  // ".PS1": directory frame first
+
+// Clears the item and fills it from a 128-byte directory frame.
+void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128);
+// Fills the title fields of the item from a save's 128-byte title frame.
+void ParsePS1Title(TPs1FileitemRec& item, const uint8_t* frame128);
+// Stores the XOR of bytes 0..126 in byte 127.
+void PS1Checksum(uint8_t* frame128);
+// From index upward, the first of entries 0..14 whose state is not in use;
+// index is left on it. False when none remains.
+[[nodiscard]] bool FindFreePS1Entry(const TPs1FileRecD& card, int& index);
+
+// Reads the 15 directory frames of the card into dir (titles left empty).
+// False when a transfer failed.
+[[nodiscard]] bool ReadPS1DirectoryFrames(TPS2MFMSYS& mgr, TPs1FileRecD& dir);
+// The entries of the save whose first block is entry first_entry, in chain
+// order: at most 15, each at most once.
+std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry);
+
+// Frame numbers of a block and of an entry's directory frame.
+constexpr int PS1BlockFirstFrame(int entry) {
+  return (entry + 1) * kPS1FramesPerBlock;
+}
+constexpr int PS1DirectoryFrameOf(int entry) {
+  return entry + kPS1DirectoryFrame;
+}
+
+}  // namespace travosk::manager

@@ -1,0 +1,200 @@
+// PS1 transfers between the card and PC files: the whole card as a ".pss"
+// image, and one save as a ".PS1" file (its directory frame, then its blocks
+// in chain order).
+#include <bitset>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "common/bytes.h"
+#include "common/errors.h"
+#include "manager/barprogress.h"
+#include "manager/pcfile_io.h"
+#include "manager/ps1card.h"
+#include "manager/ps2mfmsys.h"
+
+namespace travosk::manager {
+
+namespace {
+
+constexpr uint64_t kSaveBlockFileBytes = kPS1SaveHeaderBytes + kPS1BlockBytes;  // 8,320
+
+void Put(AtomicFile& out, const uint8_t* data, size_t count) {
+  out.stream().write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
+}
+
+link::Page FramePage(const uint8_t* frame128) {
+  link::Page page{};
+  std::copy_n(frame128, kPS1FrameBytes, page.begin());
+  return page;
+}
+
+}  // namespace
+
+bool TPS2MFMSYS::UploadPS1Card(const std::string& file_name) {
+  last_error_.clear();
+  BarProgress bar{.Max = kPS1Frames};
+  bar.Fire(Onbarprocess);
+  std::optional<AtomicFile> out;
+  try {
+    out.emplace(file_name);
+  } catch (const InOutError&) {
+    return false;
+  }
+  link::Page page{};
+  for (int frame = 0; frame < kPS1Frames && !bar.isbreak; ++frame) {
+    if (!ReadPS1Frame(frame, page)) return false;
+    Put(*out, page.data(), kPS1FrameBytes);
+    ++bar.process;
+    bar.Fire(Onbarprocess);
+  }
+  // A cancelled upload leaves no partial image (and any earlier file as it was).
+  if (bar.isbreak) return false;
+  out->Commit();
+  return true;
+}
+
+bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
+  last_error_.clear();
+  BarProgress bar{.Max = kPS1Frames};
+  bar.Fire(Onbarprocess);
+  auto in = PcInFile::Open(file_name);
+  if (!in) return false;
+  // Anything but a whole card image would leave the card with a directory
+  // that does not match its blocks.
+  if (in->Size() != static_cast<uint64_t>(kPS1CardBytes)) return false;
+  const std::vector<uint8_t> image = in->ReadPrefix(kPS1CardBytes);
+  if (image.size() != static_cast<size_t>(kPS1CardBytes))
+    throw InOutError(file_name, "the card image ended early");
+  for (int frame = 0; frame < kPS1Frames && !bar.isbreak; ++frame) {
+    if (!WritePS1Frame(frame, FramePage(image.data() + size_t{kPS1FrameBytes} * frame)))
+      return false;
+    ++bar.process;
+    bar.Fire(Onbarprocess);
+  }
+  return !bar.isbreak;
+}
+
+bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
+  last_error_.clear();
+  if (entry_index < 0 || entry_index >= kPS1Entries) return false;
+  TPs1FileRecD dir;
+  if (!ReadPS1DirectoryFrames(*this, dir)) return false;
+  const TPs1FileitemRec& first = dir.Items[entry_index];
+  if (first.NotInUse) return false;
+  const int64_t size = first.Size;
+  if (size <= 0) return false;
+
+  AtomicFile out(file_name);
+  BarProgress bar{.Max = static_cast<int>(size / kPS1FrameBytes + 1)};
+  bar.Fire(Onbarprocess);
+
+  link::Page page{};
+  if (!ReadPS1Frame(PS1DirectoryFrameOf(entry_index), page)) return false;
+  Put(out, page.data(), kPS1FrameBytes);
+
+  int64_t written = 0;
+  int entry = entry_index;
+  int frame = PS1BlockFirstFrame(entry_index);
+  int blocks = 0;
+  std::bitset<kPS1Entries> visited;
+  visited.set(static_cast<size_t>(entry_index));
+  while (written < size) {
+    // A size larger than the card, or a chain that runs off its last frame,
+    // is a damaged save: no file is made of it.
+    if (blocks == kPS1Entries || frame + kPS1FramesPerBlock > kPS1Frames) {
+      last_error_ = "the save's block chain is damaged";
+      return false;
+    }
+    for (int i = 0; i < kPS1FramesPerBlock; ++i, ++frame) {
+      if (!ReadPS1Frame(frame, page)) return false;
+      Put(out, page.data(), kPS1FrameBytes);
+      written += kPS1FrameBytes;
+      ++bar.process;
+      bar.Fire(Onbarprocess);
+    }
+    ++blocks;
+    if (written >= size) break;
+    const uint16_t next = dir.Items[entry].Link;
+    if (next == kPS1LastLink) continue;  // a save longer than its chain: the next block in order
+    // A link out of range, or back to a block of this save, is a damaged
+    // chain: its data would be wrong.
+    if (next >= kPS1Entries || visited.test(next)) {
+      last_error_ = "the save's block chain is damaged";
+      return false;
+    }
+    visited.set(next);
+    entry = next;
+    frame = PS1BlockFirstFrame(next);
+  }
+  out.Commit();
+  return true;
+}
+
+// The save is placed only when every block it needs is free, its data goes
+// in before its directory frames, and the first block's frame is written
+// last: a transfer that fails part-way leaves the blocks free and the card's
+// directory as it was.
+bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
+  last_error_.clear();
+  TPs1FileRecD dir;
+  if (!ReadPS1DirectoryFrames(*this, dir)) return false;
+  int index = 0;
+  if (!FindFreePS1Entry(dir, index)) return false;
+
+  auto in = PcInFile::Open(file_name);
+  if (!in) throw InOutError(file_name, std::strerror(errno));
+  const uint64_t length = in->Size();
+  // Whole blocks after the directory frame; bytes beyond the last are ignored.
+  const uint64_t blocks =
+      length >= kSaveBlockFileBytes ? (length - kPS1SaveHeaderBytes) / kPS1BlockBytes : 0;
+  if (blocks == 0 || blocks > static_cast<uint64_t>(kPS1Entries)) return false;
+  const int n = static_cast<int>(blocks);
+
+  const size_t wanted = kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * n;
+  const std::vector<uint8_t> save = in->ReadPrefix(wanted);
+  if (save.size() != wanted) throw InOutError(file_name, "the save file ended early");
+  const int64_t declared = static_cast<int32_t>(load_le32(save, ps1dir::kSize));
+  if (declared > int64_t{kPS1BlockBytes} * n)
+    throw InOutError(file_name, "the save file holds fewer blocks than its size needs");
+
+  std::vector<int> list;
+  for (int i = 0; i < n; ++i, ++index) {
+    if (!FindFreePS1Entry(dir, index)) {
+      last_error_ = "the card has too few free blocks for the save";
+      return false;
+    }
+    list.push_back(index);
+  }
+
+  BarProgress bar{.Max = kPS1Entries - 1};
+  bar.Fire(Onbarprocess);
+  bar.Max = n * kPS1FramesPerBlock;
+  bar.process = 0;
+  const uint8_t* data = save.data() + kPS1SaveHeaderBytes;
+  for (int e : list) {
+    for (int i = 0; i < kPS1FramesPerBlock; ++i, data += kPS1FrameBytes) {
+      if (!WritePS1Frame(PS1BlockFirstFrame(e) + i, FramePage(data))) return false;
+      ++bar.process;
+      bar.Fire(Onbarprocess);
+    }
+  }
+
+  for (int i = n - 1; i >= 0; --i) {
+    link::Page page{};
+    if (i == 0) std::copy_n(save.begin(), kPS1FrameBytes, page.begin());
+    const MutableBytes frame(page.data(), kPS1FrameBytes);
+    // Consoles mark a save's blocks first, middle and last.
+    frame[ps1dir::kState] = i == 0       ? ps1state::kFirst
+                            : i == n - 1 ? ps1state::kLast
+                                         : ps1state::kMiddle;
+    store_le16(frame, ps1dir::kLink, i < n - 1 ? static_cast<uint16_t>(list[i + 1]) : kPS1LastLink);
+    PS1Checksum(page.data());
+    if (!WritePS1Frame(PS1DirectoryFrameOf(list[i]), page)) return false;
+  }
+  return !bar.isbreak;
+}
+
+}  // namespace travosk::manager
