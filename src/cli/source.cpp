@@ -11,6 +11,17 @@
 
 namespace travosk::cli {
 
+namespace {
+
+std::string PrivateFolder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) throw InOutError(folder, ec.message());
+  return folder;
+}
+
+}  // namespace
+
 std::string DefaultWorkFolder() {
   std::string folder;
   if (const char* home = std::getenv("TRAVOSK_HOME"); home && *home) {
@@ -22,8 +33,7 @@ std::string DefaultWorkFolder() {
   } else {
     folder = "/tmp/travosk-" + std::to_string(::getuid()) + "-work";
   }
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+  PrivateFolder(folder);
   ::chmod(folder.c_str(), 0700);
   return folder;
 }
@@ -49,7 +59,8 @@ Source::Source(const SourceOptions& options) {
   }
   manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
   try {
-    manager_->InitSystem(options.workdir.empty() ? DefaultWorkFolder() : options.workdir);
+    manager_->InitSystem(options.workdir.empty() ? DefaultWorkFolder()
+                                                : PrivateFolder(options.workdir));
   } catch (const ConversionError& e) {
     settings_warning_ = e.what();
   }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "card/formatter.h"
+#include "common/bytes.h"
 #include "manager/savereplace.h"
 
 namespace travosk::support {
@@ -70,6 +71,27 @@ void WriteFileBytes(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace travosk::support
+
+namespace travosk::support {
+
+namespace {
+size_t FatEntryOffset(uint32_t n) {
+  const uint32_t cluster = 9 + n / 256;  // physical cluster of the table
+  const uint32_t index = n % 256;
+  const uint32_t page = cluster * 2 + index / 128;
+  return static_cast<size_t>(page) * 528 + (index % 128) * 4;
+}
+}  // namespace
+
+void PokeFat(std::span<uint8_t> image, uint32_t n, uint32_t value) {
+  store_le32(image, FatEntryOffset(n), value);
+}
+
+uint32_t PeekFat(std::span<const uint8_t> image, uint32_t n) {
+  return load_le32(image, FatEntryOffset(n));
 }
 
 }  // namespace travosk::support

@@ -2,6 +2,7 @@
 // working folder, for the manager's and the command line's tests.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,14 @@ class ManagerRig {
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& data);
+
+}  // namespace travosk::support
+
+namespace travosk::support {
+
+// Sets allocation table entry n of an 8 MB card in the console's layout
+// (table clusters 9..40) directly in the image, as damage would.
+void PokeFat(std::span<uint8_t> image, uint32_t n, uint32_t value);
+uint32_t PeekFat(std::span<const uint8_t> image, uint32_t n);
 
 }  // namespace travosk::support

@@ -1,0 +1,202 @@
+// travosk-cli on card images: listings, JSON, extract, delete, backup and
+// restore, mkfs, check, PS1 commands and exit codes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "support/manager_fixture.h"
+
+namespace travosk {
+namespace {
+
+using support::ManagerRig;
+using support::ReadFileBytes;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  // A card image with two saves, written by the card manager; the rig stays
+  // alive so its temporary folder does, but the command line opens the image
+  // on its own.
+  void SetUp() override {
+    const std::string title = "\x82\x65\x82\x68\x82\x71\x82\x72\x82\x73";  // "ＦＩＲＳＴ"
+    std::string icon_sys(964, '\0');
+    icon_sys.replace(0, 4, "PS2D");
+    icon_sys.replace(0xC0, title.size(), title);
+    ASSERT_TRUE(rig.AddSave("BASLUS-20001", {{"icon.sys", icon_sys}, {"DATA", data}}));
+    ASSERT_TRUE(rig.AddSave("BASLUS-20002", {{"GAME", "game"}}));
+    workdir = rig.dir.File("cli-home");
+  }
+
+  Result Run(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
+    args.push_back("--workdir=" + workdir);
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    cli::Terminal terminal;
+    terminal.input_is_tty = tty;
+    const int code = cli::Run(args, in, out, err, terminal);
+    return {code, out.str(), err.str()};
+  }
+
+  ManagerRig rig;
+  std::string data = std::string(1500, 'z') + "end";
+  std::string workdir;
+};
+
+TEST_F(Cli, ListsSavesWithDecodedTitlesAsTextAndJson) {
+  const auto text = Run({"ls", "--image", rig.image_path()});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_NE(text.out.find("BASLUS-20001"), std::string::npos);
+  EXPECT_NE(text.out.find("ＦＩＲＳＴ"), std::string::npos);
+
+  // Options stand before or after the command's name.
+  const auto json = Run({"--json", "ls", "--image=" + rig.image_path()});
+  ASSERT_EQ(json.code, 0) << json.err;
+  EXPECT_EQ(json.out.rfind("{\"saves\": [{\"name\": \"BASLUS-20001\", \"title\": \"ＦＩＲＳＴ\"", 0), 0u)
+      << json.out;
+  EXPECT_NE(json.out.find("\"used\": "), std::string::npos);
+  EXPECT_NE(json.out.find("\"free\": "), std::string::npos);
+  EXPECT_NE(json.out.find("\"capacity\": 8388608"), std::string::npos);
+}
+
+TEST_F(Cli, ListsOneSaveAndExtractsAFileToItsExactLength) {
+  const auto files = Run({"--image", rig.image_path(), "ls", "BASLUS-20001"});
+  ASSERT_EQ(files.code, 0) << files.err;
+  EXPECT_NE(files.out.find("icon.sys"), std::string::npos);
+  EXPECT_NE(files.out.find("8417"), std::string::npos);
+
+  const std::string out = rig.dir.File("DATA.bin");
+  const auto r = Run({"extract", "BASLUS-20001/DATA", out, "--image", rig.image_path()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(out), data);
+  EXPECT_EQ(Run({"extract", "BASLUS-20001/NOPE", out, "--image", rig.image_path()}).code, 1);
+}
+
+TEST_F(Cli, DestructiveCommandsNeedYesWithoutATerminal) {
+  const auto before = rig.Snapshot();
+  const auto refused = Run({"delete", "BASLUS-20002", "--image", rig.image_path()});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_EQ(rig.Snapshot(), before);
+
+  const auto declined = Run({"delete", "BASLUS-20002", "--image", rig.image_path()}, "n\n", true);
+  EXPECT_EQ(declined.code, 1);
+  EXPECT_EQ(rig.Snapshot(), before);
+
+  const auto done = Run({"delete", "BASLUS-20002", "--yes", "--image", rig.image_path()});
+  ASSERT_EQ(done.code, 0) << done.err;
+  const auto listing = Run({"ls", "--image", rig.image_path()});
+  EXPECT_EQ(listing.out.find("BASLUS-20002"), std::string::npos);
+  EXPECT_EQ(Run({"delete", "BASLUS-20002", "--yes", "--image", rig.image_path()}).code, 1);
+}
+
+TEST_F(Cli, BackupAndRestoreAskBeforeReplacingASave) {
+  const std::string archive = rig.dir.File("save.psu");
+  ASSERT_EQ(Run({"backup", "BASLUS-20001", archive, "--image", rig.image_path()}).code, 0);
+
+  const auto exists = Run({"restore", archive, "--image", rig.image_path()});
+  EXPECT_EQ(exists.code, 1);
+  EXPECT_NE(exists.err.find("--overwrite"), std::string::npos);
+
+  ASSERT_EQ(Run({"restore", archive, "--overwrite", "--image", rig.image_path()}).code, 0);
+  ASSERT_EQ(Run({"restore", archive, "--keep-both", "--image", rig.image_path()}).code, 0);
+  const auto json = Run({"ls", "--json", "--image", rig.image_path()});
+  size_t copies = 0;
+  for (size_t at = json.out.find("\"BASLUS-20001\""); at != std::string::npos;
+       at = json.out.find("\"BASLUS-20001\"", at + 1))
+    ++copies;
+  EXPECT_EQ(copies, 2u);
+  EXPECT_EQ(Run({"check", "--image", rig.image_path()}).code, 0);
+}
+
+TEST_F(Cli, CheckReportsDamageAndMkfsGivesAnEmptyCard) {
+  support::PokeFat(rig.medium().bytes(), 5000, 0xFFFFFFFF);
+  const auto damaged = Run({"check", "--image", rig.image_path()});
+  EXPECT_EQ(damaged.code, 1);
+  EXPECT_NE(damaged.out.find("lost cluster"), std::string::npos);
+
+  ASSERT_EQ(Run({"mkfs", "--yes", "--image", rig.image_path()}).code, 0);
+  const auto empty = Run({"ls", "--json", "--image", rig.image_path()});
+  ASSERT_EQ(empty.code, 0);
+  EXPECT_EQ(empty.out.rfind("{\"saves\": []", 0), 0u);
+  EXPECT_EQ(Run({"check", "--image", rig.image_path()}).code, 0);
+}
+
+TEST_F(Cli, UsageErrorsAndMissingCardsHaveTheirExitCodes) {
+  EXPECT_EQ(Run({}).code, 2);
+  EXPECT_EQ(Run({"frobnicate"}).code, 2);
+  EXPECT_EQ(Run({"ls", "--slot", "drawer"}).code, 2);
+  const auto missing = Run({"ls", "--image", rig.dir.File("nothing.img")});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_FALSE(missing.err.empty());
+}
+
+TEST(CliPS1, RestoresListsBacksUpAndDeletesSaves) {
+  ManagerRig rig({support::CardMedia::kPS1, 8, false});
+  // A formatted PS1 card: "MC" header, every directory frame free.
+  auto image = rig.medium().bytes();
+  image[0] = 'M';
+  image[1] = 'C';
+  image[127] = 'M' ^ 'C';
+  for (int e = 1; e <= 15; ++e) {
+    uint8_t* f = image.data() + e * 128;
+    f[0] = 0xA0;
+    f[8] = f[9] = 0xFF;
+    uint8_t x = 0;
+    for (int i = 0; i < 127; ++i) x ^= f[i];
+    f[127] = x;
+  }
+  // A one-block save file: its directory frame, then 8,192 bytes of data.
+  std::string save(128 + 8192, '\0');
+  save[0] = 0x51;
+  const std::string name = "BISLPS-00001GAME";
+  save.replace(10, name.size(), name);
+  save[4] = 0x00;
+  save[5] = 0x20;  // 8,192 bytes
+  save[8] = save[9] = static_cast<char>(0xFF);
+  save.replace(128, 2, "SC");
+  save[128 + 2] = 0x11;
+  save[128 + 3] = 1;
+  save.replace(128 + 4, 5, "TITLE");
+  const std::string file = rig.dir.File("save.PS1");
+  support::WriteFileBytes(file, save);
+  const std::string home = "--workdir=" + rig.dir.File("home");
+
+  auto run = [&](std::vector<std::string> args) {
+    args.push_back(home);
+    args.push_back("--image=" + rig.image_path());
+    std::istringstream in;
+    std::ostringstream out, err;
+    const int code = cli::Run(args, in, out, err, {});
+    return Result{code, out.str(), err.str()};
+  };
+  ASSERT_EQ(run({"ps1", "restore", file}).code, 0);
+  const auto listing = run({"ps1", "ls"});
+  ASSERT_EQ(listing.code, 0) << listing.err;
+  EXPECT_NE(listing.out.find(name), std::string::npos);
+  EXPECT_NE(listing.out.find("TITLE"), std::string::npos);
+
+  const std::string back = rig.dir.File("back.PS1");
+  ASSERT_EQ(run({"ps1", "backup", "1", back}).code, 0);
+  EXPECT_EQ(ReadFileBytes(back).substr(128), save.substr(128));
+
+  const std::string dump = rig.dir.File("card.pss");
+  ASSERT_EQ(run({"ps1", "dump", dump}).code, 0);
+  EXPECT_EQ(ReadFileBytes(dump).size(), 131072u);
+  EXPECT_EQ(run({"ps1", "delete", "1"}).code, 2);
+  ASSERT_EQ(run({"ps1", "delete", "1", "--yes"}).code, 0);
+  EXPECT_EQ(run({"ps1", "ls"}).out.find(name), std::string::npos);
+  ASSERT_EQ(run({"ps1", "write", dump, "--yes"}).code, 0);
+  EXPECT_NE(run({"ps1", "ls"}).out.find(name), std::string::npos);
+  EXPECT_EQ(run({"ls"}).code, 1) << "a PS1 card has no PS2 listing";
+}
+
+}  // namespace
+}  // namespace travosk
