@@ -1,0 +1,213 @@
+// The directory walk. A directory is a chain of clusters with two 512-byte
+// entries each; the walk keeps its position (current cluster and offset), the
+// head of the directory being walked and the entry that describes it, and
+// steps through the chain by the allocation table.
+//
+// The table comes off the card and may be damaged: every cluster the walk is
+// about to read is checked against the table, and a step that would lead back
+// into the part of the chain already walked ends the directory, so a looping
+// chain can neither hang a listing nor send it round the same entries again.
+#include "card/walk.h"
+
+#include <algorithm>
+
+#include "card/chain_util.h"
+#include "common/errors.h"
+
+namespace travosk::card {
+namespace {
+
+using detail::InTable;
+using detail::kNextMask;
+using detail::kSlotBytes;
+using detail::Links;
+
+constexpr int32_t kNoCluster = -1;
+
+// True when stepping from `left` to `next` would not continue the chain that
+// starts at `head`: `next` already lies on the chain before `left`, or `left`
+// cannot be reached from `head` within the table. The check walks the chain
+// afresh each time, so it needs no state beyond the walk's own head; a
+// directory chain is short, and a healthy one is never refused.
+bool StepLeavesChain(const TPSFilemanager& v, uint32_t head, uint32_t left, uint32_t next) {
+  uint32_t p = head;
+  for (uint32_t steps = 0; steps <= v.FatEntryCount(); ++steps) {
+    if (!InTable(v, p) || p == next) return true;
+    if (p == left) return false;
+    const uint32_t a = v.Fat[p];
+    if (!Links(a)) return true;
+    p = a & kNextMask;
+  }
+  return true;
+}
+
+// Moves the walk to the next slot: the other half of the cluster, or the
+// first slot of the next cluster of the chain (-1 when there is none).
+void Advance(TPSFilemanager& v) {
+  v.WalkCurrentOffset = static_cast<uint16_t>((v.WalkCurrentOffset + kSlotBytes) & 0x3FF);
+  if (v.WalkCurrentOffset != 0) return;
+  const auto left = static_cast<uint32_t>(v.WalkCurrentCluster);
+  const uint32_t a = v.Fat[left];
+  const uint32_t next = a & kNextMask;
+  if (!Links(a) || !InTable(v, next) || StepLeavesChain(v, v.WalkHeadCluster, left, next)) {
+    v.WalkCurrentCluster = kNoCluster;
+  } else {
+    v.WalkCurrentCluster = static_cast<int32_t>(next);
+  }
+}
+
+bool CurrentInTable(const TPSFilemanager& v) {
+  return v.WalkCurrentCluster >= 0 && InTable(v, static_cast<uint32_t>(v.WalkCurrentCluster));
+}
+
+void SetNext(const TPSFilemanager& v, TfileIP& x) {
+  x.NextCluster = v.WalkCurrentCluster;
+  x.NextOffset = v.WalkCurrentOffset;
+}
+
+bool AttributesClear(const uint8_t* cluster, uint16_t o) {
+  for (size_t i = 0; i < 32; ++i) {
+    if (cluster[o + entry::kAttributes + i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeEntry(const uint8_t* cluster, uint16_t o, TfileIP& x) {
+  const Bytes e(cluster + o, entry::kBytes);
+  x.Header.fill(0);
+  if (load_le16(e, entry::kReserved) != 0) return false;
+  const uint16_t mode = load_le16(e, entry::kMode);
+  if (mode == 0x0000 || mode == 0xFFFF) return false;
+  std::copy(e.begin(), e.begin() + x.Header.size(), x.Header.begin());
+  x.Name = load_cstr(e, entry::kName, entry::kNameMax);
+  if ((mode & entry::kModeExists) == 0) {
+    // A deleted entry keeps the kind and cluster of the record it replaces:
+    // only existing entries say what they are.
+    x.Deleted = 1;
+    return true;
+  }
+  x.Deleted = 0;
+  if (!x.Name.empty() && x.Name[0] == '.') {
+    x.Dir = 1;
+    x.RelatCluster = kNoCluster;
+  } else {
+    x.Dir = (mode & entry::kModeDirectory) != 0 ? 1 : 0;
+    x.RelatCluster = static_cast<int32_t>(load_le32(e, entry::kCluster));
+  }
+  return true;
+}
+
+void ResetWalk(TPSFilemanager& v) {
+  v.WalkCurrentCluster = 0;
+  v.WalkCurrentOffset = 0;
+  v.WalkHeadCluster = 0;
+  v.WalkHeadOffset = 0;
+  v.WalkParentCluster = 0;
+  v.WalkParentOffset = 0;
+}
+
+bool ReadFirstEntry(TPSFilemanager& v, TfileIP& x) {
+  if (!CurrentInTable(v)) {
+    v.WalkMore = 0;
+    return false;
+  }
+  const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
+  const uint32_t a = v.Fat[current];
+  v.WalkMore = !(a == kChainEnd && v.WalkCurrentOffset != 0);
+  if ((a & kInUse) == 0) return false;
+  v.ReadCluster(current, v.ClusterBuffer.data());
+
+  x.HeadOffset = v.WalkCurrentOffset;
+  x.HeadCluster = v.WalkCurrentCluster;
+  v.WalkHeadOffset = v.WalkCurrentOffset;
+  v.WalkHeadCluster = current;
+  x.ParentOffset = v.WalkParentOffset;
+  x.ParentCluster = v.WalkParentCluster;
+  x.NowOffset = v.WalkCurrentOffset;
+  x.NowCluster = current;
+
+  const bool valid = DecodeEntry(v.ClusterBuffer.data(), v.WalkCurrentOffset, x);
+  Advance(v);
+  SetNext(v, x);
+  return valid;
+}
+
+bool ReadNextEntry(TPSFilemanager& v, TfileIP& x) {
+  if (!v.WalkMore) return false;
+  if (!CurrentInTable(v)) {
+    v.WalkMore = 0;
+    return false;
+  }
+  const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
+  const uint32_t a = v.Fat[current];
+  // After the second entry of the chain's last cluster nothing more is read.
+  v.WalkMore = !(v.WalkCurrentOffset == kSlotBytes && !Links(a));
+  if (v.WalkCurrentOffset == 0) v.ReadCluster(current, v.ClusterBuffer.data());
+
+  x.NowOffset = v.WalkCurrentOffset;
+  x.NowCluster = current;
+  const uint8_t* cluster = v.ClusterBuffer.data();
+  const bool valid = DecodeEntry(cluster, v.WalkCurrentOffset, x);
+  const bool result = valid && AttributesClear(cluster, v.WalkCurrentOffset);
+
+  // A "." entry marks the head of the directory that holds it.
+  if (valid && x.Dir == 1 && x.Deleted == 0 && x.Name == ".") {
+    v.WalkHeadCluster = current;
+    v.WalkHeadOffset = v.WalkCurrentOffset;
+  }
+  x.HeadOffset = v.WalkHeadOffset;
+  x.HeadCluster = static_cast<int32_t>(v.WalkHeadCluster);
+  x.ParentOffset = v.WalkParentOffset;
+  x.ParentCluster = v.WalkParentCluster;
+
+  Advance(v);
+  SetNext(v, x);
+  return result;
+}
+
+bool EnterDirectory(TPSFilemanager& v, const TfileIP& x) {
+  if (x.RelatCluster == kNoCluster || x.NowCluster == kChainEnd) return false;
+  const auto first = static_cast<uint32_t>(x.RelatCluster);
+  if (!InTable(v, first)) return false;
+  v.WalkCurrentCluster = x.RelatCluster;
+  v.WalkCurrentOffset = 0;
+  v.WalkHeadCluster = first;
+  v.WalkHeadOffset = 0;
+  v.WalkParentCluster = x.NowCluster;
+  v.WalkParentOffset = x.NowOffset;
+  return true;
+}
+
+void PushPosition(TPSFilemanager& v, const TfileIP& x) {
+  if (v.StackDepth < 0 || v.StackDepth >= kStackLevels) {
+    throw CardError("The directory walk cannot go deeper than 64 levels.");
+  }
+  if (v.Stack.size() < static_cast<size_t>(kStackLevels)) v.Stack.resize(kStackLevels);
+  v.Stack[v.StackDepth] = x;
+  v.StackFlags[v.StackDepth] = v.WalkMore;
+  ++v.StackDepth;
+}
+
+void PopPosition(TPSFilemanager& v, TfileIP& x) {
+  if (v.StackDepth < 1) return;
+  --v.StackDepth;
+  x = v.Stack[v.StackDepth];
+  v.WalkMore = v.StackFlags[v.StackDepth];
+  v.WalkCurrentCluster = x.NextCluster;
+  v.WalkCurrentOffset = x.NextOffset;
+  v.WalkHeadCluster = static_cast<uint32_t>(x.HeadCluster);
+  v.WalkHeadOffset = x.HeadOffset;
+  // The entries read after the folder belong to the outer directory again, so
+  // they name its describing entry, not the folder's.
+  v.WalkParentCluster = x.ParentCluster;
+  v.WalkParentOffset = x.ParentOffset;
+  if (CurrentInTable(v)) {
+    v.ReadCluster(static_cast<uint32_t>(v.WalkCurrentCluster), v.ClusterBuffer.data());
+  } else {
+    v.WalkCurrentCluster = kNoCluster;
+  }
+}
+
+}  // namespace travosk::card
