@@ -204,6 +204,7 @@ void Adapter::EraseBlock(Medium* m, uint16_t page) {
       m->bytes().subspan(first * kRawPageBytes, size_t(m->pages_per_block()) * kRawPageBytes);
   std::fill(block.begin(), block.end(), 0xFF);
   ++counters_.blocks_erased;
+  NoteChange();
 }
 
 void Adapter::FinishWrite(const uint8_t* data) {
@@ -216,6 +217,7 @@ void Adapter::FinishWrite(const uint8_t* data) {
     if (card_ && card_->kind() == MediumKind::kPS1 && frame < kPS1Frames) {
       std::memcpy(card_->bytes().data() + size_t(frame) * kPS1FrameBytes, data, kPS1FrameBytes);
       ++counters_.frames_written;
+      NoteChange();
     }
     return;
   }
@@ -234,6 +236,12 @@ void Adapter::FinishWrite(const uint8_t* data) {
   const auto spare = PageSpare(std::span<const uint8_t, 512>(raw.first<512>()));
   for (size_t i = 0; i < spare.size(); ++i) raw[kDataPhaseBytes + i] &= spare[i];
   ++counters_.pages_written;
+  NoteChange();
+}
+
+void Adapter::NoteChange() {
+  // The command that changed the medium was the last packet received.
+  if (!counters_.first_change) counters_.first_change = counters_.transactions - 1;
 }
 
 void Adapter::UnplugAfter(uint64_t n) {

@@ -35,6 +35,9 @@ struct Counters {
   uint64_t blocks_erased = 0;
   uint64_t frames_read = 0;
   uint64_t frames_written = 0;
+  // Index (from 0) of the first transaction that changed a medium: a fault
+  // injected at or before it must leave every image as it was.
+  std::optional<uint64_t> first_change;
   uint64_t Packets(uint8_t c0, uint8_t c1) const {
     auto it = packets.find(static_cast<uint16_t>(c0 << 8 | c1));
     return it == packets.end() ? 0 : it->second;
@@ -93,6 +96,7 @@ class Adapter {
   void EraseBlock(Medium* m, uint16_t page);
   void Reply(const uint8_t* data, size_t count);
   bool Faulted();
+  void NoteChange();
 
   std::unique_ptr<Medium> card_;
   std::unique_ptr<Medium> sm_;
