@@ -1,5 +1,6 @@
 #include "sim/fifo_server.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -58,6 +59,8 @@ FifoServer::FifoServer(Adapter& adapter, std::string root)
   stop_read_.reset(stop[0]);
   stop_write_.reset(stop[1]);
 
+  SweepDeadInterfaces();
+
   // The lowest node number that no interface or node key uses. Another
   // adapter may take the same number between the look and the rename; the
   // rename then fails and the next number is tried.
@@ -115,6 +118,35 @@ void FifoServer::Publish() {
   // The arrival: the interface appears in the class directory complete.
   if (::rename(staging_.c_str(), device_path_.c_str()) != 0) fail(device_path_, Reason());
   plugged_ = true;
+}
+
+// An adapter program that was killed could not unplug: its interface stays in
+// the class directory with FIFOs that nobody serves, and the PC would pick it
+// as readily as a live one. A live adapter holds its command FIFO open, so a
+// writer's non-blocking open fails with ENXIO only on a dead one.
+void FifoServer::SweepDeadInterfaces() noexcept {
+  const std::string class_dir = link::ClassDirectory(root_);
+  DIR* d = ::opendir(class_dir.c_str());
+  if (!d) return;
+  std::vector<std::string> dead;
+  while (const dirent* e = ::readdir(d)) {
+    if (!link::ParseNodeName(e->d_name)) continue;
+    const std::string path = class_dir + "/" + e->d_name;
+    const int fd =
+        ::open((path + "/" + link::kWritePipeName).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+    } else if (errno == ENXIO) {
+      dead.push_back(e->d_name);
+    }
+  }
+  ::closedir(d);
+  for (const std::string& name : dead) {
+    const std::string out = root_ + "/.dead-" + name + "-" + std::to_string(::getpid());
+    if (::rename((class_dir + "/" + name).c_str(), out.c_str()) != 0) continue;
+    Discard(out);
+    ::unlink((link::NodesDirectory(root_) + "/" + name).c_str());
+  }
 }
 
 void FifoServer::Discard(const std::string& dir) noexcept {

@@ -18,8 +18,9 @@ namespace travosk::sim {
 class FifoServer {
  public:
   // Plugs adapter in below root (the device root) as the lowest device node
-  // number that is free. Throws InOutError when the interface cannot be made;
-  // nothing is left behind then.
+  // number that is free, after removing interfaces that no adapter serves any
+  // more. Throws InOutError when the interface cannot be made; nothing is
+  // left behind then.
   FifoServer(Adapter& adapter, std::string root);
   ~FifoServer();  // unplugs
   FifoServer(const FifoServer&) = delete;
@@ -46,6 +47,7 @@ class FifoServer {
   void Unplug() noexcept;
 
  private:
+  void SweepDeadInterfaces() noexcept;
   void Publish();
   void Discard(const std::string& dir) noexcept;
   // Reads into in_ what the current transaction still lacks; false when the

@@ -3,6 +3,7 @@
 #include "sim/fifo_server.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -113,6 +114,28 @@ TEST(FifoServer, NodesAreTakenLowestFreeFirstAndUnplugLeavesNothing) {
   size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(root)) ++entries;
   EXPECT_EQ(entries, 2u);
+}
+
+TEST(FifoServer, TheInterfaceOfAKilledAdapterIsSweptAway) {
+  ScratchDir dir;
+  const std::string root = dir.File("root");
+  Adapter live_adapter, a;
+  FifoServer live(live_adapter, root);  // node 1, served
+  // Node 2 as a killed adapter leaves it: complete, but nobody holds its FIFOs.
+  const std::string dead = link::InterfacePath(root, 2);
+  ASSERT_TRUE(std::filesystem::create_directory(dead));
+  ASSERT_EQ(::mkfifo((dead + "/" + link::kReadPipeName).c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dead + "/" + link::kWritePipeName).c_str(), 0600), 0);
+  link::WriteIdentity(dead + "/" + link::kIdentityFileName, link::DeviceIdentity{});
+  link::WriteNodeKey(root, 2, kUsbHardwareKey);
+
+  FifoServer fresh(a, root);
+  EXPECT_EQ(fresh.Node(), 2u);  // swept, so its number was free again
+  EXPECT_TRUE(std::filesystem::exists(live.DevicePath()));
+  link::LinuxPlatform platform(root, 1000);
+  const auto interfaces = platform.ListInterfaces(link::kAdapterInterfaceGuid);
+  ASSERT_TRUE(interfaces.has_value());
+  EXPECT_EQ(interfaces->size(), 2u);
 }
 
 }  // namespace
