@@ -29,13 +29,17 @@ namespace {
 class ScriptedPrompts : public THexPrompts {
  public:
   std::deque<Answer> answers;
-  std::deque<std::optional<QString>> inputs;
-  std::deque<std::optional<QString>> fileNames;
+  // A null string answers like the Cancel button.
+  std::deque<QString> inputs;
+  std::deque<QString> fileNames;
   QStringList log;
 
   Answer AskYesNoCancel(QWidget*, const QString& text) override {
     log << "ask:" + text;
-    return Take(answers, Answer::Cancel);
+    if (answers.empty()) return Answer::Cancel;
+    const Answer answer = answers.front();
+    answers.pop_front();
+    return answer;
   }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     log << "error:" + caption + "|" + text;
@@ -44,16 +48,16 @@ class ScriptedPrompts : public THexPrompts {
   std::optional<QString> InputText(QWidget*, const QString& title, const QString& prompt,
                                    const QString& initial) override {
     log << "input:" + title + "|" + prompt + "|" + initial;
-    return Take(inputs, std::optional<QString>());
+    return TakeText(inputs);
   }
   std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& filter,
                                       const QString&) override {
     log << "save:" + title + "|" + filter;
-    return Take(fileNames, std::optional<QString>());
+    return TakeText(fileNames);
   }
   std::optional<QString> OpenFileName(QWidget*, const QString& title, const QString&) override {
     log << "open:" + title;
-    return Take(fileNames, std::optional<QString>());
+    return TakeText(fileNames);
   }
   bool SetupPrinter(QWidget*, QPrinter&) override {
     log << "printer setup";
@@ -61,11 +65,11 @@ class ScriptedPrompts : public THexPrompts {
   }
 
  private:
-  template <typename T>
-  static T Take(std::deque<T>& queue, T fallback) {
-    if (queue.empty()) return fallback;
-    T value = queue.front();
+  static std::optional<QString> TakeText(std::deque<QString>& queue) {
+    if (queue.empty()) return std::nullopt;
+    const QString value = queue.front();
     queue.pop_front();
+    if (value.isNull()) return std::nullopt;
     return value;
   }
 };
@@ -251,7 +255,7 @@ class MiniEdTest : public QObject {
     form_->Find1Click();
     QCOMPARE(prompts_.log.last(), QStringLiteral("info:Data not found."));
     const qsizetype before = prompts_.log.size();
-    prompts_.inputs.push_back(std::nullopt);
+    prompts_.inputs.push_back(QString());
     form_->Find1Click();
     QCOMPARE(prompts_.log.size(), before + 1);  // cancelled: the box only
   }
@@ -294,7 +298,7 @@ class MiniEdTest : public QObject {
     Ed().AppendBytes(&b, 1);
     form_->show();
     prompts_.answers.push_back(THexPrompts::Answer::Yes);
-    prompts_.fileNames.push_back(std::nullopt);  // the save dialog is cancelled
+    prompts_.fileNames.push_back(QString());  // the save dialog is cancelled
     form_->Exit1Click();
     QCOMPARE(prompts_.log.first(), QStringLiteral("ask:Save changes to\r\nUnnamed File ?"));
     QCOMPARE(prompts_.log.last(), QStringLiteral("save:Save as|All Files (*.*)|*.*"));
