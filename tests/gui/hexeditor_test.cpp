@@ -320,6 +320,47 @@ class HexEditorTest : public QObject {
     QCOMPARE(ed.SelectionLength(), 2);
   }
 
+  void gridPaintsAndHitsEveryLayout() {
+    THexEditor ed;
+    ed.resize(500, 200);
+    ed.NewFile();
+    QByteArray bytes(1000, '\0');
+    for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+    Append(ed, bytes);
+    ed.SetMarker(3, 20);
+    QImage image(ed.size(), QImage::Format_RGB32);
+    for (const int bpl : {16, 32, 64}) {
+      for (const TOffsetDisplay od : {odHex, odDec, odOctal, odNone}) {
+        ed.SetBytesPerLine(bpl);
+        ed.SetOffsetDisplay(od);
+        ed.SetBytesPerColumn(bpl / 16);
+        ed.SetShowMarkerColumn(bpl == 32);
+        ed.SetGridLineWidth(od == odDec ? 1 : 0);
+        ed.SetCaretStyle(static_cast<TCaretStyle>(bpl % 3));
+        ed.SetTranslation(static_cast<TTranslation>(od));
+        ed.SetSwapNibbles(od == odOctal);
+        QVERIFY(ed.MoveCaret(0, 2, true));
+        ed.render(&image);
+        QVERIFY(ed.MoveCaret(0, 0, true));
+        ed.render(&image);
+      }
+    }
+    // A click on the character field's third cell of the first line.
+    ed.SetBytesPerLine(16);
+    ed.SetOffsetDisplay(odHex);
+    ed.SetBytesPerColumn(1);
+    ed.SetShowMarkerColumn(false);
+    ed.SetGridLineWidth(0);
+    const int cw = QFontMetrics(ed.font()).horizontalAdvance(QLatin1Char('0'));
+    const int charField = 8 + 1 + 1 + 16 * 2 + 16 + 1;
+    QTest::mouseClick(ed.viewport(), Qt::LeftButton, {}, QPoint((charField + 2) * cw + cw / 2, 3));
+    QVERIFY(ed.InCharField());
+    QCOMPARE(ed.CaretPosition(), 2);
+    QTest::mouseClick(ed.viewport(), Qt::LeftButton, {}, QPoint((8 + 2 + 3 * 3) * cw + cw / 2, 3));
+    QVERIFY(!ed.InCharField());
+    QCOMPARE(ed.CaretPosition(), 3);
+  }
+
   void savingOverTheOpenedFileKeepsABackup() {
     WriteFile(Path("save.psu"), "old contents");
     THexEditor ed;
