@@ -4,10 +4,13 @@
 // cache and the in-memory allocation table and reaches the card at one flush.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "card/fileip.h"
 #include "card/volume.h"
@@ -20,7 +23,25 @@ std::array<uint8_t, 512> BuildHeader(const TfileIP& x);
 // Stream errors (a write that fails, a read that ends early) throw InOutError;
 // card transfer failures throw CardError. Neither leaves anything flushed.
 [[nodiscard]] bool ReadChainCluster(TPSFilemanager& v, uint32_t& c, uint8_t* dest1024);
-[[nodiscard]] bool ExportEntry(TPSFilemanager& v, std::ostream& out, const TfileIP& x);
+
+// Reads a file's chain cluster by cluster as ReadChainCluster does, and throws
+// CardError when the chain links back into itself or leaves the table: it
+// never yields more clusters than the table holds. A first cluster of
+// 0xFFFFFFFF (an empty file) yields none.
+class ChainReader {
+ public:
+  ChainReader(TPSFilemanager& v, uint32_t first);
+  [[nodiscard]] bool Next(uint8_t* dest1024);
+
+ private:
+  TPSFilemanager& v_;
+  uint32_t position_;
+  std::vector<bool> seen_;
+};
+
+// `target` names the stream in the InOutError of a failed write.
+[[nodiscard]] bool ExportEntry(TPSFilemanager& v, std::ostream& out, const TfileIP& x,
+                               const std::string& target = "output stream");
 [[nodiscard]] bool ExportFileToPath(TPSFilemanager& v, const std::string& path, const TfileIP& x);
 
 struct FreeSlot {
@@ -32,14 +53,34 @@ struct FreeSlot {
 [[nodiscard]] bool FindFreeSlot(TPSFilemanager& v, const TfileIP& d, FreeSlot& slot);
 uint32_t CountEntries(TPSFilemanager& v, const TfileIP& d);
 
-[[nodiscard]] bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d);
+// `source` names the stream in the InOutError of a stream that ends early.
+[[nodiscard]] bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
+                                       const std::string& source = "input stream");
 [[nodiscard]] bool WriteFileFromPath(TPSFilemanager& v, const std::string& path, const TfileIP& d);
 [[nodiscard]] bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d,
-                                          uint32_t& count);
+                                          uint32_t& count,
+                                          const std::string& source = "input stream");
 void DeleteEntry(TPSFilemanager& v, const TfileIP& x);
 void UnlinkDirCluster(TPSFilemanager& v, const uint8_t* cluster, const TfileIP& x);
 [[nodiscard]] bool DeleteFile(TPSFilemanager& v, const TfileIP& x);
 void StoreCountInDot(TPSFilemanager& v, const TfileIP& x);
 void StoreCountInParent(TPSFilemanager& v, const TfileIP& x);
+
+// A change staged in the cache and the in-memory table. Unless Commit flushes
+// it, the guard puts the table back as it was and drops the cache, so that an
+// operation that failed half-way leaves nothing for a later flush to write.
+class StagedChange {
+ public:
+  explicit StagedChange(TPSFilemanager& v);
+  ~StagedChange();
+  StagedChange(const StagedChange&) = delete;
+  StagedChange& operator=(const StagedChange&) = delete;
+  void Commit(const std::function<void(int slot, int slots)>& progress = {});
+
+ private:
+  TPSFilemanager& v_;
+  std::vector<uint32_t> fat_;
+  bool committed_ = false;
+};
 
 }  // namespace travosk::card

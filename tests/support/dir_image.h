@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "card/fileip.h"
+#include "card/walk.h"
 #include "common/bytes.h"
 #include "support/card_fixture.h"
 
@@ -118,6 +119,36 @@ inline std::string FolderRecord(const std::string& name, uint32_t length,
   Append(s, MakeEntry(kDotMode, 0, 0, "."));
   Append(s, MakeEntry(kDotDotMode, 0, 0, ".."));
   return s;
+}
+
+// The records of a fresh walk: the root's entries, or with a folder name the
+// entries of that root folder, each up to the walk's first false answer.
+inline std::vector<card::TfileIP> ListDirectory(card::TPSFilemanager& v,
+                                                const std::string& folder = "") {
+  std::vector<card::TfileIP> root;
+  std::vector<card::TfileIP> inside;
+  if (!v.Mount()) return {};
+  card::TfileIP x;
+  if (!card::ReadFirstEntry(v, x)) return {};
+  do {
+    root.push_back(x);
+    if (!folder.empty() && x.Name == folder && x.Dir == 1 && x.Deleted == 0) {
+      card::PushPosition(v, x);
+      card::TfileIP child;
+      if (card::EnterDirectory(v, x) && card::ReadFirstEntry(v, child)) {
+        do inside.push_back(child);
+        while (inside.size() < 1000 && card::ReadNextEntry(v, child));
+      }
+      card::PopPosition(v, x);
+    }
+  } while (root.size() < 1000 && card::ReadNextEntry(v, x));
+  return folder.empty() ? root : inside;
+}
+
+inline std::vector<std::string> Names(const std::vector<card::TfileIP>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(e.Deleted ? "~" + e.Name : e.Name);
+  return out;
 }
 
 }  // namespace travosk::support

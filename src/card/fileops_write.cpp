@@ -1,0 +1,144 @@
+// Adding to the card from a PC stream: one file into a folder, or a save
+// folder with its "." and ".." entries into the root. The stream holds a
+// 512-byte header laid out like a directory entry, then (for a file) its data
+// in whole 1,024-byte clusters.
+//
+// Nothing here flushes except WriteFileFromPath: the card manager adds a
+// folder and its files and commits them at once. A stream that ends early
+// throws InOutError before any flush, so the card keeps what it had.
+#include <fstream>
+
+#include "card/chain_util.h"
+#include "card/fileops.h"
+#include "common/errors.h"
+
+namespace travosk::card {
+
+using namespace detail;
+
+namespace {
+
+using Header = std::array<uint8_t, entry::kBytes>;
+
+// The header checks that files and folders share: bytes 2 and 3 are zero (the
+// mode is a 16-bit value) and the name is not one of the directory's own.
+bool HeaderAcceptable(const Header& h) {
+  if (load_le16(h, entry::kReserved) != 0) return false;
+  const std::string name = load_cstr(h, entry::kName, entry::kNameMax);
+  return name != "." && name != "..";
+}
+
+bool IsDirectoryHeader(const Header& h) {
+  return (load_le16(h, entry::kMode) & entry::kModeDirectory) != 0;
+}
+
+void StoreSlot(TPSFilemanager& v, FreeSlot& slot, const Header& h) {
+  std::copy(h.begin(), h.end(), slot.bytes.begin() + slot.offset);
+  v.cache().CacheWriteCluster(v.ClusterPage(slot.cluster), slot.bytes.data());
+}
+
+// A folder's first cluster must begin with its "." and ".." entries; a
+// stream that brings anything else would leave a folder whose first slots
+// the next file entries could take.
+bool DotEntriesPresent(const std::array<uint8_t, kClusterBytes>& e) {
+  const auto named = [&e](uint16_t o, const char* name) {
+    return SlotLive(e.data(), o) &&
+           load_cstr(Bytes(e.data() + o, entry::kBytes), entry::kName, entry::kNameMax) == name;
+  };
+  return named(0, ".") && named(kSlotBytes, "..");
+}
+
+}  // namespace
+
+bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
+                         const std::string& source) {
+  FreeSlot slot;
+  if (!FindFreeSlot(v, d, slot)) return false;
+  Header h{};
+  ReadBytes(in, h.data(), h.size(), source);
+  if (!HeaderAcceptable(h) || IsDirectoryHeader(h)) return false;
+
+  const uint32_t length = load_le32(h, entry::kLength);
+  const uint64_t clusters = (static_cast<uint64_t>(length) + kClusterBytes - 1) / kClusterBytes;
+  // More clusters than the table has can never be found; refuse before the
+  // stream is read for nothing.
+  if (clusters >= v.FatEntryCount()) return false;
+
+  // An empty file owns no cluster; its entry says so with 0xFFFFFFFF, as the
+  // console writes it.
+  uint32_t first = kChainEnd;
+  if (clusters > 0 && !v.AllocateCluster(first)) return false;
+  store_le32(h, entry::kCluster, first);
+  StoreSlot(v, slot, h);
+
+  std::array<uint8_t, kClusterBytes> data{};
+  uint32_t c = first;
+  for (uint64_t left = clusters; left > 0; --left) {
+    ReadBytes(in, data.data(), data.size(), source);
+    v.cache().CacheWriteCluster(v.ClusterPage(c), data.data());
+    if (left > 1) {
+      uint32_t next = 0;
+      if (!v.ExtendChain(c, next)) return false;
+      c = next;
+    }
+  }
+
+  StoreCount(v, d.ParentCluster, d.ParentOffset, CountEntries(v, d));
+  v.StoreFat();
+  return true;
+}
+
+bool WriteFileFromPath(TPSFilemanager& v, const std::string& path, const TfileIP& d) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  StagedChange change(v);
+  if (!WriteFileFromStream(v, in, d, path)) return false;
+  change.Commit();
+  return true;
+}
+
+bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uint32_t& count,
+                            const std::string& source) {
+  FreeSlot slot;
+  if (!FindFreeSlot(v, d, slot)) return false;
+  Header h{};
+  ReadBytes(in, h.data(), h.size(), source);
+  if (load_le16(h, entry::kReserved) != 0) return false;
+  const uint32_t length = load_le32(h, entry::kLength);
+  count = length;
+  if (!HeaderAcceptable(h) || !IsDirectoryHeader(h) || length < 2) return false;
+  // The length counts "." and ".."; the files that follow are the rest.
+  count = length - 2;
+
+  uint32_t first = 0;
+  if (!v.AllocateCluster(first)) return false;
+  // The folder starts with its two own entries; each file added later raises
+  // the length as it lands.
+  store_le32(h, entry::kLength, 2);
+  store_le32(h, entry::kCluster, first);
+  StoreSlot(v, slot, h);
+
+  std::array<uint8_t, kClusterBytes> dots{};
+  ReadBytes(in, dots.data(), dots.size(), source);
+  if (!DotEntriesPresent(dots)) return false;
+  // The "." entry records where the folder's own entry sits in the root.
+  store_le32(dots, entry::kDirEntry, slot.index);
+  v.cache().CacheWriteCluster(v.ClusterPage(first), dots.data());
+
+  d.Dir = 1;
+  d.Deleted = 0;
+  StoreCount(v, d.ParentCluster, d.ParentOffset, CountEntries(v, d));
+  v.StoreFat();
+
+  // From here d names the new folder for the file entries that follow.
+  d.Dir = 0;
+  d.Deleted = 0;
+  d.RelatCluster = static_cast<int32_t>(first);
+  d.HeadCluster = static_cast<int32_t>(first);
+  d.HeadOffset = 0;
+  d.ParentCluster = slot.cluster;
+  d.ParentOffset = slot.offset;
+  return true;
+}
+
+}  // namespace travosk::card
