@@ -24,6 +24,9 @@ class TPSEarsemanager {
   explicit TPSEarsemanager(TPSfileaccess& access);
   ~TPSEarsemanager();
 
+  // The temp file is "~PS2M.tmp" in the card access object's settings folder;
+  // with no settings folder (InitDefaults) it is a private file in the
+  // system's temp folder that CloseCache removes.
   void OpenCache();
   void CloseCache();
   void ResetCache();

@@ -43,7 +43,9 @@ class TPSfileaccess {
   // when the transfer failed: the buffer then holds nothing from the card.
   [[nodiscard]] bool ReadPage(Page& buffer);
   // Erases the block at first_page and writes its BlockBytes / 528 pages from
-  // data. False when a transfer failed.
+  // data. False when a transfer failed, and (sending nothing) when first_page
+  // is not a block start below page 65,536. WritePage refuses pages past
+  // 65,535 alike: the commands would wrap them onto the start of the card.
   [[nodiscard]] bool WriteBlock(uint32_t first_page, const uint8_t* data);
   [[nodiscard]] bool WritePage(uint32_t page, const Page& data);
   // Erases the block at first_page (with the connection wait on the card

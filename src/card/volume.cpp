@@ -32,6 +32,9 @@ bool TPSFilemanager::Refuse(const std::string& reason) {
   last_error_ = reason;
   mounted_ = false;
   if (access_.IsOpen) access_.CloseCard();
+  // Whatever the cache held belonged to the card mounted before; it must not
+  // reach whatever card is in the slot now.
+  cache_.ResetCache();
   return false;
 }
 

@@ -258,5 +258,19 @@ TEST(CacheTempFile, CreatedErasedAndKeptAcrossRuns) {
   EXPECT_TRUE(std::filesystem::exists(path));
 }
 
+TEST(CacheTempFile, ToolsWithoutASettingsFolderLeaveNothingBehind) {
+  sim::LoopbackSession session;
+  TPSfileaccess access(session.link);
+  access.InitDefaults();
+  TPSEarsemanager cache(access);
+  cache.OpenCache();
+  const std::string path = cache.FileName();
+  const auto data = Pattern(9);
+  cache.CacheWriteCluster(0, data.data());
+  EXPECT_TRUE(std::filesystem::exists(path));
+  cache.CloseCache();
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 }  // namespace
 }  // namespace travosk::card

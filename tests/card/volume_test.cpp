@@ -21,7 +21,11 @@ struct Volume : ::testing::Test {
   std::span<uint8_t> sb = rig.PageData(0);
 
   void ExpectRefused() {
+    // A change staged for the card mounted before must not outlive the refusal.
+    std::array<uint8_t, 1024> staged{};
+    rig.cache.CacheWriteCluster(1600, staged.data());
     EXPECT_FALSE(rig.volume.Mount());
+    EXPECT_EQ(rig.cache.SlotCount(), 0);
     EXPECT_FALSE(rig.volume.Mounted());
     EXPECT_FALSE(rig.access.IsOpen);
     EXPECT_FALSE(rig.volume.LastError().empty());
