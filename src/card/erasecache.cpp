@@ -30,7 +30,9 @@ constexpr size_t kInitialChunk = 4 * 16 * kPageBytes;  // 33,792 bytes
 constexpr uint8_t kPlaceholder = 0x2E;
 constexpr uint32_t kAddressLimit = 65536;
 
-std::string Reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
+std::string Reason() {
+  return errno != 0 ? std::strerror(errno) : "unknown error";
+}
 
 }  // namespace
 
@@ -94,7 +96,9 @@ void TPSEarsemanager::OpenCache() {
   ResetCache();
 }
 
-void TPSEarsemanager::CloseCache() { file_.Close(); }
+void TPSEarsemanager::CloseCache() {
+  file_.Close();
+}
 
 void TPSEarsemanager::ResetCache() {
   block_bytes_ = access_.IsOpen ? access_.BlockBytes : kDefaultBlockBytes;
@@ -219,7 +223,8 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
   Page page;
   for (uint32_t j = 0; j < per_block; ++j) {
     ReadCardPage(start + j, page);
-    std::copy(page.begin(), page.end(), block_buffer_.begin() + static_cast<ptrdiff_t>(j) * kPageBytes);
+    std::copy(page.begin(), page.end(),
+              block_buffer_.begin() + static_cast<ptrdiff_t>(j) * kPageBytes);
   }
   MakeSlot(start, kPagePresent);
   uint32_t index = first_page - start;

@@ -8,7 +8,7 @@ namespace travosk::card {
 namespace {
 
 // Defaults that stand until a card answers: an 8 MB PS2 card.
-constexpr int32_t kDefaultBlockBytes = 16 * kPageBytes;  // 8,448
+constexpr int32_t kDefaultBlockBytes = 16 * kPageBytes;    // 8,448
 constexpr int32_t kDefaultCardBytes = 16384 * kPageBytes;  // 8,650,752
 // ReadCardSpecs gives the page count divided by 256 in r5.
 constexpr int32_t kBytesPer256Pages = 256 * kPageBytes;  // 135,168
@@ -31,11 +31,15 @@ constexpr SmartMediaRow kSmartMediaRows[] = {
 };
 constexpr SmartMediaRow kSmartMediaOther = {0x00, 16, 16384};
 
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool IsPowerOfTwo(uint32_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 }  // namespace
 
-uint16_t JoinBytes16(uint8_t hi, uint8_t lo) { return static_cast<uint16_t>(hi << 8 | lo); }
+uint16_t JoinBytes16(uint8_t hi, uint8_t lo) {
+  return static_cast<uint16_t>(hi << 8 | lo);
+}
 
 uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0) {
   return static_cast<uint32_t>(b3) << 24 | static_cast<uint32_t>(b2) << 16 |
@@ -66,7 +70,9 @@ void TPSfileaccess::InitDefaults() {
   Medium = 0;
 }
 
-void TPSfileaccess::Done() { Com.reset(); }
+void TPSfileaccess::Done() {
+  Com.reset();
+}
 
 uint32_t TPSfileaccess::AddressablePages() const {
   if (CardBytes <= 0) return 0;

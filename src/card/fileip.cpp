@@ -32,8 +32,8 @@ void StoreCardTime(MutableBytes b, size_t at, std::time_t when) {
 
 std::string FormatCardTime(Bytes t) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", load_le16(t, 6), t[5], t[4],
-                t[3], t[2], t[1]);
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", load_le16(t, 6), t[5], t[4], t[3],
+                t[2], t[1]);
   return buf;
 }
 

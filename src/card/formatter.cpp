@@ -17,22 +17,22 @@ namespace travosk::card {
 namespace {
 
 // Superblock fields (card page 0).
-constexpr size_t kSbMagic = 0x00;             // 28 bytes
-constexpr size_t kSbVersion = 0x1C;           // 12 bytes, NUL padded
-constexpr size_t kSbPageLength = 0x28;        // u16
-constexpr size_t kSbPagesPerCluster = 0x2A;   // u16
-constexpr size_t kSbPagesPerBlock = 0x2C;     // u16
-constexpr size_t kSbUnknown2E = 0x2E;         // u16, 0xFF00 on every formatted card
-constexpr size_t kSbClusters = 0x30;          // u32 clusters per card
-constexpr size_t kSbAllocOffset = 0x34;       // u32 absolute cluster of relative 0
-constexpr size_t kSbAllocEnd = 0x38;          // u32 relative clusters usable
-constexpr size_t kSbRootCluster = 0x3C;       // u32 relative
-constexpr size_t kSbBackupBlock1 = 0x40;      // u32 erase block
-constexpr size_t kSbBackupBlock2 = 0x44;      // u32 erase block
-constexpr size_t kSbIndirectList = 0x50;      // 32 × u32
-constexpr size_t kSbBadBlockList = 0xD0;      // 32 × u32
-constexpr size_t kSbCardType = 0x150;         // u8
-constexpr size_t kSbCardFlags = 0x151;        // u8
+constexpr size_t kSbMagic = 0x00;            // 28 bytes
+constexpr size_t kSbVersion = 0x1C;          // 12 bytes, NUL padded
+constexpr size_t kSbPageLength = 0x28;       // u16
+constexpr size_t kSbPagesPerCluster = 0x2A;  // u16
+constexpr size_t kSbPagesPerBlock = 0x2C;    // u16
+constexpr size_t kSbUnknown2E = 0x2E;        // u16, 0xFF00 on every formatted card
+constexpr size_t kSbClusters = 0x30;         // u32 clusters per card
+constexpr size_t kSbAllocOffset = 0x34;      // u32 absolute cluster of relative 0
+constexpr size_t kSbAllocEnd = 0x38;         // u32 relative clusters usable
+constexpr size_t kSbRootCluster = 0x3C;      // u32 relative
+constexpr size_t kSbBackupBlock1 = 0x40;     // u32 erase block
+constexpr size_t kSbBackupBlock2 = 0x44;     // u32 erase block
+constexpr size_t kSbIndirectList = 0x50;     // 32 × u32
+constexpr size_t kSbBadBlockList = 0xD0;     // 32 × u32
+constexpr size_t kSbCardType = 0x150;        // u8
+constexpr size_t kSbCardFlags = 0x151;       // u8
 constexpr size_t kListEntries = 32;
 
 constexpr const char kMagic[] = "Sony PS2 Memory Card Format ";
@@ -49,7 +49,6 @@ constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
 constexpr uint16_t kModeRootDot = 0x8427;     // exists, directory, read/write/execute
 constexpr uint16_t kModeRootDotDot = 0xA426;  // exists, hidden, directory
-
 
 void BuildSuperblock(const FormatLayout& l, MutableBytes d) {
   std::memcpy(&d[kSbMagic], kMagic, sizeof kMagic - 1);
@@ -116,7 +115,9 @@ void BuildPage(const FormatLayout& l, uint32_t page, std::time_t when, MutableBy
   }
 }
 
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool IsPowerOfTwo(uint32_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 }  // namespace
 
@@ -125,8 +126,8 @@ FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block) {
   if (!IsPowerOfTwo(pages_per_block) || pages_per_block < 2 || pages_per_block > 64) return l;
   // Whole FAT clusters only: the volume reads the table's cluster count from
   // one byte of the cluster count, so the count is a multiple of 256.
-  const uint32_t clusters = std::min(pages, kMaxPages) / 2 / kClustersPerFatCluster *
-                            kClustersPerFatCluster;
+  const uint32_t clusters =
+      std::min(pages, kMaxPages) / 2 / kClustersPerFatCluster * kClustersPerFatCluster;
   const uint32_t clusters_per_block = pages_per_block / 2;
   const uint32_t fat_clusters = clusters / kClustersPerFatCluster;
   const uint32_t alloc_offset = kIndirectCluster + 1 + fat_clusters;

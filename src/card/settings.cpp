@@ -39,7 +39,9 @@ std::vector<std::string> ReadLines(std::ifstream& in) {
   return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // A decimal integer with an optional sign and surrounding blanks, within the
 // 32-bit signed range; nothing when the text is anything else.

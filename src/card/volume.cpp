@@ -194,7 +194,8 @@ void TPSFilemanager::StoreFat() {
   std::array<uint8_t, kClusterBytes> cluster{};
   for (int i = 0; i < FatClusterCount; ++i) {
     for (int e = 0; e < kEntriesPerCluster; ++e) {
-      store_le32(cluster, static_cast<size_t>(e) * 4, Fat[static_cast<size_t>(i) * kEntriesPerCluster + e]);
+      store_le32(cluster, static_cast<size_t>(e) * 4,
+                 Fat[static_cast<size_t>(i) * kEntriesPerCluster + e]);
     }
     cache_.CacheWriteCluster(FatClusterList[i] * 2, cluster.data());
   }

@@ -1,11 +1,12 @@
 // The erase-block cache: what reaches the card, when, and in which order.
+#include "card/erasecache.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>
 #include <vector>
 
-#include "card/erasecache.h"
 #include "common/errors.h"
 #include "support/card_fixture.h"
 
@@ -70,8 +71,8 @@ TEST_F(Cache, ClusterWrittenIntoAnUnreadBlockKeepsTheRestOfTheBlock) {
     if (p == 1605) expected.assign(data.begin() + 512, data.end());
     EXPECT_EQ(DataOf(rig, p), expected);
   }
-  EXPECT_EQ(DataOf(rig, 1616), std::vector<uint8_t>(before.begin() + 1616 * 528,
-                                                    before.begin() + 1616 * 528 + 512));
+  EXPECT_EQ(DataOf(rig, 1616),
+            std::vector<uint8_t>(before.begin() + 1616 * 528, before.begin() + 1616 * 528 + 512));
 }
 
 TEST_F(Cache, ReadsSeeTheCachedWritesAndLoadOnlyWhatIsMissing) {

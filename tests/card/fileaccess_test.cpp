@@ -1,10 +1,11 @@
 // The card access object against the simulated adapter: card recognition,
 // page addressing and the commands a block write sends.
+#include "card/fileaccess.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "card/fileaccess.h"
 #include "link/ps2mcom.h"
 #include "sim/loopback_platform.h"
 #include "support/card_fixture.h"

@@ -1,11 +1,12 @@
 // The formatter, checked byte for byte against the layout of a freshly
 // formatted 8 MB card and through the volume on other geometries.
+#include "card/formatter.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
 
-#include "card/formatter.h"
 #include "card/volume.h"
 #include "common/bytes.h"
 #include "sim/ecc.h"
@@ -61,9 +62,9 @@ TEST_F(FreshCard, SuperblockFieldByField) {
   std::copy(magic, magic + 28, expected.begin());
   const char version[] = "1.2.0.0";
   std::copy(version, version + 7, expected.begin() + 0x1C);
-  store_le16(expected, 0x28, 512);   // page length
-  store_le16(expected, 0x2A, 2);     // pages per cluster
-  store_le16(expected, 0x2C, 16);    // pages per erase block
+  store_le16(expected, 0x28, 512);  // page length
+  store_le16(expected, 0x2A, 2);    // pages per cluster
+  store_le16(expected, 0x2C, 16);   // pages per erase block
   store_le16(expected, 0x2E, 0xFF00);
   store_le32(expected, 0x30, 8192);  // clusters per card
   store_le32(expected, 0x34, 41);    // allocation offset
@@ -73,8 +74,8 @@ TEST_F(FreshCard, SuperblockFieldByField) {
   store_le32(expected, 0x44, 1022);  // backup block 2
   store_le32(expected, 0x50, 8);     // indirect FAT cluster list: 8, then zeros
   for (size_t i = 0; i < 32; ++i) store_le32(expected, 0xD0 + 4 * i, 0xFFFFFFFF);  // bad blocks
-  expected[0x150] = 2;     // card type
-  expected[0x151] = 0x2B;  // card flags
+  expected[0x150] = 2;                                                             // card type
+  expected[0x151] = 0x2B;                                                          // card flags
   EXPECT_EQ(Data(rig, 0), expected);
 }
 
@@ -95,8 +96,8 @@ TEST_F(FreshCard, IndirectClusterAndAllocationTable) {
 TEST_F(FreshCard, RootDirectoryHoldsDotAndDotDot) {
   // Relative cluster 0 is absolute cluster 41: pages 82 and 83.
   std::vector<uint8_t> dot(512, 0);
-  store_le16(dot, 0x00, 0x8427);  // mode
-  store_le32(dot, 0x04, 2);       // two entries
+  store_le16(dot, 0x00, 0x8427);                                // mode
+  store_le32(dot, 0x04, 2);                                     // two entries
   std::copy(kStamp.begin(), kStamp.end(), dot.begin() + 0x08);  // created
   std::copy(kStamp.begin(), kStamp.end(), dot.begin() + 0x18);  // modified
   dot[0x40] = '.';
@@ -113,7 +114,7 @@ TEST_F(FreshCard, RootDirectoryHoldsDotAndDotDot) {
 
 TEST_F(FreshCard, UnusedPagesAreZeroWithTheirCodeAndTheSecondBackupBlockIsErased) {
   const std::array<uint8_t, 16> zero_spare = {0x77, 0x7F, 0x7F, 0x77, 0x7F, 0x7F, 0x77, 0x7F,
-                                              0x7F, 0x77, 0x7F, 0x7F, 0, 0, 0, 0};
+                                              0x7F, 0x77, 0x7F, 0x7F, 0,    0,    0,    0};
   for (uint32_t page : {1u, 15u, 84u, 5000u, 16351u, 16368u, 16383u}) {
     SCOPED_TRACE(page);
     EXPECT_EQ(Data(rig, page), std::vector<uint8_t>(512, 0));
@@ -151,8 +152,7 @@ TEST(Formatter, SmartMediaCardsMount) {
     SCOPED_TRACE(megabytes);
     CardRig rig({.media = CardMedia::kSmartMedia, .megabytes = megabytes});
     ASSERT_TRUE(rig.volume.Mount()) << rig.volume.LastError();
-    const FormatLayout l =
-        LayoutFor(rig.access.AddressablePages(), rig.access.PagesPerBlock());
+    const FormatLayout l = LayoutFor(rig.access.AddressablePages(), rig.access.PagesPerBlock());
     EXPECT_EQ(rig.volume.FatClusterCount, l.fat_clusters);
     EXPECT_EQ(rig.volume.AllocOffset, static_cast<int32_t>(l.alloc_offset));
     EXPECT_EQ(rig.volume.Fat[l.alloc_end - 1], kFreeEntry);

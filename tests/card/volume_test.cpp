@@ -1,10 +1,11 @@
 // The card volume: mounting, the allocation table and cluster chains.
+#include "card/volume.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 
-#include "card/volume.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "support/card_fixture.h"
