@@ -38,6 +38,21 @@ std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
   return entries;
 }
 
+// The record of the save whose first block is `block`, after a scan; null
+// (with the failure reported in `code`) when no save starts there.
+const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int block, int& code) {
+  if (!m.ScanPS1()) {
+    code = c.Fail("the card could not be read");
+    return nullptr;
+  }
+  const auto& item = m.PS1Card.Items[block - 1];
+  if (item.NotInUse || item.NoTitle) {
+    code = c.Fail("no save starts in block " + std::to_string(block));
+    return nullptr;
+  }
+  return &item;
+}
+
 }  // namespace
 
 int PS1List(Context& c) {
@@ -79,9 +94,7 @@ int PS1Backup(Context& c, int block, const std::string& file) {
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.ScanPS1()) return c.Fail("the card could not be read");
-  const auto& item = m.PS1Card.Items[block - 1];
-  if (item.NotInUse || item.NoTitle) return c.Fail("no save starts in block " + std::to_string(block));
+  if (!SaveAt(c, m, block, code)) return code;
   c.AttachProgress(m, "Backing up");
   if (!m.UploadPS1Saver(file, block - 1)) return c.Fail("Upload Saver Fail.");
   c.EndProgress();
@@ -105,11 +118,10 @@ int PS1Delete(Context& c, int block) {
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.ScanPS1()) return c.Fail("the card could not be read");
-  const auto& item = m.PS1Card.Items[block - 1];
-  if (item.NotInUse || item.NoTitle) return c.Fail("no save starts in block " + std::to_string(block));
+  const auto* item = SaveAt(c, m, block, code);
+  if (!item) return code;
   int refused = kExitOk;
-  if (!c.Confirm("Delete Save \"" + item.FileName + "\"?", refused)) return refused;
+  if (!c.Confirm("Delete Save \"" + item->FileName + "\"?", refused)) return refused;
   if (!m.DeletePS1Saver(block)) return c.Fail("Delete Fail.");
   return kExitOk;
 }

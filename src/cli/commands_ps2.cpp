@@ -42,6 +42,11 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
   return source;
 }
 
+// "what failed: why", when the card manager knows why.
+int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
+  return c.Fail(what + (m.LastError().empty() ? "" : ": " + m.LastError()));
+}
+
 bool FindSaveRow(CardListing& listing, const std::string& name, SaveRow*& row) {
   for (auto& s : listing.saves)
     if (s.folder.Name == name) {
@@ -146,29 +151,29 @@ int DeleteSave(Context& c, const std::string& name) {
   if (!c.Confirm("Delete save \"" + name + "\"?", refused)) return refused;
   c.AttachProgress(m, "Deleting");
   if (!m.DeleteSaveFolder(*folder))
-    return c.Fail("delete failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+    return FailWithReason(c, m, "delete failed");
   c.EndProgress();
   return kExitOk;
 }
 
 int FormatCard(Context& c) {
-  auto source = std::make_unique<Source>(c.source);
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
   auto& m = source->Manager();
-  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
-  if (!m.CheckLink()) return c.Fail("no PS2 card or SmartMedia in the selected slot");
   int refused = kExitOk;
   if (!c.Confirm("Erase the whole card? Every save on it will be lost.", refused)) return refused;
   c.AttachProgress(m, "Erasing");
-  if (!m.FormatCard()) return c.Fail("format failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  if (!m.FormatCard()) return FailWithReason(c, m, "format failed");
   c.EndProgress();
   return kExitOk;
 }
 
 int MakeFileSystem(Context& c) {
-  auto source = std::make_unique<Source>(c.source);
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
   auto& m = source->Manager();
-  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
-  if (!m.CheckLink()) return c.Fail("no PS2 card or SmartMedia in the selected slot");
   int refused = kExitOk;
   if (!c.Confirm("Write an empty file system? Every save on the card will be lost.", refused))
     return refused;
@@ -186,7 +191,7 @@ int BackupSave(Context& c, const std::string& name, const std::string& file) {
   if (!folder) return c.Fail("no save \"" + name + "\" on the card");
   c.AttachProgress(m, "Backing up");
   if (!m.BackupSaveFolder(file, *folder))
-    return c.Fail("backup failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+    return FailWithReason(c, m, "backup failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -231,7 +236,7 @@ int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_b
     return c.Fail("not enough free space on the card");
   card::TfileIP root = card::RootDirectory();
   if (!m.AppendSaveArchive(file, root))
-    return c.Fail("restore failed" + (m.LastError().empty() ? "" : ": " + m.LastError()));
+    return FailWithReason(c, m, "restore failed");
   c.EndProgress();
   return kExitOk;
 }
