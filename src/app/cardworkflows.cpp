@@ -1,0 +1,235 @@
+// Commands on a whole card or on the adapter: format, PC format, PS1 card
+// upload and download, settings, reset and exit.
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "app/mainwindow.h"
+#include "app/strings.h"
+#include "app/texts.h"
+#include "dialogs/devicedlg.h"
+#include "dialogs/pcformatdlg.h"
+
+namespace travosk {
+
+void TForm1::ForgetCatalogue() {
+  // Only when the command rewrote the medium whose saves the list shows.
+  if (list_device_ == kNoDevice || list_medium_ != PS2MFMSYS1.Access().Medium) return;
+  ClearTree();
+  PS2MFMSYS1.Nodes().ClearNodes();
+  Savertableview->clear();
+  entries_.clear();
+  ps1_list_ = PS1SaveList{};
+  selected_ = false;
+  marker_index_ = 0;
+  list_device_ = kNoDevice;
+  for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn}) b->setEnabled(false);
+  ResetSelectionDisplay();
+}
+
+bool TForm1::ErasePS1Card() {
+  link::Page zero{};
+  SetBar(63, 0, 0);
+  bool ok = true;
+  for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame) {
+    if (!PS2MFMSYS1.WritePS1Frame(frame, zero)) ok = false;
+    SetBar(63, 0, frame + 1);
+  }
+  return ok;
+}
+
+void TForm1::FormattoPS2Click() {
+  Guarded([this] {
+    if (!SelectDevice()) {
+      RedetectAdapter();
+      SetOperationCaption("");
+      return;
+    }
+    if (current_device_ == kPS1Card) {
+      ui_.Beep();
+      if (ui_.Warn("The PS1 card will be Erease, Card data will be lose, Erase?")) {
+        const QString word = texts::PS1CardWord();
+        ShowNotify("Now Formating...");
+        // A frame that did not reach the card leaves it as it was there: say
+        // so rather than report an erase that did not happen.
+        const bool ok = ErasePS1Card();
+        HideNotify();
+        ForgetCatalogue();
+        ui_.Information(ok ? word + " Format complete. Please reset Adaptor. "
+                           : word + " Format failed.");
+      }
+    } else if (!PS2MFMSYS1.CheckLink()) {
+      ui_.Information(texts::kCanNotConnect);
+    } else {
+      const QString word =
+          PS2MFMSYS1.Access().Medium == 1 ? "PS2 MemoryCard" : "SmartMediaCard";
+      ui_.Beep();
+      if (ui_.Warn("The " + word + " will be Erease, " + word + " data will be lose, Erase?")) {
+        ui_.Beep();
+        if (ui_.Warn("The " + word + " turn to Unformated card show in PS2," +
+                     " and Disappear Driver in PC, Continous?")) {
+          ShowNotify("Now Formating...");
+          const bool ok = PS2MFMSYS1.FormatCard();
+          HideNotify();
+          ForgetCatalogue();
+          ui_.Information(ok ? word + " Format complete. Please reset Adaptor."
+                             : word + " Format failed.");
+        }
+      }
+    }
+    RedetectAdapter();
+    SetOperationCaption("");
+  });
+}
+
+void TForm1::FormattoPCClick() {
+  Guarded([this] {
+    TDEVICEDlg& dlg = *forms_.DEVICEDlg;
+    dlg.DEVPS1->setEnabled(false);
+    dlg.DEVPS2->setEnabled(false);
+    const bool chosen = SelectDevice();
+    dlg.DEVPS1->setEnabled(true);
+    dlg.DEVPS2->setEnabled(true);
+    if (!chosen) {
+      RedetectAdapter();
+    } else if (PS2MFMSYS1.Access().Medium != 2) {
+      ui_.Beep();
+      ui_.Information("Only support SmartMedia Card.");
+    } else if (PS2MFMSYS1.CheckLink()) {
+      TPCformatDlg& pc = *forms_.PCformatDlg;
+      pc.Accepted = false;
+      pc.Preselect(PS2MFMSYS1.Access().CardBytes);
+      ui_.ShowModal(pc);
+      if (pc.Accepted) {
+        ui_.Beep();
+        if (ui_.Warn("The SmartMedia will be Erease, SmartMedia data will be lose, Erase?")) {
+          ui_.Beep();
+          if (ui_.Warn("The SmartMedia turn to Unformated card show in PS2, and Show Driver in "
+                       "PC(must logical format need on PC), Continous?")) {
+            const QString image = work_folder_ + pc.ImageName;
+            if (!pc.ImageName.isEmpty() && QFileInfo(image).isFile()) {
+              ShowNotify("Now Formating...");
+              StartBusy();
+              const bool ok = PS2MFMSYS1.FormatToPC(PathOf(pc.ImageName));
+              StopBusy();
+              HideNotify();
+              ForgetCatalogue();
+              ui_.Information(ok ? "Now SmartMedia turn to PC Format(Phyical formated)..Please Use "
+                                   "PC for Logical Format now."
+                                 : "Format Not Complete..");
+            } else {
+              ui_.Beep();
+              ui_.Information("Error in missing file " + image);
+            }
+          }
+        }
+      }
+    }
+    SetOperationCaption("");
+  });
+}
+
+// Steps 1 and 2 of both PS1 card transfers: a PS1 card must be chosen.
+bool TForm1::ChoosePS1Card() {
+  if (!SelectDevice()) {
+    RedetectAdapter();
+    return false;
+  }
+  if (PS2MFMSYS1.Access().Medium != 1 || PS2MFMSYS1.CheckLink()) {
+    ui_.Information(texts::kPleaseInsertPS1);
+    return false;
+  }
+  if (!PS2MFMSYS1.Access().IsPS1Card) {
+    ui_.Beep();
+    ui_.Information(texts::kPleaseInsertPS1);
+    RedetectAdapter();
+    return false;
+  }
+  return true;
+}
+
+void TForm1::PS1ReadClick() {
+  Guarded([this] {
+    if (ChoosePS1Card()) {
+      if (const auto file = ui_.SaveFile(PS1SaveDialog)) {
+        bool go = true;
+        if (QFileInfo::exists(*file)) {
+          ui_.Beep();
+          go = ui_.Confirm("File exists Overwrite ?");
+        }
+        if (go) {
+          ShowNotify("Uploading...");
+          const bool ok = PS2MFMSYS1.UploadPS1Card(PathOf(*file));
+          HideNotify();
+          if (ok) {
+            ui_.Information("Upload complete.");
+            ui_.Beep();
+          } else {
+            ui_.Information("Upload Fail.");
+          }
+        }
+      }
+      RedetectAdapter();
+    }
+    SetOperationCaption("");
+  });
+}
+
+void TForm1::PS1writeClick() {
+  Guarded([this] {
+    if (ChoosePS1Card()) {
+      if (const auto file = ui_.OpenFile(PS1OpenDialog)) {
+        if (!QFileInfo::exists(*file)) {
+          ui_.Information("File not exists.");
+          ui_.Beep();
+        } else {
+          ShowNotify("Downloading...");
+          const bool ok = PS2MFMSYS1.DownloadPS1Card(PathOf(*file));
+          if (ok) {
+            ui_.Beep();
+            ui_.Information("Download complete.");
+            ShowNotify(texts::kCatalogLoading);
+            if (PS2MFMSYS1.PS1Catalog()) {
+              list_device_ = kPS1Card;
+              list_medium_ = 1;
+              FillPS1List();
+            }
+          } else {
+            HideNotify();
+            ForgetCatalogue();
+            ui_.Information("Download Fail.");
+          }
+          HideNotify();
+        }
+      }
+      RedetectAdapter();
+    }
+    SetOperationCaption("");
+  });
+}
+
+void TForm1::SETUPClick() {
+  Guarded([this] { OpenConfigDialog(); });
+}
+
+void TForm1::BitBtn1Click() {
+  Guarded([this] {
+    if (!PS2MFMSYS1.Com().DetectAdapter()) {
+      ui_.Information(texts::kCanNotConnect);
+      return;
+    }
+    RedetectAdapter();
+    ui_.Beep();
+  });
+}
+
+void TForm1::EXITClick() {
+  if (start_error_.isEmpty()) PS2MFMSYS1.Com().ResetAdapter();
+  close();
+}
+
+}  // namespace travosk

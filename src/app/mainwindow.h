@@ -1,0 +1,314 @@
+// TForm1: the main window, the whole user interface apart from its dialogs.
+// It owns the card manager PS2MFMSYS1, turns its events into the hidden index
+// tree, the node table and the save list, and starts every command. The
+// handlers hold no card logic: they call the card manager and map what it
+// reports onto widgets and messages.
+#pragma once
+
+#include <QMainWindow>
+#include <QPixmap>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dialogs/uiservices.h"
+#include "manager/ps2mfmsys.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSocketNotifier;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace travosk {
+
+class BusyAnimation;
+class TDEVICEDlg;
+class TNotifyForm;
+class TPCformatDlg;
+class ToptForm;
+
+using card::TfileIP;
+using manager::TPs1FileitemRec;
+
+enum DeviceKind : uint8_t { kNoDevice = 0, kPS2Card = 1, kPS1Card = 2, kSmartMedia = 3 };
+
+// One save of a PS2 card or SmartMedia as the list shows it (item k is entry k).
+struct SaveEntry {
+  std::string title;       // raw bytes, as on the card
+  std::string name;        // the list item's caption, raw bytes
+  int folder_index = 0;    // position of the save folder's record in the node table
+  int64_t size = 0;        // bytes charged to the save
+  int frame_count = 1;
+  int first_image = 0;     // index in savertableImage
+  int current_frame = 0;
+};
+
+// The list's state when the current device is a PS1 card.
+struct PS1SaveList {
+  bool selected = false;
+  int count = 0;
+  int selected_position = 0;
+  std::array<uint8_t, 16> entries{};  // PS1 directory entry number of each listed save
+};
+
+// Pictures by number, as the list and the tree refer to them.
+struct ImageList {
+  std::vector<QPixmap> images;
+  void Clear() { images.clear(); }
+  int Add(const QPixmap& p) {
+    images.push_back(p);
+    return static_cast<int>(images.size()) - 1;
+  }
+  int Count() const { return static_cast<int>(images.size()); }
+  QPixmap At(int i) const { return i >= 0 && i < Count() ? images[i] : QPixmap(); }
+};
+
+// The hex editor window as the edit command uses it: shows the file with the
+// caption modally and answers SaveRequested.
+using SaveEditor = std::function<bool(const QString& file, const QString& caption)>;
+
+// The forms created after the main window, which its commands show.
+struct OtherForms {
+  TPCformatDlg* PCformatDlg = nullptr;
+  ToptForm* optForm = nullptr;
+  TDEVICEDlg* DEVICEDlg = nullptr;
+  TNotifyForm* NotifyForm = nullptr;
+  SaveEditor EditSave;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the window and runs FormCreate in work_folder (the current folder
+  // when empty). Errors of the start-up are shown and the window still opens.
+  TForm1(link::Link& link, UiServices& ui, const QString& work_folder = {});
+  ~TForm1() override;  // FormDestroy
+
+  void AttachForms(const OtherForms& forms);
+
+  manager::TPS2MFMSYS PS2MFMSYS1;
+
+  // Top bar.
+  QLabel* Label1;
+  QLabel* FreesizeLabel;
+  QLabel* DEVImage1;
+  QLabel* DEVICENAME;
+  QLabel* USBImage;
+  // The save list and the selection line.
+  QListWidget* Savertableview;
+  QLabel* SelectLabel;
+  QLabel* Label6;
+  QLabel* SAVERSIZELabel;
+  // Buttons.
+  QPushButton* AppendSaver;
+  QPushButton* SaverBackup;
+  QPushButton* DeleteSaver;
+  QPushButton* savereditbtn;
+  QPushButton* CatalogBtn;
+  QPushButton* BitBtn1;  // RESET
+  QPushButton* EXIT;
+  BusyAnimation* Animate1;
+  QProgressBar* ProgressBar1;
+  // The maker's banner.
+  QLabel* Label2;
+  QLabel* Label5;
+  QLabel* Label3;
+  QLabel* Label4;
+  // Never shown.
+  QTreeWidget* TreeView1;
+  QPlainTextEdit* Memo1;
+  QPlainTextEdit* Memo2;
+  QStatusBar* StatusBar1;
+  std::array<QLabel*, 3> StatusPanels{};
+  QLabel* Label7;
+  // Menu.
+  QMenu* File1;
+  QMenu* Tools1;
+  QAction* AppendSaver1;
+  QAction* BackupSaver1;
+  QAction* Exit1;
+  QAction* DeleteSaver1;
+  QAction* EditSaver1;
+  QAction* Erase1;
+  QAction* ExpandedMemorytoPC1;
+  QAction* UploadPS1Card1;
+  QAction* DownloadPS1Card2;
+  QAction* Setup1;
+  QTimer* Timer1;
+  QTimer* Timer2;
+
+  ImageList savertableImage;  // 32 x 32 save icons
+  ImageList ImageList1;       // hidden tree
+  ImageList ImageList2;       // device pictures, by DeviceKind
+  ImageList Stateimglist;     // blink pictures of the selection marker
+  ImageList ImageList3;       // menu images
+
+  FileDialogOptions OpenDialog1, OpenDialog2, SaveDialog1, PS1OpenDialog, PS1SaveDialog,
+      PS1itmOpenDialog, PS1itmSaveDialog;
+
+  // Shared window operations.
+  void ShowNotify(const QString& text);
+  void HideNotify();
+  void StartBusy();
+  void StopBusy();
+  void RedetectAdapter();
+  void ProbeDevices();
+  [[nodiscard]] bool SelectDevice();
+  void FillSaveList();
+  void FillPS1List();
+  void ShowMemorySize();
+  void ShowUsage();
+  void ResetSelectionDisplay();
+  void ShowDeviceImage(int kind);
+  void OpenConfigDialog();
+  void TraceEntry(const TfileIP& fileip);
+
+  // What the window knows, for the workflows' checks and for tests.
+  DeviceKind CurrentDevice() const { return current_device_; }
+  DeviceKind ListDevice() const { return list_device_; }
+  int DevicesFound() const { return devices_found_; }
+  const std::array<uint8_t, 4>& DeviceList() const { return device_list_; }
+  int64_t UsedBytes() const { return used_bytes_; }
+  int64_t Capacity();
+  const std::vector<SaveEntry>& SaveEntries() const { return entries_; }
+  const PS1SaveList& PS1List() const { return ps1_list_; }
+  bool SaveSelected() const { return selected_; }
+  int SelectedTreeIndex() const { return selected_tree_index_; }
+  const QString& OperationCaption() const { return operation_caption_; }
+  int MarkerIndex() const { return marker_index_; }
+  QString WorkFolder() const;
+
+  // Item roles of Savertableview.
+  static constexpr int kImageRole = Qt::UserRole + 1;  // index in savertableImage
+  static constexpr int kStateRole = Qt::UserRole + 2;  // index in Stateimglist, -1 none
+  static constexpr int kTitleRole = Qt::UserRole + 3;  // first sub-item (column "NAME")
+
+ public slots:
+  void CatalogBtnClick();
+  void AppendSaverClick();
+  void SaverBackupClick();
+  void DeleteSaverClick();
+  void savereditbtnClick();
+  void FormattoPS2Click();
+  void FormattoPCClick();
+  void PS1ReadClick();
+  void PS1writeClick();
+  void SETUPClick();
+  void BitBtn1Click();
+  void EXITClick();
+  void Timer1Timer();
+  void Timer2Timer();
+  // The platform reported device changes: hand them to the link and show
+  // USBImage exactly when it is connected.
+  void WMDeviceChange();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // Card manager events.
+  void PS2MFMSYS1AddMainNode(TfileIP& fileip);
+  void PS2MFMSYS1AddrootNode(TfileIP& fileip);
+  void PS2MFMSYS1AddChildNode(TfileIP& fileip);
+  void PS2MFMSYS1PS1MainNode(int index, TPs1FileitemRec& rec);
+  void PS2MFMSYS1PS1rootNode(int index, TPs1FileitemRec& rec);
+  void PS2MFMSYS1Catalogbarbegin(TfileIP& fileip, int& Max, int& Min, int& process, bool& isbreak);
+  void PS2MFMSYS1CatalogbarRun(TfileIP& fileip, int& Max, int& Min, int& process, bool& isbreak);
+  void PS2MFMSYS1CatalogbarEnd(TfileIP& fileip, int& Max, int& Min, int& process, bool& isbreak);
+  void PS2MFMSYS1Filebarprocess(TfileIP& fileip, int& Max, int& Min, int& process, bool& isbreak);
+  void PS2MFMSYS1barprocess(int& Max, int& Min, int& process, bool& isbreak);
+  void PS2MFMSYS1Erroroninit();
+  void PS2MFMSYS1LinkSysbusy();
+  void BindCardManagerEvents();
+
+  void BuildControls();
+  void BuildMenu();
+  void BuildPictures();
+  void FormCreate(const QString& work_folder);
+  void PrepareSaversFolder();
+  void TreeView1MouseDown(QTreeWidgetItem* item);
+  void SavertableviewSelectItem();
+
+  // Runs a command handler: device changes wait until it ends, and an error
+  // thrown by the card machinery or a PC file is shown in the error box
+  // rather than ending the program.
+  void Guarded(const std::function<void()>& command);
+  void SetOperationCaption(const QString& text);
+  void SetStatusPanel(int panel, const QString& text);
+  void SetBar(int max, int min, int position);
+  // A right-aligned label keeps its right edge and grows to the left when
+  // its text needs more room than its design width.
+  void SetRightAligned(QLabel* label, const QString& text, int right, int width);
+  bool TreeEmpty() const;
+  QTreeWidgetItem* AddTreeNode(QTreeWidgetItem* parent, const QString& text, int image);
+  // The save folder under the list's selection; sets the selected tree index.
+  enum class SaveSelection { kNoIndex, kNotFolder, kFolder };
+  SaveSelection SelectedSaveFolder(TfileIP& folder);
+  QListWidgetItem* AddListItem(const std::string& name, const std::string& title, int image);
+  void SetItemImage(int row, int image);
+  void SetItemState(int row, int state);
+  void LoadGenericIcon();
+  // The list's device becomes the current one again (see list_device_).
+  void RestoreListDevice();
+  void ClearTree();
+
+  // Workflow pieces.
+  void AppendPS1Saver();
+  void AppendArchive(const QString& archive);
+  [[nodiscard]] bool WriteBackEditedSave(const QString& archive);
+  void BackupPS1Saver();
+  void DeletePS1SaverFlow();
+  [[nodiscard]] bool ErasePS1Card();
+  [[nodiscard]] bool ChoosePS1Card();
+  // A command rewrote the medium whose catalogue the list shows: the list no
+  // longer describes the card, so it goes (the user reads the card again).
+  void ForgetCatalogue();
+  QString WorkFile(const char* name) const;
+
+  link::Link& link_;
+  UiServices& ui_;
+  QString work_folder_;  // absolute, ending in '/'
+  QString start_error_;  // why the card manager could not start; empty when it did
+  OtherForms forms_;
+  QSocketNotifier* notifier_ = nullptr;
+  int command_depth_ = 0;
+  bool config_shown_before_ = false;
+
+  QTreeWidgetItem* root_node_ = nullptr;
+  QTreeWidgetItem* last_root_node_ = nullptr;
+  int tree_count_ = 0;  // absolute index of the next tree node
+  int selected_tree_index_ = 0;
+  QString operation_caption_;
+  int64_t used_bytes_ = 0;
+  int devices_found_ = 0;
+  int chosen_slot_ = 0;
+  DeviceKind current_device_ = kNoDevice;
+  // The device and slot whose catalogue the list shows: the save commands
+  // work on them even after a card command chose another device.
+  DeviceKind list_device_ = kNoDevice;
+  uint8_t list_medium_ = 1;
+  std::vector<int> root_level_;  // absolute indexes of the tree's root-level nodes
+  std::array<uint8_t, 4> device_list_{};
+  bool selected_ = false;
+  int selected_index_ = 0;
+  std::vector<SaveEntry> entries_;
+  PS1SaveList ps1_list_;
+  int marker_index_ = 0;
+  int animation_counter_ = 0;
+};
+
+}  // namespace travosk

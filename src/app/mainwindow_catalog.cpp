@@ -1,0 +1,56 @@
+// OPEN/CATALOG: choose a device, read its catalogue and rebuild the list.
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/mainwindow.h"
+#include "app/strings.h"
+#include "app/texts.h"
+
+namespace travosk {
+
+void TForm1::CatalogBtnClick() {
+  Guarded([this] {
+    SetOperationCaption(texts::kCatalogLoading);
+    repaint();
+    selected_ = false;
+    ResetSelectionDisplay();
+    selected_tree_index_ = 0;
+    if (SelectDevice()) {
+      for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
+        b->setEnabled(false);
+      ShowNotify(texts::kCatalogLoading);
+      StartBusy();
+      const bool ps1 = current_device_ == kPS1Card;
+      const bool ok = ps1 ? PS2MFMSYS1.PS1Catalog() : PS2MFMSYS1.Catalog();
+      if (ok) {
+        list_device_ = current_device_;
+        list_medium_ = PS2MFMSYS1.Access().Medium;
+        if (ps1)
+          FillPS1List();
+        else
+          FillSaveList();
+        RedetectAdapter();
+        ShowMemorySize();
+        for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
+          b->setEnabled(true);
+      } else {
+        ClearTree();
+      }
+      StopBusy();
+      HideNotify();
+    }
+    SetOperationCaption("");
+  });
+}
+
+void TForm1::RestoreListDevice() {
+  if (list_device_ == kNoDevice || list_device_ == current_device_) return;
+  current_device_ = list_device_;
+  PS2MFMSYS1.Access().Medium = list_medium_;
+  DEVICENAME->setText(list_device_ == kPS1Card ? "PS1 CARD"
+                      : list_device_ == kSmartMedia ? "SMART CARD"
+                                                    : "PS2 CARD");
+  DEVICENAME->adjustSize();
+}
+
+}  // namespace travosk

@@ -1,0 +1,313 @@
+// Start-up, device changes, and the window operations the workflows share.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "app/busyanimation.h"
+#include "app/mainwindow.h"
+#include "app/texts.h"
+#include "common/errors.h"
+#include "dialogs/devicedlg.h"
+#include "dialogs/notifyform.h"
+#include "dialogs/optform.h"
+
+namespace travosk {
+namespace {
+
+QString DeviceName(int kind) {
+  switch (kind) {
+    case kPS2Card:
+      return "PS2 CARD";
+    case kPS1Card:
+      return "PS1 CARD";
+    case kSmartMedia:
+      return "SMART CARD";
+    default:
+      return "";
+  }
+}
+
+// The memory size word of Label1, by CardBytes (528 bytes per page).
+QString SizeWord(int64_t card_bytes) {
+  switch (card_bytes) {
+    case 0x420000:
+      return "4M";
+    case 0x840000:
+      return "8M";
+    case 0x1080000:
+      return "16M";
+    case 0x2100000:
+      return "32M";
+    case 0x4200000:
+      return "64M";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+TForm1::TForm1(link::Link& link, UiServices& ui, const QString& work_folder)
+    : PS2MFMSYS1(link), link_(link), ui_(ui) {
+  BuildPictures();
+  BuildControls();
+  BuildMenu();
+  BindCardManagerEvents();
+  FormCreate(work_folder);
+  const int fd = link_.platform().NotificationDescriptor();
+  if (fd >= 0) {
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &TForm1::WMDeviceChange);
+  }
+  Timer1->start();
+  Timer2->start();
+}
+
+TForm1::~TForm1() {
+  link_.SetMessageSink({});
+  if (start_error_.isEmpty()) PS2MFMSYS1.DoneSystem();
+}
+
+void TForm1::AttachForms(const OtherForms& forms) { forms_ = forms; }
+
+void TForm1::FormCreate(const QString& work_folder) {
+  QString folder = QDir(work_folder.isEmpty() ? QDir::currentPath() : work_folder).absolutePath();
+  if (!folder.endsWith('/')) folder += '/';
+  work_folder_ = folder;
+  link_.SetMessageSink([this](const std::string& text) { ui_.Information(QString::fromStdString(text)); });
+  // A hardware key that does not parse abandons the scan; the window goes on
+  // without an adapter rather than without its card manager.
+  try {
+    link_.FindAdapter();
+  } catch (const std::exception& e) {
+    ui_.Error(QString::fromUtf8(e.what()));
+  }
+  USBImage->setVisible(link_.IsConnected());
+  try {
+    PS2MFMSYS1.InitSystem(QFile::encodeName(work_folder_).toStdString());
+  } catch (const ConversionError& e) {
+    // The card manager has started with the default for the bad setting.
+    ui_.Error(QString::fromUtf8(e.what()));
+  } catch (const std::exception& e) {
+    start_error_ = QString::fromUtf8(e.what());
+    ui_.Error(start_error_);
+    return;
+  }
+  PS2MFMSYS1.Beep = [this] { ui_.Beep(); };
+  selected_tree_index_ = 0;
+  try {
+    PrepareSaversFolder();
+  } catch (const std::exception& e) {
+    ui_.Error(QString::fromUtf8(e.what()));
+    return;
+  }
+  if (PS2MFMSYS1.Com().DetectAdapter()) RedetectAdapter();
+}
+
+void TForm1::PrepareSaversFolder() {
+  const QString path = work_folder_ + "savers";
+  if (!QFileInfo(path).isDir() && !QDir(work_folder_).mkdir("savers"))
+    throw std::runtime_error(texts::SaversFolderError(path).toStdString());
+  for (FileDialogOptions* d : {&OpenDialog1, &OpenDialog2, &SaveDialog1, &PS1OpenDialog,
+                               &PS1SaveDialog, &PS1itmOpenDialog, &PS1itmSaveDialog})
+    d->start_folder = path;
+  OpenDialog2.filter = SaveDialog1.filter = "*.psu|*.psu|*.psd|*.psd";
+  OpenDialog2.default_extension = SaveDialog1.default_extension = ".psu";
+  PS1itmOpenDialog.filter = PS1itmSaveDialog.filter = "*.PS1|*.PS1";
+  PS1itmOpenDialog.default_extension = PS1itmSaveDialog.default_extension = ".ps1";
+  PS1OpenDialog.filter = PS1SaveDialog.filter = "*.pss|*.pss";
+  PS1OpenDialog.default_extension = PS1SaveDialog.default_extension = ".pss";
+  // The backups ask before replacing a file; the PS1 card upload asks itself.
+  SaveDialog1.confirm_overwrite = PS1itmSaveDialog.confirm_overwrite = true;
+}
+
+QString TForm1::WorkFolder() const { return work_folder_; }
+
+QString TForm1::WorkFile(const char* name) const { return work_folder_ + name; }
+
+void TForm1::WMDeviceChange() {
+  try {
+    link_.HandlePendingDeviceChanges();
+  } catch (const std::exception& e) {
+    ui_.Error(QString::fromUtf8(e.what()));
+  }
+  USBImage->setVisible(link_.IsConnected());
+}
+
+void TForm1::Guarded(const std::function<void()>& command) {
+  if (!start_error_.isEmpty()) {
+    ui_.Error(start_error_);
+    return;
+  }
+  // Device changes wait until the command is over: the link must not be
+  // reopened under a running card operation.
+  if (command_depth_++ == 0 && notifier_) notifier_->setEnabled(false);
+  try {
+    command();
+  } catch (const std::exception& e) {
+    StopBusy();
+    HideNotify();
+    SetOperationCaption("");
+    ui_.Error(QString::fromUtf8(e.what()));
+  }
+  if (--command_depth_ == 0 && notifier_) notifier_->setEnabled(true);
+}
+
+void TForm1::SetStatusPanel(int panel, const QString& text) {
+  StatusPanels[panel]->setText(text);
+  StatusBar1->repaint();
+}
+
+void TForm1::SetOperationCaption(const QString& text) {
+  operation_caption_ = text;
+  SetStatusPanel(1, text);
+}
+
+void TForm1::SetBar(int max, int min, int position) {
+  // Qt shows a range of nothing as an endless busy bar; keep it a plain one.
+  ProgressBar1->setRange(min, max > min ? max : min + 1);
+  ProgressBar1->setValue(position);
+  ProgressBar1->repaint();
+}
+
+void TForm1::SetRightAligned(QLabel* label, const QString& text, int right, int width) {
+  label->setText(text);
+  const int needed = qMax(width, label->sizeHint().width());
+  label->setGeometry(right - needed, label->y(), needed, label->sizeHint().height());
+}
+
+void TForm1::ShowNotify(const QString& text) {
+  if (!forms_.NotifyForm) return;
+  TNotifyForm& f = *forms_.NotifyForm;
+  f.MessageLabel->setText(text);
+  f.MessageLabel->setFixedWidth(321);
+  f.show();
+  f.repaint();
+  // Let the window system put it on screen before the operation holds the
+  // thread; user input stays queued until the command is over.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::HideNotify() {
+  if (forms_.NotifyForm) forms_.NotifyForm->hide();
+}
+
+void TForm1::StartBusy() { Animate1->Play(1, 8); }
+
+void TForm1::StopBusy() {
+  Animate1->Stop();
+  Animate1->hide();
+}
+
+void TForm1::RedetectAdapter() { (void)PS2MFMSYS1.Com().DetectAdapter(); }
+
+void TForm1::ProbeDevices() {
+  link::TPS2Mcom& com = PS2MFMSYS1.Com();
+  chosen_slot_ = 0;
+  int count = 0;
+  device_list_.fill(0);
+  uint8_t r[8] = {};
+  com.LinkFault = false;
+  com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+  // A reply that did not arrive says nothing about the slot.
+  if (!com.LinkFault) {
+    auto neither = [](uint8_t b) { return b != 0xFF && b != 0x5A; };
+    auto all_z = [&r] {
+      for (uint8_t b : r)
+        if (b != 0x5A) return false;
+      return true;
+    };
+    if (neither(r[0]) && neither(r[1]) && neither(r[2]) && neither(r[3]))
+      device_list_[count++] = kPS2Card;
+    else if (all_z())
+      device_list_[count++] = kPS1Card;
+  }
+  uint8_t s[4] = {};
+  com.LinkFault = false;
+  com.ReadSMId(s[0], s[1], s[2], s[3]);
+  if (!com.LinkFault && s[0] != 0xFF && s[1] != 0xFF && s[2] != 0xFF)
+    device_list_[count++] = kSmartMedia;
+  com.LinkFault = false;
+  devices_found_ = count;
+  if (count > 0) RedetectAdapter();
+}
+
+bool TForm1::SelectDevice() {
+  if (!PS2MFMSYS1.Com().DetectAdapter()) {
+    ui_.Information(texts::kCanNotConnect);
+    return false;
+  }
+  ProbeDevices();
+  TDEVICEDlg& dlg = *forms_.DEVICEDlg;
+  dlg.PrepareDevices(devices_found_, device_list_[0], device_list_[1]);
+  if (ui_.ShowModal(dlg) != QDialog::Accepted) return false;
+  PS2MFMSYS1.Access().Medium = dlg.Choice == 1 ? 1 : 2;
+  chosen_slot_ = dlg.SlotIndex;
+  const int kind = device_list_[chosen_slot_ & 3];
+  DEVICENAME->setText(DeviceName(kind));
+  DEVICENAME->adjustSize();
+  current_device_ = static_cast<DeviceKind>(kind);
+  return true;
+}
+
+int64_t TForm1::Capacity() {
+  if (current_device_ == kPS1Card) return manager::kPS1Capacity;
+  return int64_t{PS2MFMSYS1.Access().CardBytes} / 528 * 512;
+}
+
+void TForm1::ShowMemorySize() {
+  if (current_device_ == kPS1Card)
+    Label1->setText("128KBytes Memory Detected.");
+  else
+    Label1->setText(SizeWord(PS2MFMSYS1.Access().CardBytes) + "Bytes Memory Detected.");
+  Label1->adjustSize();
+}
+
+void TForm1::ShowUsage() {
+  SetStatusPanel(2, QString::number(used_bytes_ / 1024) + "K Used about " +
+                        QString::number((Capacity() - used_bytes_) / 1024) + "K Free");
+}
+
+void TForm1::ResetSelectionDisplay() {
+  SelectLabel->setText("SELECT SAVER");
+  SelectLabel->adjustSize();
+  SetRightAligned(SAVERSIZELabel, "-------- KBytes", 537, 76);
+}
+
+void TForm1::ShowDeviceImage(int kind) { DEVImage1->setPixmap(ImageList2.At(kind)); }
+
+bool TForm1::TreeEmpty() const { return TreeView1->topLevelItemCount() == 0; }
+
+void TForm1::OpenConfigDialog() {
+  ToptForm& dlg = *forms_.optForm;
+  if (config_shown_before_) {
+    const QRect main = frameGeometry();
+    const QSize size = dlg.frameGeometry().size();
+    dlg.move(main.left() + (main.width() - size.width()) / 2,
+             main.top() + (main.height() - size.height()) / 2);
+  } else if (QScreen* s = screen()) {
+    dlg.move(s->availableGeometry().center() - dlg.rect().center());
+  }
+  config_shown_before_ = true;
+  link::TPS2Mcom& com = PS2MFMSYS1.Com();
+  dlg.PortBase = com.PortBase;
+  dlg.ConnectDelay = com.ConnectDelay;
+  dlg.Accepted = false;
+  dlg.ShowSettings();
+  ui_.ShowModal(dlg);
+  if (!dlg.Accepted) return;
+  com.PortBase = dlg.PortBase;
+  com.ConnectDelay = dlg.ConnectDelay;
+  PS2MFMSYS1.Access().SaveSettings(dlg.PortBase, dlg.ConnectDelay);
+}
+
+}  // namespace travosk

@@ -1,0 +1,33 @@
+// Reading the heads of the PC files that the workflows look into before they
+// hand them to the card manager.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <string>
+
+#include "app/strings.h"
+#include "common/errors.h"
+
+namespace travosk {
+
+// The first count bytes of a file (fewer when it is shorter).
+inline QByteArray ReadFilePrefix(const QString& path, qint64 count) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw InOutError(PathOf(path), file.errorString().toStdString());
+  return file.read(count);
+}
+
+// The save's name in an archive: the text at byte 64, up to its first NUL and
+// at most 255 characters.
+inline std::string ArchiveSaveName(const QString& path) {
+  const QByteArray head = ReadFilePrefix(path, 64 + 255);
+  if (head.size() <= 64) return {};
+  QByteArray text = head.mid(64);
+  if (const qsizetype nul = text.indexOf('\0'); nul >= 0) text.truncate(nul);
+  return text.toStdString();
+}
+
+}  // namespace travosk

@@ -1,0 +1,187 @@
+// Delete and edit of a save.
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/mainwindow.h"
+#include "app/pcfiles.h"
+#include "app/strings.h"
+#include "app/texts.h"
+#include "manager/savereplace.h"
+
+namespace travosk {
+namespace {
+
+constexpr const char* kEditFile = "~psd._";
+constexpr const char* kReplaceBackup = "~replace.psu";
+
+QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
+
+}  // namespace
+
+TForm1::SaveSelection TForm1::SelectedSaveFolder(TfileIP& folder) {
+  selected_tree_index_ = 0;
+  if (selected_index_ < 0 || selected_index_ >= static_cast<int>(entries_.size()))
+    return SaveSelection::kNoIndex;
+  const int position = entries_[selected_index_].folder_index;
+  const card::TDiritemTable& nodes = PS2MFMSYS1.Nodes();
+  if (position < 0 || static_cast<size_t>(position) >= nodes.Count()) return SaveSelection::kNoIndex;
+  selected_tree_index_ = nodes.At(position).Index;
+  if (selected_tree_index_ == 0) return SaveSelection::kNoIndex;
+  if (!nodes.FindNodeByIndex(selected_tree_index_, folder) || !folder.Dir || folder.IsDotName())
+    return SaveSelection::kNotFolder;
+  return SaveSelection::kFolder;
+}
+
+void TForm1::DeleteSaverClick() {
+  Guarded([this] {
+    if (TreeEmpty()) {
+      ui_.Beep();
+      ui_.Information(texts::kDeviceNotOpened);
+      return;
+    }
+    RestoreListDevice();
+    if (list_device_ == kPS1Card) {
+      DeletePS1SaverFlow();
+    } else if (selected_) {
+      TfileIP folder;
+      const SaveSelection selection = SelectedSaveFolder(folder);
+      if (selection != SaveSelection::kNoIndex) SetOperationCaption("Delete Save");
+      if (selection != SaveSelection::kFolder) {
+        ui_.Information(texts::kNotSupportSelect);
+      } else {
+        ui_.Beep();
+        if (ui_.Confirm("Delete Save " + Quoted(folder.Name))) {
+          ShowNotify("Delete Saver Now..");
+          StartBusy();
+          const bool ok = PS2MFMSYS1.DeleteSaveFolder(folder);
+          if (ok) {
+            (void)PS2MFMSYS1.Catalog();
+            FillSaveList();
+          }
+          RedetectAdapter();
+          StopBusy();
+          HideNotify();
+          selected_tree_index_ = 0;
+          ui_.Information(ok ? "Delete complete." : "Delete Fail.");
+        }
+      }
+      SetOperationCaption("");
+    }
+    ResetSelectionDisplay();
+  });
+}
+
+void TForm1::DeletePS1SaverFlow() {
+  if (!ps1_list_.selected || ps1_list_.selected_position >= ps1_list_.count) return;
+  const int e = ps1_list_.entries[ps1_list_.selected_position];
+  if (e >= manager::kPS1Entries) return;
+  SetOperationCaption("Delete Save");
+  ui_.Beep();
+  if (ui_.Confirm("Delete Save " + Quoted(PS2MFMSYS1.PS1Card.Items[e].FileName))) {
+    ShowNotify("Delete Saver Now..");
+    StartBusy();
+    const bool ok = PS2MFMSYS1.DeletePS1Saver(e + 1);
+    StopBusy();
+    ps1_list_.selected = false;
+    if (ok) {
+      (void)PS2MFMSYS1.PS1Catalog();
+      FillPS1List();
+      HideNotify();
+      ui_.Information("Delete complete.");
+    } else {
+      HideNotify();
+      ui_.Information("Delete Fail.");
+    }
+  }
+  SetOperationCaption("");
+}
+
+void TForm1::savereditbtnClick() {
+  Guarded([this] {
+    if (TreeEmpty()) {
+      ui_.Beep();
+      ui_.Information(texts::kDeviceNotOpened);
+      return;
+    }
+    RestoreListDevice();
+    if (list_device_ == kPS1Card) {
+      ui_.Information("This function do not support PS1 card.");
+      return;
+    }
+    if (!selected_) return;
+    TfileIP folder;
+    const SaveSelection selection = SelectedSaveFolder(folder);
+    if (selection == SaveSelection::kNoIndex) {
+      ui_.Information(texts::kNotSupportSelect);
+      SetOperationCaption("");
+      return;
+    }
+    SetOperationCaption("Backup Save");
+    ShowNotify("Upload Saver Now..");
+    const QString edit_file = WorkFile(kEditFile);
+    // A copy left over from an earlier edit must not pass for this save.
+    QFile::remove(edit_file);
+    bool copied = false;
+    if (selection == SaveSelection::kFolder) {
+      repaint();
+      StartBusy();
+      copied = PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder);
+      RedetectAdapter();
+      StopBusy();
+    }
+    HideNotify();
+    if (!copied || !QFileInfo::exists(edit_file) || !forms_.EditSave) {
+      ui_.Information("Edit function not ready");
+      SetOperationCaption("");
+      return;
+    }
+    if (forms_.EditSave(edit_file, texts::File() + ":" + Decoded(folder.Name))) {
+      ShowNotify("Recover Saver Now..");
+      const bool ok = WriteBackEditedSave(edit_file);
+      HideNotify();
+      if (ok)
+        ui_.Information("Update complete.");
+      else
+        ui_.Information("Update Fail. The edited saver is kept in " + edit_file);
+      FillSaveList();
+      RedetectAdapter();
+      ui_.Beep();
+    }
+    SetOperationCaption("");
+  });
+}
+
+bool TForm1::WriteBackEditedSave(const QString& archive) {
+  repaint();
+  (void)PS2MFMSYS1.Catalog();
+  const std::string name = ArchiveSaveName(archive);
+  TfileIP existing;
+  const bool on_card = PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir &&
+                       !existing.IsDotName();
+  SetOperationCaption("Append Save");
+  repaint();
+  StartBusy();
+  bool ok = false;
+  if (on_card) {
+    // The old copy is replaced only when the edited one fits in the room it
+    // frees; if writing the edited one fails, the old one is put back.
+    const auto result =
+        manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing, PathOf(WorkFile(kReplaceBackup)));
+    ok = result == manager::ReplaceResult::kDone;
+    if (result == manager::ReplaceResult::kFailedLost) {
+      StopBusy();
+      ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
+                WorkFile(kReplaceBackup));
+    }
+  } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
+    TfileIP blank = card::RootDirectory();
+    ok = PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank);
+    if (ok) (void)PS2MFMSYS1.Catalog();
+  }
+  StopBusy();
+  selected_tree_index_ = 0;
+  SetOperationCaption("");
+  return ok;
+}
+
+}  // namespace travosk

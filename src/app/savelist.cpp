@@ -1,0 +1,246 @@
+// The visible save list: built from the catalogue, with titles, animated
+// icons, the selection and its blinking marker.
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <algorithm>
+
+#include "app/mainwindow.h"
+#include "app/texts.h"
+#include "common/errors.h"
+#include "app/strings.h"
+#include "manager/icons.h"
+
+namespace travosk {
+namespace {
+
+QPixmap FramePixmap(const manager::DecodedIcon& icon) {
+  const QImage image(icon.rgb.data(), manager::kIconSide, manager::kIconSide,
+                     manager::kIconSide * 3, QImage::Format_RGB888);
+  return QPixmap::fromImage(image.copy());
+}
+
+// The icons of one PS1-style save appended to the list's images; missing
+// frames become blank images so that the numbering of later saves holds.
+int AppendFrames(ImageList& images, const std::vector<manager::DecodedIcon>& frames, int wanted) {
+  const int first = images.Count();
+  for (const auto& f : frames) images.Add(FramePixmap(f));
+  for (int i = static_cast<int>(frames.size()); i < wanted; ++i) {
+    QPixmap blank(manager::kIconSide, manager::kIconSide);
+    blank.fill(Qt::white);
+    images.Add(blank);
+  }
+  return first;
+}
+
+}  // namespace
+
+void TForm1::LoadGenericIcon() {
+  savertableImage.Clear();
+  const QString path = WorkFile(manager::kGenericIconFile);
+  QPixmap icon(path);
+  if (icon.isNull()) throw InOutError(QFile::encodeName(path).toStdString(), "Cannot load the picture");
+  savertableImage.Add(icon.scaled(32, 32));
+}
+
+QListWidgetItem* TForm1::AddListItem(const std::string& name, const std::string& title,
+                                     int image) {
+  auto* item = new QListWidgetItem(Decoded(name), Savertableview);
+  item->setData(kTitleRole, Decoded(title));
+  item->setData(kImageRole, image);
+  item->setData(kStateRole, -1);
+  item->setToolTip(Decoded(title));
+  SetItemImage(Savertableview->row(item), image);
+  return item;
+}
+
+// An item shows its state image (the marker) left of its icon.
+void TForm1::SetItemImage(int row, int image) {
+  QListWidgetItem* item = Savertableview->item(row);
+  if (!item) return;
+  item->setData(kImageRole, image);
+  QPixmap both(48, 32);
+  both.fill(Qt::transparent);
+  QPainter p(&both);
+  const int state = item->data(kStateRole).toInt();
+  if (state >= 0) p.drawPixmap(0, 8, Stateimglist.At(state));
+  p.drawPixmap(16, 0, savertableImage.At(image));
+  p.end();
+  item->setIcon(QIcon(both));
+}
+
+void TForm1::SetItemState(int row, int state) {
+  QListWidgetItem* item = Savertableview->item(row);
+  if (!item) return;
+  item->setData(kStateRole, state);
+  SetItemImage(row, item->data(kImageRole).toInt());
+}
+
+void TForm1::FillSaveList() {
+  Memo2->clear();
+  Savertableview->clear();
+  entries_.clear();
+  selected_ = false;
+  ps1_list_ = PS1SaveList{};
+  LoadGenericIcon();
+  marker_index_ = 0;
+  int image_counter = 1;
+  card::TDiritemTable& nodes = PS2MFMSYS1.Nodes();
+
+  struct Folder {
+    int position = -1;  // node-table position of the folder being read
+    bool icon_sys = false;
+    int last_file = -1;
+    int64_t total = 0;
+    int entry = -1;  // its save table entry, once it has one
+  } folder;
+
+  auto close_folder = [&] {
+    if (folder.position < 0) return;
+    if (!folder.icon_sys && folder.last_file >= 0) {
+      TfileIP file = nodes.At(folder.last_file).Item;
+      const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(PS2MFMSYS1, file);
+      const int n = static_cast<int>(icons.frames.size());
+      SaveEntry e{icons.title, file.Name, folder.position, 0, n, image_counter, 0};
+      image_counter += n;
+      AppendFrames(savertableImage, icons.frames, n);
+      entries_.push_back(e);
+      folder.entry = static_cast<int>(entries_.size()) - 1;
+      AddListItem(e.name, e.title, e.first_image);
+    }
+    if (folder.entry >= 0) entries_[folder.entry].size = folder.total + 512;
+    folder = Folder{};
+  };
+
+  for (size_t i = 0; i < nodes.Count(); ++i) {
+    const card::TDiritem& record = nodes.At(i);
+    const TfileIP& f = record.Item;
+    if (f.Deleted) continue;
+    const bool root_level = std::binary_search(root_level_.begin(), root_level_.end(), record.Index);
+    if (f.Dir && root_level) {
+      close_folder();
+      folder.position = static_cast<int>(i);
+      folder.total = PS2MFMSYS1.EntryCount(f);
+      continue;
+    }
+    // A file of the root belongs to no save; it ends the folder before it.
+    if (root_level) {
+      close_folder();
+      continue;
+    }
+    // Sub-folders of a save are not entered by the catalogue and hold no
+    // bytes of their own here.
+    if (folder.position < 0 || f.Dir) continue;
+    folder.total += PS2MFMSYS1.EntryCount(f);
+    folder.last_file = static_cast<int>(i);
+    if (QString::fromStdString(f.Name).toUpper() != "ICON.SYS") continue;
+    TfileIP icon_sys = f;
+    const manager::IconSysInfo info = manager::ReadIconSys(PS2MFMSYS1, icon_sys, 1);
+    const std::string& folder_name = nodes.At(folder.position).Item.Name;
+    entries_.push_back(SaveEntry{info.title, folder_name, folder.position, 0, 1, 0, 0});
+    folder.icon_sys = true;
+    folder.entry = static_cast<int>(entries_.size()) - 1;
+    AddListItem(folder_name, info.title, 0);
+    Memo2->appendPlainText(Decoded(info.title) + " name: " + Decoded(info.icon_file));
+  }
+  close_folder();
+
+  int64_t charged = 0;
+  for (const SaveEntry& e : entries_) charged += e.size;
+  SetRightAligned(FreesizeLabel,
+                  QString::number((Capacity() - charged) / 1024) + "Kbytes " + texts::Free(),
+                  288 + 85, 85);
+  ShowDeviceImage(current_device_);
+}
+
+void TForm1::FillPS1List() {
+  Memo2->clear();
+  Savertableview->clear();
+  savertableImage.Clear();
+  entries_.clear();
+  selected_ = false;
+  marker_index_ = 0;
+  ps1_list_.selected = false;
+  int64_t total = 0;
+  const int n = ps1_list_.count;
+  if (n > 0) SetBar(n - 1, 0, 0);
+  for (int k = 0; k < n; ++k) {
+    const int e = ps1_list_.entries[k];
+    TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[e];
+    const int frames = std::clamp(rec.IconFrames, 0, 15);
+    const manager::PS1IconSet icons = manager::LoadCardPS1Icons(PS2MFMSYS1, e, frames);
+    rec.FirstImage = AppendFrames(savertableImage, icons.frames, frames);
+    rec.CurFrame = 0;
+    AddListItem(rec.FileName, rec.Title, rec.FirstImage);
+    total += rec.Size;
+    SetBar(n - 1, 0, k + 1);
+  }
+  SetRightAligned(FreesizeLabel,
+                  QString::number((manager::kPS1Capacity - total) / 1024) + "Kbytes " +
+                      texts::Free(),
+                  288 + 85, 85);
+  ShowDeviceImage(kPS1Card);
+}
+
+void TForm1::SavertableviewSelectItem() {
+  const QList<QListWidgetItem*> chosen = Savertableview->selectedItems();
+  if (chosen.isEmpty()) return;
+  const int row = Savertableview->row(chosen.first());
+  QString caption;
+  int64_t size = 0;
+  if (list_device_ == kPS1Card) {
+    if (row >= ps1_list_.count) return;
+    ps1_list_.selected_position = row;
+    ps1_list_.selected = true;
+    const TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[row]];
+    caption = Decoded(rec.FileName) + " " + Decoded(rec.Title);
+    size = rec.Size;
+  } else {
+    if (row >= static_cast<int>(entries_.size())) return;
+    selected_index_ = row;
+    selected_ = true;
+    const SaveEntry& entry = entries_[row];
+    caption = Decoded(entry.name) + " " + Decoded(entry.title);
+    size = entry.size;
+  }
+  SelectLabel->setText(caption);
+  SelectLabel->adjustSize();
+  // The size line takes the room from 408 on.
+  SetRightAligned(SAVERSIZELabel, QString::number(size / 1024) + "KBytes ", 408 + 129, 129);
+  if (marker_index_ < Savertableview->count()) SetItemState(marker_index_, -1);
+  SetItemState(row, 0);
+  marker_index_ = row;
+}
+
+void TForm1::Timer1Timer() {
+  if (list_device_ == kPS1Card) {
+    if (ps1_list_.count == 0) return;
+    if (++animation_counter_ >= ps1_list_.count) animation_counter_ = 0;
+    TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[animation_counter_]];
+    if (rec.IconFrames < 2) return;
+    if (++rec.CurFrame >= rec.IconFrames) rec.CurFrame = 0;
+    SetItemImage(animation_counter_, rec.FirstImage + rec.CurFrame);
+    return;
+  }
+  const int count = static_cast<int>(entries_.size());
+  if (count == 0) return;
+  if (++animation_counter_ >= count) animation_counter_ = 0;
+  SaveEntry& e = entries_[animation_counter_];
+  if (e.frame_count < 2) return;
+  if (++e.current_frame >= e.frame_count) e.current_frame = 0;
+  SetItemImage(animation_counter_, e.first_image + e.current_frame);
+}
+
+void TForm1::Timer2Timer() {
+  const bool any = list_device_ == kPS1Card ? ps1_list_.selected : selected_;
+  if (!any || marker_index_ >= Savertableview->count()) return;
+  const int state = Savertableview->item(marker_index_)->data(kStateRole).toInt();
+  if (state < 0) return;
+  SetItemState(marker_index_, state >= 3 ? 0 : state + 1);
+}
+
+}  // namespace travosk

@@ -1,0 +1,258 @@
+// Append and backup of a save (PS2 card and SmartMedia alike; PS1 cards have
+// their own branch).
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/mainwindow.h"
+#include "app/pcfiles.h"
+#include "app/strings.h"
+#include "app/texts.h"
+#include "manager/savereplace.h"
+
+namespace travosk {
+namespace {
+
+constexpr const char* kReplaceBackup = "~replace.psu";
+constexpr const char* kReplacePS1Backup = "~replace.PS1";
+
+QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
+
+}  // namespace
+
+void TForm1::AppendSaverClick() {
+  Guarded([this] {
+    if (TreeEmpty()) {
+      ui_.Beep();
+      ui_.Information(texts::kDeviceNotOpened);
+      return;
+    }
+    RestoreListDevice();
+    if (list_device_ == kPS1Card) {
+      AppendPS1Saver();
+      return;
+    }
+    const auto archive = ui_.OpenFile(OpenDialog2);
+    if (!archive) return;
+    AppendArchive(*archive);
+  });
+}
+
+void TForm1::AppendArchive(const QString& archive) {
+  (void)PS2MFMSYS1.Catalog();
+  const std::string name = ArchiveSaveName(archive);
+  TfileIP existing;
+  bool replace = false;
+  if (PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
+    ui_.Beep();
+    if (ui_.Confirm("Saver " + Quoted(name) + " on Memory card, OVERWRITE ?")) {
+      replace = true;
+    } else {
+      ui_.Beep();
+      if (!ui_.Warn("The saver " + Quoted(name) + " will be double, continous ?")) {
+        SetOperationCaption("");
+        return;
+      }
+    }
+  }
+  SetOperationCaption("Append Save");
+  repaint();
+  bool ok = false;
+  if (replace) {
+    // The old save goes only when the new one fits in the room it frees, is
+    // backed up first, and comes back when the new one cannot be written.
+    ShowNotify("delete Exist Saver..");
+    StartBusy();
+    const auto result =
+        manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing, PathOf(WorkFile(kReplaceBackup)));
+    ok = result == manager::ReplaceResult::kDone;
+    FillSaveList();
+    if (result == manager::ReplaceResult::kFailedLost) {
+      StopBusy();
+      HideNotify();
+      ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
+                WorkFile(kReplaceBackup));
+    }
+  } else {
+    ShowNotify("Append Saver Now...");
+    StartBusy();
+    if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
+      TfileIP blank = card::RootDirectory();
+      ok = PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank);
+      if (ok) {
+        (void)PS2MFMSYS1.Catalog();
+        FillSaveList();
+      }
+    }
+  }
+  RedetectAdapter();
+  StopBusy();
+  HideNotify();
+  selected_tree_index_ = 0;
+  ui_.Information(ok ? texts::kDownloadSaverComplete : texts::kDownloadSaverFail);
+  SetOperationCaption("");
+}
+
+void TForm1::AppendPS1Saver() {
+  const auto file = ui_.OpenFile(PS1itmOpenDialog);
+  if (!file) {
+    SetOperationCaption("");
+    return;
+  }
+  ShowNotify(texts::kCatalogLoading);
+  (void)PS2MFMSYS1.PS1Catalog();
+  FillPS1List();
+  HideNotify();
+
+  const QByteArray head = ReadFilePrefix(*file, 256);
+  if (head.size() < 2 || static_cast<uint8_t>(head[0]) != 0x51 || head[1] != 0) {
+    ui_.Information("Not is PS1 saver file.");
+    SetOperationCaption("");
+    return;
+  }
+  QByteArray name_bytes = head.mid(10, 127);
+  if (const qsizetype nul = name_bytes.indexOf('\0'); nul >= 0) name_bytes.truncate(nul);
+  const std::string name = name_bytes.toStdString();
+  // Whole blocks: the 128-byte header frame falls away.
+  const int64_t size = QFileInfo(*file).size() & ~int64_t{0xFFF};
+
+  auto listed_bytes = [this] {
+    int64_t sum = 0;
+    for (int k = 0; k < ps1_list_.count; ++k) sum += PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[k]].Size;
+    return sum;
+  };
+  int found = -1;  // entry number of the save of that name, the last one listed
+  for (int k = 0; k < ps1_list_.count; ++k)
+    if (PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[k]].FileName == name) found = ps1_list_.entries[k];
+
+  bool append = true;
+  bool replaced = false;
+  const QString backup = WorkFile(kReplacePS1Backup);
+  if (found >= 0) {
+    if (ui_.Confirm("Saver " + Quoted(name) + " on Memory card, OVERWRITE ?")) {
+      // The old save goes only when the new one fits in the room it frees,
+      // and only after a copy of it is on the PC.
+      const int64_t old_size = PS2MFMSYS1.PS1Card.Items[found].Size;
+      if (manager::kPS1Capacity - (listed_bytes() - old_size) < size) {
+        ui_.Information("Not enough free space to append saver.");
+        SetOperationCaption("");
+        return;
+      }
+      if (!PS2MFMSYS1.UploadPS1Saver(PathOf(backup), found)) {
+        ui_.Information(texts::kDownloadSaverFail);
+        SetOperationCaption("");
+        return;
+      }
+      StartBusy();
+      ShowNotify("delete Exist Saver..");
+      replaced = PS2MFMSYS1.DeletePS1Saver(found + 1);
+      ShowNotify(texts::kCatalogLoading);
+      (void)PS2MFMSYS1.PS1Catalog();
+      FillPS1List();
+      StopBusy();
+      HideNotify();
+      if (!replaced) {
+        QFile::remove(backup);
+        ui_.Information(texts::kDownloadSaverFail);
+        SetOperationCaption("");
+        return;
+      }
+    } else {
+      ui_.Information("Download Saver Cancelled.");
+      append = false;
+    }
+  }
+  if (manager::kPS1Capacity - listed_bytes() < size) {
+    ui_.Information("Not enough free space to append saver.");
+    append = false;
+  }
+  if (append) {
+    ShowNotify("Append Saver Now...");
+    bool ok = false;
+    try {
+      ok = PS2MFMSYS1.DownloadPS1Saver(PathOf(*file));
+    } catch (const InOutError&) {
+      if (!replaced) throw;
+    }
+    if (ok) {
+      ShowNotify(texts::kCatalogLoading);
+      StartBusy();
+      (void)PS2MFMSYS1.PS1Catalog();
+      FillPS1List();
+      HideNotify();
+      StopBusy();
+      RedetectAdapter();
+      ui_.Information(texts::kDownloadSaverComplete);
+    } else {
+      bool restored = !replaced;
+      if (replaced) {
+        restored = PS2MFMSYS1.DownloadPS1Saver(PathOf(backup));
+        (void)PS2MFMSYS1.PS1Catalog();
+        FillPS1List();
+      }
+      HideNotify();
+      RedetectAdapter();
+      if (!restored)
+        ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
+                  backup);
+      ui_.Information(texts::kDownloadSaverFail);
+      if (!restored) {
+        SetOperationCaption("");
+        return;
+      }
+    }
+  }
+  if (replaced) QFile::remove(backup);
+  SetOperationCaption("");
+}
+
+void TForm1::SaverBackupClick() {
+  Guarded([this] {
+    if (TreeEmpty()) {
+      ui_.Beep();
+      ui_.Information(texts::kDeviceNotOpened);
+      return;
+    }
+    RestoreListDevice();
+    if (list_device_ == kPS1Card) {
+      BackupPS1Saver();
+      return;
+    }
+    if (!selected_) return;
+    TfileIP folder;
+    const SaveSelection selection = SelectedSaveFolder(folder);
+    if (selection != SaveSelection::kNoIndex) SetOperationCaption("Backup Save");
+    if (selection != SaveSelection::kFolder) {
+      ui_.Information(texts::kNotSupportSelect);
+    } else if (const auto target = ui_.SaveFile(SaveDialog1)) {
+      repaint();
+      ShowNotify("Backup Saver Now..");
+      StartBusy();
+      const bool ok = PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
+      RedetectAdapter();
+      StopBusy();
+      HideNotify();
+      ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
+    }
+    SetOperationCaption("");
+  });
+}
+
+void TForm1::BackupPS1Saver() {
+  if (!ps1_list_.selected || ps1_list_.selected_position >= ps1_list_.count) return;
+  const int e = ps1_list_.entries[ps1_list_.selected_position];
+  if (e >= manager::kPS1Entries) return;
+  SetOperationCaption("Backup Save");
+  if (const auto target = ui_.SaveFile(PS1itmSaveDialog)) {
+    repaint();
+    ShowNotify("Backup Saver Now..");
+    StartBusy();
+    const bool ok = PS2MFMSYS1.UploadPS1Saver(PathOf(*target), e);
+    RedetectAdapter();
+    StopBusy();
+    HideNotify();
+    ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
+  }
+  SetOperationCaption("");
+}
+
+}  // namespace travosk
