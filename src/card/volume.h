@@ -88,6 +88,10 @@ class TPSFilemanager {
   int32_t WalkCurrentCluster = 0;
   uint16_t WalkCurrentOffset = 0;
   uint8_t WalkMore = 0;
+  // The FAT entry of the current cluster as it was when the walk read the
+  // cluster: the walk goes on from there even when its caller has since
+  // unlinked that cluster (deleting a folder's files as it walks them).
+  uint32_t WalkLink = kChainEnd;
   std::string ImageName;
 
  private:

@@ -24,21 +24,23 @@ using detail::Links;
 
 constexpr int32_t kNoCluster = -1;
 
-// True when stepping from `left` to `next` would not continue the chain that
-// starts at `head`: `next` already lies on the chain before `left`, or `left`
-// cannot be reached from `head` within the table. The check walks the chain
-// afresh each time, so it needs no state beyond the walk's own head; a
-// directory chain is short, and a healthy one is never refused.
-bool StepLeavesChain(const TPSFilemanager& v, uint32_t head, uint32_t left, uint32_t next) {
+// True when `next` lies on the chain from `head` at or before `left`: the step
+// would send the walk round the same clusters again. The check walks the
+// chain afresh each time, so it needs no state beyond the walk's head; a
+// directory chain is short. A `left` that is no longer on the chain was
+// unlinked by the walk's caller after it was read; its remembered link is then
+// the way on.
+bool StepGoesBack(const TPSFilemanager& v, uint32_t head, uint32_t left, uint32_t next) {
+  bool next_seen = false;
   uint32_t p = head;
-  for (uint32_t steps = 0; steps <= v.FatEntryCount(); ++steps) {
-    if (!InTable(v, p) || p == next) return true;
-    if (p == left) return false;
+  for (uint32_t steps = 0; steps <= v.FatEntryCount() && InTable(v, p); ++steps) {
+    if (p == next) next_seen = true;
+    if (p == left) return next_seen;
     const uint32_t a = v.Fat[p];
-    if (!Links(a)) return true;
+    if (!Links(a)) break;
     p = a & kNextMask;
   }
-  return true;
+  return false;
 }
 
 // Moves the walk to the next slot: the other half of the cluster, or the
@@ -47,9 +49,9 @@ void Advance(TPSFilemanager& v) {
   v.WalkCurrentOffset = static_cast<uint16_t>((v.WalkCurrentOffset + kSlotBytes) & 0x3FF);
   if (v.WalkCurrentOffset != 0) return;
   const auto left = static_cast<uint32_t>(v.WalkCurrentCluster);
-  const uint32_t a = v.Fat[left];
+  const uint32_t a = v.WalkLink;
   const uint32_t next = a & kNextMask;
-  if (!Links(a) || !InTable(v, next) || StepLeavesChain(v, v.WalkHeadCluster, left, next)) {
+  if (!Links(a) || !InTable(v, next) || StepGoesBack(v, v.WalkHeadCluster, left, next)) {
     v.WalkCurrentCluster = kNoCluster;
   } else {
     v.WalkCurrentCluster = static_cast<int32_t>(next);
@@ -118,6 +120,7 @@ bool ReadFirstEntry(TPSFilemanager& v, TfileIP& x) {
   v.WalkMore = !(a == kChainEnd && v.WalkCurrentOffset != 0);
   if ((a & kInUse) == 0) return false;
   v.ReadCluster(current, v.ClusterBuffer.data());
+  v.WalkLink = a;
 
   x.HeadOffset = v.WalkCurrentOffset;
   x.HeadCluster = v.WalkCurrentCluster;
@@ -141,10 +144,12 @@ bool ReadNextEntry(TPSFilemanager& v, TfileIP& x) {
     return false;
   }
   const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
-  const uint32_t a = v.Fat[current];
+  if (v.WalkCurrentOffset == 0) {
+    v.WalkLink = v.Fat[current];
+    v.ReadCluster(current, v.ClusterBuffer.data());
+  }
   // After the second entry of the chain's last cluster nothing more is read.
-  v.WalkMore = !(v.WalkCurrentOffset == kSlotBytes && !Links(a));
-  if (v.WalkCurrentOffset == 0) v.ReadCluster(current, v.ClusterBuffer.data());
+  v.WalkMore = !(v.WalkCurrentOffset == kSlotBytes && !Links(v.WalkLink));
 
   x.NowOffset = v.WalkCurrentOffset;
   x.NowCluster = current;
@@ -204,7 +209,9 @@ void PopPosition(TPSFilemanager& v, TfileIP& x) {
   v.WalkParentCluster = x.ParentCluster;
   v.WalkParentOffset = x.ParentOffset;
   if (CurrentInTable(v)) {
-    v.ReadCluster(static_cast<uint32_t>(v.WalkCurrentCluster), v.ClusterBuffer.data());
+    const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
+    v.WalkLink = v.Fat[current];
+    v.ReadCluster(current, v.ClusterBuffer.data());
   } else {
     v.WalkCurrentCluster = kNoCluster;
   }
