@@ -221,6 +221,31 @@ TEST_F(WalkFolder, StackRefusesASixtyFifthLevelAndIgnoresPopsWhenEmpty) {
   EXPECT_EQ(v.StackDepth, kStackLevels);
 }
 
+TEST_F(WalkFolder, GoesOnFromAClusterItsCallerUnlinked) {
+  // A third folder cluster (4) after cluster 3, whose second slot is unused:
+  // deleting DATA empties cluster 3, and the caller unlinks it mid-walk.
+  SetFatOnCard(rig, 3, 0x80000006);
+  SetFatOnCard(rig, 6, kChainEnd);
+  PutEntry(rig, 6, 0, MakeEntry(kFileMode, 5, 7, "LATER"));
+  Mount();
+  TfileIP x;
+  ASSERT_TRUE(ReadFirstEntry(v, x));
+  ASSERT_TRUE(ReadNextEntry(v, x));
+  ASSERT_TRUE(ReadNextEntry(v, x));
+  PushPosition(v, x);
+  ASSERT_TRUE(EnterDirectory(v, x));
+  ASSERT_TRUE(ReadFirstEntry(v, x));
+  ASSERT_TRUE(ReadNextEntry(v, x));
+  ASSERT_TRUE(ReadNextEntry(v, x));
+  ASSERT_EQ(x.Name, "DATA");
+  v.Fat[2] = 0x80000006;
+  v.Fat[3] = kFreeEntry;
+  EXPECT_FALSE(ReadNextEntry(v, x));  // the unused slot beside DATA
+  ASSERT_TRUE(ReadNextEntry(v, x));
+  EXPECT_EQ(x.Name, "LATER");
+  EXPECT_EQ(x.NowCluster, 6u);
+}
+
 TEST_F(Walk, LoopingOrStrayDirectoryChainsEndTheWalk) {
   SecondRootCluster(MakeEntry(kFileMode, 1, 5, "A"), MakeEntry(kFileMode, 1, 6, "B"));
   SetFatOnCard(rig, 1, 0x80000000);  // back to the root's first cluster
