@@ -1,0 +1,116 @@
+// The real window on an in-process simulated adapter: a temporary working
+// folder with the supplied icon and "savers", copies of card images in the
+// adapter's slots, and every question answered by a ScriptedUi.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <stdexcept>
+
+#include "app/forms.h"
+#include "scripted_ui.h"
+#include "sim/loopback_platform.h"
+#include "sim/medium.h"
+
+namespace travosk::testing {
+
+// A file the build made (demo cards, supplied files).
+inline QString DataFile(const QString& name) {
+  const QByteArray dir = qgetenv("TRAVOSK_DATA");
+  return QDir(dir.isEmpty() ? QStringLiteral(".") : QString::fromLocal8Bit(dir)).filePath(name);
+}
+
+inline QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+    throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+struct RigSetup {
+  QString card;  // demo file name for the card slot, empty for none
+  sim::MediumKind card_kind = sim::MediumKind::kPS2;
+  QString smartmedia;  // demo file name for the SmartMedia slot
+  bool generic_icon = true;
+  QString settings;  // "PS2M.cfg" content to start with, when not empty
+};
+
+// The card slot and the SmartMedia slot holding copies of demo files.
+inline RigSetup Cards(const QString& card, const QString& smartmedia = {},
+                      sim::MediumKind kind = sim::MediumKind::kPS2) {
+  RigSetup s;
+  s.card = card;
+  s.card_kind = kind;
+  s.smartmedia = smartmedia;
+  return s;
+}
+
+class GuiRig {
+ public:
+  explicit GuiRig(const RigSetup& setup) {
+    if (!dir.isValid()) throw std::runtime_error("no temporary folder");
+    if (setup.generic_icon) QFile::copy(DataFile("PS2ICO.bmp"), Work("PS2ICO.bmp"));
+    for (const char* image : {"pcf4M.bin", "pcf8M.bin", "pcf16M.bin", "pcf32M.bin"})
+      QFile::copy(DataFile(image), Work(image));
+    if (!setup.settings.isEmpty()) WriteAll(Work("PS2M.cfg"), setup.settings.toUtf8());
+    if (!setup.card.isEmpty()) {
+      card_image = Insert(setup.card, "card-" + setup.card);
+      session.adapter.InsertCard(sim::Medium::Open(card_image.toStdString(), setup.card_kind));
+    }
+    if (!setup.smartmedia.isEmpty()) {
+      sm_image = Insert(setup.smartmedia, "sm-" + setup.smartmedia);
+      session.adapter.InsertSmartMedia(
+          sim::Medium::Open(sm_image.toStdString(), sim::MediumKind::kSmartMedia));
+    }
+    forms = std::make_unique<FormSet>(session.link, ui, dir.path());
+    // The tests step the animation themselves.
+    w().Timer1->stop();
+    w().Timer2->stop();
+  }
+
+  TForm1& w() { return *forms->Form1; }
+  QString Work(const QString& name) const { return QDir(dir.path()).filePath(name); }
+  QString Saver(const QString& name) const { return QDir(Work("savers")).filePath(name); }
+  QStringList ListNames() const {
+    QStringList out;
+    for (int i = 0; i < forms->Form1->Savertableview->count(); ++i)
+      out << forms->Form1->Savertableview->item(i)->text();
+    return out;
+  }
+  int Row(const QString& name) const {
+    return ListNames().indexOf(name);
+  }
+  // OPEN/CATALOG, choosing the device with that button of the device dialog.
+  void Catalog(const QString& button) {
+    ui.modals.push_back(Click(button));
+    w().CatalogBtnClick();
+  }
+  void Select(const QString& name) { w().Savertableview->setCurrentRow(Row(name)); }
+
+  QTemporaryDir dir;
+  sim::LoopbackSession session;
+  ScriptedUi ui;
+  QString card_image;
+  QString sm_image;
+  std::unique_ptr<FormSet> forms;
+
+ private:
+  QString Insert(const QString& demo, const QString& copy) {
+    const QString path = Work(copy);
+    if (!QFile::copy(DataFile(demo), path))
+      throw std::runtime_error("missing demo file " + demo.toStdString());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+  }
+};
+
+}  // namespace travosk::testing
