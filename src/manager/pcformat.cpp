@@ -65,7 +65,12 @@ bool TPS2MFMSYS::FormatToPC(const std::string& image_file_name) {
       bar.Fire(Onbarprocess);
     }
   }
-  (void)Com().DetectAdapter();
+  // Page writes get no answer either: only the closing detection shows that
+  // the adapter was still there to take them.
+  if (!Com().DetectAdapter()) {
+    last_error_ = kLinkFaultMessage;
+    return false;
+  }
   return true;
 }
 

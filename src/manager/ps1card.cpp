@@ -86,6 +86,19 @@ bool TPS2MFMSYS::WritePS1Frame(int frame, const link::Page& buffer) {
   return !Com().LinkFault;
 }
 
+// Frame writes get no answer, so an adapter that went silent takes them
+// without a sign of failure. Reading the last frame written back shows
+// whether the writes reached the card.
+bool TPS2MFMSYS::ConfirmPS1Frame(int frame, const link::Page& written) {
+  link::Page back{};
+  if (!ReadPS1Frame(frame, back)) return false;
+  if (!std::equal(back.begin(), back.begin() + kPS1FrameBytes, written.begin())) {
+    last_error_ = "the card did not keep the frames written to it";
+    return false;
+  }
+  return true;
+}
+
 bool TPS2MFMSYS::ScanPS1() {
   last_error_.clear();
   BarProgress bar{.Max = kPS1Entries - 1};
@@ -154,8 +167,9 @@ bool TPS2MFMSYS::DeletePS1Saver(int block_number) {
 
   BarProgress bar{.Max = static_cast<int>(chain.size()) - 1};
   bar.Fire(Onbarprocess);
+  link::Page page{};
   for (int e : chain) {
-    link::Page page{};
+    page.fill(0);
     std::copy(dir.Items[e].DirFrame.begin(), dir.Items[e].DirFrame.end(), page.begin());
     // Deleting keeps the block's position in the save (low nibble) so that
     // the save can still be told apart from blocks that were always free.
@@ -165,7 +179,7 @@ bool TPS2MFMSYS::DeletePS1Saver(int block_number) {
     ++bar.process;
     bar.Fire(Onbarprocess);
   }
-  return true;
+  return ConfirmPS1Frame(PS1DirectoryFrameOf(chain.back()), page);
 }
 
 }  // namespace travosk::manager

@@ -74,7 +74,9 @@ bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
     ++bar.process;
     bar.Fire(Onbarprocess);
   }
-  return !bar.isbreak;
+  if (bar.isbreak) return false;
+  const int last = kPS1Frames - 1;
+  return ConfirmPS1Frame(last, FramePage(image.data() + size_t{kPS1FrameBytes} * last));
 }
 
 bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
@@ -182,8 +184,9 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
     }
   }
 
+  link::Page page{};
   for (int i = n - 1; i >= 0; --i) {
-    link::Page page{};
+    page.fill(0);
     if (i == 0) std::copy_n(save.begin(), kPS1FrameBytes, page.begin());
     const MutableBytes frame(page.data(), kPS1FrameBytes);
     // Consoles mark a save's blocks first, middle and last.
@@ -194,7 +197,8 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
     PS1Checksum(page.data());
     if (!WritePS1Frame(PS1DirectoryFrameOf(list[i]), page)) return false;
   }
-  return !bar.isbreak;
+  // The first block's frame went last: reading it back confirms the save.
+  return ConfirmPS1Frame(PS1DirectoryFrameOf(list[0]), page) && !bar.isbreak;
 }
 
 }  // namespace travosk::manager

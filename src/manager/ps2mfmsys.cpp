@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <exception>
 
 #include "card/fileops.h"
@@ -151,10 +153,31 @@ void TPS2MFMSYS::FlushCard() {
   volume_->ProgressPos = 0;
   volume_->ProgressActive = 1;
   FireFileProgress(none, isbreak);
+
+  // An adapter that has gone silent takes block writes without a sign of
+  // failure; only a read can show it. After the flush the last page of the
+  // commit's last block is read back, and the commit counts only when it
+  // comes back as the cache holds it. The expected bytes come from the cache,
+  // whose pages are all present once the blocks are completed.
+  const int slots = cache_->SlotCount();
+  std::array<uint8_t, card::kClusterBytes> expected{};
+  uint32_t last_page = 0;
+  if (slots > 0) {
+    last_page = cache_->SlotBlockStart(slots - 1) + access_->PagesPerBlock() - 1;
+    cache_->CacheReadCluster(last_page - 1, expected.data());
+  }
   cache_->FlushCache([&](int slot, int) {
     volume_->ProgressPos = slot;
     FireFileProgress(none, isbreak);
   });
+  if (slots > 0) {
+    card::Page page{};
+    access_->SeekPage(last_page);
+    if (!access_->ReadPage(page) ||
+        !std::equal(page.begin(), page.begin() + card::kPageDataBytes,
+                    expected.begin() + card::kPageDataBytes))
+      throw CardError("The card did not confirm the commit: it may hold only part of the change");
+  }
 }
 
 bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
@@ -270,8 +293,12 @@ bool TPS2MFMSYS::FormatCard() {
   }
   if (!access_->OpenCard()) return false;
   const bool erased = EraseCard();
-  (void)Com().DetectAdapter();
-  return erased;
+  // Erase commands get no answer, so an adapter that went silent during the
+  // erase takes them all without a sign: the closing detection is the one
+  // reply that shows the erase reached the card.
+  const bool answered = Com().DetectAdapter();
+  if (erased && !answered) last_error_ = "the adapter stopped answering";
+  return erased && answered;
 }
 
 }  // namespace travosk::manager

@@ -61,6 +61,8 @@ class TPS2MFMSYS {
   [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder);
   [[nodiscard]] bool BackupEntry(std::ostream& archive, TfileIP& entry);
   [[nodiscard]] bool ExportFile(const std::string& file_name, TfileIP& entry);
+  // Commits the cache to the card. Throws CardError when a page cannot be
+  // read or a block written, or when the card does not read back as written.
   void FlushCard();
   int32_t EntryCount(const TfileIP& entry) const;
   [[nodiscard]] bool CheckLink();
@@ -102,6 +104,7 @@ class TPS2MFMSYS {
   std::string last_error_;
 
   void FireFileProgress(TfileIP& fileip, bool& isbreak);
+  [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   bool BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbreak);
 };
 
