@@ -26,7 +26,9 @@ inline bool InTable(const TPSFilemanager& v, uint32_t c) {
 }
 
 // True when a FAT entry links on to a further cluster.
-inline bool Links(uint32_t a) { return a != kChainEnd && (a & kInUse) != 0; }
+inline bool Links(uint32_t a) {
+  return a != kChainEnd && (a & kInUse) != 0;
+}
 
 // Remembers the clusters a chain walk has visited. A damaged table can link a
 // chain back into itself or out of the card; either ends the walk with a

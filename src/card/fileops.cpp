@@ -2,16 +2,13 @@
 // PC stream or a PC file. Also the helpers that every file operation shares.
 #include "card/fileops.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 
 #include "card/chain_util.h"
+#include "common/atomic_file.h"
 #include "common/errors.h"
 
 namespace travosk::card {
@@ -102,58 +99,17 @@ bool ExportEntry(TPSFilemanager& v, std::ostream& out, const TfileIP& x,
   return false;
 }
 
-namespace {
-
-// A file created next to the one it will replace; removed unless kept. It is
-// created with O_EXCL under a name of its own, so no other file is touched
-// until the finished copy is renamed into place.
-class SiblingTempFile {
- public:
-  explicit SiblingTempFile(const std::string& target) {
-    for (int attempt = 0; attempt < 100 && name_.empty(); ++attempt) {
-      std::string candidate = target + ".~" + std::to_string(::getpid()) + "." +
-                              std::to_string(attempt);
-      const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        ::close(fd);
-        name_ = std::move(candidate);
-      } else if (errno != EEXIST) {
-        break;
-      }
-    }
-  }
-  ~SiblingTempFile() {
-    if (!name_.empty()) std::remove(name_.c_str());
-  }
-  SiblingTempFile(const SiblingTempFile&) = delete;
-  SiblingTempFile& operator=(const SiblingTempFile&) = delete;
-
-  bool created() const { return !name_.empty(); }
-  const std::string& name() const { return name_; }
-  void Keep() { name_.clear(); }
-
- private:
-  std::string name_;
-};
-
-}  // namespace
-
 bool ExportFileToPath(TPSFilemanager& v, const std::string& path, const TfileIP& x) {
   if (x.Dir != 0 || x.Deleted != 0) return false;
-  SiblingTempFile temp(path);
-  if (!temp.created()) return false;
-  {
-    std::ofstream out(temp.name(), std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    if (!ExportEntry(v, out, x, path)) return false;
-    errno = 0;
-    out.close();
-    if (out.fail()) throw InOutError(path, errno != 0 ? std::strerror(errno) : "Disk write error");
+  // The copy replaces an existing file only once it is whole.
+  std::optional<AtomicFile> file;
+  try {
+    file.emplace(path);
+  } catch (const InOutError&) {
+    return false;  // the file cannot be created
   }
-  if (std::rename(temp.name().c_str(), path.c_str()) != 0) {
-    throw InOutError(path, std::strerror(errno));
-  }
-  temp.Keep();
+  if (!ExportEntry(v, file->stream(), x, path)) return false;
+  file->Commit();
   return true;
 }
 

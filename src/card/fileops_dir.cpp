@@ -32,8 +32,8 @@ bool SlotFree(const uint8_t* cluster, uint16_t o) {
   if ((ModeAt(cluster, o) & entry::kModeExists) != 0) return false;
   // A deleted slot may be taken again, but never a "." or ".." entry, even a
   // damaged one: the directory's structure depends on them.
-  const std::string name = load_cstr(Bytes(cluster + o, entry::kBytes), entry::kName,
-                                     entry::kNameMax);
+  const std::string name =
+      load_cstr(Bytes(cluster + o, entry::kBytes), entry::kName, entry::kNameMax);
   return name != "." && name != "..";
 }
 

@@ -1,12 +1,13 @@
 // The save file operations on a formatted simulated card: what they stage,
 // what a flush puts on the card, and what a failure must leave untouched.
+#include "card/fileops.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "card/fileops.h"
 #include "card/walk.h"
 #include "common/errors.h"
 #include "support/card_fixture.h"
@@ -230,6 +231,9 @@ TEST_F(FileOps, ExportOf100ByteFileWritesHeaderAndOneCluster) {
   EXPECT_FALSE(ExportFileToPath(v, rig.dir.File("gone.bin"), deleted));
   EXPECT_FALSE(ExportFileToPath(v, rig.dir.File("no/such/folder.bin"), x));
   EXPECT_EQ(out.str().size(), 512u);
+  std::ostringstream broken;
+  broken.setstate(std::ios::badbit);
+  EXPECT_THROW((void)ExportEntry(v, broken, x, "broken"), InOutError);
 
   std::vector<std::string> files;
   for (const auto& f : std::filesystem::directory_iterator(rig.dir.path())) {
@@ -346,8 +350,7 @@ TEST_F(FileOps, LoopingChainsEndWithCardErrorAndChangeNothing) {
   ChainReader chain(v, 2);
   std::array<uint8_t, 1024> b{};
   int clusters = 0;
-  EXPECT_THROW(
-      while (chain.Next(b.data())) ++clusters, CardError);
+  EXPECT_THROW(while (chain.Next(b.data()))++ clusters, CardError);
   EXPECT_EQ(clusters, 2);
   std::ostringstream out;
   EXPECT_THROW((void)ExportEntry(v, out, loop), CardError);

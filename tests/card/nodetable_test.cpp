@@ -1,7 +1,8 @@
 // The node table: the window's map from tree node numbers back to entries.
+#include "card/nodetable.h"
+
 #include <gtest/gtest.h>
 
-#include "card/nodetable.h"
 #include "common/errors.h"
 
 namespace travosk::card {

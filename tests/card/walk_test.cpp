@@ -1,7 +1,8 @@
 // The directory walk over cards planted byte by byte in a formatted image.
+#include "card/walk.h"
+
 #include <gtest/gtest.h>
 
-#include "card/walk.h"
 #include "common/errors.h"
 #include "support/card_fixture.h"
 #include "support/dir_image.h"

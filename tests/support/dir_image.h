@@ -54,7 +54,9 @@ inline std::span<uint8_t> FatSlot(CardRig& rig, uint32_t k) {
   const uint32_t page = (kFirstFatCluster + k / 256) * 2 + j / 128;
   return rig.PageData(page).subspan((j % 128) * 4, 4);
 }
-inline uint32_t FatOnCard(CardRig& rig, uint32_t k) { return load_le32(FatSlot(rig, k), 0); }
+inline uint32_t FatOnCard(CardRig& rig, uint32_t k) {
+  return load_le32(FatSlot(rig, k), 0);
+}
 inline void SetFatOnCard(CardRig& rig, uint32_t k, uint32_t value) {
   store_le32(FatSlot(rig, k), 0, value);
 }
@@ -98,7 +100,9 @@ inline std::string Pattern(size_t n, uint8_t seed = 1) {
   return s;
 }
 
-inline void Append(std::string& s, const Entry& e) { s.append(e.begin(), e.end()); }
+inline void Append(std::string& s, const Entry& e) {
+  s.append(e.begin(), e.end());
+}
 
 // A file as the file operations read it: its header, then its data padded to
 // whole clusters.
