@@ -1,0 +1,194 @@
+// Formatting each kind of card, the SmartMedia's PC format, and what the
+// window does with a list whose card was just erased.
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "gui_rig.h"
+
+using namespace travosk;
+using namespace travosk::testing;
+
+namespace {
+
+// The data bytes of every page of a 528-byte-page image are erased.
+bool AllDataErased(const QByteArray& image) {
+  for (qsizetype page = 0; page + 528 <= image.size(); page += 528)
+    for (qsizetype i = 0; i < 512; ++i)
+      if (static_cast<uint8_t>(image[page + i]) != 0xFF) return false;
+  return true;
+}
+
+}  // namespace
+
+class CardCommandsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void PS1FormatAsksOnce() {
+    GuiRig rig(Cards("demo-ps1.mcr", "", sim::MediumKind::kPS1));
+    TForm1& w = rig.w();
+    const QByteArray image = ReadAll(rig.card_image);
+    rig.ui.modals.push_back(Click("DEVPS1"));
+    rig.ui.answers = {false};
+    w.FormattoPS2Click();
+    QCOMPARE(rig.ui.Questions(),
+             QStringList{"The PS1 card will be Erease, Card data will be lose, Erase?"});
+    QCOMPARE(ReadAll(rig.card_image), image);
+
+    rig.Catalog("DEVPS1");
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click("DEVPS1"));
+    rig.ui.answers = {true};
+    w.FormattoPS2Click();
+    QCOMPARE(rig.ui.Texts("info"),
+             QStringList{QString::fromUtf8("PS1　メモリーカード Format complete. Please reset Adaptor. ")});
+    QCOMPARE(w.ProgressBar1->maximum(), 63);
+    QCOMPARE(w.ProgressBar1->value(), 63);
+    const QByteArray after = ReadAll(rig.card_image);
+    QCOMPARE(after.left(8192), QByteArray(8192, '\0'));
+    QCOMPARE(after.mid(8192), image.mid(8192));
+    // The list of the erased card is gone with it.
+    QCOMPARE(rig.w().Savertableview->count(), 0);
+    rig.ui.Clear();
+    w.DeleteSaverClick();
+    QCOMPARE(rig.ui.Texts(), QStringList{"Device not opened"});
+  }
+
+  void PS2AndSmartMediaFormatsAskTwice_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("ps2") << "DEVPS2" << "PS2 MemoryCard";
+    QTest::newRow("smartmedia") << "DEVSmart" << "SmartMediaCard";
+  }
+  void PS2AndSmartMediaFormatsAskTwice() {
+    QFETCH(QString, button);
+    QFETCH(QString, word);
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    const QString image_path = button == "DEVPS2" ? rig.card_image : rig.sm_image;
+    const QString other_path = button == "DEVPS2" ? rig.sm_image : rig.card_image;
+    const QByteArray image = ReadAll(image_path);
+    const QByteArray other = ReadAll(other_path);
+    const QString first = "The " + word + " will be Erease, " + word + " data will be lose, Erase?";
+    const QString second =
+        "The " + word + " turn to Unformated card show in PS2, and Disappear Driver in PC, Continous?";
+
+    for (const QList<bool>& answers : {QList<bool>{false}, QList<bool>{true, false}}) {
+      rig.ui.Clear();
+      rig.ui.modals.push_back(Click(button));
+      rig.ui.answers.assign(answers.begin(), answers.end());
+      w.FormattoPS2Click();
+      QCOMPARE(rig.ui.Questions(), (QStringList{first, second}.mid(0, answers.size())));
+      QCOMPARE(ReadAll(image_path), image);
+    }
+
+    rig.Catalog(button);
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click(button));
+    rig.ui.answers = {true, true};
+    w.FormattoPS2Click();
+    QCOMPARE(rig.ui.Questions(), (QStringList{first, second}));
+    QCOMPARE(rig.ui.Texts("info"), QStringList{word + " Format complete. Please reset Adaptor."});
+    QVERIFY(AllDataErased(ReadAll(image_path)));
+    QCOMPARE(ReadAll(other_path), other);
+    QVERIFY(w.TreeView1->topLevelItemCount() == 0);
+    QVERIFY(!w.AppendSaver->isEnabled());
+  }
+
+  void FormatOfAnotherDeviceKeepsTheList() {
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    rig.ui.modals.push_back(Click("DEVSmart"));
+    rig.ui.answers = {true, true};
+    w.FormattoPS2Click();
+    QCOMPARE(rig.ListNames().size(), 7);
+    // The save commands still work on the card whose saves are listed.
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.Clear();
+    rig.ui.files.push_back(rig.Saver("sizes.psu"));
+    w.SaverBackupClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Upload Saver complete."});
+    QCOMPARE(w.PS2MFMSYS1.Access().Medium, uint8_t{1});
+    QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
+    QVERIFY(ReadAll(rig.Saver("sizes.psu")).contains("BASLUS-21003SIZES"));
+  }
+
+  void PCFormatOffersOnlyTheSmartMedia() {
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    bool card_enabled = true;
+    QString preselected;
+    rig.ui.modals.push_back(Inspect(
+        [&card_enabled](QDialog& d) {
+          card_enabled = d.findChild<QPushButton*>("DEVPS2")->isEnabled();
+        },
+        "DEVSmart"));
+    rig.ui.modals.push_back([&preselected](QDialog& d) {
+      auto& pc = static_cast<TPCformatDlg&>(d);
+      preselected = pc.ImageName;
+      pc.OKBtn->click();
+      return pc.result();
+    });
+    rig.ui.answers = {true, true};
+    w.FormattoPCClick();
+    QVERIFY(!card_enabled);
+    QCOMPARE(preselected, QString("pcf16M.bin"));
+    QCOMPARE(rig.ui.Questions(),
+             (QStringList{"The SmartMedia will be Erease, SmartMedia data will be lose, Erase?",
+                          "The SmartMedia turn to Unformated card show in PS2, and Show Driver in "
+                          "PC(must logical format need on PC), Continous?"}));
+    QCOMPARE(rig.ui.Texts("info"),
+             QStringList{"Now SmartMedia turn to PC Format(Phyical formated)..Please Use PC for "
+                         "Logical Format now."});
+    // The image's first 1,152 pages (data bytes only) are on the card.
+    const QByteArray pcf = ReadAll(rig.Work("pcf16M.bin"));
+    const QByteArray sm = ReadAll(rig.sm_image);
+    QCOMPARE(sm.mid(0, 512), pcf.mid(0, 512));
+    QCOMPARE(sm.mid(528, 512), pcf.mid(528, 512));
+    QVERIFY(rig.forms->DEVICEDlg->DEVPS2->isEnabled());
+    QVERIFY(rig.forms->DEVICEDlg->DEVPS1->isEnabled());
+    // An ordinary catalogue offers the card again.
+    rig.Catalog("DEVPS2");
+    QCOMPARE(rig.ListNames().size(), 7);
+  }
+
+  void PCFormatStopsAtCancelAndAtAMissingImage() {
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    const QByteArray sm = ReadAll(rig.sm_image);
+    rig.ui.modals.push_back(Click("DEVSmart"));
+    rig.ui.modals.push_back(Click("CancelBtn"));
+    w.FormattoPCClick();
+    QCOMPARE(rig.ui.Questions(), QStringList());
+
+    QFile::remove(rig.Work("pcf8M.bin"));
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click("DEVSmart"));
+    rig.ui.modals.push_back([](QDialog& d) {
+      auto& pc = static_cast<TPCformatDlg&>(d);
+      pc.RadioButton2->click();
+      pc.OKBtn->click();
+      return pc.result();
+    });
+    rig.ui.answers = {true, true};
+    w.FormattoPCClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Error in missing file " + rig.Work("pcf8M.bin")});
+    QCOMPARE(ReadAll(rig.sm_image), sm);
+
+    // Without a SmartMedia only Cancel can be chosen.
+    GuiRig card_only(Cards("demo-ps2.ps2"));
+    card_only.ui.modals.push_back(Click("DEVClose"));
+    card_only.w().FormattoPCClick();
+    QVERIFY(card_only.ui.Settled());
+    QVERIFY(card_only.ui.Questions().isEmpty());
+  }
+};
+
+QTEST_MAIN(CardCommandsTest)
+#include "cardcmds_test.moc"
