@@ -82,7 +82,7 @@ bool DecodeEntry(const uint8_t* cluster, uint16_t o, TfileIP& x) {
   if (load_le16(e, entry::kReserved) != 0) return false;
   const uint16_t mode = load_le16(e, entry::kMode);
   if (mode == 0x0000 || mode == 0xFFFF) return false;
-  std::copy(e.begin(), e.begin() + x.Header.size(), x.Header.begin());
+  std::copy_n(e.begin(), x.Header.size(), x.Header.begin());
   x.Name = load_cstr(e, entry::kName, entry::kNameMax);
   if ((mode & entry::kModeExists) == 0) {
     // A deleted entry keeps the kind and cluster of the record it replaces:
