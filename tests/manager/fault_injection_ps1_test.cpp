@@ -1,0 +1,83 @@
+// The adapter fails at every transaction of the PS1 operations that write a
+// card: a save download, a save delete and a whole-card download. Frame
+// writes get no answer, so a silent adapter must be caught by the read that
+// confirms the last frame. A save cut short is judged by the PS1 directory:
+// blocks in use that no save holds, or a chain that does not match its size,
+// count as a torn commit.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "ps1_rig.h"
+#include "support/fault_rig.h"
+
+namespace travosk::manager::testing {
+namespace {
+
+using support::FaultTally;
+
+void ExpectNoFinding(const FaultTally& t) {
+  support::PrintTally(std::cout, t);
+  EXPECT_GT(t.cases, 0u);
+  EXPECT_EQ(t.cases, 2 * t.transactions);
+  EXPECT_EQ(t.hangs, 0u);
+  EXPECT_EQ(t.crashes, 0u);
+  EXPECT_EQ(t.reported_success, 0u);
+  EXPECT_EQ(t.unchanged_card_failures, 0u);
+}
+
+// A card with a one-block save in entry 0 and a three-block save in entries
+// 1, 4 and 5; entries 2, 3 and 6 on are free.
+void PopulateCard(PS1Rig& rig) {
+  rig.PlaceSave({0}, "BASLUS-00001ONE");
+  rig.PlaceSave({1, 4, 5}, "BASLUS-00002THREE");
+  ASSERT_TRUE(support::PS1DirectoryConsistent(rig.Card()));
+}
+
+bool Consistent(PS1Rig& rig) { return support::PS1DirectoryConsistent(rig.Card()); }
+
+TEST(FaultInjection, DownloadingAPS1SaveFailsVisiblyAtEveryTransaction) {
+  PS1Rig rig;
+  PopulateCard(rig);
+  // A ".PS1" file of three blocks: it lands in entries 2, 3 and 6.
+  constexpr int kBlocks = 3;
+  std::vector<uint8_t> file(kPS1FrameBytes + size_t{kPS1BlockBytes} * kBlocks);
+  file[ps1dir::kState] = ps1state::kFirst;
+  store_le32(file, ps1dir::kSize, kBlocks * kPS1BlockBytes);
+  store_le16(file, ps1dir::kLink, kPS1LastLink);
+  const std::string name = "BASLUS-00003NEW";
+  std::copy(name.begin(), name.end(), file.begin() + ps1dir::kName);
+  for (size_t i = kPS1FrameBytes; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 13);
+  const std::string path = rig.dir.File("save.PS1");
+  WriteFile(path, file);
+  ExpectNoFinding(support::RunFaultCases(
+      rig, {.name = "PS1 save download",
+            .run = [&] { return rig.mgr.DownloadPS1Saver(path); },
+            .consistent = [&] { return Consistent(rig); }}));
+}
+
+TEST(FaultInjection, DeletingAPS1SaveFailsVisiblyAtEveryTransaction) {
+  PS1Rig rig;
+  PopulateCard(rig);
+  ExpectNoFinding(support::RunFaultCases(
+      rig, {.name = "PS1 save delete",
+            .run = [&] { return rig.mgr.DeletePS1Saver(2); },
+            .consistent = [&] { return Consistent(rig); }}));
+}
+
+TEST(FaultInjection, DownloadingAPS1CardFailsVisiblyAtEveryTransaction) {
+  PS1Rig rig;
+  PopulateCard(rig);
+  // The card image to download: the same card with other saves on it.
+  const std::vector<uint8_t> before = rig.Snapshot();
+  for (int e = 0; e < kPS1Entries; ++e) rig.SetDir(e, ps1state::kDeleted, 0, kPS1LastLink, "");
+  rig.PlaceSave({3, 9}, "BASLUS-00004OTHER");
+  const std::string path = rig.dir.File("card.pss");
+  WriteFile(path, rig.Snapshot());
+  support::RestoreImage(rig, before);
+  ExpectNoFinding(support::RunFaultCases(
+      rig, {.name = "PS1 card download", .run = [&] { return rig.mgr.DownloadPS1Card(path); }}));
+}
+
+}  // namespace
+}  // namespace travosk::manager::testing

@@ -1,0 +1,160 @@
+// The adapter fails at every transaction of a save append, a save delete and
+// the write-back of an edited save, once unplugged and once gone silent. No
+// case may claim success, touch the card before the commit's first change,
+// throw anything but the system's own errors, or wait. Commits cut short are
+// checked with the card checker and counted, not refused: a card written in
+// whole erase blocks, one after another, has no atomic commit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include "card/fileip.h"
+#include "manager/savereplace.h"
+#include "support/fault_rig.h"
+
+namespace travosk {
+namespace {
+
+using manager::ArchiveFile;
+using support::FaultOperation;
+using support::FaultTally;
+using support::ManagerRig;
+
+std::string Pattern(size_t n, uint8_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 31 + (i >> 7));
+  return s;
+}
+
+const std::string kKeepName = "BASLUS-20001KEEP";
+const std::vector<ArchiveFile> kKeepFiles = {{"icon.sys", Pattern(964, 1)},
+                                             {"KEEP", Pattern(5000, 2)}};
+const std::string kEditName = "BESLES-50002EDIT";
+const std::vector<ArchiveFile> kEditFiles = {
+    {"icon.sys", Pattern(964, 3)}, {"SAVE", Pattern(2500, 4)}, {"SYS", Pattern(300, 5)}};
+
+// The card that every case of this file starts from: two saves on it.
+void PopulateCard(ManagerRig& rig) {
+  ASSERT_TRUE(rig.AddSave(kKeepName, kKeepFiles));
+  ASSERT_TRUE(rig.AddSave(kEditName, kEditFiles));
+}
+
+// The save of that name on the card holds exactly these files, byte for byte.
+bool SaveHolds(ManagerRig& rig, const std::string& name, const std::vector<ArchiveFile>& files) {
+  std::map<std::string, card::TfileIP> found;
+  bool in_save = false;
+  auto& m = rig.mgr;
+  m.OnAddrootNode = [&](card::TfileIP& x) { in_save = x.Dir && !x.Deleted && x.Name == name; };
+  m.OnAddChildNode = [&](card::TfileIP& x) {
+    if (in_save && !x.Dir && !x.Deleted) found[x.Name] = x;
+  };
+  const bool catalogued = m.Catalog();
+  m.OnAddrootNode = nullptr;
+  m.OnAddChildNode = nullptr;
+  if (!catalogued || found.size() != files.size()) return false;
+  const std::string out = rig.dir.File("exported.bin");
+  for (const auto& f : files) {
+    auto it = found.find(f.name);
+    if (it == found.end() || it->second.Length() != f.data.size()) return false;
+    if (!m.ExportFile(out, it->second)) return false;
+    const std::string bytes = support::ReadFileBytes(out);
+    if (bytes.size() < 512 + f.data.size() || bytes.compare(512, f.data.size(), f.data) != 0)
+      return false;
+  }
+  std::remove(out.c_str());
+  return true;
+}
+
+void ExpectNoFinding(const FaultTally& t) {
+  support::PrintTally(std::cout, t);
+  EXPECT_GT(t.cases, 0u);
+  EXPECT_EQ(t.cases, 2 * t.transactions);
+  EXPECT_EQ(t.hangs, 0u);
+  EXPECT_EQ(t.crashes, 0u);
+  EXPECT_EQ(t.reported_success, 0u);
+  EXPECT_EQ(t.unchanged_card_failures, 0u);
+}
+
+TEST(FaultInjection, AppendingASaveFailsVisiblyAtEveryTransaction) {
+  ManagerRig rig;
+  PopulateCard(rig);
+  // Several files and the whole allocation table: the commit writes several
+  // erase blocks, so faults land between blocks as well as inside one.
+  const std::string name = "BASLUS-20003NEW";
+  const std::vector<ArchiveFile> files = {
+      {"icon.sys", Pattern(964, 7)}, {"DATA0", Pattern(3000, 8)}, {"DATA1", Pattern(1500, 9)}};
+  const std::string archive = rig.WriteArchive("new.psu", name, files);
+  card::TfileIP root;
+  const FaultTally t = support::RunFaultCases(
+      rig, {.name = "append",
+            .prepare = [&] {
+              root = card::RootDirectory();
+              return rig.mgr.Catalog();
+            },
+            .run = [&] { return rig.mgr.AppendSaveArchive(archive, root); },
+            .consistent = [&] { return support::PS2CardHealthy(rig); }});
+  ExpectNoFinding(t);
+  // The rig is back on the template: the clean run's save is not on it.
+  EXPECT_FALSE(SaveHolds(rig, name, files));
+  EXPECT_TRUE(SaveHolds(rig, kEditName, kEditFiles));
+}
+
+TEST(FaultInjection, DeletingASaveFailsVisiblyAtEveryTransaction) {
+  ManagerRig rig;
+  PopulateCard(rig);
+  card::TfileIP folder;
+  const FaultTally t = support::RunFaultCases(
+      rig, {.name = "delete",
+            .prepare = [&] { return rig.FindFolder(kEditName, folder); },
+            .run = [&] { return rig.mgr.DeleteSaveFolder(folder); },
+            .consistent = [&] { return support::PS2CardHealthy(rig); }});
+  ExpectNoFinding(t);
+}
+
+TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
+  ManagerRig rig;
+  PopulateCard(rig);
+  // The edited save: one file grows by two clusters, one changes in place.
+  std::vector<ArchiveFile> edited = kEditFiles;
+  edited[1].data = Pattern(4600, 11);
+  edited[2].data = Pattern(300, 12);
+  const std::string archive = rig.WriteArchive("edited.psu", kEditName, edited);
+  const std::string backup = rig.dir.File("backup.psu");
+  card::TfileIP folder;
+  auto prepare = [&] {
+    std::filesystem::remove(backup);
+    return rig.FindFolder(kEditName, folder);
+  };
+  // What the backup of the old save holds, for the cases that keep it.
+  ASSERT_TRUE(prepare());
+  ASSERT_TRUE(rig.mgr.BackupSaveFolder(backup, folder));
+  const std::string old_backup = support::ReadFileBytes(backup);
+
+  const FaultTally t = support::RunFaultCases(
+      rig, {.name = "edit write-back",
+            .prepare = prepare,
+            .run = [&] {
+              return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
+                     manager::ReplaceResult::kDone;
+            },
+            .consistent = [&] {
+              const bool healthy = support::PS2CardHealthy(rig);
+              // Whatever the fault cut short, one of the two saves is whole
+              // on the card, or the old one is whole in its backup file.
+              const bool kept = SaveHolds(rig, kEditName, edited) ||
+                                SaveHolds(rig, kEditName, kEditFiles) ||
+                                support::ReadFileBytes(backup) == old_backup;
+              EXPECT_TRUE(kept) << "the edited save is lost";
+              return healthy;
+            },
+            .claim_holds = [&] {
+              return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig);
+            }});
+  ExpectNoFinding(t);
+}
+
+}  // namespace
+}  // namespace travosk

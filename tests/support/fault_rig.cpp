@@ -1,0 +1,247 @@
+#include "support/fault_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bitset>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "card/checker.h"
+#include "common/bytes.h"
+#include "common/errors.h"
+
+namespace travosk::support {
+
+namespace {
+
+// On the loopback a failed transfer answers at once, so a case that takes
+// this long is waiting for something that will never come.
+constexpr std::chrono::seconds kCaseTimeBound{10};
+// Findings reported one by one; the rest are counted in one line.
+constexpr uint64_t kFindingsShown = 10;
+
+// The PS1 directory as far as its consistency goes (the card manager's own
+// decoder is not used, so that a fault in it cannot hide a fault here).
+constexpr size_t kFrame = 128;
+constexpr int kEntries = 15;
+constexpr size_t kState = 0;
+constexpr size_t kSize = 4;
+constexpr size_t kLink = 8;
+constexpr size_t kChecksum = 127;
+constexpr uint16_t kLastLink = 0xFFFF;
+constexpr int64_t kBlockBytes = 8192;
+
+// Every case run in this process, for the closing total.
+FaultTally& ProcessTotal() {
+  static FaultTally total;
+  return total;
+}
+
+class TotalPrinter : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (ProcessTotal().cases > 0) PrintTally(std::cout, ProcessTotal());
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kTotalPrinter =
+    ::testing::AddGlobalTestEnvironment(new TotalPrinter);
+
+}  // namespace
+
+const char* FaultModeName(FaultMode mode) {
+  return mode == FaultMode::kUnplug ? "unplugged" : "silent";
+}
+
+FaultTally& FaultTally::operator+=(const FaultTally& o) {
+  cases += o.cases;
+  hangs += o.hangs;
+  crashes += o.crashes;
+  reported_success += o.reported_success;
+  unchanged_card_failures += o.unchanged_card_failures;
+  torn += o.torn;
+  late_faults += o.late_faults;
+  return *this;
+}
+
+void PrintTally(std::ostream& out, const FaultTally& t) {
+  if (!t.name.empty())
+    out << t.name << " (N " << t.transactions << ", F " << t.first_change << "): ";
+  out << "fault injection: " << t.cases << " cases, hangs " << t.hangs << ", crashes " << t.crashes
+      << ", unchanged-card failures " << t.unchanged_card_failures << ", torn commits found "
+      << t.torn;
+  if (t.late_faults > 0) out << " (" << t.late_faults << " faults after the work was done)";
+  if (t.reported_success > 0) out << ", SUCCESS REPORTED UNDER A FAULT " << t.reported_success;
+  out << "\n";
+}
+
+void Reconnect(ManagerRig& rig) {
+  auto& s = rig.session;
+  s.adapter.ClearFaults();
+  // An adapter that unplugged itself is gone from the platform already; one
+  // that went silent is still listed and is replugged all the same.
+  s.platform.Unplug(s.adapter);
+  s.platform.Plug(s.adapter);
+  s.link.FindAdapter();
+  (void)s.platform.TakeDeviceChanges();
+  rig.mgr.Com().LinkFault = false;
+  rig.mgr.Cache().ResetCache();
+}
+
+void RestoreImage(ManagerRig& rig, const std::vector<uint8_t>& image) {
+  auto bytes = rig.medium().bytes();
+  if (bytes.size() != image.size()) throw std::runtime_error("the template image has another size");
+  // Only the parts that differ are copied: the image is a mapped file, and
+  // rewriting all of it for every case would keep the disk busy writing back
+  // pages that never changed.
+  constexpr size_t kChunk = 4096;
+  for (size_t at = 0; at < image.size(); at += kChunk) {
+    const size_t n = std::min(kChunk, image.size() - at);
+    if (std::memcmp(bytes.data() + at, image.data() + at, n) != 0)
+      std::memcpy(bytes.data() + at, image.data() + at, n);
+  }
+}
+
+bool PS2CardHealthy(ManagerRig& rig) {
+  try {
+    if (!rig.mgr.Volume().Mount()) return false;
+    return card::CheckFileSystem(rig.mgr.Volume()).Healthy();
+  } catch (const CardError&) {
+    return false;
+  }
+}
+
+bool PS1DirectoryConsistent(std::span<const uint8_t> card) {
+  auto dir = [&](int e) { return card.subspan(kFrame * static_cast<size_t>(e + 1), kFrame); };
+  auto in_use = [&](int e) { return (dir(e)[kState] & 0xF0) == 0x50; };
+  for (int e = 0; e < kEntries; ++e) {
+    if (!in_use(e)) continue;
+    uint8_t x = 0;
+    for (size_t i = 0; i < kChecksum; ++i) x ^= dir(e)[i];
+    if (x != dir(e)[kChecksum]) return false;
+  }
+  std::bitset<kEntries> owned;
+  for (int e = 0; e < kEntries; ++e) {
+    if (!in_use(e) || (dir(e)[kState] & 0x0F) != 1) continue;
+    const int64_t size = static_cast<int32_t>(load_le32(dir(e), kSize));
+    int64_t blocks = 0;
+    int cur = e;
+    while (true) {
+      if (owned.test(static_cast<size_t>(cur))) return false;  // cross-linked or cyclic
+      owned.set(static_cast<size_t>(cur));
+      ++blocks;
+      const uint16_t link = load_le16(dir(cur), kLink);
+      if (link == kLastLink) break;
+      if (link >= kEntries || !in_use(link) || (dir(link)[kState] & 0x0F) == 1) return false;
+      cur = link;
+    }
+    if (size > 0 && blocks != (size + kBlockBytes - 1) / kBlockBytes) return false;
+  }
+  for (int e = 0; e < kEntries; ++e)
+    if (in_use(e) && !owned.test(static_cast<size_t>(e))) return false;  // a block no save holds
+  return true;
+}
+
+FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
+  FaultTally t;
+  t.name = op.name;
+  sim::Adapter& adapter = rig.adapter();
+  const std::vector<uint8_t> before = rig.Snapshot();
+  auto fresh_card = [&] {
+    RestoreImage(rig, before);
+    Reconnect(rig);
+    return !op.prepare || op.prepare();
+  };
+
+  if (!fresh_card()) {
+    ADD_FAILURE() << op.name << ": the preparation fails on the clean card";
+    return t;
+  }
+  adapter.ResetCounters();
+  if (!op.run()) {
+    ADD_FAILURE() << op.name << ": the clean run fails (" << rig.mgr.LastError() << ")";
+    return t;
+  }
+  t.transactions = adapter.counters().transactions;
+  if (!adapter.counters().first_change) {
+    ADD_FAILURE() << op.name << ": the clean run changed nothing";
+    return t;
+  }
+  t.first_change = *adapter.counters().first_change;
+  const std::vector<uint8_t> after = rig.Snapshot();
+
+  uint64_t findings = 0;
+  auto finding = [&](const std::string& where, const std::string& what) {
+    if (++findings <= kFindingsShown) ADD_FAILURE() << where << ": " << what;
+  };
+  for (uint64_t k = 0; k < t.transactions; ++k) {
+    for (FaultMode mode : {FaultMode::kUnplug, FaultMode::kSilent}) {
+      const std::string where = op.name + " with the adapter " + FaultModeName(mode) +
+                                " at transaction " + std::to_string(k) + " of " +
+                                std::to_string(t.transactions) + " (first change at " +
+                                std::to_string(t.first_change) + ")";
+      if (!fresh_card()) {
+        finding(where, "the preparation fails");
+        continue;
+      }
+      adapter.ResetCounters();
+      if (mode == FaultMode::kUnplug)
+        adapter.UnplugAfter(k);
+      else
+        adapter.SilentAfter(k);
+      ++t.cases;
+
+      bool claimed = false;
+      const auto start = std::chrono::steady_clock::now();
+      try {
+        claimed = op.run();
+      } catch (const InOutError&) {
+      } catch (const CardError&) {
+      } catch (const std::exception& e) {
+        ++t.crashes;
+        finding(where, std::string("threw ") + e.what());
+      }
+      if (std::chrono::steady_clock::now() - start > kCaseTimeBound) {
+        ++t.hangs;
+        finding(where, "ran for longer than " + std::to_string(kCaseTimeBound.count()) + " s");
+      }
+      if (claimed) {
+        Reconnect(rig);
+        if (op.claim_holds && op.claim_holds()) {
+          ++t.late_faults;
+          continue;
+        }
+        ++t.reported_success;
+        finding(where, "reported success");
+      }
+      auto now = rig.medium().bytes();
+      if (k <= t.first_change) {
+        if (!std::equal(now.begin(), now.end(), before.begin(), before.end())) {
+          ++t.unchanged_card_failures;
+          finding(where, "changed the card before its first changing transaction");
+        }
+        continue;
+      }
+      Reconnect(rig);
+      bool consistent;
+      if (op.consistent) {
+        consistent = op.consistent();
+      } else {
+        now = rig.medium().bytes();
+        consistent = std::equal(now.begin(), now.end(), before.begin(), before.end()) ||
+                     std::equal(now.begin(), now.end(), after.begin(), after.end());
+      }
+      if (!consistent) ++t.torn;
+    }
+  }
+  if (findings > kFindingsShown)
+    ADD_FAILURE() << op.name << ": " << findings - kFindingsShown << " more findings";
+  RestoreImage(rig, before);
+  Reconnect(rig);
+  ProcessTotal() += t;
+  return t;
+}
+
+}  // namespace travosk::support

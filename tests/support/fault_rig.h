@@ -1,0 +1,89 @@
+// Fault injection for card manager operations: one operation is run against
+// the simulated adapter once cleanly, to learn how many transactions it takes
+// (N) and which of them first changed the card (F), and then once for every
+// transaction index k < N and each fault mode, the adapter failing at
+// transaction k. Every case starts from the same prepared card image, copied
+// into the medium, so nothing is formatted or built per case.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "support/manager_fixture.h"
+
+namespace travosk::support {
+
+enum class FaultMode {
+  kUnplug,  // every transfer from transaction k on fails
+  kSilent,  // writes from transaction k on are swallowed, reads fail
+};
+const char* FaultModeName(FaultMode mode);
+
+// What one operation under test needs from its suite. prepare runs on the
+// fresh card before the fault is armed (the catalogue an operation needs, as
+// the window would have run it) and answers whether it worked; run is the
+// operation itself and answers whether it reported success; consistent
+// judges the card after a fault that hit the commit, with the adapter back.
+// An operation that rewrites the whole card (an erase, a PC format, a PS1
+// card image) leaves no file system to check part-way: without a judge of
+// its own, its card counts as consistent only when it is the card before the
+// operation or the card after a clean run.
+struct FaultOperation {
+  std::string name{};
+  std::function<bool()> prepare{};
+  std::function<bool()> run{};
+  std::function<bool()> consistent{};
+  // Judges, with the adapter back, a success that the operation claimed under
+  // a fault: true when the claim holds, because the fault came after the work
+  // was done (in a closing catalogue, say). Without it every claim is a
+  // finding.
+  std::function<bool()> claim_holds{};
+};
+
+// One operation's results. Only torn commits are measured rather than
+// required to be zero.
+struct FaultTally {
+  std::string name;
+  uint64_t transactions = 0;  // N of the clean run
+  uint64_t first_change = 0;  // F of the clean run
+  uint64_t cases = 0;
+  uint64_t hangs = 0;                   // cases that ran past the time bound
+  uint64_t crashes = 0;                 // exceptions other than InOutError and CardError
+  uint64_t reported_success = 0;        // the operation claimed success under a fault
+  uint64_t unchanged_card_failures = 0; // k <= F, and yet the image changed
+  uint64_t torn = 0;                    // k > F and the card is inconsistent afterwards
+  uint64_t late_faults = 0;             // the fault came after the work; success was true
+  FaultTally& operator+=(const FaultTally& o);
+};
+
+// "fault injection: <cases> cases, hangs 0, crashes 0, unchanged-card
+// failures <n>, torn commits found <t>", preceded by the name when it has one.
+void PrintTally(std::ostream& out, const FaultTally& tally);
+
+// Drives the cases on a rig whose medium holds the prepared card. The rig's
+// image at the call is the template every case starts from; it is the image
+// again when the function returns. Records a test failure (and counts it) for
+// every case that claims success, changes the card before its first changing
+// transaction, throws anything but InOutError or CardError, or runs long.
+FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op);
+
+// Plugs the rig's adapter back in after a fault and reattaches the link, as a
+// user would after replugging the adapter; the manager's cache is dropped.
+void Reconnect(ManagerRig& rig);
+// Copies the bytes into the rig's medium (the image must have its size).
+void RestoreImage(ManagerRig& rig, const std::vector<uint8_t>& image);
+
+// Mounts the PS2 file system of the rig's card and runs the checker: false
+// when the card does not mount, cannot be read, or shows any finding.
+bool PS2CardHealthy(ManagerRig& rig);
+// The PS1 directory is sound: every block in use carries a valid checksum and
+// belongs to exactly one save whose chain, from its first block, runs through
+// blocks in use to a last link, with as many blocks as its size needs.
+bool PS1DirectoryConsistent(std::span<const uint8_t> card);
+
+}  // namespace travosk::support
