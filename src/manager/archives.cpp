@@ -66,6 +66,13 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
   int dots = 0;
   uint32_t files = 0;
   auto take = [&](TfileIP& item) {
+    // "." and ".." are known by their names alone, but their records go into
+    // the archive and back onto a card as they are: one whose mode no longer
+    // says folder is damage (or a corrupted read), not a save to copy.
+    if (item.Dir && item.IsDotName() && !item.Deleted &&
+        !(load_le16(item.Header, card::entry::kMode) & card::entry::kModeDirectory))
+      throw CardError("save folder \"" + folder.Name + "\" has a \"" + item.Name +
+                      "\" entry that is not a folder");
     if (!BackupEntry(out, item)) return;
     if (item.Dir)
       ++dots;
