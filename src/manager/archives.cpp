@@ -18,7 +18,6 @@ using card::TfileIP;
 
 namespace {
 
-constexpr size_t kHeaderBytes = 512;
 constexpr size_t kBlockBytes = 1024;
 
 void WriteOrThrow(std::ostream& out, const uint8_t* data, size_t count) {
@@ -37,10 +36,12 @@ bool TPS2MFMSYS::BackupEntry(std::ostream& archive, TfileIP& entry) {
     const auto header = card::BuildHeader(entry);
     WriteOrThrow(archive, header.data(), header.size());
     const uint64_t blocks = (static_cast<uint64_t>(entry.Length()) + kBlockBytes - 1) / kBlockBytes;
-    uint32_t c = static_cast<uint32_t>(entry.RelatCluster);
+    // The length comes off the card as well as the chain: a chain that loops
+    // must end the backup, not feed it the same clusters up to 4 GB long.
+    card::ChainReader chain(*volume_, static_cast<uint32_t>(entry.RelatCluster));
     std::array<uint8_t, kBlockBytes> block{};
     for (uint64_t i = 0; i < blocks; ++i) {
-      if (!card::ReadChainCluster(*volume_, c, block.data()))
+      if (!chain.Next(block.data()))
         throw CardError("file \"" + entry.Name + "\" has fewer clusters than its length needs");
       WriteOrThrow(archive, block.data(), block.size());
       if (OnFilebarprocess) OnFilebarprocess(entry, max, min, process, isbreak);
@@ -63,6 +64,7 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
 
   const int64_t count = EntryCount(folder);
   int64_t written = 0;
+  int64_t slots = 0;  // entries read, deleted ones included
   int dots = 0;
   uint32_t files = 0;
   auto take = [&](TfileIP& item) {
@@ -84,9 +86,11 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
   if (card::EnterDirectory(v, folder)) {
     TfileIP item;
     if (card::ReadFirstEntry(v, item)) {
+      ++slots;
       take(item);
       if (!item.Deleted) ++written;
       while (!isbreak && written < count && card::ReadNextEntry(v, item)) {
+        ++slots;
         if (!item.Deleted) ++written;
         take(item);
         FireFileProgress(item, isbreak);
@@ -99,6 +103,12 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
   FireFileProgress(folder, isbreak);
 
   if (dots != 2) throw CardError("save folder \"" + folder.Name + "\" lacks its \".\" and \"..\" entries");
+  // The folder's length counts its slots up to the last one in use. A walk
+  // that ends before it (a directory chain that loops or breaks off, an entry
+  // that cannot be read) would leave files out of the archive without a word.
+  if (!isbreak && slots < count)
+    throw CardError("save folder \"" + folder.Name + "\" records " + std::to_string(count) +
+                    " entries, but only " + std::to_string(slots) + " can be read");
   // The folder header announces the records that follow, so a reader takes
   // back exactly what was written, deleted entries and sub-folders left out.
   std::array<uint8_t, 4> length{};
