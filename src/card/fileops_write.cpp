@@ -21,9 +21,13 @@ namespace {
 using Header = std::array<uint8_t, entry::kBytes>;
 
 // The header checks that files and folders share: bytes 2 and 3 are zero (the
-// mode is a 16-bit value) and the name is not one of the directory's own.
+// mode is a 16-bit value), the entry exists (a deleted or blank one would hold
+// clusters that no directory reaches, and 0xFFFF reads as an erased slot that
+// ends its directory), and the name is not one of the directory's own.
 bool HeaderAcceptable(const Header& h) {
   if (load_le16(h, entry::kReserved) != 0) return false;
+  const uint16_t mode = load_le16(h, entry::kMode);
+  if ((mode & entry::kModeExists) == 0 || mode == 0xFFFF) return false;
   const std::string name = load_cstr(h, entry::kName, entry::kNameMax);
   return name != "." && name != "..";
 }
