@@ -31,6 +31,20 @@ link::Page FramePage(const uint8_t* frame128) {
   return page;
 }
 
+// A ".PS1" file opens with the directory frame of a save's first block: the
+// state 0x51 and a zero byte after it. The front ends check this before they
+// offer the file; it is checked here again so that no caller writes some
+// other file's bytes into the card's blocks.
+bool IsPS1SaveFile(const std::vector<uint8_t>& save) {
+  return save.size() >= 2 && save[ps1dir::kState] == ps1state::kFirst && save[1] == 0;
+}
+
+// A card image opens with the card's header frame, "MC": anything else of
+// the same length would leave the console an unformatted card.
+bool IsPS1CardImage(const std::vector<uint8_t>& image) {
+  return image.size() >= 2 && image[0] == 'M' && image[1] == 'C';
+}
+
 }  // namespace
 
 bool TPS2MFMSYS::UploadPS1Card(const std::string& file_name) {
@@ -68,6 +82,10 @@ bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
   const std::vector<uint8_t> image = in->ReadPrefix(kPS1CardBytes);
   if (image.size() != static_cast<size_t>(kPS1CardBytes))
     throw InOutError(file_name, "the card image ended early");
+  if (!IsPS1CardImage(image)) {
+    last_error_ = "the file is not a PS1 card image";
+    return false;
+  }
   for (int frame = 0; frame < kPS1Frames && !bar.isbreak; ++frame) {
     if (!WritePS1Frame(frame, FramePage(image.data() + size_t{kPS1FrameBytes} * frame)))
       return false;
@@ -158,6 +176,10 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
   const size_t wanted = kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * n;
   const std::vector<uint8_t> save = in->ReadPrefix(wanted);
   if (save.size() != wanted) throw InOutError(file_name, "the save file ended early");
+  if (!IsPS1SaveFile(save)) {
+    last_error_ = "the file is not a PS1 save file";
+    return false;
+  }
   const int64_t declared = static_cast<int32_t>(load_le32(save, ps1dir::kSize));
   if (declared > int64_t{kPS1BlockBytes} * n)
     throw InOutError(file_name, "the save file holds fewer blocks than its size needs");
