@@ -1,0 +1,226 @@
+// Writes the fuzz targets' seed corpora: well-formed inputs, so the fuzzer
+// starts from the deep paths, and one of each kind of damage the readers must
+// refuse, so it starts next to their checks. Usage: travosk-fuzz-seeds DIR
+// (the corpus folder; one subfolder per target is filled).
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "card/fileip.h"
+#include "common/bytes.h"
+#include "fuzz_support.h"
+#include "manager/ps1card.h"
+
+using namespace travosk;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes8 = std::vector<uint8_t>;
+
+Bytes8 ToBytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+class Writer {
+ public:
+  explicit Writer(fs::path root) : root_(std::move(root)) {}
+  void Put(const std::string& target, const std::string& name, const Bytes8& bytes) {
+    fs::create_directories(root_ / target);
+    fuzz::WriteFile((root_ / target / name).string(), bytes);
+    ++count_;
+  }
+  int count() const { return count_; }
+
+ private:
+  fs::path root_;
+  int count_ = 0;
+};
+
+Bytes8 Le32(uint32_t v) {
+  Bytes8 b(4);
+  store_le32(b, 0, v);
+  return b;
+}
+
+// ----- archives -----
+
+void ArchiveSeeds(Writer& w) {
+  const auto saves = fuzz::TwoSaves();
+  const Bytes8 game = ToBytes(fuzz::BuildArchive(saves[0]));
+  const Bytes8 opt = ToBytes(fuzz::BuildArchive(saves[1]));
+  w.Put("fuzz_archive_append", "game.psu", game);
+  w.Put("fuzz_archive_append", "one-file.psu", opt);
+  w.Put("fuzz_archive_append", "empty-folder.psu", ToBytes(fuzz::BuildArchive({"EMPTYSAVE", {}})));
+
+  auto damaged = [&](const std::string& name, size_t at, const Bytes8& bytes) {
+    Bytes8 a = opt;
+    std::copy(bytes.begin(), bytes.end(), a.begin() + static_cast<std::ptrdiff_t>(at));
+    w.Put("fuzz_archive_append", name, a);
+  };
+  constexpr size_t kFile = 3 * 512;  // the file header after the folder, "." and ".."
+  damaged("folder-reserved.psu", card::entry::kReserved, {1, 0});
+  damaged("folder-is-file.psu", card::entry::kMode, {0x17, 0x84});
+  damaged("folder-length-ffffffff.psu", card::entry::kLength, Le32(0xFFFFFFFF));
+  damaged("folder-named-dot.psu", card::entry::kName, {'.', 0});
+  damaged("file-is-folder.psu", kFile + card::entry::kMode, {0x27, 0x84});
+  damaged("file-length-ffffffff.psu", kFile + card::entry::kLength, Le32(0xFFFFFFFF));
+  damaged("file-named-dotdot.psu", kFile + card::entry::kName, {'.', '.', 0});
+  damaged("dots-missing.psu", 512 + card::entry::kName, {'X', 0});
+  Bytes8 truncated(game.begin(), game.begin() + static_cast<std::ptrdiff_t>(game.size() - 700));
+  w.Put("fuzz_archive_append", "truncated.psu", truncated);
+}
+
+// ----- PS2 card images -----
+
+struct Entry {
+  uint32_t cluster;   // the file's or folder's first cluster
+  uint32_t at;        // relative cluster and offset of its directory entry
+  uint16_t offset;
+};
+
+// Image offset of byte k of relative cluster r on the console's 8 MB layout.
+size_t ClusterByte(uint32_t r, size_t k) {
+  const size_t page = (size_t{r} + 41) * 2 + k / 512;
+  return page * 528 + k % 512;
+}
+
+size_t FatEntry(uint32_t n) {
+  const size_t page = (9 + n / 256) * 2 + (n % 256) / 128;
+  return page * 528 + (n % 128) * 4;
+}
+
+size_t EntryField(const Entry& e, size_t field) { return ClusterByte(e.at, e.offset + field); }
+
+void CardImageSeeds(Writer& w) {
+  fuzz::PS2Card card(fuzz::TwoSaves());
+  auto& m = card.Manager();
+  std::map<std::string, Entry> entries;
+  auto note = [&entries](card::TfileIP& x) {
+    if (!x.IsDotName() && !x.Deleted)
+      entries[x.Name] = {static_cast<uint32_t>(x.RelatCluster), x.NowCluster, x.NowOffset};
+  };
+  m.OnAddrootNode = note;
+  m.OnAddChildNode = note;
+  if (!m.Catalog()) fuzz::Fail("the seed card does not catalogue");
+  const Entry data = entries.at("DATA.BIN");
+  const Entry game = entries.at("BASLUS-20001GAME");
+  const Entry opt = entries.at("OPT");
+
+  const std::string t = "fuzz_card_image";
+  auto seed = [&](const std::string& name, std::vector<std::pair<size_t, Bytes8>> patches) {
+    Bytes8 in;
+    for (const auto& [at, bytes] : patches) fuzz::AppendPatch(in, at, bytes);
+    w.Put(t, name, in);
+  };
+  const uint32_t second = data.cluster + 1;  // DATA.BIN's clusters are consecutive on a fresh card
+  seed("pristine", {});
+  seed("file-chain-cycle", {{FatEntry(second), Le32(0x80000000 | data.cluster)}});
+  seed("file-length-ffffffff-cycle", {{FatEntry(second), Le32(0x80000000 | data.cluster)},
+                                       {EntryField(data, card::entry::kLength), Le32(0xFFFFFFFF)}});
+  seed("file-chain-outside", {{FatEntry(second), Le32(0x80001F00)}});
+  seed("file-chain-free", {{FatEntry(second), Le32(0x7FFFFFFF)}});
+  seed("file-cross-linked", {{FatEntry(second), Le32(0x80000000 | opt.cluster)}});
+  seed("file-first-cluster-outside", {{EntryField(data, card::entry::kCluster), Le32(0x00FFFFFF)}});
+  seed("root-cycle", {{FatEntry(0), Le32(0x80000000)}, {ClusterByte(0, card::entry::kLength), Le32(1000)}});
+  seed("root-length-ffffffff", {{ClusterByte(0, card::entry::kLength), Le32(0xFFFFFFFF)}});
+  seed("folder-cycle", {{FatEntry(game.cluster), Le32(0x80000000 | game.cluster)}});
+  seed("folder-length-ffffffff", {{EntryField(game, card::entry::kLength), Le32(0xFFFFFFFF)}});
+  seed("folder-reserved", {{EntryField(game, card::entry::kReserved), {1, 0}}});
+  seed("superblock-magic", {{0, ToBytes("Sony PS2 Memory Card FormaT")}});
+  seed("superblock-fat-clusters", {{0x31, {0xFF}}});
+  seed("superblock-indirect", {{0x50, Le32(0x0000FFFF)}});
+  constexpr size_t kIndirectCluster = 8 * 2 * 528;  // physical cluster 8
+  seed("indirect-fat-outside", {{kIndirectCluster, Le32(0xFFFFFFFE)}});
+}
+
+// ----- PS1 card images and saves -----
+
+size_t PS1Dir(int entry, size_t field) {
+  return size_t{manager::kPS1FrameBytes} * manager::PS1DirectoryFrameOf(entry) + field;
+}
+
+void PS1ImageSeeds(Writer& w) {
+  using namespace manager;
+  const std::string t = "fuzz_ps1_image";
+  auto seed = [&](const std::string& name, std::vector<std::pair<size_t, Bytes8>> patches) {
+    Bytes8 in;
+    for (const auto& [at, bytes] : patches) fuzz::AppendPatch(in, at, bytes);
+    w.Put(t, name, in);
+  };
+  // SomePS1Saves: entry 0 one block, entries 2 and 5 two blocks, entry 7 deleted.
+  seed("pristine", {});
+  seed("link-cycle", {{PS1Dir(5, ps1dir::kLink), {2, 0}}, {PS1Dir(2, ps1dir::kSize), Le32(3 * kPS1BlockBytes)}});
+  seed("link-self", {{PS1Dir(0, ps1dir::kLink), {0, 0}}, {PS1Dir(0, ps1dir::kSize), Le32(2 * kPS1BlockBytes)}});
+  seed("link-outside", {{PS1Dir(2, ps1dir::kLink), {0x40, 0}}});
+  seed("size-huge", {{PS1Dir(0, ps1dir::kSize), Le32(0x7FFFFFFF)}});
+  seed("size-negative", {{PS1Dir(0, ps1dir::kSize), Le32(0xFFFFFFFF)}});
+  seed("magic", {{0, {'X', 'Y'}}});
+  seed("undeleted", {{PS1Dir(7, ps1dir::kState), {ps1state::kFirst}}});
+  seed("middle-as-first", {{PS1Dir(5, ps1dir::kState), {ps1state::kFirst}}});
+}
+
+void PS1DownloadSeeds(Writer& w) {
+  using namespace manager;
+  const std::string t = "fuzz_ps1_download";
+  w.Put(t, "one-block.PS1", fuzz::BuildPS1SaveFile(1, "BASLUS-00100ONE", kPS1BlockBytes));
+  w.Put(t, "two-blocks.PS1", fuzz::BuildPS1SaveFile(2, "BASLUS-00101TWO", 2 * kPS1BlockBytes));
+  auto trailing = fuzz::BuildPS1SaveFile(3, "BASLUS-00102THREE", 3 * kPS1BlockBytes);
+  trailing.resize(trailing.size() + 100, 0xEE);
+  w.Put(t, "three-blocks-trailing.PS1", trailing);
+  auto short_file = fuzz::BuildPS1SaveFile(1, "BASLUS-00103SHORT", kPS1BlockBytes);
+  short_file.pop_back();
+  w.Put(t, "short.PS1", short_file);
+  w.Put(t, "size-beyond-blocks.PS1", fuzz::BuildPS1SaveFile(1, "BASLUS-00104BIG", 2 * kPS1BlockBytes));
+  auto magic = fuzz::BuildPS1SaveFile(1, "BASLUS-00105MAGIC", kPS1BlockBytes);
+  magic[0] = 0x00;
+  w.Put(t, "magic.PS1", magic);
+}
+
+// ----- settings and hex text -----
+
+void TextSeeds(Writer& w) {
+  const std::vector<std::pair<std::string, std::string>> settings = {
+      {"defaults.cfg", "888\r\n00000000\r\n"}, {"lpt2.cfg", "632\r\n16\r\n"},
+      {"bare-lf.cfg", "888\n0\n"},              {"one-line.cfg", "888"},
+      {"empty.cfg", ""},                        {"blanks-signs.cfg", "  -5  \r\n+7\r\n"},
+      {"letters.cfg", "abc\r\n0\r\n"},          {"overflow.cfg", "888\r\n99999999999\r\n"},
+      {"hex.cfg", "0x378\r\n0x10\r\n"},         {"nul.cfg", std::string("8\0" "88\r\n0\r\n", 9)},
+  };
+  for (const auto& [name, text] : settings) w.Put("fuzz_settings", name, ToBytes(text));
+
+  auto utf16 = [](std::u16string s) {
+    Bytes8 b{0x02};
+    for (char16_t c : s) {
+      b.push_back(static_cast<uint8_t>(c));
+      b.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return b;
+  };
+  const std::vector<std::pair<std::string, Bytes8>> hex = {
+      {"pairs.txt", ToBytes(std::string("\x00", 1) + "0a Zb-E 12\r\n34")},
+      {"odd-swapped.txt", ToBytes("\x01" "ABD")},
+      {"utf16.txt", utf16(u"12 34 ff")},
+      {"lone-surrogate.txt", utf16(u"1\xD800" "2")},
+      {"fullwidth.txt", ToBytes(std::string("\x00", 1) + "\xEF\xBC\x90\xEF\xBC\x91 0F")},
+      {"latin1-set.txt", ToBytes("\x0C" "\xC3\xA9\xC3\xA0 41")},
+  };
+  for (const auto& [name, bytes] : hex) w.Put("fuzz_hextext", name, bytes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    return 2;
+  }
+  Writer w(argv[1]);
+  ArchiveSeeds(w);
+  CardImageSeeds(w);
+  PS1ImageSeeds(w);
+  PS1DownloadSeeds(w);
+  TextSeeds(w);
+  std::printf("%d seed files written under %s\n", w.count(), argv[1]);
+  return 0;
+}
