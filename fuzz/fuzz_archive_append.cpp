@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Require(c.Unchanged(), "a failed append changed the card");
       c.RestoreAll();
     }
+    c.ForgetWaits();
     return 0;
   }
 

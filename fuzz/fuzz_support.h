@@ -58,9 +58,12 @@ class SimulatedCard {
   // The image as it was when the card was made ready.
   const std::vector<uint8_t>& Pristine() const { return pristine_; }
   bool Unchanged();
-  // Puts the pristine bytes back: over the given ranges, or everywhere.
+  // Puts the pristine bytes back, over the given ranges or everywhere, and
+  // forgets the waits the link made.
   void Restore(const std::vector<Patch>& ranges);
   void RestoreAll();
+  // Forgets the waits the link made (the test clock records each of them).
+  void ForgetWaits();
   // Takes the current image as the pristine one.
   void Seal();
 
