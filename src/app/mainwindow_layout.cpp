@@ -109,10 +109,10 @@ void TForm1::BuildControls() {
   Savertableview->setMovement(QListView::Static);
   Savertableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Savertableview->setSelectionMode(QAbstractItemView::SingleSelection);
-  // Room for the state image left of each 32 x 32 icon; the column "CODE"
-  // (170 wide) holds the caption.
+  // Room for the state image left of each 32 x 32 icon, and two columns of
+  // items, wide enough for a save folder's whole name.
   Savertableview->setIconSize(QSize(48, 32));
-  Savertableview->setGridSize(QSize(178, 38));
+  Savertableview->setGridSize(QSize(266, 38));
   Savertableview->setUniformItemSizes(true);
   QFont list_font = font;
   list_font.setBold(false);

@@ -82,9 +82,17 @@ bool StartScreenshotScenario(FormSet& forms, ScreenshotUi& ui, const QString& sc
     for (const QString& m : u->Messages()) std::printf("message: %s\n", qPrintable(m));
     QApplication::exit(u->Written().isEmpty() ? 1 : 0);
   };
+  // Catalogues and selects the first save whose title is not plain ASCII,
+  // so that the selection line shows decoded Shift-JIS.
   auto catalogue = [w] {
     w->CatalogBtnClick();
-    if (w->Savertableview->count() > 0) w->Savertableview->setCurrentRow(0);
+    int row = 0;
+    for (int i = w->Savertableview->count() - 1; i >= 0; --i) {
+      const QString title = w->Savertableview->item(i)->data(TForm1::kTitleRole).toString();
+      for (const QChar c : title)
+        if (c.unicode() > 0x7F) row = i;
+    }
+    if (w->Savertableview->count() > 0) w->Savertableview->setCurrentRow(row);
     Settle(700);  // let the icons animate and the marker blink
   };
   if (scenario == "ps2") {
