@@ -145,6 +145,13 @@ class PS1Test : public QObject {
     w.PS1ReadClick();
     QCOMPARE(ReadAll(rig.Saver("card.pss")), ReadAll(rig.card_image));
 
+    // A file that cannot be written: the failure is reported.
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click("DEVPS1"));
+    rig.ui.files.push_back(rig.Work("no/such/folder/card.pss"));
+    w.PS1ReadClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Upload Fail."});
+
     // The SmartMedia is no PS1 card: no file dialog.
     rig.ui.Clear();
     rig.ui.modals.push_back(Click("DEVSmart"));

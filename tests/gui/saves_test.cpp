@@ -77,6 +77,30 @@ class SavesTest : public QObject {
     QCOMPARE(rig.ui.beeps, 4);
   }
 
+  void FileErrorsAreShownAndTheWindowGoesOn() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    rig.ui.Clear();
+    rig.ui.files.push_back(rig.Saver("missing.psu"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("error").size(), 1);
+    QVERIFY(rig.ui.Texts("error")[0].contains("missing.psu"));
+    QVERIFY(rig.forms->NotifyForm->isHidden());
+    QCOMPARE(w.OperationCaption(), QString());
+    // A truncated archive: refused, nothing reaches the card.
+    const QByteArray image = ReadAll(rig.card_image);
+    const std::string whole = manager::BuildSaveArchive(
+        "BASLUS-30003CUT", {{"DATA", std::string(5000, 'c')}}, kWhen);
+    WriteAll(rig.Saver("cut.psu"), QByteArray::fromStdString(whole.substr(0, whole.size() - 3000)));
+    rig.ui.Clear();
+    rig.ui.files.push_back(rig.Saver("cut.psu"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info").size() + rig.ui.Texts("error").size(), qsizetype{1});
+    QCOMPARE(ReadAll(rig.card_image), image);
+    QCOMPARE(rig.ListNames().size(), 7);
+  }
+
   void AppendAskedTwiceKeepsBothOrNeither_data() { kinds(); }
   void AppendAskedTwiceKeepsBothOrNeither() {
     QFETCH(QString, kind);
