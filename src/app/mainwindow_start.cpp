@@ -135,12 +135,16 @@ QString TForm1::WorkFolder() const { return work_folder_; }
 QString TForm1::WorkFile(const char* name) const { return work_folder_ + name; }
 
 void TForm1::WMDeviceChange() {
+  // A message box of the rescan runs its own event loop: the notifier must
+  // not start a second handling inside the first.
+  if (notifier_) notifier_->setEnabled(false);
   try {
     link_.HandlePendingDeviceChanges();
   } catch (const std::exception& e) {
     ui_.Error(QString::fromUtf8(e.what()));
   }
   USBImage->setVisible(link_.IsConnected());
+  if (notifier_ && command_depth_ == 0) notifier_->setEnabled(true);
 }
 
 void TForm1::Guarded(const std::function<void()>& command) {

@@ -252,6 +252,19 @@ class CatalogTest : public QObject {
     QCOMPARE(rig.w().OperationCaption(), QString());
   }
 
+  void SaversFolderThatCannotBeMadeIsReported() {
+    QTemporaryDir work;
+    WriteAll(QDir(work.path()).filePath("savers"), "a file where the folder should be");
+    sim::LoopbackSession session;
+    ScriptedUi ui;
+    FormSet forms(session.link, ui, work.path());
+    const QString path = QDir(work.path()).filePath("savers");
+    QCOMPARE(ui.Texts("error"),
+             QStringList{QString::fromUtf8("セーバーフォルダを作成できませんでした。") + "\r\n" + path});
+    // The window still opens and reads cards.
+    QVERIFY(forms.Form1->CatalogBtn->isEnabled());
+  }
+
   void UsbImageFollowsPlugAndUnplug() {
     GuiRig rig(Cards("demo-ps2.ps2"));
     TForm1& w = rig.w();
