@@ -105,6 +105,7 @@ void TPSEarsemanager::ResetCache() {
   slot_count_ = 0;
   std::fill(page_state_.begin(), page_state_.end(), 0);
   block_list_.fill(0);
+  written_.fill(false);
 }
 
 int TPSEarsemanager::Fd() const {
@@ -181,6 +182,7 @@ int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
   std::fill(row, row + kMaxPagesPerBlock, 0);
   std::fill(row, row + PagesPerBlock(), state);
   block_list_[slot] = block_start;
+  written_[slot] = false;
   WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
   // Counted only once its image is in the temp file.
   ++slot_count_;
@@ -250,6 +252,7 @@ void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1
     WriteTemp(PageOffset(slot, index), src1024 + k * kPageDataBytes, kPageDataBytes);
     page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
   }
+  written_[slot] = true;
 }
 
 void TPSEarsemanager::CompleteBlocks() {
@@ -271,6 +274,11 @@ void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>&
   // cannot be read fails the flush while the card is still untouched.
   CompleteBlocks();
   for (int slot = 0; slot < slot_count_; ++slot) {
+    if (!written_[slot]) {
+      // Read only (a directory searched or counted): the card has it already.
+      if (progress) progress(slot, slot_count_);
+      continue;
+    }
     ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
     if (!access_.WriteBlock(block_list_[slot], block_buffer_.data())) {
       throw CardError("Writing the erase block at card page " + std::to_string(block_list_[slot]) +

@@ -35,9 +35,12 @@ class TPSEarsemanager {
   // or the cache's capacities would be exceeded.
   void CacheReadCluster(uint32_t first_page, uint8_t* dest1024);
   void CacheWriteCluster(uint32_t first_page, const uint8_t* src1024);
-  // Writes every cached block to the card in first-touched order, then resets.
-  // progress(slot, slot_count) runs after each block write, slot counting from
-  // 0. Throws CardError when a page read or a block write fails; the cache is
+  // Writes every cached block that a cluster write touched to the card, in
+  // first-touched order, then resets. A block that was only read holds what
+  // the card holds: rewriting it would cost a block of page writes and an
+  // erase for nothing, so it stays as it is.
+  // progress(slot, slot_count) runs after each slot's block write (or the
+  // skip of a slot only read), slot counting from 0. Throws CardError when a page read or a block write fails; the cache is
   // then kept as it was, and the next mount drops it.
   void FlushCache(const std::function<void(int slot, int slots)>& progress = {});
   // Reads the pages that no operation saw into the temp file (flush, step 1).
@@ -46,6 +49,7 @@ class TPSEarsemanager {
   int SlotCount() const { return slot_count_; }
   int BlockBytesValue() const { return block_bytes_; }
   uint32_t SlotBlockStart(int slot) const { return block_list_[slot]; }
+  bool SlotWritten(int slot) const { return written_[slot]; }
   uint8_t PageState(int slot, int page_index) const { return page_state_[slot * 64 + page_index]; }
   const std::string& FileName() const { return file_name_; }
 
@@ -90,6 +94,7 @@ class TPSEarsemanager {
   std::vector<uint8_t> block_buffer_;
   std::vector<uint8_t> page_state_;
   std::array<uint32_t, kMaxSlots> block_list_{};
+  std::array<bool, kMaxSlots> written_{};  // a cluster write went into the slot
   int slot_count_ = 0;
   int block_bytes_ = 8448;
 };
