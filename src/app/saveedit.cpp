@@ -53,7 +53,8 @@ void TForm1::DeleteSaverClick() {
         if (ui_.Confirm("Delete Save " + Quoted(folder.Name))) {
           ShowNotify("Delete Saver Now..");
           StartBusy();
-          const bool ok = PS2MFMSYS1.DeleteSaveFolder(folder);
+          // The card must still be the one the list was read from.
+          const bool ok = PS2MFMSYS1.Volume().Mounted() && PS2MFMSYS1.DeleteSaveFolder(folder);
           if (ok) {
             (void)PS2MFMSYS1.Catalog();
             FillSaveList();
@@ -125,7 +126,8 @@ void TForm1::savereditbtnClick() {
     if (selection == SaveSelection::kFolder) {
       repaint();
       StartBusy();
-      copied = PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder);
+      copied = PS2MFMSYS1.Volume().Mounted() &&
+               PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder);
       RedetectAdapter();
       StopBusy();
     }
@@ -153,7 +155,7 @@ void TForm1::savereditbtnClick() {
 
 bool TForm1::WriteBackEditedSave(const QString& archive) {
   repaint();
-  (void)PS2MFMSYS1.Catalog();
+  if (!PS2MFMSYS1.Catalog()) return false;
   const std::string name = ArchiveSaveName(archive);
   TfileIP existing;
   const bool on_card = PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir &&

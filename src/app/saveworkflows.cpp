@@ -38,7 +38,12 @@ void TForm1::AppendSaverClick() {
 }
 
 void TForm1::AppendArchive(const QString& archive) {
-  (void)PS2MFMSYS1.Catalog();
+  // Without a mounted card there is no allocation table to write into.
+  if (!PS2MFMSYS1.Catalog()) {
+    ui_.Information(texts::kDownloadSaverFail);
+    SetOperationCaption("");
+    return;
+  }
   const std::string name = ArchiveSaveName(archive);
   TfileIP existing;
   bool replace = false;
@@ -227,7 +232,8 @@ void TForm1::SaverBackupClick() {
       repaint();
       ShowNotify("Backup Saver Now..");
       StartBusy();
-      const bool ok = PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
+      const bool ok = PS2MFMSYS1.Volume().Mounted() &&
+                      PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
       RedetectAdapter();
       StopBusy();
       HideNotify();

@@ -8,6 +8,7 @@
 #include "gui_rig.h"
 #include "hexedit/minied.h"
 #include "manager/archive_builder.h"
+#include "sim/medium.h"
 
 using namespace travosk;
 using namespace travosk::testing;
@@ -99,6 +100,30 @@ class SavesTest : public QObject {
     QCOMPARE(rig.ui.Texts("info").size() + rig.ui.Texts("error").size(), qsizetype{1});
     QCOMPARE(ReadAll(rig.card_image), image);
     QCOMPARE(rig.ListNames().size(), 7);
+  }
+
+  void ASwappedCardIsNotWrittenWithTheOldCardsTables() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.files.push_back(rig.Saver("sizes.psu"));
+    w.SaverBackupClick();
+    // An erased card takes the demo card's place while its list is shown.
+    const QString blank = rig.Work("blank.ps2");
+    sim::Medium::CreateBlank(blank.toStdString(), sim::MediumKind::kPS2);
+    rig.session.adapter.InsertCard(sim::Medium::Open(blank.toStdString(), sim::MediumKind::kPS2));
+    const QByteArray before = ReadAll(blank);
+    rig.ui.Clear();
+    rig.ui.files.push_back(rig.Saver("sizes.psu"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), (QStringList{"Can not connect PS2.", "Download Saver Fail."}));
+    rig.Select("BASLUS-21001TRAVOSK");
+    rig.ui.Clear();
+    rig.ui.answers = {true};
+    w.DeleteSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Delete Fail."});
+    QCOMPARE(ReadAll(blank), before);
   }
 
   void AppendAskedTwiceKeepsBothOrNeither_data() { kinds(); }
