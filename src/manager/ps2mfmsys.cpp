@@ -156,21 +156,23 @@ void TPS2MFMSYS::FlushCard() {
 
   // An adapter that has gone silent takes block writes without a sign of
   // failure; only a read can show it. After the flush the last page of the
-  // commit's last block is read back, and the commit counts only when it
-  // comes back as the cache holds it. The expected bytes come from the cache,
-  // whose pages are all present once the blocks are completed.
-  const int slots = cache_->SlotCount();
+  // commit's last written block is read back (blocks that were only read are
+  // not rewritten, so they would prove nothing), and the commit counts only
+  // when it comes back as the cache holds it. The expected bytes come from
+  // the cache, whose pages are all present once the blocks are completed.
+  int last_written = cache_->SlotCount() - 1;
+  while (last_written >= 0 && !cache_->SlotWritten(last_written)) --last_written;
   std::array<uint8_t, card::kClusterBytes> expected{};
   uint32_t last_page = 0;
-  if (slots > 0) {
-    last_page = cache_->SlotBlockStart(slots - 1) + access_->PagesPerBlock() - 1;
+  if (last_written >= 0) {
+    last_page = cache_->SlotBlockStart(last_written) + access_->PagesPerBlock() - 1;
     cache_->CacheReadCluster(last_page - 1, expected.data());
   }
   cache_->FlushCache([&](int slot, int) {
     volume_->ProgressPos = slot;
     FireFileProgress(none, isbreak);
   });
-  if (slots > 0) {
+  if (last_written >= 0) {
     card::Page page{};
     access_->SeekPage(last_page);
     if (!access_->ReadPage(page) ||
