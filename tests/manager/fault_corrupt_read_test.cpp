@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "common/errors.h"
@@ -136,6 +137,31 @@ TEST(CorruptRead, NeitherCrashesNorMakesABackupThatDoesNotReadBack) {
   std::cout << "corrupted reads: " << replies << " cases, detected " << detected << ", harmless "
             << harmless << ", undetected " << in_data + files_as_folders << " (" << in_data
             << " in file data, " << files_as_folders << " files read as folders)\n";
+}
+
+// Allocation table entries arrive in pages of 128 at mount, after the card's
+// recognition, its superblock and the indirect table page: reply 3 + p holds
+// entries 128p .. 128p + 127, and the flipped byte is the low byte of the
+// first of them.
+TEST(CorruptRead, AFlippedChainEntryFailsTheBackupInsteadOfCopyingWrongClusters) {
+  ManagerRig rig;
+  // One file long enough to run through cluster 128, whose entry links it on.
+  const std::vector<ArchiveFile> files = {{"icon.sys", Pattern(964, 5)},
+                                          {"BIG", Pattern(200 * 1024, 6)}};
+  ASSERT_TRUE(rig.AddSave(kSave, files));
+  ASSERT_EQ(support::PeekFat(rig.medium().bytes(), 128), 0x80000000u | 129);
+  const std::string path = rig.dir.File("backup.psu");
+  std::string why;
+
+  // Entry 128 comes back as 0x8000007E: the chain turns back to cluster 126.
+  rig.adapter().CorruptReadAfter(3 + 1);
+  EXPECT_EQ(CatalogueAndBackUp(rig, path, "", why), Outcome::kFailed);
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // The card itself is sound: read again, the backup goes through.
+  ASSERT_EQ(CatalogueAndBackUp(rig, path, "", why), Outcome::kDiffers) << why;
+  EXPECT_EQ(manager::InspectArchive(path)->files, 2u);
 }
 
 }  // namespace
