@@ -134,9 +134,9 @@ TEST(CorruptRead, NeitherCrashesNorMakesABackupThatDoesNotReadBack) {
           << "reply " << n << " changed header byte " << diff[0] << " of a backup that succeeded";
     ++in_data;
   }
-  std::cout << "corrupted reads: " << replies << " cases, detected " << detected << ", harmless "
-            << harmless << ", undetected " << in_data + files_as_folders << " (" << in_data
-            << " in file data, " << files_as_folders << " files read as folders)\n";
+  std::cout << "fault injection, corrupted reads: " << replies << " cases, detected " << detected
+            << ", harmless " << harmless << ", undetected " << in_data + files_as_folders << " ("
+            << in_data << " in file data, " << files_as_folders << " files read as folders)\n";
 }
 
 // Allocation table entries arrive in pages of 128 at mount, after the card's

@@ -39,11 +39,19 @@ FaultTally& ProcessTotal() {
   static FaultTally total;
   return total;
 }
+int& OperationsRun() {
+  static int operations = 0;
+  return operations;
+}
 
+// Each operation prints its own line; a run of several adds their total.
 class TotalPrinter : public ::testing::Environment {
  public:
   void TearDown() override {
-    if (ProcessTotal().cases > 0) PrintTally(std::cout, ProcessTotal());
+    if (OperationsRun() < 2) return;
+    FaultTally total = ProcessTotal();
+    total.name.clear();
+    PrintTally(std::cout, total);
   }
 };
 [[maybe_unused]] ::testing::Environment* const kTotalPrinter =
@@ -67,13 +75,13 @@ FaultTally& FaultTally::operator+=(const FaultTally& o) {
 }
 
 void PrintTally(std::ostream& out, const FaultTally& t) {
-  if (!t.name.empty())
-    out << t.name << " (N " << t.transactions << ", F " << t.first_change << "): ";
   out << "fault injection: " << t.cases << " cases, hangs " << t.hangs << ", crashes " << t.crashes
       << ", unchanged-card failures " << t.unchanged_card_failures << ", torn commits found "
       << t.torn;
-  if (t.late_faults > 0) out << " (" << t.late_faults << " faults after the work was done)";
+  if (t.late_faults > 0) out << ", faults after the work was done " << t.late_faults;
   if (t.reported_success > 0) out << ", SUCCESS REPORTED UNDER A FAULT " << t.reported_success;
+  if (!t.name.empty())
+    out << " [" << t.name << ": N " << t.transactions << ", F " << t.first_change << "]";
   out << "\n";
 }
 
@@ -241,6 +249,7 @@ FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
   RestoreImage(rig, before);
   Reconnect(rig);
   ProcessTotal() += t;
+  ++OperationsRun();
   return t;
 }
 

@@ -62,7 +62,9 @@ struct FaultTally {
 };
 
 // "fault injection: <cases> cases, hangs 0, crashes 0, unchanged-card
-// failures <n>, torn commits found <t>", preceded by the name when it has one.
+// failures <n>, torn commits found <t>", then the operation's name, N and F
+// when the tally has a name. When a program ran several operations, their
+// total follows at its end, without a name.
 void PrintTally(std::ostream& out, const FaultTally& tally);
 
 // Drives the cases on a rig whose medium holds the prepared card. The rig's
