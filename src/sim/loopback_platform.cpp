@@ -164,6 +164,9 @@ std::vector<link::DeviceChange> LoopbackPlatform::TakeDeviceChanges() {
 }
 
 LoopbackSession::LoopbackSession() {
+  // Images stay open for as long as the user works on them: keep the wait
+  // totals, not a log that grows with every transaction.
+  clock.keep_sleeps = false;
   platform.Plug(adapter);
   link.FindAdapter();
   // The session is attached already; its own arrival is no news to anyone.
