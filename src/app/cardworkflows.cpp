@@ -11,7 +11,7 @@
 #include "app/mainwindow.h"
 #include "app/strings.h"
 #include "app/texts.h"
-#include "dialogs/devicedlg.h"
+#include "app/devicedlg.h"
 #include "dialogs/pcformatdlg.h"
 
 namespace travosk {

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "app/mainwindow.h"
-#include "dialogs/devicedlg.h"
-#include "dialogs/notifyform.h"
+#include "app/devicedlg.h"
+#include "app/notifyform.h"
 #include "dialogs/optform.h"
 #include "dialogs/pcformatdlg.h"
 #include "hexedit/minied.h"

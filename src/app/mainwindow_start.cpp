@@ -16,8 +16,8 @@
 #include "app/mainwindow.h"
 #include "app/texts.h"
 #include "common/errors.h"
-#include "dialogs/devicedlg.h"
-#include "dialogs/notifyform.h"
+#include "app/devicedlg.h"
+#include "app/notifyform.h"
 #include "dialogs/optform.h"
 
 namespace travosk {

@@ -1,4 +1,4 @@
-#include "dialogs/devicedlg.h"
+#include "app/devicedlg.h"
 
 #include <QLabel>
 #include <QPushButton>

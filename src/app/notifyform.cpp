@@ -1,4 +1,4 @@
-#include "dialogs/notifyform.h"
+#include "app/notifyform.h"
 
 #include <QFrame>
 #include <QLabel>
