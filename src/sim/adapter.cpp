@@ -33,7 +33,7 @@ constexpr uint16_t kWritePS1Frame = Pair(0xE9, 0xDC);
 constexpr uint8_t kControlReset = 0x02;
 constexpr uint8_t kControlStatus = 0x03;
 constexpr uint8_t kStatusReply[2] = {0xA0, 0x21};
-constexpr uint8_t kPS1CardSpecs = 0x5A;  // every byte of the specs reply for a PS1 card
+constexpr uint8_t kPS1CardSpecs = 0x5A;  // every byte of the ReadCardSpecs reply for a PS1 card
 
 // The SmartMedia identity: the maker code of the chips we pretend to carry,
 // then the device code of the size and two further bytes a real chip sends.

@@ -54,7 +54,7 @@ uint64_t BlankBytes(const std::string& path, MediumKind kind, int megabytes) {
     case MediumKind::kPS1:
       return kPS1CardBytes;
     case MediumKind::kPS2:
-      // The card-specs reply gives the page count in 256s in one byte, so
+      // The ReadCardSpecs reply gives the page count in 256s in one byte, so
       // 16 MB (32,768 pages) is the largest card the PC can size.
       if (megabytes < 1 || megabytes > 16) throw InOutError(path, "unsupported PS2 card size");
       return uint64_t(megabytes) * 1024 * 1024 / 512 * kRawPageBytes;

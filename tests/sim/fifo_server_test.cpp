@@ -54,7 +54,7 @@ TEST(FifoServer, AStaleReplyIsNotTakenAsTheNextAnswer) {
   Pc pc(dir.File("root"));
   ASSERT_TRUE(pc.link.IsConnected());
 
-  // The card-specs reply (00 02 ...) is left unread; the status must still
+  // The ReadCardSpecs reply (00 02 ...) is left unread; the status must still
   // arrive as the answer to the status command.
   ASSERT_TRUE(pc.link.SendCommand(link::BuildCommand(0x51, 0x26, 0, 0)));
   EXPECT_TRUE(pc.com.DetectAdapter());
