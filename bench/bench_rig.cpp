@@ -26,49 +26,6 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::optional<std::vector<std::string>> TracePlatform::ListInterfaces(const std::string& guid) {
-  return inner_.ListInterfaces(guid);
-}
-link::Handle TracePlatform::OpenDevice(const std::string& path) {
-  return inner_.OpenDevice(path);
-}
-void TracePlatform::CloseDevice(link::Handle h) {
-  inner_.CloseDevice(h);
-}
-bool TracePlatform::GetAttributes(link::Handle h, link::HidAttributes& out) {
-  return inner_.GetAttributes(h, out);
-}
-bool TracePlatform::GetManufacturerString(link::Handle h, std::string& out) {
-  return inner_.GetManufacturerString(h, out);
-}
-bool TracePlatform::GetProductString(link::Handle h, std::string& out) {
-  return inner_.GetProductString(h, out);
-}
-bool TracePlatform::GetSerialNumberString(link::Handle h, std::string& out) {
-  return inner_.GetSerialNumberString(h, out);
-}
-bool TracePlatform::GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) {
-  return inner_.GetPhysicalDescriptor(h, out);
-}
-bool TracePlatform::GetFeature(link::Handle h, std::array<uint8_t, 256>& out) {
-  return inner_.GetFeature(h, out);
-}
-std::string TracePlatform::ReadHardwareKey(uint32_t node) {
-  return inner_.ReadHardwareKey(node);
-}
-link::Handle TracePlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
-  return inner_.OpenPipe(pipe_path, end);
-}
-void TracePlatform::ClosePipe(link::Handle h) {
-  inner_.ClosePipe(h);
-}
-std::vector<link::DeviceChange> TracePlatform::TakeDeviceChanges() {
-  return inner_.TakeDeviceChanges();
-}
-long TracePlatform::ReadPipe(link::Handle h, uint8_t* data, size_t count) {
-  return inner_.ReadPipe(h, data, count);
-}
-
 long TracePlatform::WritePipe(link::Handle h, const uint8_t* data, size_t count) {
   if (recording && count == link::kPacketBytes) {
     const Packet p{data[0], data[1], data[2], data[3]};
@@ -80,7 +37,7 @@ long TracePlatform::WritePipe(link::Handle h, const uint8_t* data, size_t count)
     if (!erase && !write) in_commit_ = false;
     packets.push_back(p);
   }
-  return inner_.WritePipe(h, data, count);
+  return ForwardingPlatform::WritePipe(h, data, count);
 }
 
 Rig::Rig(Media media, int megabytes) : media_(media) {

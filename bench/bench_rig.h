@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/forwarding_platform.h"
 #include "link/link.h"
 #include "link/platform.h"
 #include "manager/archive_builder.h"
@@ -47,9 +48,9 @@ struct Packet {
 // Passes everything to the loopback and keeps every command packet. The
 // moment the first erase of a commit arrives, before_commit runs, so that a
 // caller can keep the card as it was before each commit of an operation.
-class TracePlatform final : public link::Platform {
+class TracePlatform final : public link::ForwardingPlatform {
  public:
-  explicit TracePlatform(link::Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
 
   std::vector<Packet> packets;
   std::function<void()> before_commit;
@@ -57,24 +58,9 @@ class TracePlatform final : public link::Platform {
   // thing that grows.
   bool recording = true;
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& guid) override;
-  link::Handle OpenDevice(const std::string& path) override;
-  void CloseDevice(link::Handle h) override;
-  bool GetAttributes(link::Handle h, link::HidAttributes& out) override;
-  bool GetManufacturerString(link::Handle h, std::string& out) override;
-  bool GetProductString(link::Handle h, std::string& out) override;
-  bool GetSerialNumberString(link::Handle h, std::string& out) override;
-  bool GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) override;
-  bool GetFeature(link::Handle h, std::array<uint8_t, 256>& out) override;
-  std::string ReadHardwareKey(uint32_t node) override;
-  link::Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override;
-  void ClosePipe(link::Handle h) override;
   long WritePipe(link::Handle h, const uint8_t* data, size_t count) override;
-  long ReadPipe(link::Handle h, uint8_t* data, size_t count) override;
-  std::vector<link::DeviceChange> TakeDeviceChanges() override;
 
  private:
-  link::Platform& inner_;
   bool in_commit_ = false;
 };
 
