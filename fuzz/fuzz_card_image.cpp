@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
       const card::CheckReport report = card::CheckFileSystem(m.Volume());
       for (const auto& f : report.findings)
-        fuzz::Require(!f.what.empty() && card::KindName(f.kind) != nullptr, "a finding says nothing");
+        fuzz::Require(!f.what.empty() && card::KindName(f.kind) != nullptr,
+                      "a finding says nothing");
     } catch (const CardError&) {
     }
     const std::string backup = fuzz::ScratchFile("backup.psu");

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(units.data(), body.data(), units.size() * sizeof(char16_t));
     text = QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
   } else {
-    text = QString::fromUtf8(reinterpret_cast<const char*>(body.data()), static_cast<qsizetype>(body.size()));
+    text = QString::fromUtf8(reinterpret_cast<const char*>(body.data()),
+                             static_cast<qsizetype>(body.size()));
   }
 
   QString digits;
@@ -46,13 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const QByteArray bytes = HexTextToBytes(text, swap);
   fuzz::Require(bytes.size() == digits.size() / 2, "hex text gave the wrong number of bytes");
-  const QString printed = BytesToHexText(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())),
-      swap);
-  fuzz::Require(printed == digits.left(bytes.size() * 2), "hex text does not print back as its digits");
+  const QString printed =
+      BytesToHexText(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                              static_cast<size_t>(bytes.size())),
+                     swap);
+  fuzz::Require(printed == digits.left(bytes.size() * 2),
+                "hex text does not print back as its digits");
 
   const QByteArray found = FindHexToBytes(text);
-  fuzz::Require(found.size() == (digits.size() + 1) / 2, "the find box's hex gave the wrong number of bytes");
+  fuzz::Require(found.size() == (digits.size() + 1) / 2,
+                "the find box's hex gave the wrong number of bytes");
 
   const auto translation = static_cast<TTranslation>((flags >> 2) % 5);
   for (qsizetype i = 0; i < text.size() && i < 64; ++i) {

@@ -42,8 +42,9 @@ void CheckPlacedSave(std::span<const uint8_t> before, std::span<const uint8_t> a
   int first = -1;
   for (int e = 0; e < kPS1Entries; ++e) {
     if (InUse(before, e)) {
-      fuzz::Require(Same(DirFrame(before, e), DirFrame(after, e)) && Same(Block(before, e), Block(after, e)),
-                    "a download changed a save that was on the card");
+      fuzz::Require(
+          Same(DirFrame(before, e), DirFrame(after, e)) && Same(Block(before, e), Block(after, e)),
+          "a download changed a save that was on the card");
     } else if (InUse(after, e) && DirFrame(after, e)[ps1dir::kState] == ps1state::kFirst) {
       fuzz::Require(first < 0, "a download made two first blocks");
       first = e;
@@ -57,9 +58,10 @@ void CheckPlacedSave(std::span<const uint8_t> before, std::span<const uint8_t> a
   for (int i = 0; i < blocks; ++i) {
     fuzz::Require(e >= 0 && e < kPS1Entries && !InUse(before, e) && InUse(after, e),
                   "the downloaded chain leaves the free blocks");
-    fuzz::Require(Same(Block(after, e), file.subspan(kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * i,
-                                                     kPS1BlockBytes)),
-                  "a downloaded block differs from the file");
+    fuzz::Require(
+        Same(Block(after, e),
+             file.subspan(kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * i, kPS1BlockBytes)),
+        "a downloaded block differs from the file");
     const uint16_t link = load_le16(DirFrame(after, e), ps1dir::kLink);
     e = i + 1 < blocks ? link : -1;
     if (i + 1 == blocks) fuzz::Require(link == kPS1LastLink, "the downloaded chain does not end");

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     access.Init(folder);
   } catch (const ConversionError& e) {
     refused = true;
-    fuzz::Require(std::string(e.what()).size() <= kMaxMessage, "a conversion error quotes too much");
+    fuzz::Require(std::string(e.what()).size() <= kMaxMessage,
+                  "a conversion error quotes too much");
   }
   fuzz::Require(access.Com != nullptr, "the command component was not made");
   const std::vector<uint8_t> after = fuzz::ReadFile(path);

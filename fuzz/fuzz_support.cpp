@@ -58,7 +58,9 @@ const std::string& ScratchFolder() {
   return scratch.path();
 }
 
-std::string ScratchFile(const std::string& name) { return ScratchFolder() + "/" + name; }
+std::string ScratchFile(const std::string& name) {
+  return ScratchFolder() + "/" + name;
+}
 
 void Fail(const std::string& what) {
   std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
@@ -68,7 +70,8 @@ void Fail(const std::string& what) {
 
 void WriteFile(const std::string& path, std::span<const uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) Fail("cannot write the scratch file " + path);
 }
@@ -164,7 +167,8 @@ std::string BuildArchive(const SaveSpec& save) {
   return manager::BuildSaveArchive(save.folder, files, kCardTime);
 }
 
-PS2Card::PS2Card(const std::vector<SaveSpec>& saves) : SimulatedCard(sim::MediumKind::kPS2, "card.ps2") {
+PS2Card::PS2Card(const std::vector<SaveSpec>& saves)
+    : SimulatedCard(sim::MediumKind::kPS2, "card.ps2") {
   auto& m = Manager();
   if (!m.Access().OpenCard() || !card::FormatFileSystem(m.Access(), kCardTime))
     Fail("the fuzz card could not be formatted");
@@ -191,7 +195,8 @@ std::vector<SaveSpec> TwoSaves() {
   };
 }
 
-PS1Card::PS1Card(const std::vector<PS1SaveSpec>& saves) : SimulatedCard(sim::MediumKind::kPS1, "card.pss") {
+PS1Card::PS1Card(const std::vector<PS1SaveSpec>& saves)
+    : SimulatedCard(sim::MediumKind::kPS1, "card.pss") {
   using namespace manager;
   auto image = Image();
   auto frame = [&](int f) { return image.subspan(size_t{kPS1FrameBytes} * f, kPS1FrameBytes); };
@@ -210,24 +215,30 @@ PS1Card::PS1Card(const std::vector<PS1SaveSpec>& saves) : SimulatedCard(sim::Med
       const int e = save.entries[i];
       auto dir = frame(PS1DirectoryFrameOf(e));
       std::fill(dir.begin(), dir.end(), 0);
-      dir[ps1dir::kState] = i == 0 ? ps1state::kFirst : i + 1 == n ? ps1state::kLast : ps1state::kMiddle;
-      if (save.deleted) dir[ps1dir::kState] = static_cast<uint8_t>(ps1state::kDeleted | (dir[0] & 0x0F));
+      dir[ps1dir::kState] = i == 0       ? ps1state::kFirst
+                            : i + 1 == n ? ps1state::kLast
+                                         : ps1state::kMiddle;
+      if (save.deleted)
+        dir[ps1dir::kState] = static_cast<uint8_t>(ps1state::kDeleted | (dir[0] & 0x0F));
       if (i == 0) {
         store_le32(dir, ps1dir::kSize, static_cast<uint32_t>(n * kPS1BlockBytes));
         std::copy_n(save.name.begin(), std::min<size_t>(save.name.size(), ps1dir::kNameMax - 1),
                     dir.begin() + ps1dir::kName);
       }
-      store_le16(dir, ps1dir::kLink, i + 1 < n ? static_cast<uint16_t>(save.entries[i + 1]) : kPS1LastLink);
+      store_le16(dir, ps1dir::kLink,
+                 i + 1 < n ? static_cast<uint16_t>(save.entries[i + 1]) : kPS1LastLink);
       PS1Checksum(dir.data());
       auto block = image.subspan(size_t{kPS1BlockBytes} * (e + 1), kPS1BlockBytes);
-      for (size_t b = 0; b < block.size(); ++b) block[b] = static_cast<uint8_t>(e * 16 + b * 7 + (b >> 8));
+      for (size_t b = 0; b < block.size(); ++b)
+        block[b] = static_cast<uint8_t>(e * 16 + b * 7 + (b >> 8));
       if (i == 0) {
         block[0] = 'S';
         block[1] = 'C';
         block[ps1title::kIconFlag] = 0x11;
         block[ps1title::kBlocks] = static_cast<uint8_t>(n);
         std::fill_n(block.begin() + ps1title::kTitle, ps1title::kTitleMax, 0);
-        std::copy_n(save.title.begin(), std::min<size_t>(save.title.size(), ps1title::kTitleMax - 1),
+        std::copy_n(save.title.begin(),
+                    std::min<size_t>(save.title.size(), ps1title::kTitleMax - 1),
                     block.begin() + ps1title::kTitle);
       }
     }
@@ -250,7 +261,8 @@ std::vector<uint8_t> BuildPS1SaveFile(int blocks, const std::string& name, uint3
   std::copy_n(name.begin(), std::min<size_t>(name.size(), ps1dir::kNameMax - 1),
               file.begin() + ps1dir::kName);
   PS1Checksum(file.data());
-  for (size_t i = kPS1SaveHeaderBytes; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 5 + 3);
+  for (size_t i = kPS1SaveHeaderBytes; i < file.size(); ++i)
+    file[i] = static_cast<uint8_t>(i * 5 + 3);
   file[kPS1SaveHeaderBytes] = 'S';
   file[kPS1SaveHeaderBytes + 1] = 'C';
   return file;

@@ -20,7 +20,9 @@ namespace {
 
 using Bytes8 = std::vector<uint8_t>;
 
-Bytes8 ToBytes(const std::string& s) { return {s.begin(), s.end()}; }
+Bytes8 ToBytes(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 class Writer {
  public:
@@ -74,8 +76,8 @@ void ArchiveSeeds(Writer& w) {
 // ----- PS2 card images -----
 
 struct Entry {
-  uint32_t cluster;   // the file's or folder's first cluster
-  uint32_t at;        // relative cluster and offset of its directory entry
+  uint32_t cluster;  // the file's or folder's first cluster
+  uint32_t at;       // relative cluster and offset of its directory entry
   uint16_t offset;
 };
 
@@ -90,7 +92,9 @@ size_t FatEntry(uint32_t n) {
   return page * 528 + (n % 128) * 4;
 }
 
-size_t EntryField(const Entry& e, size_t field) { return ClusterByte(e.at, e.offset + field); }
+size_t EntryField(const Entry& e, size_t field) {
+  return ClusterByte(e.at, e.offset + field);
+}
 
 void CardImageSeeds(Writer& w) {
   fuzz::PS2Card card(fuzz::TwoSaves());
@@ -117,12 +121,13 @@ void CardImageSeeds(Writer& w) {
   seed("pristine", {});
   seed("file-chain-cycle", {{FatEntry(second), Le32(0x80000000 | data.cluster)}});
   seed("file-length-ffffffff-cycle", {{FatEntry(second), Le32(0x80000000 | data.cluster)},
-                                       {EntryField(data, card::entry::kLength), Le32(0xFFFFFFFF)}});
+                                      {EntryField(data, card::entry::kLength), Le32(0xFFFFFFFF)}});
   seed("file-chain-outside", {{FatEntry(second), Le32(0x80001F00)}});
   seed("file-chain-free", {{FatEntry(second), Le32(0x7FFFFFFF)}});
   seed("file-cross-linked", {{FatEntry(second), Le32(0x80000000 | opt.cluster)}});
   seed("file-first-cluster-outside", {{EntryField(data, card::entry::kCluster), Le32(0x00FFFFFF)}});
-  seed("root-cycle", {{FatEntry(0), Le32(0x80000000)}, {ClusterByte(0, card::entry::kLength), Le32(1000)}});
+  seed("root-cycle",
+       {{FatEntry(0), Le32(0x80000000)}, {ClusterByte(0, card::entry::kLength), Le32(1000)}});
   seed("root-length-ffffffff", {{ClusterByte(0, card::entry::kLength), Le32(0xFFFFFFFF)}});
   seed("folder-cycle", {{FatEntry(game.cluster), Le32(0x80000000 | game.cluster)}});
   seed("folder-length-ffffffff", {{EntryField(game, card::entry::kLength), Le32(0xFFFFFFFF)}});
@@ -150,8 +155,10 @@ void PS1ImageSeeds(Writer& w) {
   };
   // SomePS1Saves: entry 0 one block, entries 2 and 5 two blocks, entry 7 deleted.
   seed("pristine", {});
-  seed("link-cycle", {{PS1Dir(5, ps1dir::kLink), {2, 0}}, {PS1Dir(2, ps1dir::kSize), Le32(3 * kPS1BlockBytes)}});
-  seed("link-self", {{PS1Dir(0, ps1dir::kLink), {0, 0}}, {PS1Dir(0, ps1dir::kSize), Le32(2 * kPS1BlockBytes)}});
+  seed("link-cycle",
+       {{PS1Dir(5, ps1dir::kLink), {2, 0}}, {PS1Dir(2, ps1dir::kSize), Le32(3 * kPS1BlockBytes)}});
+  seed("link-self",
+       {{PS1Dir(0, ps1dir::kLink), {0, 0}}, {PS1Dir(0, ps1dir::kSize), Le32(2 * kPS1BlockBytes)}});
   seed("link-outside", {{PS1Dir(2, ps1dir::kLink), {0x40, 0}}});
   seed("size-huge", {{PS1Dir(0, ps1dir::kSize), Le32(0x7FFFFFFF)}});
   seed("size-negative", {{PS1Dir(0, ps1dir::kSize), Le32(0xFFFFFFFF)}});
@@ -171,7 +178,8 @@ void PS1DownloadSeeds(Writer& w) {
   auto short_file = fuzz::BuildPS1SaveFile(1, "BASLUS-00103SHORT", kPS1BlockBytes);
   short_file.pop_back();
   w.Put(t, "short.PS1", short_file);
-  w.Put(t, "size-beyond-blocks.PS1", fuzz::BuildPS1SaveFile(1, "BASLUS-00104BIG", 2 * kPS1BlockBytes));
+  w.Put(t, "size-beyond-blocks.PS1",
+        fuzz::BuildPS1SaveFile(1, "BASLUS-00104BIG", 2 * kPS1BlockBytes));
   auto magic = fuzz::BuildPS1SaveFile(1, "BASLUS-00105MAGIC", kPS1BlockBytes);
   magic[0] = 0x00;
   w.Put(t, "magic.PS1", magic);
@@ -181,11 +189,18 @@ void PS1DownloadSeeds(Writer& w) {
 
 void TextSeeds(Writer& w) {
   const std::vector<std::pair<std::string, std::string>> settings = {
-      {"defaults.cfg", "888\r\n00000000\r\n"}, {"lpt2.cfg", "632\r\n16\r\n"},
-      {"bare-lf.cfg", "888\n0\n"},              {"one-line.cfg", "888"},
-      {"empty.cfg", ""},                        {"blanks-signs.cfg", "  -5  \r\n+7\r\n"},
-      {"letters.cfg", "abc\r\n0\r\n"},          {"overflow.cfg", "888\r\n99999999999\r\n"},
-      {"hex.cfg", "0x378\r\n0x10\r\n"},         {"nul.cfg", std::string("8\0" "88\r\n0\r\n", 9)},
+      {"defaults.cfg", "888\r\n00000000\r\n"},
+      {"lpt2.cfg", "632\r\n16\r\n"},
+      {"bare-lf.cfg", "888\n0\n"},
+      {"one-line.cfg", "888"},
+      {"empty.cfg", ""},
+      {"blanks-signs.cfg", "  -5  \r\n+7\r\n"},
+      {"letters.cfg", "abc\r\n0\r\n"},
+      {"overflow.cfg", "888\r\n99999999999\r\n"},
+      {"hex.cfg", "0x378\r\n0x10\r\n"},
+      {"nul.cfg", std::string("8\0"
+                              "88\r\n0\r\n",
+                              9)},
   };
   for (const auto& [name, text] : settings) w.Put("fuzz_settings", name, ToBytes(text));
 
@@ -199,11 +214,14 @@ void TextSeeds(Writer& w) {
   };
   const std::vector<std::pair<std::string, Bytes8>> hex = {
       {"pairs.txt", ToBytes(std::string("\x00", 1) + "0a Zb-E 12\r\n34")},
-      {"odd-swapped.txt", ToBytes("\x01" "ABD")},
+      {"odd-swapped.txt", ToBytes("\x01"
+                                  "ABD")},
       {"utf16.txt", utf16(u"12 34 ff")},
-      {"lone-surrogate.txt", utf16(u"1\xD800" "2")},
+      {"lone-surrogate.txt", utf16(u"1\xD800"
+                                   "2")},
       {"fullwidth.txt", ToBytes(std::string("\x00", 1) + "\xEF\xBC\x90\xEF\xBC\x91 0F")},
-      {"latin1-set.txt", ToBytes("\x0C" "\xC3\xA9\xC3\xA0 41")},
+      {"latin1-set.txt", ToBytes("\x0C"
+                                 "\xC3\xA9\xC3\xA0 41")},
   };
   for (const auto& [name, bytes] : hex) w.Put("fuzz_hextext", name, bytes);
 }

@@ -52,7 +52,8 @@ Input Vary(Input in, std::mt19937& rng) {
         break;
       case 2: {
         const uint32_t v = kInteresting[pick(std::size(kInteresting))];
-        for (size_t i = 0; i < 4 && at + i < in.size(); ++i) in[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        for (size_t i = 0; i < 4 && at + i < in.size(); ++i)
+          in[at + i] = static_cast<uint8_t>(v >> (8 * i));
         break;
       }
       case 3:

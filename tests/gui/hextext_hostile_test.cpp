@@ -44,13 +44,18 @@ QList<HexCase> Cases() {
       {"0x prefix", QStringLiteral("0x12"), false, QByteArray::fromHex("01")},
       {"letters past F", QStringLiteral("g h i z G"), false, {}},
       {"full-width digits", QString::fromUtf8("\xEF\xBC\x90\xEF\xBC\x91\xEF\xBC\xA1"), false, {}},
-      {"accents between digits", QString::fromUtf8("\xC3\xA9" "1\xC3\xA8" "2"), false, QByteArray::fromHex("12")},
+      {"accents between digits",
+       QString::fromUtf8("\xC3\xA9"
+                         "1\xC3\xA8"
+                         "2"),
+       false, QByteArray::fromHex("12")},
       {"lone surrogates", LoneSurrogate(), false, QByteArray::fromHex("12")},
       {"a NUL between digits", WithNul(), false, QByteArray::fromHex("12")},
       {"line breaks and tabs", QStringLiteral("\r\n\t4 1\r\n"), false, QByteArray::fromHex("41")},
       {"mixed case", QStringLiteral("aBcD"), false, QByteArray::fromHex("ABCD")},
       {"swapped nibbles, odd", QStringLiteral("123"), true, QByteArray::fromHex("21")},
-      {"a megabyte of digits", QString(1 << 20, QLatin1Char('F')), false, QByteArray(1 << 19, char(0xFF))},
+      {"a megabyte of digits", QString(1 << 20, QLatin1Char('F')), false,
+       QByteArray(1 << 19, char(0xFF))},
   };
 }
 
@@ -71,11 +76,13 @@ class HexTextHostileTest : public QObject {
       ed.SetSwapNibbles(c.swap);
       ed.LoadHexText(c.text);
       const std::vector<uint8_t> all = ed.BufferFromFile(0, ed.ByteCount());
-      const QByteArray imported(reinterpret_cast<const char*>(all.data()), static_cast<qsizetype>(all.size()));
+      const QByteArray imported(reinterpret_cast<const char*>(all.data()),
+                                static_cast<qsizetype>(all.size()));
 
       const bool ok = read == c.bytes && imported == c.bytes;
-      if (!ok) qWarning("hex text \"%s\": read %d bytes, imported %d, expected %d", c.name,
-                        int(read.size()), int(imported.size()), int(c.bytes.size()));
+      if (!ok)
+        qWarning("hex text \"%s\": read %d bytes, imported %d, expected %d", c.name,
+                 int(read.size()), int(imported.size()), int(c.bytes.size()));
       passed += ok;
     }
     // The find box pads an odd number of digits in front instead.

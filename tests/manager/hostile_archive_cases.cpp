@@ -24,8 +24,12 @@ std::string Archive(const std::vector<ArchiveFile>& files) {
   return BuildSaveArchive("BASLUS-20999NEW", files, kFormatTime);
 }
 
-std::string TwoFiles() { return Archive({{"icon.sys", std::string(964, 'i')}, {"DATA", std::string(2500, 'd')}}); }
-std::string OneFile() { return Archive({{"DATA", std::string(100, 'd')}}); }
+std::string TwoFiles() {
+  return Archive({{"icon.sys", std::string(964, 'i')}, {"DATA", std::string(2500, 'd')}});
+}
+std::string OneFile() {
+  return Archive({{"DATA", std::string(100, 'd')}});
+}
 
 // The archive with `bytes` written at `at`.
 std::string With(std::string archive, size_t at, const std::string& bytes) {
@@ -39,7 +43,9 @@ std::string Le32(uint32_t v) {
   return s;
 }
 
-std::string Cut(const std::string& archive, size_t keep) { return archive.substr(0, keep); }
+std::string Cut(const std::string& archive, size_t keep) {
+  return archive.substr(0, keep);
+}
 
 struct ArchiveCase {
   std::string name;
@@ -58,8 +64,10 @@ std::vector<ArchiveCase> Cases() {
       {"empty archive", [] { return std::string(); }, Result::kInOutError},
       {"cut inside the folder header", [=] { return Cut(two, 300); }, Result::kInOutError},
       {"folder header alone", [=] { return Cut(two, kHeader); }, Result::kInOutError},
-      {"cut inside a file header", [=] { return Cut(two, kFileHeader + 100); }, Result::kInOutError},
-      {"cut inside a file's data", [=] { return Cut(two, two.size() - 1500); }, Result::kInOutError},
+      {"cut inside a file header", [=] { return Cut(two, kFileHeader + 100); },
+       Result::kInOutError},
+      {"cut inside a file's data", [=] { return Cut(two, two.size() - 1500); },
+       Result::kInOutError},
       {"one byte short", [=] { return Cut(two, two.size() - 1); }, Result::kInOutError},
       {"fewer files than announced", [] { return With(OneFile(), kLength, Le32(5)); },
        Result::kInOutError},
@@ -67,39 +75,47 @@ std::vector<ArchiveCase> Cases() {
        Result::kInOutError},
       // Larger than the card: a length the table cannot hold, and a file
       // that is all there but does not fit into the free clusters.
-      {"file length 0xFFFFFFFF", [] { return With(OneFile(), kFileHeader + kLength, Le32(0xFFFFFFFF)); },
-       Result::kRefused},
+      {"file length 0xFFFFFFFF",
+       [] { return With(OneFile(), kFileHeader + kLength, Le32(0xFFFFFFFF)); }, Result::kRefused},
       // 8,150 clusters: fewer than the table's 8,192, more than the card's
       // free ones (8,135 allocatable, some of them taken).
-      {"file larger than the free space", [] { return Archive({{"HUGE", std::string(8150 * 1024, 'h')}}); },
+      {"file larger than the free space",
+       [] {
+         return Archive({{"HUGE", std::string(8150 * 1024, 'h')}});
+       },
        Result::kRefused},
       // Headers the reader refuses.
-      {"folder header bytes 2..3 set", [=] { return With(two, kReserved, "\x01"); }, Result::kRefused},
+      {"folder header bytes 2..3 set", [=] { return With(two, kReserved, "\x01"); },
+       Result::kRefused},
       {"file header bytes 2..3 set", [=] { return With(two, kFileHeader + kReserved + 1, "\x80"); },
        Result::kRefused},
       {"folder header that is a file", [=] { return With(two, kMode, std::string("\x17\x84", 2)); },
        Result::kRefused},
-      {"file header that is a folder", [=] { return With(two, kFileHeader + kMode, std::string("\x27\x84", 2)); },
+      {"file header that is a folder",
+       [=] { return With(two, kFileHeader + kMode, std::string("\x27\x84", 2)); },
        Result::kRefused},
-      {"folder named \".\"", [=] { return With(two, kName, std::string(".\0", 2)); }, Result::kRefused},
-      {"folder named \"..\"", [=] { return With(two, kName, std::string("..\0", 3)); }, Result::kRefused},
+      {"folder named \".\"", [=] { return With(two, kName, std::string(".\0", 2)); },
+       Result::kRefused},
+      {"folder named \"..\"", [=] { return With(two, kName, std::string("..\0", 3)); },
+       Result::kRefused},
       {"file named \".\"", [=] { return With(two, kFileHeader + kName, std::string(".\0", 2)); },
        Result::kRefused},
       {"file named \"..\"", [=] { return With(two, kFileHeader + kName, std::string("..\0", 3)); },
        Result::kRefused},
       // Entries that do not exist would hold clusters no directory reaches.
-      {"folder header of a deleted entry", [=] { return With(two, kMode, std::string("\x27\x04", 2)); },
-       Result::kRefused},
+      {"folder header of a deleted entry",
+       [=] { return With(two, kMode, std::string("\x27\x04", 2)); }, Result::kRefused},
       {"folder header of an erased slot (mode 0xFFFF)",
        [=] { return With(two, kMode, std::string("\xFF\xFF", 2)); }, Result::kRefused},
       {"file header of a deleted entry",
-       [=] { return With(two, kFileHeader + kMode, std::string("\x17\x21", 2)); }, Result::kRefused},
+       [=] { return With(two, kFileHeader + kMode, std::string("\x17\x21", 2)); },
+       Result::kRefused},
       {"blank file header (mode 0)",
        [=] { return With(two, kFileHeader + kMode, std::string("\0\0", 2)); }, Result::kRefused},
       {"folder length 0", [=] { return With(two, kLength, Le32(0)); }, Result::kRefused},
       {"folder length 1", [=] { return With(two, kLength, Le32(1)); }, Result::kRefused},
-      {"\".\" and \"..\" missing", [=] { return With(two, kHeader + kName, std::string("X\0", 2)); },
-       Result::kRefused},
+      {"\".\" and \"..\" missing",
+       [=] { return With(two, kHeader + kName, std::string("X\0", 2)); }, Result::kRefused},
   };
 }
 

@@ -35,7 +35,9 @@ size_t EntryField(const Place& p, size_t field) {
   return page * 528 + field;
 }
 
-size_t RootDotField(size_t field) { return EntryField({0, 0, 0}, field); }
+size_t RootDotField(size_t field) {
+  return EntryField({0, 0, 0}, field);
+}
 
 using Image = std::span<uint8_t>;
 using Places = std::map<std::string, Place>;
@@ -74,10 +76,14 @@ std::vector<CardCase> Cases() {
        [=](Image i, const Places& p) { PokeFat(i, second(p), 0x7FFFFFFF); }, Op::kBackupGame,
        Result::kRefused},
       {"file's first cluster outside the card: backup",
-       [](Image i, const Places& p) { store_le32(i, EntryField(p.at("DATA.BIN"), kCluster), 0x00FFFFFF); },
+       [](Image i, const Places& p) {
+         store_le32(i, EntryField(p.at("DATA.BIN"), kCluster), 0x00FFFFFF);
+       },
        Op::kBackupGame, Result::kRefused},
       {"file length 0xFFFFFFFF: backup",
-       [](Image i, const Places& p) { store_le32(i, EntryField(p.at("DATA.BIN"), kLength), 0xFFFFFFFF); },
+       [](Image i, const Places& p) {
+         store_le32(i, EntryField(p.at("DATA.BIN"), kLength), 0xFFFFFFFF);
+       },
        Op::kBackupGame, Result::kRefused},
       {"root chain loops: catalogue",
        [](Image i, const Places&) {
@@ -86,8 +92,8 @@ std::vector<CardCase> Cases() {
        },
        Op::kCatalog, Result::kSucceeded},
       {"root length 0xFFFFFFFF: catalogue",
-       [](Image i, const Places&) { store_le32(i, RootDotField(kLength), 0xFFFFFFFF); }, Op::kCatalog,
-       Result::kSucceeded},
+       [](Image i, const Places&) { store_le32(i, RootDotField(kLength), 0xFFFFFFFF); },
+       Op::kCatalog, Result::kSucceeded},
       {"save folder chain loops: catalogue",
        [](Image i, const Places& p) {
          const uint32_t folder = p.at("BASLUS-20001GAME").cluster;
@@ -115,8 +121,8 @@ std::vector<CardCase> Cases() {
        Op::kCatalog, Result::kSucceeded},
       {"superblock magic damaged: catalogue", [](Image i, const Places&) { i[25] = 'A'; },
        Op::kCatalog, Result::kRefused},
-      {"superblock asks for 255 table clusters: catalogue", [](Image i, const Places&) { i[0x31] = 0xFF; },
-       Op::kCatalog, Result::kRefused},
+      {"superblock asks for 255 table clusters: catalogue",
+       [](Image i, const Places&) { i[0x31] = 0xFF; }, Op::kCatalog, Result::kRefused},
       {"table cluster outside the card: catalogue",
        [](Image i, const Places&) { store_le32(i, 8 * 2 * 528, 0xFFFFFFF0); }, Op::kCatalog,
        Result::kRefused},
@@ -171,19 +177,19 @@ Tally RunCardImageCases() {
     const std::vector<uint8_t> damaged = rig.Snapshot();
     std::filesystem::remove(backup);
 
-    const Outcome got = Attempt(name, [&] { return Run(rig, c.op, backup); },
-                                [&] { return rig.mgr.LastError(); });
+    const Outcome got = Attempt(
+        name, [&] { return Run(rig, c.op, backup); }, [&] { return rig.mgr.LastError(); });
     // A failed backup leaves no file behind; a good one is a whole archive.
-    const bool file_as_claimed = std::filesystem::exists(backup) == (got.result == Result::kSucceeded) ||
-                                 c.op == Op::kCatalog;
+    const bool file_as_claimed =
+        std::filesystem::exists(backup) == (got.result == Result::kSucceeded) ||
+        c.op == Op::kCatalog;
     if (!file_as_claimed) ADD_FAILURE() << name << ": the backup file does not match the result";
     // The checker sees every one of these (except where the damage makes the
     // card unmountable, which the catalogue reports).
     bool flagged = true;
     if (rig.mgr.Volume().Mount()) {
-      const Outcome checked = Attempt(name + " (checker)", [&] {
-        return card::CheckFileSystem(rig.mgr.Volume()).Healthy();
-      });
+      const Outcome checked = Attempt(
+          name + " (checker)", [&] { return card::CheckFileSystem(rig.mgr.Volume()).Healthy(); });
       flagged = checked.result != Result::kSucceeded;
       if (!flagged) ADD_FAILURE() << name << ": the checker finds the card healthy";
     }

@@ -32,14 +32,16 @@ std::vector<uint8_t> SaveFile(int blocks, uint32_t size) {
 
 struct PS1Case {
   std::string name;
-  std::function<void(PS1Rig&)> damage;             // on the card, before the operation
-  std::function<std::vector<uint8_t>()> file;      // the PC file an operation reads, if any
+  std::function<void(PS1Rig&)> damage;         // on the card, before the operation
+  std::function<std::vector<uint8_t>()> file;  // the PC file an operation reads, if any
   // The operation, given the path of the file it reads or writes.
   std::function<bool(PS1Rig&, const std::string&)> run;
   Result expected;
 };
 
-bool Upload(PS1Rig& rig, const std::string& path, int entry) { return rig.mgr.UploadPS1Saver(path, entry); }
+bool Upload(PS1Rig& rig, const std::string& path, int entry) {
+  return rig.mgr.UploadPS1Saver(path, entry);
+}
 
 std::vector<PS1Case> Cases() {
   auto none = [](PS1Rig&) {};
@@ -65,20 +67,26 @@ std::vector<PS1Case> Cases() {
        [](PS1Rig& r) { r.SetDir(0, ps1state::kFirst, 2 * kPS1BlockBytes, 0, "BASLUS-00901ONE"); },
        no_file, upload0, Result::kRefused},
       {"link outside the directory: upload",
-       [](PS1Rig& r) { r.SetDir(2, ps1state::kFirst, 2 * kPS1BlockBytes, 0x40, "BASLUS-00902TWO"); },
+       [](PS1Rig& r) {
+         r.SetDir(2, ps1state::kFirst, 2 * kPS1BlockBytes, 0x40, "BASLUS-00902TWO");
+       },
        no_file, upload2, Result::kRefused},
       {"size beyond the card: upload",
-       [](PS1Rig& r) { r.SetDir(0, ps1state::kFirst, 0x7FFFFFFF, kPS1LastLink, "BASLUS-00901ONE"); },
+       [](PS1Rig& r) {
+         r.SetDir(0, ps1state::kFirst, 0x7FFFFFFF, kPS1LastLink, "BASLUS-00901ONE");
+       },
        no_file, upload0, Result::kRefused},
       {"negative size: upload",
-       [](PS1Rig& r) { r.SetDir(0, ps1state::kFirst, 0xFFFFFFFF, kPS1LastLink, "BASLUS-00901ONE"); },
+       [](PS1Rig& r) {
+         r.SetDir(0, ps1state::kFirst, 0xFFFFFFFF, kPS1LastLink, "BASLUS-00901ONE");
+       },
        no_file, upload0, Result::kRefused},
-      {"free entry: upload", none, no_file, [](PS1Rig& r, const std::string& p) { return Upload(r, p, 9); },
-       Result::kRefused},
-      {"entry 15: upload", none, no_file, [](PS1Rig& r, const std::string& p) { return Upload(r, p, 15); },
-       Result::kRefused},
-      {"block 0: delete", none, no_file, [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(0); },
-       Result::kRefused},
+      {"free entry: upload", none, no_file,
+       [](PS1Rig& r, const std::string& p) { return Upload(r, p, 9); }, Result::kRefused},
+      {"entry 15: upload", none, no_file,
+       [](PS1Rig& r, const std::string& p) { return Upload(r, p, 15); }, Result::kRefused},
+      {"block 0: delete", none, no_file,
+       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(0); }, Result::kRefused},
       {"block 16: delete", none, no_file,
        [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(16); }, Result::kRefused},
       // ".PS1" save files.
@@ -97,7 +105,8 @@ std::vector<PS1Case> Cases() {
        },
        save_down, Result::kRefused},
       {"empty save file", none, no_file, save_down, Result::kRefused},
-      {"save file one byte short of a block", none, [] {
+      {"save file one byte short of a block", none,
+       [] {
          auto f = SaveFile(1, kPS1BlockBytes);
          f.pop_back();
          return f;
@@ -107,8 +116,8 @@ std::vector<PS1Case> Cases() {
        [] { return SaveFile(1, 2 * kPS1BlockBytes); }, save_down, Result::kInOutError},
       {"save file of 16 blocks", none, [] { return SaveFile(16, 16 * kPS1BlockBytes); }, save_down,
        Result::kRefused},
-      {"save file larger than the free blocks", none, [] { return SaveFile(13, 13 * kPS1BlockBytes); },
-       save_down, Result::kRefused},
+      {"save file larger than the free blocks", none,
+       [] { return SaveFile(13, 13 * kPS1BlockBytes); }, save_down, Result::kRefused},
       // ".pss" card images.
       {"card image of 1,000 bytes", none, [] { return std::vector<uint8_t>(1000, 0); }, card_down,
        Result::kRefused},
@@ -169,12 +178,14 @@ Tally RunPS1Cases() {
   std::copy(card.begin(), card.end(), rig.Card().begin());
   rig.SetDir(5, ps1state::kLast, 0, 2, "");
   const std::vector<uint8_t> before = rig.Snapshot();
-  const Outcome got = Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(3); });
+  const Outcome got =
+      Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(3); });
   const std::vector<uint8_t> after = rig.Snapshot();
   bool only_states = true;
   for (size_t i = 0; i < before.size(); ++i) {
     const size_t frame = i / kPS1FrameBytes, at = i % kPS1FrameBytes;
-    const bool may_change = (frame == 3 || frame == 6) && (at == ps1dir::kState || at == ps1dir::kChecksum);
+    const bool may_change =
+        (frame == 3 || frame == 6) && (at == ps1dir::kState || at == ps1dir::kChecksum);
     if (!may_change && after[i] != before[i]) only_states = false;
   }
   only_states = only_states && (rig.Dir(2)[0] & 0xF0) == ps1state::kDeleted &&

@@ -33,8 +33,11 @@ std::vector<SettingsCase> Cases() {
       {"hexadecimal", "0x378\r\n0\r\n", Result::kConversionError, kDefaultPort, 0},
       {"beyond 32 bits", "888\r\n99999999999\r\n", Result::kConversionError, kDefaultPort, 0},
       {"a sign alone", "-\r\n0\r\n", Result::kConversionError, kDefaultPort, 0},
-      {"a NUL inside the number", std::string("8\0" "88\r\n0\r\n", 9), Result::kConversionError,
-       kDefaultPort, 0},
+      {"a NUL inside the number",
+       std::string("8\0"
+                   "88\r\n0\r\n",
+                   9),
+       Result::kConversionError, kDefaultPort, 0},
       {"a 100,000-digit line", digits + "\r\n0\r\n", Result::kConversionError, kDefaultPort, 0},
       {"binary bytes", std::string("\xFF\xFE\x00\x01\r\n\x80", 7), Result::kConversionError,
        kDefaultPort, 0},
@@ -62,10 +65,11 @@ Tally RunSettingsCases() {
     });
     // The message quotes at most 64 characters of the line.
     if (got.message.size() > 100) ADD_FAILURE() << name << ": the message quotes too much";
-    const bool settings = access.Com && access.Com->PortBase == c.port && access.Com->ConnectDelay == c.delay;
+    const bool settings =
+        access.Com && access.Com->PortBase == c.port && access.Com->ConnectDelay == c.delay;
     if (!settings) ADD_FAILURE() << name << ": the settings are not the expected ones";
-    Record(tally, name, got, c.expected, settings && got.message.size() <= 100 &&
-                                             support::ReadFileBytes(path) == c.text);
+    Record(tally, name, got, c.expected,
+           settings && got.message.size() <= 100 && support::ReadFileBytes(path) == c.text);
   }
   return tally;
 }

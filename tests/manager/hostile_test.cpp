@@ -1,3 +1,5 @@
+#include "hostile.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "common/errors.h"
-#include "hostile.h"
 
 namespace travosk::manager::hostile {
 
@@ -52,11 +53,16 @@ class Watchdog {
 
 const char* ResultName(Result r) {
   switch (r) {
-    case Result::kSucceeded: return "succeeded";
-    case Result::kRefused: return "refused (false)";
-    case Result::kInOutError: return "InOutError";
-    case Result::kCardError: return "CardError";
-    case Result::kConversionError: return "ConversionError";
+    case Result::kSucceeded:
+      return "succeeded";
+    case Result::kRefused:
+      return "refused (false)";
+    case Result::kInOutError:
+      return "InOutError";
+    case Result::kCardError:
+      return "CardError";
+    case Result::kConversionError:
+      return "ConversionError";
   }
   return "?";
 }
@@ -81,12 +87,12 @@ void Record(Tally& tally, const std::string& name, const Outcome& got, Result ex
   ++tally.cases;
   bool ok = true;
   if (got.result != expected) {
-    ADD_FAILURE() << name << ": " << ResultName(got.result) << " (" << got.message
-                  << "), expected " << ResultName(expected);
+    ADD_FAILURE() << name << ": " << ResultName(got.result) << " (" << got.message << "), expected "
+                  << ResultName(expected);
     ok = false;
   }
-  const bool error = got.result != Result::kSucceeded &&
-                     (got.result != Result::kRefused || reason_required);
+  const bool error =
+      got.result != Result::kSucceeded && (got.result != Result::kRefused || reason_required);
   if (error && got.message.empty()) {
     ADD_FAILURE() << name << ": " << ResultName(got.result) << " without a message";
     ok = false;
