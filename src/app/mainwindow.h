@@ -254,6 +254,9 @@ class TForm1 : public QMainWindow {
   // its text needs more room than its design width.
   void SetRightAligned(QLabel* label, const QString& text, int right, int width);
   bool TreeEmpty() const;
+  // The save commands' first check: with no catalogue read, beep and say
+  // "Device not opened"; true when the command must end there.
+  bool RefuseWithoutCatalogue();
   QTreeWidgetItem* AddTreeNode(QTreeWidgetItem* parent, const QString& text, int image);
   // The save folder under the list's selection; sets the selected tree index.
   enum class SaveSelection { kNoIndex, kNotFolder, kFolder };

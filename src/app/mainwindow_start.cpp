@@ -291,6 +291,13 @@ void TForm1::ShowDeviceImage(int kind) { DEVImage1->setPixmap(ImageList2.At(kind
 
 bool TForm1::TreeEmpty() const { return TreeView1->topLevelItemCount() == 0; }
 
+bool TForm1::RefuseWithoutCatalogue() {
+  if (!TreeEmpty()) return false;
+  ui_.Beep();
+  ui_.Information(texts::kDeviceNotOpened);
+  return true;
+}
+
 void TForm1::OpenConfigDialog() {
   ToptForm& dlg = *forms_.optForm;
   if (config_shown_before_) {

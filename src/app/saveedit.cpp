@@ -34,11 +34,7 @@ TForm1::SaveSelection TForm1::SelectedSaveFolder(TfileIP& folder) {
 
 void TForm1::DeleteSaverClick() {
   Guarded([this] {
-    if (TreeEmpty()) {
-      ui_.Beep();
-      ui_.Information(texts::kDeviceNotOpened);
-      return;
-    }
+    if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
     if (list_device_ == kPS1Card) {
       DeletePS1SaverFlow();
@@ -99,11 +95,7 @@ void TForm1::DeletePS1SaverFlow() {
 
 void TForm1::savereditbtnClick() {
   Guarded([this] {
-    if (TreeEmpty()) {
-      ui_.Beep();
-      ui_.Information(texts::kDeviceNotOpened);
-      return;
-    }
+    if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
     if (list_device_ == kPS1Card) {
       ui_.Information("This function do not support PS1 card.");

@@ -21,11 +21,7 @@ QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
 
 void TForm1::AppendSaverClick() {
   Guarded([this] {
-    if (TreeEmpty()) {
-      ui_.Beep();
-      ui_.Information(texts::kDeviceNotOpened);
-      return;
-    }
+    if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
     if (list_device_ == kPS1Card) {
       AppendPS1Saver();
@@ -212,11 +208,7 @@ void TForm1::AppendPS1Saver() {
 
 void TForm1::SaverBackupClick() {
   Guarded([this] {
-    if (TreeEmpty()) {
-      ui_.Beep();
-      ui_.Information(texts::kDeviceNotOpened);
-      return;
-    }
+    if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
     if (list_device_ == kPS1Card) {
       BackupPS1Saver();
