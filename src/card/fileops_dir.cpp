@@ -103,10 +103,11 @@ bool FindFreeSlot(TPSFilemanager& v, const TfileIP& d, FreeSlot& slot) {
     offset = 0;
   }
   // Every slot is taken: the directory grows by one cluster. Its slots read
-  // 0xFF bytes, the state of an erased page, until the caller fills one.
+  // 0xFF bytes, the state of an erased page, until the caller fills one. What
+  // the card held in the new cluster does not matter, so nothing is read: the
+  // caller's write of it brings the rest of its block in at the flush.
   uint32_t added = 0;
   if (!v.ExtendChain(c, added)) return false;
-  v.cache().CacheReadCluster(v.ClusterPage(added), slot.bytes.data());
   slot.bytes.fill(0xFF);
   slot.cluster = added;
   slot.offset = 0;
