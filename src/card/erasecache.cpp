@@ -29,6 +29,9 @@ constexpr size_t kInitialChunk = 4 * 16 * kPageBytes;  // 33,792 bytes
 // which never reaches the card: the flush reads those pages first.
 constexpr uint8_t kPlaceholder = 0x2E;
 constexpr uint32_t kAddressLimit = 65536;
+// Names no block: a slot given up for another block holds it until its new
+// image is in the temp file.
+constexpr uint32_t kNoBlock = 0xFFFFFFFF;
 
 std::string Reason() {
   return errno != 0 ? std::strerror(errno) : "unknown error";
@@ -106,6 +109,9 @@ void TPSEarsemanager::ResetCache() {
   std::fill(page_state_.begin(), page_state_.end(), 0);
   block_list_.fill(0);
   written_.fill(false);
+  entered_.fill(0);
+  next_entry_ = 0;
+  ++generation_;
 }
 
 int TPSEarsemanager::Fd() const {
@@ -162,10 +168,23 @@ void TPSEarsemanager::CheckCluster(uint32_t first_page) const {
   }
 }
 
-void TPSEarsemanager::CheckRoomForSlot() const {
-  if (slot_count_ >= kMaxSlots) {
+bool TPSEarsemanager::HasRoomForSlot() const {
+  if (slot_count_ < kMaxSlots) return true;
+  return std::any_of(written_.begin(), written_.begin() + slot_count_, [](bool w) { return !w; });
+}
+
+int TPSEarsemanager::FreeSlotIndex() {
+  if (slot_count_ < kMaxSlots) return slot_count_;
+  // Full: the block that entered first among those holding no change gives
+  // up its slot; reading it again later costs card traffic, nothing more.
+  int oldest = -1;
+  for (int i = 0; i < slot_count_; ++i) {
+    if (!written_[i] && (oldest < 0 || entered_[i] < entered_[oldest])) oldest = i;
+  }
+  if (oldest < 0) {
     throw CardError("The operation touches more than 1024 erase blocks before its commit");
   }
+  return oldest;
 }
 
 int TPSEarsemanager::FindSlot(uint32_t block_start) const {
@@ -176,16 +195,23 @@ int TPSEarsemanager::FindSlot(uint32_t block_start) const {
 }
 
 int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
-  CheckRoomForSlot();
-  int slot = slot_count_;
+  const int slot = FreeSlotIndex();
+  const bool reused = slot < slot_count_;
   uint8_t* row = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock];
+  if (reused) {
+    // The old block leaves before its image is overwritten, so a failed
+    // write below cannot leave the slot naming it with someone else's bytes.
+    block_list_[slot] = kNoBlock;
+    std::fill(row, row + kMaxPagesPerBlock, 0);
+  }
+  WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
   std::fill(row, row + kMaxPagesPerBlock, 0);
   std::fill(row, row + PagesPerBlock(), state);
   block_list_[slot] = block_start;
   written_[slot] = false;
-  WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+  entered_[slot] = next_entry_++;
   // Counted only once its image is in the temp file.
-  ++slot_count_;
+  if (!reused) ++slot_count_;
   return slot;
 }
 
@@ -220,7 +246,7 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
 
   // A miss reads the whole block once, so the rest of it costs no card
   // traffic later. Nothing enters the cache unless every page came back.
-  CheckRoomForSlot();
+  if (!HasRoomForSlot()) FreeSlotIndex();  // throws: every slot carries a change
   const uint32_t per_block = PagesPerBlock();
   Page page;
   for (uint32_t j = 0; j < per_block; ++j) {
@@ -236,10 +262,25 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
               kPageDataBytes, dest1024 + kPageDataBytes);
 }
 
+bool TPSEarsemanager::SameAsCard(int slot, uint32_t index, const uint8_t* src1024) {
+  // Only a slot without a change holds the card's bytes in every page it
+  // has; in a changed one a page may hold an earlier write.
+  if (written_[slot]) return false;
+  const uint8_t* state = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
+  if (state[0] != kPagePresent || state[1] != kPagePresent) return false;
+  std::array<uint8_t, kPageDataBytes> held{};
+  for (uint32_t k = 0; k < 2; ++k) {
+    ReadTemp(PageOffset(slot, index + k), held.data(), held.size());
+    if (!std::equal(held.begin(), held.end(), src1024 + k * kPageDataBytes)) return false;
+  }
+  return true;
+}
+
 void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1024) {
   CheckCluster(first_page);
   const uint32_t start = BlockStart(first_page);
   int slot = FindSlot(start);
+  if (slot >= 0 && SameAsCard(slot, first_page - start, src1024)) return;
   if (slot < 0) {
     // Nothing is read from the card now: the pages this write does not cover
     // are fetched at the flush, if no later operation supplies them first.
@@ -255,10 +296,57 @@ void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1
   written_[slot] = true;
 }
 
+void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
+  const uint32_t per_block = PagesPerBlock();
+  if (per_block == 0 || per_block > kMaxPagesPerBlock || (per_block & (per_block - 1)) != 0 ||
+      page >= std::min<uint64_t>(kAddressLimit, access_.AddressablePages()) ||
+      file_.fd() < 0) {
+    return;
+  }
+  const uint32_t start = BlockStart(page);
+  const uint32_t index = page - start;
+  try {
+    int slot = FindSlot(start);
+    if (slot < 0) {
+      // A note never pushes out another block: it only fills free room.
+      if (slot_count_ >= kMaxSlots) return;
+      std::fill_n(block_buffer_.begin(), block_bytes_, kPlaceholder);
+      std::copy(content.begin(), content.end(),
+                block_buffer_.begin() + static_cast<ptrdiff_t>(index) * kPageBytes);
+      slot = MakeSlot(start, kPageAbsent);
+      page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
+      return;
+    }
+    uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
+    if (state == kPagePresent) return;
+    WriteTemp(PageOffset(slot, index), content.data(), kPageBytes);
+    state = kPagePresent;
+  } catch (const InOutError&) {
+    // The page stays with the card; nothing the cache holds has changed.
+  }
+}
+
+std::vector<int> TPSEarsemanager::FlushOrder() const {
+  std::vector<int> order;
+  for (int slot = 0; slot < slot_count_; ++slot) {
+    if (written_[slot]) order.push_back(slot);
+  }
+  std::sort(order.begin(), order.end(),
+            [this](int a, int b) { return entered_[a] < entered_[b]; });
+  return order;
+}
+
+int TPSEarsemanager::LastWrittenSlot() const {
+  const auto order = FlushOrder();
+  return order.empty() ? -1 : order.back();
+}
+
 void TPSEarsemanager::CompleteBlocks() {
   const uint32_t per_block = PagesPerBlock();
   Page page;
-  for (int slot = 0; slot < slot_count_; ++slot) {
+  // Only blocks that go back to the card need every page; the others keep
+  // what they have.
+  for (int slot : FlushOrder()) {
     for (uint32_t j = 0; j < per_block; ++j) {
       uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + j];
       if (state != kPageAbsent) continue;
@@ -273,18 +361,16 @@ void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>&
   // Every page is completed before the first block is erased, so a card that
   // cannot be read fails the flush while the card is still untouched.
   CompleteBlocks();
-  for (int slot = 0; slot < slot_count_; ++slot) {
-    if (!written_[slot]) {
-      // Read only (a directory searched or counted): the card has it already.
-      if (progress) progress(slot, slot_count_);
-      continue;
-    }
+  const auto order = FlushOrder();
+  const int slots = static_cast<int>(order.size());
+  for (int n = 0; n < slots; ++n) {
+    const int slot = order[static_cast<size_t>(n)];
     ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
     if (!access_.WriteBlock(block_list_[slot], block_buffer_.data())) {
       throw CardError("Writing the erase block at card page " + std::to_string(block_list_[slot]) +
                       " failed");
     }
-    if (progress) progress(slot, slot_count_);
+    if (progress) progress(n, slots);
   }
   ResetCache();
 }

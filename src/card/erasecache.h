@@ -34,17 +34,35 @@ class TPSEarsemanager {
   // InOutError on temp-file errors and CardError when the card cannot be read
   // or the cache's capacities would be exceeded.
   void CacheReadCluster(uint32_t first_page, uint8_t* dest1024);
+  // A write that brings a block no change (every byte equal to what the card
+  // holds, known from a read) leaves the block as it was: only blocks whose
+  // content differs from the card's are written at the flush.
   void CacheWriteCluster(uint32_t first_page, const uint8_t* src1024);
-  // Writes every cached block that a cluster write touched to the card, in
-  // first-touched order, then resets. A block that was only read holds what
-  // the card holds: rewriting it would cost a block of page writes and an
-  // erase for nothing, so it stays as it is.
-  // progress(slot, slot_count) runs after each slot's block write (or the
-  // skip of a slot only read), slot counting from 0. Throws CardError when a page read or a block write fails; the cache is
-  // then kept as it was, and the next mount drops it.
+  // Tells the cache what a page read straight from the card held, so that a
+  // later cluster read of it costs no card access and a later write of the
+  // same bytes is known to change nothing. A page the cache holds already
+  // keeps its content. Advisory: when the cache is full or its temp file
+  // fails, the page is simply not kept.
+  void NoteCardPage(uint32_t page, const Page& content);
+  // Writes every cached block that a cluster write changed to the card, in
+  // first-touched order, then resets. A block that was only read (or written
+  // with the bytes it had) holds what the card holds: rewriting it would cost
+  // a block of page writes and an erase for nothing, so it stays as it is.
+  // progress(n, blocks) runs after each block write, n counting from 0 up to
+  // the blocks written. Throws CardError when a page read or a block write
+  // fails; the cache is then kept as it was, and the next mount drops it.
   void FlushCache(const std::function<void(int slot, int slots)>& progress = {});
-  // Reads the pages that no operation saw into the temp file (flush, step 1).
+  // Reads the pages of the blocks to be written that no operation saw into
+  // the temp file (flush, step 1).
   void CompleteBlocks();
+
+  // The slot whose block the flush writes last, -1 when no block is written.
+  int LastWrittenSlot() const;
+  // Blocks the next flush writes.
+  int BlocksToWrite() const { return static_cast<int>(FlushOrder().size()); }
+  // Grows with every reset: what was read from the card under an older
+  // generation may no longer be what the card holds.
+  uint64_t Generation() const { return generation_; }
 
   int SlotCount() const { return slot_count_; }
   int BlockBytesValue() const { return block_bytes_; }
@@ -79,9 +97,16 @@ class TPSEarsemanager {
            static_cast<uint64_t>(index) * kPageBytes;
   }
   int FindSlot(uint32_t block_start) const;
+  bool SameAsCard(int slot, uint32_t index, const uint8_t* src1024);
   void CheckCluster(uint32_t first_page) const;
-  void CheckRoomForSlot() const;
+  // A slot index for a new block: the next free one or, with every slot in
+  // use, one that holds only what the card holds (its content can be read
+  // again). Throws CardError when every slot carries a change.
+  int FreeSlotIndex();
+  bool HasRoomForSlot() const;
   int MakeSlot(uint32_t block_start, uint8_t state);
+  // Written slots in the order their blocks first entered the cache.
+  std::vector<int> FlushOrder() const;
   void ReadCardPage(uint32_t page, Page& out);
   int Fd() const;
   void ReadTemp(uint64_t offset, uint8_t* dest, size_t count);
@@ -94,7 +119,10 @@ class TPSEarsemanager {
   std::vector<uint8_t> block_buffer_;
   std::vector<uint8_t> page_state_;
   std::array<uint32_t, kMaxSlots> block_list_{};
-  std::array<bool, kMaxSlots> written_{};  // a cluster write went into the slot
+  std::array<bool, kMaxSlots> written_{};  // a cluster write changed the slot's block
+  std::array<uint64_t, kMaxSlots> entered_{};  // when the block entered the cache
+  uint64_t next_entry_ = 0;
+  uint64_t generation_ = 0;
   int slot_count_ = 0;
   int block_bytes_ = 8448;
 };

@@ -25,7 +25,12 @@ TPSFilemanager::~TPSFilemanager() = default;
 
 bool TPSFilemanager::ReadPageAt(uint32_t page, Page& out) {
   access_.SeekPage(page);
-  return access_.ReadPage(out);
+  if (!access_.ReadPage(out)) return false;
+  // What the volume reads is what the card holds until the next commit: the
+  // cache keeps it, so a change staged later neither reads it again nor
+  // rewrites a block with the bytes it already has.
+  cache_.NoteCardPage(page, out);
+  return true;
 }
 
 bool TPSFilemanager::Refuse(const std::string& reason) {
@@ -45,6 +50,9 @@ bool TPSFilemanager::Mount() {
   if (!access_.OpenCard(ImageName)) {
     return Refuse(access_.IsPS1Card ? "The card is a PS1 card" : "No card answers in the slot");
   }
+  // Whatever an unfinished operation left in the cache is dropped here; what
+  // the mount reads from now on enters it as the card's content.
+  cache_.ResetCache();
 
   Page page{};
   if (!ReadPageAt(0, page)) return Refuse("Reading the superblock failed");
@@ -71,6 +79,7 @@ bool TPSFilemanager::Mount() {
     FatClusterList.assign(kFatListEntries, 0);
     Fat.assign(kFatEntries, kChainEnd);
     Stack.assign(kStackLevels, TfileIP{});
+    StackBuffers.assign(kStackLevels, WalkBuffer{});
   }
   std::fill(FatClusterList.begin(), FatClusterList.end(), kChainEnd);
   if (!ReadPageAt(static_cast<uint32_t>(IndirectPage), page)) {
@@ -111,8 +120,8 @@ bool TPSFilemanager::Mount() {
   WalkParentOffset = 0;
   WalkMore = 0;
   StackDepth = 0;
+  WalkBufferCluster = -1;
 
-  cache_.ResetCache();
   mounted_ = true;
   return true;
 }
@@ -204,6 +213,9 @@ void TPSFilemanager::StoreFat() {
 void TPSFilemanager::Release() {
   Stack.clear();
   Stack.shrink_to_fit();
+  StackBuffers.clear();
+  StackBuffers.shrink_to_fit();
+  WalkBufferCluster = -1;
   FatClusterList.clear();
   FatClusterList.shrink_to_fit();
   Fat.clear();

@@ -78,7 +78,18 @@ class TPSFilemanager {
 
   // Walk state (see walk.h).
   std::array<uint8_t, kClusterBytes> ClusterBuffer{};
+  // Which cluster the buffer holds as the card held it, under which cache
+  // generation (-1: none). Nothing reaches the card between two commits, so
+  // while the generation stands the walk need not read that cluster again.
+  int64_t WalkBufferCluster = -1;
+  uint64_t WalkBufferGeneration = 0;
+  struct WalkBuffer {
+    std::array<uint8_t, kClusterBytes> bytes{};
+    int64_t cluster = -1;
+    uint64_t generation = 0;
+  };
   std::vector<TfileIP> Stack;  // kStackLevels
+  std::vector<WalkBuffer> StackBuffers;  // the outer directory's cluster, per level
   std::array<uint8_t, kStackLevels> StackFlags{};
   int32_t StackDepth = 0;
   uint16_t WalkHeadOffset = 0;

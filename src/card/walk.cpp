@@ -101,6 +101,23 @@ bool DecodeEntry(const uint8_t* cluster, uint16_t o, TfileIP& x) {
   return true;
 }
 
+namespace {
+
+// Reads cluster c of the directory being walked into the walk's buffer, unless
+// the buffer holds it already from the card as it still is.
+void LoadWalkCluster(TPSFilemanager& v, uint32_t c) {
+  const uint64_t generation = v.cache().Generation();
+  if (v.WalkBufferCluster == static_cast<int64_t>(c) && v.WalkBufferGeneration == generation) {
+    return;
+  }
+  v.WalkBufferCluster = -1;
+  v.ReadCluster(c, v.ClusterBuffer.data());
+  v.WalkBufferCluster = c;
+  v.WalkBufferGeneration = generation;
+}
+
+}  // namespace
+
 void ResetWalk(TPSFilemanager& v) {
   v.WalkCurrentCluster = 0;
   v.WalkCurrentOffset = 0;
@@ -119,7 +136,7 @@ bool ReadFirstEntry(TPSFilemanager& v, TfileIP& x) {
   const uint32_t a = v.Fat[current];
   v.WalkMore = !(a == kChainEnd && v.WalkCurrentOffset != 0);
   if ((a & kInUse) == 0) return false;
-  v.ReadCluster(current, v.ClusterBuffer.data());
+  LoadWalkCluster(v, current);
   v.WalkLink = a;
 
   x.HeadOffset = v.WalkCurrentOffset;
@@ -146,7 +163,7 @@ bool ReadNextEntry(TPSFilemanager& v, TfileIP& x) {
   const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
   if (v.WalkCurrentOffset == 0) {
     v.WalkLink = v.Fat[current];
-    v.ReadCluster(current, v.ClusterBuffer.data());
+    LoadWalkCluster(v, current);
   }
   // After the second entry of the chain's last cluster nothing more is read.
   v.WalkMore = !(v.WalkCurrentOffset == kSlotBytes && !Links(v.WalkLink));
@@ -190,8 +207,15 @@ void PushPosition(TPSFilemanager& v, const TfileIP& x) {
     throw CardError("The directory walk cannot go deeper than 64 levels.");
   }
   if (v.Stack.size() < static_cast<size_t>(kStackLevels)) v.Stack.resize(kStackLevels);
+  if (v.StackBuffers.size() < static_cast<size_t>(kStackLevels)) v.StackBuffers.resize(kStackLevels);
   v.Stack[v.StackDepth] = x;
   v.StackFlags[v.StackDepth] = v.WalkMore;
+  // The outer directory's cluster goes with the level, so that coming back
+  // out of the folder finds it without another trip to the card.
+  auto& saved = v.StackBuffers[static_cast<size_t>(v.StackDepth)];
+  saved.bytes = v.ClusterBuffer;
+  saved.cluster = v.WalkBufferCluster;
+  saved.generation = v.WalkBufferGeneration;
   ++v.StackDepth;
 }
 
@@ -208,10 +232,18 @@ void PopPosition(TPSFilemanager& v, TfileIP& x) {
   // they name its describing entry, not the folder's.
   v.WalkParentCluster = x.ParentCluster;
   v.WalkParentOffset = x.ParentOffset;
+  if (static_cast<size_t>(v.StackDepth) < v.StackBuffers.size()) {
+    const auto& saved = v.StackBuffers[static_cast<size_t>(v.StackDepth)];
+    v.ClusterBuffer = saved.bytes;
+    v.WalkBufferCluster = saved.cluster;
+    v.WalkBufferGeneration = saved.generation;
+  } else {
+    v.WalkBufferCluster = -1;
+  }
   if (CurrentInTable(v)) {
     const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
     v.WalkLink = v.Fat[current];
-    v.ReadCluster(current, v.ClusterBuffer.data());
+    LoadWalkCluster(v, current);
   } else {
     v.WalkCurrentCluster = kNoCluster;
   }

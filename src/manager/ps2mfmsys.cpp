@@ -149,7 +149,7 @@ void TPS2MFMSYS::FlushCard() {
   TfileIP none;
   bool isbreak = false;  // a commit always runs to its end
   volume_->ProgressMin = 0;
-  volume_->ProgressMax = cache_->SlotCount() - 1;
+  volume_->ProgressMax = cache_->BlocksToWrite() - 1;
   volume_->ProgressPos = 0;
   volume_->ProgressActive = 1;
   FireFileProgress(none, isbreak);
@@ -160,16 +160,15 @@ void TPS2MFMSYS::FlushCard() {
   // not rewritten, so they would prove nothing), and the commit counts only
   // when it comes back as the cache holds it. The expected bytes come from
   // the cache, whose pages are all present once the blocks are completed.
-  int last_written = cache_->SlotCount() - 1;
-  while (last_written >= 0 && !cache_->SlotWritten(last_written)) --last_written;
+  const int last_written = cache_->LastWrittenSlot();
   std::array<uint8_t, card::kClusterBytes> expected{};
   uint32_t last_page = 0;
   if (last_written >= 0) {
     last_page = cache_->SlotBlockStart(last_written) + access_->PagesPerBlock() - 1;
     cache_->CacheReadCluster(last_page - 1, expected.data());
   }
-  cache_->FlushCache([&](int slot, int) {
-    volume_->ProgressPos = slot;
+  cache_->FlushCache([&](int block, int) {
+    volume_->ProgressPos = block;
     FireFileProgress(none, isbreak);
   });
   if (last_written >= 0) {
@@ -258,6 +257,8 @@ bool TPS2MFMSYS::CheckLink() {
 
 bool TPS2MFMSYS::EraseCard() {
   last_error_.clear();
+  // The cache may know what the card held; after this it holds nothing of it.
+  cache_->ResetCache();
   auto& a = *access_;
   const uint32_t pages_per_block = static_cast<uint32_t>(a.BlockBytes / card::kPageBytes);
   const uint32_t blocks = pages_per_block ? a.AddressablePages() / pages_per_block : 0;

@@ -259,7 +259,7 @@ TEST_F(FileOps, DeleteFileRefusesFoldersAndDeletedEntriesAndChangesNothing) {
   EXPECT_FALSE(DeleteFile(v, gone));
   EXPECT_EQ(rig.Snapshot(), before);
   EXPECT_EQ(v.Fat, fat);
-  EXPECT_EQ(rig.cache.SlotCount(), 0);
+  EXPECT_EQ(rig.cache.BlocksToWrite(), 0);
 }
 
 TEST_F(FileOps, RefusedHeadersAddNothing) {
