@@ -32,6 +32,8 @@ class ChainReader {
  public:
   ChainReader(TPSFilemanager& v, uint32_t first);
   [[nodiscard]] bool Next(uint8_t* dest1024);
+  // The cluster the next call reads (meaningful while the chain goes on).
+  uint32_t Position() const { return position_ & 0xFFFF; }
 
  private:
   TPSFilemanager& v_;

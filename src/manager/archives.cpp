@@ -41,9 +41,11 @@ bool TPS2MFMSYS::BackupEntry(std::ostream& archive, TfileIP& entry) {
     card::ChainReader chain(*volume_, static_cast<uint32_t>(entry.RelatCluster));
     std::array<uint8_t, kBlockBytes> block{};
     for (uint64_t i = 0; i < blocks; ++i) {
+      const uint32_t cluster = chain.Position();
       if (!chain.Next(block.data()))
         throw CardError("file \"" + entry.Name + "\" has fewer clusters than its length needs");
       WriteOrThrow(archive, block.data(), block.size());
+      if (backup_clusters_) backup_clusters_->push_back(cluster);
       if (OnFilebarprocess) OnFilebarprocess(entry, max, min, process, isbreak);
       if (++process > 99) process = 0;
     }
@@ -119,8 +121,15 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
   return true;
 }
 
-bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder) {
+bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
+                                  std::vector<uint32_t>* clusters) {
   last_error_.clear();
+  if (clusters) clusters->clear();
+  backup_clusters_ = clusters;
+  struct Forget {
+    std::vector<uint32_t>*& target;
+    ~Forget() { target = nullptr; }
+  } forget{backup_clusters_};
   if (!folder.Dir || folder.IsDotName()) return false;
   bool isbreak = false;
   volume_->ProgressMax = 40;

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "card/erasecache.h"
 #include "card/fileaccess.h"
@@ -58,7 +59,10 @@ class TPS2MFMSYS {
   [[nodiscard]] bool Catalog();
   [[nodiscard]] bool AppendSaveArchive(const std::string& file_name, TfileIP& target);
   [[nodiscard]] bool DeleteSaveFolder(TfileIP& folder);
-  [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder);
+  // `clusters`, when given, receives the card cluster of every data block the
+  // archive holds, in the archive's order.
+  [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder,
+                                      std::vector<uint32_t>* clusters = nullptr);
   [[nodiscard]] bool BackupEntry(std::ostream& archive, TfileIP& entry);
   [[nodiscard]] bool ExportFile(const std::string& file_name, TfileIP& entry);
   // Commits the cache to the card. Throws CardError when a page cannot be
@@ -102,6 +106,7 @@ class TPS2MFMSYS {
   card::TDiritemTable nodes_;
   std::string work_folder_;
   std::string last_error_;
+  std::vector<uint32_t>* backup_clusters_ = nullptr;  // see BackupSaveFolder
 
   void FireFileProgress(TfileIP& fileip, bool& isbreak);
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);

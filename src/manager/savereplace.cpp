@@ -1,8 +1,10 @@
 #include "manager/savereplace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
+#include "card/fileops.h"
 #include "card/walk.h"
 #include "common/bytes.h"
 #include "common/errors.h"
@@ -34,9 +36,18 @@ uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
 
 }  // namespace
 
-std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+namespace {
+
+// Where an archive's records lie, as the reader takes them: the folder
+// header, the "." and ".." records, then each file's header followed by its
+// data blocks.
+struct ArchiveLayout {
+  ArchiveInfo info;
+  std::vector<uint64_t> headers;  // every 512-byte record but the folder header's
+  std::vector<uint64_t> blocks;   // every 1,024-byte data block
+};
+
+std::optional<ArchiveLayout> LayoutOf(std::ifstream& in) {
   in.seekg(0, std::ios::end);
   const auto end = static_cast<uint64_t>(in.tellg());
   in.seekg(0);
@@ -48,7 +59,8 @@ std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
     return static_cast<bool>(in);
   };
   if (!read_header(0)) return std::nullopt;
-  ArchiveInfo info;
+  ArchiveLayout layout;
+  ArchiveInfo& info = layout.info;
   info.bytes = end;
   info.name = load_cstr(h, card::entry::kName, 255);
   const uint32_t length = load_le32(h, card::entry::kLength);
@@ -56,19 +68,102 @@ std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
       length < 2 || info.name == "." || info.name == "..")
     return std::nullopt;
   info.files = length - 2;
+  layout.headers = {kHeader, 2 * kHeader};
   uint64_t at = kHeader + 2 * kHeader;  // the folder header, then "." and ".."
   if (at > end) return std::nullopt;
   uint64_t clusters = BlocksFor(static_cast<uint64_t>(length) * kHeader);
   for (uint32_t i = 0; i < info.files; ++i) {
     if (!read_header(at)) return std::nullopt;
-    const uint64_t file_length = load_le32(h, card::entry::kLength);
-    at += kHeader + BlocksFor(file_length) * kBlock;
-    if (at > end) return std::nullopt;
-    clusters += BlocksFor(file_length);
+    layout.headers.push_back(at);
+    const uint64_t blocks = BlocksFor(load_le32(h, card::entry::kLength));
+    at += kHeader;
+    if (at + blocks * kBlock > end) return std::nullopt;
+    for (uint64_t b = 0; b < blocks; ++b, at += kBlock) layout.blocks.push_back(at);
+    clusters += blocks;
   }
   // One more for the root directory, which may have to grow by a cluster.
   info.clusters = clusters + 1;
-  return info;
+  return layout;
+}
+
+std::optional<ArchiveLayout> LayoutOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return LayoutOf(in);
+}
+
+// The layout of `edited` when it holds the same save as `old`, the backup
+// just made of it: every record byte for byte the same, so the same files of
+// the same lengths, with only data bytes that may differ; and every data
+// block came from a cluster of its own.
+std::optional<ArchiveLayout> SameSaveOtherData(const std::string& edited, const std::string& old,
+                                               const std::vector<uint32_t>& clusters) {
+  std::ifstream a(edited, std::ios::binary), b(old, std::ios::binary);
+  if (!a || !b) return std::nullopt;
+  auto layout = LayoutOf(a);
+  const auto old_layout = LayoutOf(b);
+  if (!layout || !old_layout || layout->info.bytes != old_layout->info.bytes ||
+      layout->headers != old_layout->headers || layout->blocks.size() != clusters.size())
+    return std::nullopt;
+  std::vector<uint64_t> records = layout->headers;
+  records.insert(records.begin(), 0);
+  std::array<char, kHeader> ha{}, hb{};
+  for (uint64_t at : records) {
+    a.clear();
+    b.clear();
+    a.seekg(static_cast<std::streamoff>(at));
+    b.seekg(static_cast<std::streamoff>(at));
+    if (!a.read(ha.data(), kHeader) || !b.read(hb.data(), kHeader) || ha != hb)
+      return std::nullopt;
+  }
+  std::vector<uint32_t> sorted = clusters;
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
+  return layout;
+}
+
+// True when the archive's first record is the folder's own entry as a
+// backup of it would write it.
+bool FolderRecordIs(const std::string& archive, const TfileIP& folder) {
+  std::ifstream in(archive, std::ios::binary);
+  std::array<uint8_t, kHeader> h{};
+  if (!in.read(reinterpret_cast<char*>(h.data()), kHeader)) return false;
+  return h == card::BuildHeader(folder);
+}
+
+// Writes the archive's data blocks over the clusters they were backed up
+// from and commits; entries and allocation table stay as they are. The
+// backup has just read every one of those clusters, so the cache knows what
+// the card holds and only blocks with changed bytes are written.
+bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
+                      const ArchiveLayout& layout, const std::vector<uint32_t>& clusters) {
+  auto& v = manager.Volume();
+  try {
+    std::ifstream in(archive, std::ios::binary);
+    std::array<uint8_t, kBlock> block{};
+    for (size_t i = 0; i < clusters.size(); ++i) {
+      in.seekg(static_cast<std::streamoff>(layout.blocks[i]));
+      if (!in.read(reinterpret_cast<char*>(block.data()), kBlock))
+        throw InOutError(archive, "the archive ends early");
+      if (!v.ValidCluster(clusters[i])) throw CardError("a cluster of the save lies outside the card");
+      manager.Cache().CacheWriteCluster(v.ClusterPage(clusters[i]), block.data());
+    }
+    manager.FlushCard();
+    return true;
+  } catch (const CardError&) {
+  } catch (const InOutError&) {
+  }
+  // Nothing staged may reach the card with a later commit.
+  manager.Cache().ResetCache();
+  return false;
+}
+
+}  // namespace
+
+std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
+  auto layout = LayoutOf(path);
+  if (!layout) return std::nullopt;
+  return layout->info;
 }
 
 uint64_t FreeClusters(const card::TPSFilemanager& v) {
@@ -114,9 +209,40 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
                           const std::string& backup_path) {
   const auto info = InspectArchive(archive);
   if (!info) return ReplaceResult::kFailedRestored;
-  if (info->clusters > FreeClusters(manager.Volume()) + FolderClusters(manager, existing))
+  auto fits = [&] {
+    return info->clusters <= FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
+  };
+  // An archive whose folder record is the save's own was most likely backed
+  // up from it: the backup that comes first anyway tells whether only data
+  // bytes differ, and then no room is needed. Otherwise the room is checked
+  // before the old save is even read.
+  const bool maybe_same = FolderRecordIs(archive, existing);
+  if (!maybe_same && !fits()) return ReplaceResult::kNoRoom;
+  std::vector<uint32_t> clusters;
+  if (!manager.BackupSaveFolder(backup_path, existing, &clusters))
+    return ReplaceResult::kBackupFailed;
+
+  // The same save with other bytes in its files (what an edit in the hex
+  // editor gives): its data goes over the old data where it lies, and only
+  // the changed blocks are written. Nothing else on the card changes, so a
+  // failure leaves the folder whole and the old bytes can go back the same way.
+  if (const auto same = maybe_same ? SameSaveOtherData(archive, backup_path, clusters)
+                                   : std::nullopt) {
+    if (WriteDataInPlace(manager, archive, *same, clusters)) {
+      (void)manager.Catalog();
+      std::remove(backup_path.c_str());
+      return ReplaceResult::kDone;
+    }
+    const bool restored = WriteDataInPlace(manager, backup_path, *same, clusters);
+    (void)manager.Catalog();
+    if (!restored) return ReplaceResult::kFailedLost;
+    std::remove(backup_path.c_str());
+    return ReplaceResult::kFailedRestored;
+  }
+  if (maybe_same && !fits()) {
+    std::remove(backup_path.c_str());
     return ReplaceResult::kNoRoom;
-  if (!manager.BackupSaveFolder(backup_path, existing)) return ReplaceResult::kBackupFailed;
+  }
 
   auto append = [&](const std::string& path) {
     TfileIP root = card::RootDirectory();

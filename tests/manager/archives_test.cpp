@@ -2,6 +2,7 @@
 // refused headers, and replacing a save without ever losing the old one.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,71 @@ TEST(ReplaceSave, ReplacesTheSaveAndKeepsTheOldOneWhenTheNewCannotBeWritten) {
   };
   ASSERT_TRUE(rig.mgr.Catalog());
   EXPECT_EQ(file.Name, "NEW");
+}
+
+TEST(ReplaceSave, AnEditOfDataBytesWritesOnlyTheBlocksItChanged) {
+  ManagerRig rig;
+  ASSERT_TRUE(rig.AddSave("OTHER", {{"KEEP", Pattern(5000, 1)}}));
+  ASSERT_TRUE(rig.AddSave("SAVE", {{"icon.sys", Pattern(964, 2)},
+                                   {"BIG", Pattern(40 * 1024, 3)},
+                                   {"SMALL", Pattern(300, 4)}}));
+  auto existing = manager::FindSave(rig.mgr, "SAVE");
+  ASSERT_TRUE(existing);
+  const std::string orig = rig.dir.File("orig.psu");
+  ASSERT_TRUE(rig.mgr.BackupSaveFolder(orig, *existing));
+  const std::string old_bytes = ReadFileBytes(orig);
+  auto other = manager::FindSave(rig.mgr, "OTHER");
+  ASSERT_TRUE(other);
+  const std::string other_file = rig.dir.File("other.psu");
+  ASSERT_TRUE(rig.mgr.BackupSaveFolder(other_file, *other));
+  const std::string other_bytes = ReadFileBytes(other_file);
+
+  // The folder header, "." and "..", icon.sys (header and one block), then
+  // BIG's header: its 21st block starts here.
+  const size_t big_block20 = 512 * 3 + 512 + 1024 + 512 + 20 * 1024;
+  auto replace = [&](const std::string& bytes) {
+    const std::string path = rig.dir.File("edited.psu");
+    WriteFileBytes(path, bytes);
+    existing = manager::FindSave(rig.mgr, "SAVE");
+    rig.adapter().ResetCounters();
+    return manager::ReplaceSave(rig.mgr, path, *existing, rig.dir.File("~old.psu"));
+  };
+  auto backup_now = [&](const std::string& name) {
+    auto save = manager::FindSave(rig.mgr, name);
+    const std::string path = rig.dir.File("now.psu");
+    return save && rig.mgr.BackupSaveFolder(path, *save) ? ReadFileBytes(path) : std::string();
+  };
+
+  // Written back unchanged: nothing reaches the card.
+  EXPECT_EQ(replace(old_bytes), manager::ReplaceResult::kDone);
+  EXPECT_EQ(rig.adapter().counters().blocks_erased, 0u);
+  EXPECT_EQ(backup_now("SAVE"), old_bytes);
+
+  // Two bytes in one cluster of BIG: one erase block is rewritten, the save
+  // stays where it was, and the backup file is gone.
+  std::string edited = old_bytes;
+  edited[big_block20 + 5] ^= 0x5A;
+  edited[big_block20 + 700] ^= 0x11;
+  EXPECT_EQ(replace(edited), manager::ReplaceResult::kDone);
+  EXPECT_EQ(rig.adapter().counters().blocks_erased, 1u);
+  EXPECT_EQ(rig.adapter().counters().pages_written, 16u);
+  EXPECT_FALSE(std::filesystem::exists(rig.dir.File("~old.psu")));
+  EXPECT_EQ(backup_now("SAVE"), edited);
+  EXPECT_EQ(backup_now("OTHER"), other_bytes);
+  EXPECT_TRUE(card::CheckFileSystem(rig.mgr.Volume()).Healthy());
+
+  // A changed header (BIG's modification time) is a different save: it goes
+  // the long way, through delete and append, and still arrives whole.
+  std::string restamped = edited;
+  restamped[512 * 3 + 512 + 1024 + card::entry::kModified] ^= 0x01;
+  EXPECT_EQ(replace(restamped), manager::ReplaceResult::kDone);
+  EXPECT_GT(rig.adapter().counters().blocks_erased, 1u);
+  const std::string now = backup_now("SAVE");
+  ASSERT_EQ(now.size(), restamped.size());
+  ExpectSameHeader(now, restamped, 512 * 3 + 512 + 1024);
+  EXPECT_EQ(now.substr(512 * 3 + 512 + 1024 + 512, 40 * 1024),
+            restamped.substr(512 * 3 + 512 + 1024 + 512, 40 * 1024));
+  EXPECT_TRUE(card::CheckFileSystem(rig.mgr.Volume()).Healthy());
 }
 
 TEST(ReplaceSave, ASaveThatCannotFitIsNotTriedAndTheOldOneStays) {

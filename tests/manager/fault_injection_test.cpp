@@ -156,5 +156,50 @@ TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
   ExpectNoFinding(t);
 }
 
+TEST(FaultInjection, WritingBackAnEditOfDataBytesNeverLosesIt) {
+  ManagerRig rig;
+  PopulateCard(rig);
+  // The hex editor's usual case: bytes of a file changed, no header touched.
+  // The new bytes go over the old ones where they lie.
+  card::TfileIP folder;
+  ASSERT_TRUE(rig.FindFolder(kEditName, folder));
+  const std::string original = rig.dir.File("original.psu");
+  ASSERT_TRUE(rig.mgr.BackupSaveFolder(original, folder));
+  std::string bytes = support::ReadFileBytes(original);
+  // SAVE's second and third blocks: after the folder's three records and
+  // icon.sys (header and one block), SAVE's header and first block.
+  const size_t save_data = 512 * 3 + 512 + 1024 + 512;
+  for (size_t i = 1024; i < 2500; i += 97) bytes[save_data + i] ^= 0x3C;
+  const std::string archive = rig.dir.File("edited.psu");
+  support::WriteFileBytes(archive, bytes);
+  std::vector<ArchiveFile> edited = kEditFiles;
+  edited[1].data = bytes.substr(save_data, 2500);
+
+  const std::string backup = rig.dir.File("backup.psu");
+  const std::string old_backup = support::ReadFileBytes(original);
+  const FaultTally t = support::RunFaultCases(
+      rig, {.name = "edit write-back in place",
+            .prepare = [&] {
+              std::filesystem::remove(backup);
+              return rig.FindFolder(kEditName, folder);
+            },
+            .run = [&] {
+              return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
+                     manager::ReplaceResult::kDone;
+            },
+            .consistent = [&] {
+              const bool healthy = support::PS2CardHealthy(rig);
+              const bool kept = SaveHolds(rig, kEditName, edited) ||
+                                SaveHolds(rig, kEditName, kEditFiles) ||
+                                support::ReadFileBytes(backup) == old_backup;
+              EXPECT_TRUE(kept) << "the edited save is lost";
+              return healthy;
+            },
+            .claim_holds = [&] {
+              return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig);
+            }});
+  ExpectNoFinding(t);
+}
+
 }  // namespace
 }  // namespace travosk
