@@ -132,14 +132,23 @@ Traffic LeastDelete(std::span<const uint8_t> before, std::span<const uint8_t> af
   return t;
 }
 
-// The old save is backed up before anything changes, then deleted (one
-// commit) and the edited save appended (another); one catalogue leaves the
-// window a fresh tree.
-Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint8_t> between,
-                           std::span<const uint8_t> after, const std::string& folder) {
+// The old save is backed up before anything changes; then one commit writes
+// the blocks whose data changed, reading the pages of them that the backup
+// did not; one catalogue leaves the window a fresh tree.
+Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint8_t> after,
+                           const std::string& folder) {
+  const CardModel b(before);
+  const uint32_t per_block = b.PagesPerBlock();
+  const auto f = b.Folder(folder);
+  PageSet known = b.DirectoryPages(f.cluster, f.length);
+  for (const auto& file : b.FolderFiles(f)) known.merge(b.ChainPages(file.cluster));
+  const auto changed = ChangedBlocks(before, after, per_block);
   Traffic t = LeastBackup(before, folder);
-  t += LeastDelete(before, between, folder);
-  t += LeastAppend(between, after);
+  t += CommitTraffic(changed, per_block);
+  PageSet unseen;
+  for (uint32_t p : BlockPages(changed, per_block))
+    if (!known.count(p)) unseen.insert(p);
+  t.page_reads += unseen.size();
   t += LeastCatalogue(after);
   return t;
 }

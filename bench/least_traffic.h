@@ -44,15 +44,14 @@ Traffic FromCounters(const sim::Counters& c);
 // commit; and the reads that confirm writes, which the adapter never answers
 // (a page after each commit, a frame after PS1 frame writes, the detection
 // after an erase-all). `before` and `after` are the card
-// images around the operation (for the edit write-back also `between`, the
-// card after its delete committed).
+// images around the operation.
 Traffic LeastCatalogue(std::span<const uint8_t> card);
 Traffic LeastBackup(std::span<const uint8_t> card, const std::string& folder);
 Traffic LeastAppend(std::span<const uint8_t> before, std::span<const uint8_t> after);
 Traffic LeastDelete(std::span<const uint8_t> before, std::span<const uint8_t> after,
                     const std::string& folder);
-Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint8_t> between,
-                           std::span<const uint8_t> after, const std::string& folder);
+Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint8_t> after,
+                           const std::string& folder);
 Traffic LeastErase(uint64_t blocks);
 Traffic LeastPcFormat(uint64_t blocks, uint64_t image_pages);
 Traffic LeastPS1Frames(uint64_t reads, uint64_t writes);
