@@ -326,6 +326,23 @@ void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
   }
 }
 
+bool TPSEarsemanager::ReadKnownCluster(uint32_t first_page, uint8_t* dest1024) {
+  if (file_.fd() < 0 || first_page % 2 != 0) return false;
+  const uint32_t start = BlockStart(first_page);
+  const int slot = FindSlot(start);
+  if (slot < 0 || written_[slot]) return false;
+  const uint32_t index = first_page - start;
+  const uint8_t* state = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
+  if (state[0] != kPagePresent || state[1] != kPagePresent) return false;
+  try {
+    for (uint32_t k = 0; k < 2; ++k)
+      ReadTemp(PageOffset(slot, index + k), dest1024 + k * kPageDataBytes, kPageDataBytes);
+  } catch (const InOutError&) {
+    return false;  // the card still has it
+  }
+  return true;
+}
+
 std::vector<int> TPSEarsemanager::FlushOrder() const {
   std::vector<int> order;
   for (int slot = 0; slot < slot_count_; ++slot) {

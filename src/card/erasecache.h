@@ -44,6 +44,10 @@ class TPSEarsemanager {
   // keeps its content. Advisory: when the cache is full or its temp file
   // fails, the page is simply not kept.
   void NoteCardPage(uint32_t page, const Page& content);
+  // The data bytes of a cluster as the card holds them, when the cache knows
+  // them (both pages read from the card, the block not changed since):
+  // answers false, and reads nothing from the card, otherwise.
+  [[nodiscard]] bool ReadKnownCluster(uint32_t first_page, uint8_t* dest1024);
   // Writes every cached block that a cluster write changed to the card, in
   // first-touched order, then resets. A block that was only read (or written
   // with the bytes it had) holds what the card holds: rewriting it would cost

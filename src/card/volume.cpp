@@ -145,8 +145,11 @@ void TPSFilemanager::ReadCluster(uint32_t c, uint8_t* dest1024) {
   if (!ValidCluster(c)) {
     throw CardError("Cluster " + std::to_string(c) + " lies outside the card");
   }
-  Page page{};
   const uint32_t first = ClusterPage(c);
+  // The card's own bytes, unchanged since they were read: the card would
+  // answer the same.
+  if (cache_.ReadKnownCluster(first, dest1024)) return;
+  Page page{};
   for (uint32_t k = 0; k < 2; ++k) {
     if (!ReadPageAt(first + k, page)) {
       throw CardError("Reading card page " + std::to_string(first + k) + " failed");

@@ -45,8 +45,10 @@ class TPSFilemanager {
   bool Mounted() const { return mounted_; }
   // Why the last Mount answered false ("" after a successful one).
   const std::string& LastError() const { return last_error_; }
-  // Reads relative cluster c straight from the card. Throws CardError when the
-  // cluster lies outside the card or the transfer failed.
+  // Reads relative cluster c as the card holds it, whatever change the cache
+  // stages: from the card, or from the cache when it holds the card's own
+  // bytes of it. Throws CardError when the cluster lies outside the card or
+  // the transfer failed.
   void ReadCluster(uint32_t c, uint8_t* dest1024);
   uint32_t ClusterPage(uint32_t c) const { return (c + AllocOffset) * 2; }
   [[nodiscard]] bool AllocateCluster(uint32_t& c);

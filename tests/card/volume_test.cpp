@@ -252,8 +252,23 @@ TEST_F(Volume, ReadClusterReadsTheCardAndRefusesClustersOffIt) {
   EXPECT_FALSE(rig.volume.ValidCluster(8151));
   EXPECT_THROW(rig.volume.ReadCluster(8151, cluster.data()), CardError);
   EXPECT_THROW(rig.volume.ReadCluster(40000, cluster.data()), CardError);
+
+  // Read once, a cluster is known: reading it again costs no card access,
+  // and a change staged in the cache does not show through.
+  rig.ResetCounters();
+  std::array<uint8_t, 1024> again{};
+  rig.volume.ReadCluster(0, again.data());
+  EXPECT_EQ(again, cluster);
+  EXPECT_EQ(rig.counters().transactions, 0u);
+  std::array<uint8_t, 1024> staged{};
+  staged.fill(0x42);
+  rig.cache.CacheWriteCluster(rig.volume.ClusterPage(0), staged.data());
+  rig.volume.ReadCluster(0, again.data());
+  EXPECT_EQ(again, cluster);
+  EXPECT_EQ(rig.counters().pages_read, 2u);
+
   rig.adapter().UnplugAfter(1);
-  EXPECT_THROW(rig.volume.ReadCluster(0, cluster.data()), CardError);
+  EXPECT_THROW(rig.volume.ReadCluster(5, cluster.data()), CardError);
 }
 
 TEST_F(Volume, ReleaseClosesTheCardAndForgetsTheTables) {
