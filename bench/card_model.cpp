@@ -154,12 +154,6 @@ PageSet CardModel::ChainPages(uint32_t first) const {
   return pages;
 }
 
-PageSet CardModel::WholeBlocks(const PageSet& pages) const {
-  std::set<uint32_t> blocks;
-  for (uint32_t p : pages) blocks.insert(p / pages_per_block_);
-  return BlockPages(blocks, pages_per_block_);
-}
-
 std::set<uint32_t> ChangedBlocks(std::span<const uint8_t> before, std::span<const uint8_t> after,
                                  uint32_t pages_per_block) {
   std::set<uint32_t> blocks;

@@ -54,8 +54,6 @@ class CardModel {
   PageSet DirectoryPages(uint32_t first, uint32_t count) const;
   PageSet ChainPages(uint32_t first) const;
   PageSet FatPages() const;
-  // Every page of the erase blocks that hold any of the pages.
-  PageSet WholeBlocks(const PageSet& pages) const;
 
  private:
   std::span<const uint8_t> Data(uint32_t page) const;

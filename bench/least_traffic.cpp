@@ -14,7 +14,8 @@ constexpr uint64_t kDataPhaseBytes = 512;
 // The pages a least-traffic operation reads: what it must know, and the pages
 // of every block it rewrites that it does not know already ("pages never
 // seen"), each once; but never a page that it supplies whole itself (a page
-// of the table, a cluster it allocated), whatever order it works in.
+// of the table, a cluster it allocated) or that it knows from before (read
+// by the catalogue that came before it), whatever order it works in.
 uint64_t Reads(const PageSet& know, const PageSet& rewritten, const PageSet& supplied) {
   PageSet reads;
   for (const PageSet* set : {&know, &rewritten})
@@ -77,7 +78,7 @@ Traffic FromCounters(const sim::Counters& c) {
   return t;
 }
 
-Traffic LeastCatalogue(std::span<const uint8_t> card) {
+PageSet CataloguePages(std::span<const uint8_t> card) {
   const CardModel m(card);
   PageSet pages = m.MountPages();
   const auto root = m.Root();
@@ -85,30 +86,37 @@ Traffic LeastCatalogue(std::span<const uint8_t> card) {
   for (const auto& e : root)
     if (e.Exists() && e.IsDirectory() && !e.IsDot())
       pages.merge(m.DirectoryPages(e.cluster, e.length));
+  return pages;
+}
+
+Traffic LeastCatalogue(std::span<const uint8_t> card) {
   Traffic t;
   t.queries = 1;  // the mount opens the card
-  t.page_reads = pages.size();
+  t.page_reads = CataloguePages(card).size();
   return t;
 }
 
+// The folder's clusters and its files' chains, but for what the catalogue
+// before it read.
 Traffic LeastBackup(std::span<const uint8_t> card, const std::string& folder) {
   const CardModel m(card);
   const auto f = m.Folder(folder);
   PageSet pages = m.DirectoryPages(f.cluster, f.length);
   for (const auto& file : m.FolderFiles(f)) pages.merge(m.ChainPages(file.cluster));
   Traffic t;
-  t.page_reads = pages.size();
+  t.page_reads = Reads(pages, {}, CataloguePages(card));
   return t;
 }
 
-// The new save's clusters and the table come whole from the PC; the root is
-// searched for a free slot and recounted through the cache, a block at a time.
+// The new save's clusters and the table come whole from the PC; the root's
+// chain is searched for a free slot and recounted.
 Traffic LeastAppend(std::span<const uint8_t> before, std::span<const uint8_t> after) {
   const CardModel b(before), a(after);
   const uint32_t per_block = a.PagesPerBlock();
   const auto changed = ChangedBlocks(before, after, per_block);
-  const PageSet know = a.WholeBlocks(a.ChainPages(a.RootCluster()));
-  PageSet supplied = a.FatPages();
+  const PageSet know = a.ChainPages(a.RootCluster());
+  PageSet supplied = CataloguePages(before);
+  supplied.merge(a.FatPages());
   for (uint32_t c = 0; c < a.FatEntries(); ++c)
     if (a.InUse(c) && !b.InUse(c)) supplied.merge(a.ClusterPages(c));
   Traffic t = CommitTraffic(changed, per_block);
@@ -116,19 +124,20 @@ Traffic LeastAppend(std::span<const uint8_t> before, std::span<const uint8_t> af
   return t;
 }
 
-// The folder is read to find its files, and its entries change through the
-// cache; the root's entry and count change through the cache too.
+// The folder is read to find its files, and its entries change; the root's
+// entry and count change too.
 Traffic LeastDelete(std::span<const uint8_t> before, std::span<const uint8_t> after,
                     const std::string& folder) {
   const CardModel b(before);
   const uint32_t per_block = b.PagesPerBlock();
   const auto f = b.Folder(folder);
-  PageSet seen = b.ChainPages(f.cluster);
-  seen.merge(b.ChainPages(b.RootCluster()));
-  const PageSet know = b.WholeBlocks(seen);
+  PageSet know = b.ChainPages(f.cluster);
+  know.merge(b.ChainPages(b.RootCluster()));
+  PageSet supplied = CataloguePages(before);
+  supplied.merge(b.FatPages());
   const auto changed = ChangedBlocks(before, after, per_block);
   Traffic t = CommitTraffic(changed, per_block);
-  t.page_reads += Reads(know, BlockPages(changed, per_block), b.FatPages());
+  t.page_reads += Reads(know, BlockPages(changed, per_block), supplied);
   return t;
 }
 

@@ -45,6 +45,8 @@ Traffic FromCounters(const sim::Counters& c);
 // (a page after each commit, a frame after PS1 frame writes, the detection
 // after an erase-all). `before` and `after` are the card
 // images around the operation.
+// The pages a catalogue reads: what every operation after one knows already.
+PageSet CataloguePages(std::span<const uint8_t> card);
 Traffic LeastCatalogue(std::span<const uint8_t> card);
 Traffic LeastBackup(std::span<const uint8_t> card, const std::string& folder);
 Traffic LeastAppend(std::span<const uint8_t> before, std::span<const uint8_t> after);
