@@ -5,6 +5,7 @@
 #include "card/erasecache.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,11 +64,9 @@ TPSEarsemanager::~TPSEarsemanager() = default;
 void TPSEarsemanager::OpenCache() {
   CloseCache();
   open_error_.clear();
-  if (access_.SettingsFolder.empty()) {
-    // No settings folder (a tool working on a card image): a private temp
-    // file that goes away with the cache, so nothing is left behind.
-    std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "PS2M-XXXXXX").string();
+  // A private temp file that goes away with the cache, so nothing is left
+  // behind.
+  auto open_private = [this](std::string pattern) {
     int fd = ::mkstemp(pattern.data());
     file_name_ = pattern;
     if (fd < 0) {
@@ -75,6 +74,11 @@ void TPSEarsemanager::OpenCache() {
     } else {
       file_.Reset(fd, true, pattern);
     }
+  };
+  if (access_.SettingsFolder.empty()) {
+    // No settings folder: a tool working on a card image.
+    std::error_code ec;
+    open_private((std::filesystem::temp_directory_path(ec) / "PS2M-XXXXXX").string());
   } else {
     file_name_ = access_.SettingsFolder + kTempName;
     int fd = ::open(file_name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -90,10 +94,17 @@ void TPSEarsemanager::OpenCache() {
     fd = ::open(file_name_.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
       open_error_ = Reason();
-    } else if (open_error_.empty()) {
-      file_.Reset(fd, false, file_name_);
-    } else {
+    } else if (!open_error_.empty()) {
       ::close(fd);
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      // Another running copy works in the same folder. The cache keeps the
+      // card's bytes from one operation's reads to its commit; sharing one
+      // file, each would read the other's card as its own. This one takes a
+      // file of its own beside it.
+      ::close(fd);
+      open_private(access_.SettingsFolder + "~PS2M-XXXXXX");
+    } else {
+      file_.Reset(fd, false, file_name_);
     }
   }
   ResetCache();

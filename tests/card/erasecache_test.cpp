@@ -373,6 +373,28 @@ TEST(CacheTempFile, CreatedErasedAndKeptAcrossRuns) {
   EXPECT_TRUE(std::filesystem::exists(path));
 }
 
+TEST(CacheTempFile, TwoCopiesInOneFolderNeverShareTheFile) {
+  CardRig rig;
+  ASSERT_TRUE(rig.access.OpenCard());
+  TPSEarsemanager second(rig.access);
+  second.OpenCache();
+  const std::string own = second.FileName();
+  EXPECT_NE(own, rig.cache.FileName());
+  EXPECT_EQ(std::filesystem::path(own).parent_path(), std::filesystem::path(rig.dir.path()));
+
+  // What one stages, the other never sees.
+  rig.cache.ResetCache();
+  second.ResetCache();
+  const auto mine = Pattern(10), theirs = Pattern(11);
+  rig.cache.CacheWriteCluster(1600, mine.data());
+  second.CacheWriteCluster(1600, theirs.data());
+  std::array<uint8_t, 1024> back{};
+  rig.cache.CacheReadCluster(1600, back.data());
+  EXPECT_EQ(back, mine);
+  second.CloseCache();
+  EXPECT_FALSE(std::filesystem::exists(own));
+}
+
 TEST(CacheTempFile, ToolsWithoutASettingsFolderLeaveNothingBehind) {
   sim::LoopbackSession session;
   TPSfileaccess access(session.link);
