@@ -177,6 +177,8 @@ int MakeFileSystem(Context& c) {
   int refused = kExitOk;
   if (!c.Confirm("Write an empty file system? Every save on the card will be lost.", refused))
     return refused;
+  // Written past the cache: whatever it knew of the card is gone.
+  m.Cache().ResetCache();
   if (!card::FormatFileSystem(m.Access(), std::time(nullptr)))
     return c.Fail("the card could not be written");
   return kExitOk;

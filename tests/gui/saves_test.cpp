@@ -321,7 +321,9 @@ class SavesTest : public QObject {
     QCOMPARE(rig.ListNames().size(), dev.saves);
     const QByteArray after = Backup(rig, dev.save, "after.psu");
     QCOMPARE(after[4 * 512], 'E');
-    QCOMPARE(WithoutPositions(after), WithoutPositions(ReadAll(edit_file)));
+    // Only data bytes changed: the save was written over itself, every
+    // cluster where it was, so its backup is the edited file to the byte.
+    QCOMPARE(after, ReadAll(edit_file));
   }
 
   void FailedWriteBackKeepsTheOldSaveAndTheEditedCopy() {
