@@ -184,16 +184,20 @@ bool TPSEarsemanager::HasRoomForSlot() const {
   return std::any_of(written_.begin(), written_.begin() + slot_count_, [](bool w) { return !w; });
 }
 
+void TPSEarsemanager::CheckRoomForSlot() const {
+  if (!HasRoomForSlot()) {
+    throw CardError("The operation touches more than 1024 erase blocks before its commit");
+  }
+}
+
 int TPSEarsemanager::FreeSlotIndex() {
+  CheckRoomForSlot();
   if (slot_count_ < kMaxSlots) return slot_count_;
   // Full: the block that entered first among those holding no change gives
   // up its slot; reading it again later costs card traffic, nothing more.
   int oldest = -1;
   for (int i = 0; i < slot_count_; ++i) {
     if (!written_[i] && (oldest < 0 || entered_[i] < entered_[oldest])) oldest = i;
-  }
-  if (oldest < 0) {
-    throw CardError("The operation touches more than 1024 erase blocks before its commit");
   }
   return oldest;
 }
@@ -205,7 +209,7 @@ int TPSEarsemanager::FindSlot(uint32_t block_start) const {
   return -1;
 }
 
-int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
+int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state, bool write_image) {
   const int slot = FreeSlotIndex();
   const bool reused = slot < slot_count_;
   uint8_t* row = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock];
@@ -215,7 +219,9 @@ int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
     block_list_[slot] = kNoBlock;
     std::fill(row, row + kMaxPagesPerBlock, 0);
   }
-  WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+  if (write_image) {
+    WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+  }
   std::fill(row, row + kMaxPagesPerBlock, 0);
   std::fill(row, row + PagesPerBlock(), state);
   block_list_[slot] = block_start;
@@ -257,7 +263,7 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
 
   // A miss reads the whole block once, so the rest of it costs no card
   // traffic later. Nothing enters the cache unless every page came back.
-  if (!HasRoomForSlot()) FreeSlotIndex();  // throws: every slot carries a change
+  CheckRoomForSlot();
   const uint32_t per_block = PagesPerBlock();
   Page page;
   for (uint32_t j = 0; j < per_block; ++j) {
@@ -320,11 +326,11 @@ void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
     int slot = FindSlot(start);
     if (slot < 0) {
       // A note never pushes out another block: it only fills free room.
+      // Only the noted page goes into the temp file: an absent page's
+      // placeholder is never read.
       if (slot_count_ >= kMaxSlots) return;
-      std::fill_n(block_buffer_.begin(), block_bytes_, kPlaceholder);
-      std::copy(content.begin(), content.end(),
-                block_buffer_.begin() + static_cast<ptrdiff_t>(index) * kPageBytes);
-      slot = MakeSlot(start, kPageAbsent);
+      WriteTemp(PageOffset(slot_count_, index), content.data(), kPageBytes);
+      slot = MakeSlot(start, kPageAbsent, false);
       page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
       return;
     }

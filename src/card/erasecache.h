@@ -108,7 +108,10 @@ class TPSEarsemanager {
   // again). Throws CardError when every slot carries a change.
   int FreeSlotIndex();
   bool HasRoomForSlot() const;
-  int MakeSlot(uint32_t block_start, uint8_t state);
+  void CheckRoomForSlot() const;
+  // The block buffer's image goes into the slot's place in the temp file
+  // unless write_image is false.
+  int MakeSlot(uint32_t block_start, uint8_t state, bool write_image = true);
   // Written slots in the order their blocks first entered the cache.
   std::vector<int> FlushOrder() const;
   void ReadCardPage(uint32_t page, Page& out);
