@@ -284,16 +284,21 @@ int Main() {
   }
 
   int over = 0;
+  std::string which;
   for (const Row& r : rows) {
-    if (r.measured.Transactions() > r.least.Transactions()) ++over;
+    if (r.measured.Transactions() > r.least.Transactions()) {
+      ++over;
+      which += (which.empty() ? ": " : "; ") + r.operation + " (+" +
+               Num(r.measured.Transactions() - r.least.Transactions()) + ")";
+    }
     // The clock's sum must be what the protocol's waits make of the counts.
     if (r.measured.WaitsMs() != r.waits_ms)
       std::fprintf(stderr, "bench_traffic: %s: the clock waited %llu ms, the counts make %llu ms\n",
                    r.operation.c_str(), static_cast<unsigned long long>(r.waits_ms),
                    static_cast<unsigned long long>(r.measured.WaitsMs()));
   }
-  std::printf("\n%d of %zu operations make more transactions than their least traffic.\n", over,
-              rows.size());
+  std::printf("\n%d of %zu operations make more transactions than their least traffic%s.\n", over,
+              rows.size(), which.c_str());
   return 0;
 }
 
