@@ -28,8 +28,15 @@ bool HeaderAcceptable(const Header& h) {
   if (load_le16(h, entry::kReserved) != 0) return false;
   const uint16_t mode = load_le16(h, entry::kMode);
   if ((mode & entry::kModeExists) == 0 || mode == 0xFFFF) return false;
+  // Entries the walk cannot list would hide what they hold, and every entry
+  // after them in the directory: one with attribute bytes set ends the
+  // listing there, and one whose name starts with "." reads as the
+  // directory's own "." or "..".
+  for (size_t i = entry::kAttributes; i < entry::kName; ++i) {
+    if (h[i] != 0) return false;
+  }
   const std::string name = load_cstr(h, entry::kName, entry::kNameMax);
-  return name != "." && name != "..";
+  return name.empty() || name[0] != '.';
 }
 
 bool IsDirectoryHeader(const Header& h) {

@@ -102,6 +102,17 @@ std::vector<ArchiveCase> Cases() {
        Result::kRefused},
       {"file named \"..\"", [=] { return With(two, kFileHeader + kName, std::string("..\0", 3)); },
        Result::kRefused},
+      // Entries the catalogue could not list, nor anything after them.
+      {"folder named \".SAVE\"", [=] { return With(two, kName, std::string(".SAVE\0", 6)); },
+       Result::kRefused},
+      {"file named \".DATA\"",
+       [=] { return With(two, kFileHeader + kName, std::string(".DATA\0", 6)); },
+       Result::kRefused},
+      {"folder header attribute word set",
+       [=] { return With(two, card::entry::kAttributes, "\x01"); }, Result::kRefused},
+      {"last file header's reserved byte 0x3F set",
+       [=] { return With(two, two.size() - 3 * 1024 - kHeader + 0x3F, "\x01"); },
+       Result::kRefused},
       // Entries that do not exist would hold clusters no directory reaches.
       {"folder header of a deleted entry",
        [=] { return With(two, kMode, std::string("\x27\x04", 2)); }, Result::kRefused},
