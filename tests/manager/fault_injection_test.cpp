@@ -114,14 +114,12 @@ TEST(FaultInjection, DeletingASaveFailsVisiblyAtEveryTransaction) {
   ExpectNoFinding(t);
 }
 
-TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
-  ManagerRig rig;
-  PopulateCard(rig);
-  // The edited save: one file grows by two clusters, one changes in place.
-  std::vector<ArchiveFile> edited = kEditFiles;
-  edited[1].data = Pattern(4600, 11);
-  edited[2].data = Pattern(300, 12);
-  const std::string archive = rig.WriteArchive("edited.psu", kEditName, edited);
+// Writes `archive` back over the edit save at every fault. Whatever the fault
+// cut short, one of the two saves is whole on the card, or the old one is
+// whole in its backup file.
+void ExpectWriteBackNeverLosesTheSave(ManagerRig& rig, const std::string& name,
+                                      const std::string& archive,
+                                      const std::vector<ArchiveFile>& edited) {
   const std::string backup = rig.dir.File("backup.psu");
   card::TfileIP folder;
   auto prepare = [&] {
@@ -134,7 +132,7 @@ TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
   const std::string old_backup = support::ReadFileBytes(backup);
 
   const FaultTally t = support::RunFaultCases(
-      rig, {.name = "edit write-back",
+      rig, {.name = name,
             .prepare = prepare,
             .run = [&] {
               return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
@@ -142,8 +140,6 @@ TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
             },
             .consistent = [&] {
               const bool healthy = support::PS2CardHealthy(rig);
-              // Whatever the fault cut short, one of the two saves is whole
-              // on the card, or the old one is whole in its backup file.
               const bool kept = SaveHolds(rig, kEditName, edited) ||
                                 SaveHolds(rig, kEditName, kEditFiles) ||
                                 support::ReadFileBytes(backup) == old_backup;
@@ -154,6 +150,17 @@ TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
               return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig);
             }});
   ExpectNoFinding(t);
+}
+
+TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {
+  ManagerRig rig;
+  PopulateCard(rig);
+  // The edited save: one file grows by two clusters, one changes in place.
+  std::vector<ArchiveFile> edited = kEditFiles;
+  edited[1].data = Pattern(4600, 11);
+  edited[2].data = Pattern(300, 12);
+  const std::string archive = rig.WriteArchive("edited.psu", kEditName, edited);
+  ExpectWriteBackNeverLosesTheSave(rig, "edit write-back", archive, edited);
 }
 
 TEST(FaultInjection, WritingBackAnEditOfDataBytesNeverLosesIt) {
@@ -174,31 +181,7 @@ TEST(FaultInjection, WritingBackAnEditOfDataBytesNeverLosesIt) {
   support::WriteFileBytes(archive, bytes);
   std::vector<ArchiveFile> edited = kEditFiles;
   edited[1].data = bytes.substr(save_data, 2500);
-
-  const std::string backup = rig.dir.File("backup.psu");
-  const std::string old_backup = support::ReadFileBytes(original);
-  const FaultTally t = support::RunFaultCases(
-      rig, {.name = "edit write-back in place",
-            .prepare = [&] {
-              std::filesystem::remove(backup);
-              return rig.FindFolder(kEditName, folder);
-            },
-            .run = [&] {
-              return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
-                     manager::ReplaceResult::kDone;
-            },
-            .consistent = [&] {
-              const bool healthy = support::PS2CardHealthy(rig);
-              const bool kept = SaveHolds(rig, kEditName, edited) ||
-                                SaveHolds(rig, kEditName, kEditFiles) ||
-                                support::ReadFileBytes(backup) == old_backup;
-              EXPECT_TRUE(kept) << "the edited save is lost";
-              return healthy;
-            },
-            .claim_holds = [&] {
-              return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig);
-            }});
-  ExpectNoFinding(t);
+  ExpectWriteBackNeverLosesTheSave(rig, "edit write-back in place", archive, edited);
 }
 
 }  // namespace
