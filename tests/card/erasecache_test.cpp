@@ -199,7 +199,10 @@ TEST_F(Cache, WritingTheBytesTheCardHoldsChangesNothing) {
   std::array<uint8_t, 1024> held{};
   rig.cache.CacheReadCluster(1600, held.data());
   rig.ResetCounters();
-  rig.cache.CacheWriteCluster(1602, DataOf(rig, 1602).data());  // not the same cluster's bytes
+  // Page 1602 as the card holds it, page 1603 changed: a change.
+  auto changed = DataOf(rig, 1602);
+  changed.resize(1024, 0x77);
+  rig.cache.CacheWriteCluster(1602, changed.data());
   EXPECT_TRUE(rig.cache.SlotWritten(0));
   rig.cache.ResetCache();
 
