@@ -12,6 +12,10 @@
 
 namespace travosk {
 
+// The work-folder copy of a save that a replace takes first, kept when the
+// save can be neither replaced nor put back.
+inline constexpr const char* kReplaceBackup = "~replace.psu";
+
 // The first count bytes of a file (fewer when it is shorter).
 inline QByteArray ReadFilePrefix(const QString& path, qint64 count) {
   QFile file(path);

@@ -12,9 +12,6 @@ namespace travosk {
 namespace {
 
 constexpr const char* kEditFile = "~psd._";
-constexpr const char* kReplaceBackup = "~replace.psu";
-
-QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
 
 }  // namespace
 
@@ -46,7 +43,7 @@ void TForm1::DeleteSaverClick() {
         ui_.Information(texts::kNotSupportSelect);
       } else {
         ui_.Beep();
-        if (ui_.Confirm("Delete Save " + Quoted(folder.Name))) {
+        if (ui_.Confirm("Delete Save " + texts::Quoted(folder.Name))) {
           ShowNotify("Delete Saver Now..");
           StartBusy();
           // The card must still be the one the list was read from.
@@ -74,7 +71,7 @@ void TForm1::DeletePS1SaverFlow() {
   if (e >= manager::kPS1Entries) return;
   SetOperationCaption("Delete Save");
   ui_.Beep();
-  if (ui_.Confirm("Delete Save " + Quoted(PS2MFMSYS1.PS1Card.Items[e].FileName))) {
+  if (ui_.Confirm("Delete Save " + texts::Quoted(PS2MFMSYS1.PS1Card.Items[e].FileName))) {
     ShowNotify("Delete Saver Now..");
     StartBusy();
     const bool ok = PS2MFMSYS1.DeletePS1Saver(e + 1);
@@ -164,8 +161,7 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
     ok = result == manager::ReplaceResult::kDone;
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
-      ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
-                WorkFile(kReplaceBackup));
+      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
     }
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();

@@ -12,10 +12,7 @@
 namespace travosk {
 namespace {
 
-constexpr const char* kReplaceBackup = "~replace.psu";
 constexpr const char* kReplacePS1Backup = "~replace.PS1";
-
-QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
 
 }  // namespace
 
@@ -45,11 +42,11 @@ void TForm1::AppendArchive(const QString& archive) {
   bool replace = false;
   if (PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
     ui_.Beep();
-    if (ui_.Confirm("Saver " + Quoted(name) + " on Memory card, OVERWRITE ?")) {
+    if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
       replace = true;
     } else {
       ui_.Beep();
-      if (!ui_.Warn("The saver " + Quoted(name) + " will be double, continous ?")) {
+      if (!ui_.Warn("The saver " + texts::Quoted(name) + " will be double, continous ?")) {
         SetOperationCaption("");
         return;
       }
@@ -70,8 +67,7 @@ void TForm1::AppendArchive(const QString& archive) {
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
       HideNotify();
-      ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
-                WorkFile(kReplaceBackup));
+      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
     }
   } else {
     ShowNotify("Append Saver Now...");
@@ -129,7 +125,7 @@ void TForm1::AppendPS1Saver() {
   bool replaced = false;
   const QString backup = WorkFile(kReplacePS1Backup);
   if (found >= 0) {
-    if (ui_.Confirm("Saver " + Quoted(name) + " on Memory card, OVERWRITE ?")) {
+    if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
       // The old save goes only when the new one fits in the room it frees,
       // and only after a copy of it is on the PC.
       const int64_t old_size = PS2MFMSYS1.PS1Card.Items[found].Size;
@@ -193,8 +189,7 @@ void TForm1::AppendPS1Saver() {
       HideNotify();
       RedetectAdapter();
       if (!restored)
-        ui_.Error("The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
-                  backup);
+        ui_.Error(texts::NotPutBack(name, backup));
       ui_.Information(texts::kDownloadSaverFail);
       if (!restored) {
         SetOperationCaption("");

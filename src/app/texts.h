@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QString>
+#include <string>
+
+#include "app/strings.h"
 
 namespace travosk::texts {
 
@@ -17,6 +20,14 @@ inline QString PS1CardWord() { return "PS1" + QString::fromUtf8("\u3000") + Memo
 // "The savers folder could not be created.", then CR LF and the folder's path.
 inline QString SaversFolderError(const QString& path) {
   return QString::fromUtf8("セーバーフォルダを作成できませんでした。") + "\r\n" + path;
+}
+
+// A save's name in double quotes, decoded for display.
+inline QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
+// A replaced save that could not be put back, and where its copy is kept.
+inline QString NotPutBack(const std::string& name, const QString& kept_in) {
+  return "The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +
+         kept_in;
 }
 
 inline const char* const kCanNotConnect = "Can not connect PS2.";

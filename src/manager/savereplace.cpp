@@ -34,10 +34,6 @@ uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
   return n;
 }
 
-}  // namespace
-
-namespace {
-
 // Where an archive's records lie, as the reader takes them: the folder
 // header, the "." and ".." records, then each file's header followed by its
 // data blocks.

@@ -15,20 +15,11 @@ namespace {
 
 using support::CardMedia;
 using support::FaultTally;
+using support::ExpectNoFinding;
 using support::ManagerRig;
 
 constexpr size_t kRecordBytes = 528;
 constexpr int kImagePages = 1152;
-
-void ExpectNoFinding(const FaultTally& t) {
-  support::PrintTally(std::cout, t);
-  EXPECT_GT(t.cases, 0u);
-  EXPECT_EQ(t.cases, 2 * t.transactions);
-  EXPECT_EQ(t.hangs, 0u);
-  EXPECT_EQ(t.crashes, 0u);
-  EXPECT_EQ(t.reported_success, 0u);
-  EXPECT_EQ(t.unchanged_card_failures, 0u);
-}
 
 // A card with a save on it, so that an erase has something to lose.
 void AddASave(ManagerRig& rig) {

@@ -15,16 +15,7 @@ namespace travosk::manager::testing {
 namespace {
 
 using support::FaultTally;
-
-void ExpectNoFinding(const FaultTally& t) {
-  support::PrintTally(std::cout, t);
-  EXPECT_GT(t.cases, 0u);
-  EXPECT_EQ(t.cases, 2 * t.transactions);
-  EXPECT_EQ(t.hangs, 0u);
-  EXPECT_EQ(t.crashes, 0u);
-  EXPECT_EQ(t.reported_success, 0u);
-  EXPECT_EQ(t.unchanged_card_failures, 0u);
-}
+using support::ExpectNoFinding;
 
 // A card with a one-block save in entry 0 and a three-block save in entries
 // 1, 4 and 5; entries 2, 3 and 6 on are free.

@@ -21,6 +21,7 @@ namespace {
 using manager::ArchiveFile;
 using support::FaultOperation;
 using support::FaultTally;
+using support::ExpectNoFinding;
 using support::ManagerRig;
 
 std::string Pattern(size_t n, uint8_t seed) {
@@ -66,16 +67,6 @@ bool SaveHolds(ManagerRig& rig, const std::string& name, const std::vector<Archi
   }
   std::remove(out.c_str());
   return true;
-}
-
-void ExpectNoFinding(const FaultTally& t) {
-  support::PrintTally(std::cout, t);
-  EXPECT_GT(t.cases, 0u);
-  EXPECT_EQ(t.cases, 2 * t.transactions);
-  EXPECT_EQ(t.hangs, 0u);
-  EXPECT_EQ(t.crashes, 0u);
-  EXPECT_EQ(t.reported_success, 0u);
-  EXPECT_EQ(t.unchanged_card_failures, 0u);
 }
 
 TEST(FaultInjection, AppendingASaveFailsVisiblyAtEveryTransaction) {

@@ -85,6 +85,16 @@ void PrintTally(std::ostream& out, const FaultTally& t) {
   out << "\n";
 }
 
+void ExpectNoFinding(const FaultTally& t) {
+  PrintTally(std::cout, t);
+  EXPECT_GT(t.cases, 0u);
+  EXPECT_EQ(t.cases, 2 * t.transactions);
+  EXPECT_EQ(t.hangs, 0u);
+  EXPECT_EQ(t.crashes, 0u);
+  EXPECT_EQ(t.reported_success, 0u);
+  EXPECT_EQ(t.unchanged_card_failures, 0u);
+}
+
 void Reconnect(ManagerRig& rig) {
   auto& s = rig.session;
   s.adapter.ClearFaults();

@@ -67,6 +67,11 @@ struct FaultTally {
 // total follows at its end, without a name.
 void PrintTally(std::ostream& out, const FaultTally& tally);
 
+// Prints the tally to stdout and expects no finding: cases ran (two for each
+// transaction of the clean run), none hung, crashed, claimed success or
+// changed the card too early.
+void ExpectNoFinding(const FaultTally& tally);
+
 // Drives the cases on a rig whose medium holds the prepared card. The rig's
 // image at the call is the template every case starts from; it is the image
 // again when the function returns. Records a test failure (and counts it) for
