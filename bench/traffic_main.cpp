@@ -121,7 +121,8 @@ void Ps2Rows(std::vector<Row>& rows) {
   // What the hex editor writes back: the backup it opened, 16 bytes of the
   // big file changed.
   const std::string edited = rig.WriteFile(
-      "edited.psu", EditedArchive(ReadBytes(rig.dir.File("backup.psu")), 500000, "edited in place!"));
+      "edited.psu",
+      EditedArchive(ReadBytes(rig.dir.File("backup.psu")), 500000, "edited in place!"));
   r = NewRow("Edit write-back of the 1 MB save", true);
   folder = rig.FindSave(kMegabyteSave);
   run = Measure(rig, r, [&] {

@@ -188,8 +188,7 @@ void TForm1::AppendPS1Saver() {
       }
       HideNotify();
       RedetectAdapter();
-      if (!restored)
-        ui_.Error(texts::NotPutBack(name, backup));
+      if (!restored) ui_.Error(texts::NotPutBack(name, backup));
       ui_.Information(texts::kDownloadSaverFail);
       if (!restored) {
         SetOperationCaption("");

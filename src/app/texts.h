@@ -23,7 +23,9 @@ inline QString SaversFolderError(const QString& path) {
 }
 
 // A save's name in double quotes, decoded for display.
-inline QString Quoted(const std::string& name) { return "\"" + Decoded(name) + "\""; }
+inline QString Quoted(const std::string& name) {
+  return "\"" + Decoded(name) + "\"";
+}
 // A replaced save that could not be put back, and where its copy is kept.
 inline QString NotPutBack(const std::string& name, const QString& kept_in) {
   return "The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +

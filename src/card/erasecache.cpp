@@ -316,8 +316,7 @@ void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1
 void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
   const uint32_t per_block = PagesPerBlock();
   if (per_block == 0 || per_block > kMaxPagesPerBlock || (per_block & (per_block - 1)) != 0 ||
-      page >= std::min<uint64_t>(kAddressLimit, access_.AddressablePages()) ||
-      file_.fd() < 0) {
+      page >= std::min<uint64_t>(kAddressLimit, access_.AddressablePages()) || file_.fd() < 0) {
     return;
   }
   const uint32_t start = BlockStart(page);
@@ -365,8 +364,7 @@ std::vector<int> TPSEarsemanager::FlushOrder() const {
   for (int slot = 0; slot < slot_count_; ++slot) {
     if (written_[slot]) order.push_back(slot);
   }
-  std::sort(order.begin(), order.end(),
-            [this](int a, int b) { return entered_[a] < entered_[b]; });
+  std::sort(order.begin(), order.end(), [this](int a, int b) { return entered_[a] < entered_[b]; });
   return order;
 }
 

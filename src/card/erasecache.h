@@ -126,7 +126,7 @@ class TPSEarsemanager {
   std::vector<uint8_t> block_buffer_;
   std::vector<uint8_t> page_state_;
   std::array<uint32_t, kMaxSlots> block_list_{};
-  std::array<bool, kMaxSlots> written_{};  // a cluster write changed the slot's block
+  std::array<bool, kMaxSlots> written_{};      // a cluster write changed the slot's block
   std::array<uint64_t, kMaxSlots> entered_{};  // when the block entered the cache
   uint64_t next_entry_ = 0;
   uint64_t generation_ = 0;

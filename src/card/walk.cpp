@@ -207,7 +207,8 @@ void PushPosition(TPSFilemanager& v, const TfileIP& x) {
     throw CardError("The directory walk cannot go deeper than 64 levels.");
   }
   if (v.Stack.size() < static_cast<size_t>(kStackLevels)) v.Stack.resize(kStackLevels);
-  if (v.StackBuffers.size() < static_cast<size_t>(kStackLevels)) v.StackBuffers.resize(kStackLevels);
+  if (v.StackBuffers.size() < static_cast<size_t>(kStackLevels))
+    v.StackBuffers.resize(kStackLevels);
   v.Stack[v.StackDepth] = x;
   v.StackFlags[v.StackDepth] = v.WalkMore;
   // The outer directory's cluster goes with the level, so that coming back

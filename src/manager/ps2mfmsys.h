@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 

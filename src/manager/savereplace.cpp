@@ -109,8 +109,7 @@ std::optional<ArchiveLayout> SameSaveOtherData(const std::string& edited, const 
     b.clear();
     a.seekg(static_cast<std::streamoff>(at));
     b.seekg(static_cast<std::streamoff>(at));
-    if (!a.read(ha.data(), kHeader) || !b.read(hb.data(), kHeader) || ha != hb)
-      return std::nullopt;
+    if (!a.read(ha.data(), kHeader) || !b.read(hb.data(), kHeader) || ha != hb) return std::nullopt;
   }
   std::vector<uint32_t> sorted = clusters;
   std::sort(sorted.begin(), sorted.end());
@@ -131,8 +130,8 @@ bool FolderRecordIs(const std::string& archive, const TfileIP& folder) {
 // from and commits; entries and allocation table stay as they are. The
 // backup has just read every one of those clusters, so the cache knows what
 // the card holds and only blocks with changed bytes are written.
-bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
-                      const ArchiveLayout& layout, const std::vector<uint32_t>& clusters) {
+bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive, const ArchiveLayout& layout,
+                      const std::vector<uint32_t>& clusters) {
   auto& v = manager.Volume();
   try {
     std::ifstream in(archive, std::ios::binary);
@@ -141,7 +140,8 @@ bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
       in.seekg(static_cast<std::streamoff>(layout.blocks[i]));
       if (!in.read(reinterpret_cast<char*>(block.data()), kBlock))
         throw InOutError(archive, "the archive ends early");
-      if (!v.ValidCluster(clusters[i])) throw CardError("a cluster of the save lies outside the card");
+      if (!v.ValidCluster(clusters[i]))
+        throw CardError("a cluster of the save lies outside the card");
       manager.Cache().CacheWriteCluster(v.ClusterPage(clusters[i]), block.data());
     }
     manager.FlushCard();
@@ -222,8 +222,8 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   // editor gives): its data goes over the old data where it lies, and only
   // the changed blocks are written. Nothing else on the card changes, so a
   // failure leaves the folder whole and the old bytes can go back the same way.
-  if (const auto same = maybe_same ? SameSaveOtherData(archive, backup_path, clusters)
-                                   : std::nullopt) {
+  if (const auto same =
+          maybe_same ? SameSaveOtherData(archive, backup_path, clusters) : std::nullopt) {
     if (WriteDataInPlace(manager, archive, *same, clusters)) {
       (void)manager.Catalog();
       std::remove(backup_path.c_str());

@@ -191,9 +191,9 @@ TEST(ReplaceSave, ReplacesTheSaveAndKeepsTheOldOneWhenTheNewCannotBeWritten) {
 TEST(ReplaceSave, AnEditOfDataBytesWritesOnlyTheBlocksItChanged) {
   ManagerRig rig;
   ASSERT_TRUE(rig.AddSave("OTHER", {{"KEEP", Pattern(5000, 1)}}));
-  ASSERT_TRUE(rig.AddSave("SAVE", {{"icon.sys", Pattern(964, 2)},
-                                   {"BIG", Pattern(40 * 1024, 3)},
-                                   {"SMALL", Pattern(300, 4)}}));
+  ASSERT_TRUE(rig.AddSave(
+      "SAVE",
+      {{"icon.sys", Pattern(964, 2)}, {"BIG", Pattern(40 * 1024, 3)}, {"SMALL", Pattern(300, 4)}}));
   auto existing = manager::FindSave(rig.mgr, "SAVE");
   ASSERT_TRUE(existing);
   const std::string orig = rig.dir.File("orig.psu");

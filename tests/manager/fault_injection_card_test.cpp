@@ -14,8 +14,8 @@ namespace travosk {
 namespace {
 
 using support::CardMedia;
-using support::FaultTally;
 using support::ExpectNoFinding;
+using support::FaultTally;
 using support::ManagerRig;
 
 constexpr size_t kRecordBytes = 528;

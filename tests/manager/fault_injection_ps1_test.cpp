@@ -14,8 +14,8 @@
 namespace travosk::manager::testing {
 namespace {
 
-using support::FaultTally;
 using support::ExpectNoFinding;
+using support::FaultTally;
 
 // A card with a one-block save in entry 0 and a three-block save in entries
 // 1, 4 and 5; entries 2, 3 and 6 on are free.

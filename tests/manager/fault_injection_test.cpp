@@ -19,9 +19,9 @@ namespace travosk {
 namespace {
 
 using manager::ArchiveFile;
+using support::ExpectNoFinding;
 using support::FaultOperation;
 using support::FaultTally;
-using support::ExpectNoFinding;
 using support::ManagerRig;
 
 std::string Pattern(size_t n, uint8_t seed) {
@@ -125,21 +125,22 @@ void ExpectWriteBackNeverLosesTheSave(ManagerRig& rig, const std::string& name,
   const FaultTally t = support::RunFaultCases(
       rig, {.name = name,
             .prepare = prepare,
-            .run = [&] {
-              return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
-                     manager::ReplaceResult::kDone;
-            },
-            .consistent = [&] {
-              const bool healthy = support::PS2CardHealthy(rig);
-              const bool kept = SaveHolds(rig, kEditName, edited) ||
-                                SaveHolds(rig, kEditName, kEditFiles) ||
-                                support::ReadFileBytes(backup) == old_backup;
-              EXPECT_TRUE(kept) << "the edited save is lost";
-              return healthy;
-            },
-            .claim_holds = [&] {
-              return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig);
-            }});
+            .run =
+                [&] {
+                  return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
+                         manager::ReplaceResult::kDone;
+                },
+            .consistent =
+                [&] {
+                  const bool healthy = support::PS2CardHealthy(rig);
+                  const bool kept = SaveHolds(rig, kEditName, edited) ||
+                                    SaveHolds(rig, kEditName, kEditFiles) ||
+                                    support::ReadFileBytes(backup) == old_backup;
+                  EXPECT_TRUE(kept) << "the edited save is lost";
+                  return healthy;
+                },
+            .claim_holds =
+                [&] { return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig); }});
   ExpectNoFinding(t);
 }
 
