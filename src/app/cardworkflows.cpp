@@ -36,7 +36,7 @@ bool TForm1::ErasePS1Card() {
   SetBar(63, 0, 0);
   bool ok = true;
   for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame) {
-    if (!PS2MFMSYS1.WritePS1Frame(frame, zero)) ok = false;
+    if (!CardWork([&] { return PS2MFMSYS1.WritePS1Frame(frame, zero); })) ok = false;
     SetBar(63, 0, frame + 1);
   }
   return ok;
@@ -62,7 +62,7 @@ void TForm1::FormattoPS2Click() {
         ui_.Information(ok ? word + " Format complete. Please reset Adaptor. "
                            : word + " Format failed.");
       }
-    } else if (!PS2MFMSYS1.CheckLink()) {
+    } else if (!CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
       ui_.Information(texts::kCanNotConnect);
     } else {
       const QString word =
@@ -73,7 +73,7 @@ void TForm1::FormattoPS2Click() {
         if (ui_.Warn("The " + word + " turn to Unformated card show in PS2," +
                      " and Disappear Driver in PC, Continous?")) {
           ShowNotify("Now Formating...");
-          const bool ok = PS2MFMSYS1.FormatCard();
+          const bool ok = CardWork([&] { return PS2MFMSYS1.FormatCard(); });
           HideNotify();
           ForgetCatalogue();
           ui_.Information(ok ? word + " Format complete. Please reset Adaptor."
@@ -99,7 +99,7 @@ void TForm1::FormattoPCClick() {
     } else if (PS2MFMSYS1.Access().Medium != 2) {
       ui_.Beep();
       ui_.Information("Only support SmartMedia Card.");
-    } else if (PS2MFMSYS1.CheckLink()) {
+    } else if (CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
       TPCformatDlg& pc = *forms_.PCformatDlg;
       pc.Accepted = false;
       pc.Preselect(PS2MFMSYS1.Access().CardBytes);
@@ -114,7 +114,7 @@ void TForm1::FormattoPCClick() {
             if (!pc.ImageName.isEmpty() && QFileInfo(image).isFile()) {
               ShowNotify("Now Formating...");
               StartBusy();
-              const bool ok = PS2MFMSYS1.FormatToPC(PathOf(pc.ImageName));
+              const bool ok = CardWork([&] { return PS2MFMSYS1.FormatToPC(PathOf(pc.ImageName)); });
               StopBusy();
               HideNotify();
               ForgetCatalogue();
@@ -139,7 +139,7 @@ bool TForm1::ChoosePS1Card() {
     RedetectAdapter();
     return false;
   }
-  if (PS2MFMSYS1.Access().Medium != 1 || PS2MFMSYS1.CheckLink()) {
+  if (PS2MFMSYS1.Access().Medium != 1 || CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
     ui_.Information(texts::kPleaseInsertPS1);
     return false;
   }
@@ -163,7 +163,7 @@ void TForm1::PS1ReadClick() {
         }
         if (go) {
           ShowNotify("Uploading...");
-          const bool ok = PS2MFMSYS1.UploadPS1Card(PathOf(*file));
+          const bool ok = CardWork([&] { return PS2MFMSYS1.UploadPS1Card(PathOf(*file)); });
           HideNotify();
           if (ok) {
             ui_.Information("Upload complete.");
@@ -188,12 +188,12 @@ void TForm1::PS1writeClick() {
           ui_.Beep();
         } else {
           ShowNotify("Downloading...");
-          const bool ok = PS2MFMSYS1.DownloadPS1Card(PathOf(*file));
+          const bool ok = CardWork([&] { return PS2MFMSYS1.DownloadPS1Card(PathOf(*file)); });
           if (ok) {
             ui_.Beep();
             ui_.Information("Download complete.");
             ShowNotify(texts::kCatalogLoading);
-            if (PS2MFMSYS1.PS1Catalog()) {
+            if (CardWork([&] { return PS2MFMSYS1.PS1Catalog(); })) {
               list_device_ = kPS1Card;
               list_medium_ = 1;
               FillPS1List();
@@ -218,7 +218,7 @@ void TForm1::SETUPClick() {
 
 void TForm1::BitBtn1Click() {
   Guarded([this] {
-    if (!PS2MFMSYS1.Com().DetectAdapter()) {
+    if (!CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) {
       ui_.Information(texts::kCanNotConnect);
       return;
     }
@@ -228,6 +228,10 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::EXITClick() {
+  if (card_busy_) {
+    ui_.Beep();
+    return;
+  }
   if (start_error_.isEmpty()) PS2MFMSYS1.Com().ResetAdapter();
   close();
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "dialogs/uiservices.h"
@@ -191,6 +192,8 @@ class TForm1 : public QMainWindow {
   const QString& OperationCaption() const { return operation_caption_; }
   int MarkerIndex() const { return marker_index_; }
   QString WorkFolder() const;
+  // A card operation is running: input to the window's commands waits.
+  bool CardBusy() const { return card_busy_; }
 
   // Item roles of Savertableview.
   static constexpr int kImageRole = Qt::UserRole + 1;  // index in savertableImage
@@ -218,6 +221,8 @@ class TForm1 : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Card manager events.
@@ -247,6 +252,23 @@ class TForm1 : public QMainWindow {
   // thrown by the card machinery or a PC file is shown in the error box
   // rather than ending the program.
   void Guarded(const std::function<void()>& command);
+  // Runs a card operation on a worker thread while the window keeps painting
+  // (see mainwindow_work.cpp); exceptions come back to the caller.
+  void RunCardWork(const std::function<void()>& work);
+  template <class F>
+  auto CardWork(F&& work) {
+    using Result = decltype(work());
+    if constexpr (std::is_void_v<Result>) {
+      RunCardWork(work);
+    } else {
+      Result result{};
+      RunCardWork([&] { result = work(); });
+      return result;
+    }
+  }
+  // Runs a card manager event's handler on the window's thread, the worker
+  // waiting until it is done.
+  void OnWindowThread(const std::function<void()>& handler);
   void SetOperationCaption(const QString& text);
   void SetStatusPanel(int panel, const QString& text);
   void SetBar(int max, int min, int position);
@@ -289,6 +311,8 @@ class TForm1 : public QMainWindow {
   OtherForms forms_;
   QSocketNotifier* notifier_ = nullptr;
   int command_depth_ = 0;
+  bool work_threads_ = false;  // card work goes to a worker once the window is built
+  bool card_busy_ = false;
   bool config_shown_before_ = false;
 
   QTreeWidgetItem* root_node_ = nullptr;

@@ -21,7 +21,8 @@ void TForm1::CatalogBtnClick() {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
       const bool ps1 = current_device_ == kPS1Card;
-      const bool ok = ps1 ? PS2MFMSYS1.PS1Catalog() : PS2MFMSYS1.Catalog();
+      const bool ok = ps1 ? CardWork([&] { return PS2MFMSYS1.PS1Catalog(); })
+                          : CardWork([&] { return PS2MFMSYS1.Catalog(); });
       if (ok) {
         list_device_ = current_device_;
         list_medium_ = PS2MFMSYS1.Access().Medium;

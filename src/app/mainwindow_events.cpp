@@ -18,29 +18,35 @@ constexpr int kIndexRole = Qt::UserRole + 1;  // the node's absolute index
 }  // namespace
 
 void TForm1::BindCardManagerEvents() {
+  // The events may come from the worker that runs the operation; each is
+  // handled on the window's thread while the worker waits.
   auto& m = PS2MFMSYS1;
-  m.OnAddMainNode = [this](TfileIP& f) { PS2MFMSYS1AddMainNode(f); };
-  m.OnAddrootNode = [this](TfileIP& f) { PS2MFMSYS1AddrootNode(f); };
-  m.OnAddChildNode = [this](TfileIP& f) { PS2MFMSYS1AddChildNode(f); };
-  m.OnPS1MainNode = [this](int i, TPs1FileitemRec& r) { PS2MFMSYS1PS1MainNode(i, r); };
-  m.OnPS1rootNode = [this](int i, TPs1FileitemRec& r) { PS2MFMSYS1PS1rootNode(i, r); };
+  m.OnAddMainNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddMainNode(f); }); };
+  m.OnAddrootNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddrootNode(f); }); };
+  m.OnAddChildNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddChildNode(f); }); };
+  m.OnPS1MainNode = [this](int i, TPs1FileitemRec& r) {
+    OnWindowThread([&] { PS2MFMSYS1PS1MainNode(i, r); });
+  };
+  m.OnPS1rootNode = [this](int i, TPs1FileitemRec& r) {
+    OnWindowThread([&] { PS2MFMSYS1PS1rootNode(i, r); });
+  };
   m.OnCatalogbarbegin = [this](TfileIP& f, int& max, int& min, int& p, bool& b) {
-    PS2MFMSYS1Catalogbarbegin(f, max, min, p, b);
+    OnWindowThread([&] { PS2MFMSYS1Catalogbarbegin(f, max, min, p, b); });
   };
   m.OnCatalogbarRun = [this](TfileIP& f, int& max, int& min, int& p, bool& b) {
-    PS2MFMSYS1CatalogbarRun(f, max, min, p, b);
+    OnWindowThread([&] { PS2MFMSYS1CatalogbarRun(f, max, min, p, b); });
   };
   m.OnCatalogbarEnd = [this](TfileIP& f, int& max, int& min, int& p, bool& b) {
-    PS2MFMSYS1CatalogbarEnd(f, max, min, p, b);
+    OnWindowThread([&] { PS2MFMSYS1CatalogbarEnd(f, max, min, p, b); });
   };
   m.OnFilebarprocess = [this](TfileIP& f, int& max, int& min, int& p, bool& b) {
-    PS2MFMSYS1Filebarprocess(f, max, min, p, b);
+    OnWindowThread([&] { PS2MFMSYS1Filebarprocess(f, max, min, p, b); });
   };
   m.Onbarprocess = [this](int& max, int& min, int& p, bool& b) {
-    PS2MFMSYS1barprocess(max, min, p, b);
+    OnWindowThread([&] { PS2MFMSYS1barprocess(max, min, p, b); });
   };
-  m.OnErroroninit = [this] { PS2MFMSYS1Erroroninit(); };
-  m.OnLinkSysbusy = [this] { PS2MFMSYS1LinkSysbusy(); };
+  m.OnErroroninit = [this] { OnWindowThread([this] { PS2MFMSYS1Erroroninit(); }); };
+  m.OnLinkSysbusy = [this] { OnWindowThread([this] { PS2MFMSYS1LinkSysbusy(); }); };
 }
 
 QTreeWidgetItem* TForm1::AddTreeNode(QTreeWidgetItem* parent, const QString& text, int image) {

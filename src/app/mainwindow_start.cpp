@@ -70,9 +70,12 @@ TForm1::TForm1(link::Link& link, UiServices& ui, const QString& work_folder)
   }
   Timer1->start();
   Timer2->start();
+  QCoreApplication::instance()->installEventFilter(this);
+  work_threads_ = true;
 }
 
 TForm1::~TForm1() {
+  QCoreApplication::instance()->removeEventFilter(this);
   link_.SetMessageSink({});
   if (start_error_.isEmpty()) PS2MFMSYS1.DoneSystem();
 }
@@ -83,7 +86,9 @@ void TForm1::FormCreate(const QString& work_folder) {
   QString folder = QDir(work_folder.isEmpty() ? QDir::currentPath() : work_folder).absolutePath();
   if (!folder.endsWith('/')) folder += '/';
   work_folder_ = folder;
-  link_.SetMessageSink([this](const std::string& text) { ui_.Information(QString::fromStdString(text)); });
+  link_.SetMessageSink([this](const std::string& text) {
+    OnWindowThread([&] { ui_.Information(QString::fromStdString(text)); });
+  });
   // A hardware key that does not parse abandons the scan; the window goes on
   // without an adapter rather than without its card manager.
   try {
@@ -102,7 +107,7 @@ void TForm1::FormCreate(const QString& work_folder) {
     ui_.Error(start_error_);
     return;
   }
-  PS2MFMSYS1.Beep = [this] { ui_.Beep(); };
+  PS2MFMSYS1.Beep = [this] { OnWindowThread([this] { ui_.Beep(); }); };
   selected_tree_index_ = 0;
   try {
     PrepareSaversFolder();
@@ -110,7 +115,7 @@ void TForm1::FormCreate(const QString& work_folder) {
     ui_.Error(QString::fromUtf8(e.what()));
     return;
   }
-  if (PS2MFMSYS1.Com().DetectAdapter()) RedetectAdapter();
+  if (CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) RedetectAdapter();
 }
 
 void TForm1::PrepareSaversFolder() {
@@ -150,6 +155,12 @@ void TForm1::WMDeviceChange() {
 void TForm1::Guarded(const std::function<void()>& command) {
   if (!start_error_.isEmpty()) {
     ui_.Error(start_error_);
+    return;
+  }
+  // One card operation at a time: a command asked for while one runs is
+  // refused, not queued behind it.
+  if (card_busy_) {
+    ui_.Beep();
     return;
   }
   // Device changes wait until the command is over: the link must not be
@@ -212,7 +223,9 @@ void TForm1::StopBusy() {
   Animate1->hide();
 }
 
-void TForm1::RedetectAdapter() { (void)PS2MFMSYS1.Com().DetectAdapter(); }
+void TForm1::RedetectAdapter() {
+  (void)CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); });
+}
 
 void TForm1::ProbeDevices() {
   link::TPS2Mcom& com = PS2MFMSYS1.Com();
@@ -221,7 +234,7 @@ void TForm1::ProbeDevices() {
   device_list_.fill(0);
   uint8_t r[8] = {};
   com.LinkFault = false;
-  com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+  CardWork([&] { com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]); });
   // A reply that did not arrive says nothing about the slot.
   if (!com.LinkFault) {
     auto neither = [](uint8_t b) { return b != 0xFF && b != 0x5A; };
@@ -237,7 +250,7 @@ void TForm1::ProbeDevices() {
   }
   uint8_t s[4] = {};
   com.LinkFault = false;
-  com.ReadSMId(s[0], s[1], s[2], s[3]);
+  CardWork([&] { com.ReadSMId(s[0], s[1], s[2], s[3]); });
   if (!com.LinkFault && s[0] != 0xFF && s[1] != 0xFF && s[2] != 0xFF)
     device_list_[count++] = kSmartMedia;
   com.LinkFault = false;
@@ -246,7 +259,7 @@ void TForm1::ProbeDevices() {
 }
 
 bool TForm1::SelectDevice() {
-  if (!PS2MFMSYS1.Com().DetectAdapter()) {
+  if (!CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) {
     ui_.Information(texts::kCanNotConnect);
     return false;
   }

@@ -47,9 +47,10 @@ void TForm1::DeleteSaverClick() {
           ShowNotify("Delete Saver Now..");
           StartBusy();
           // The card must still be the one the list was read from.
-          const bool ok = PS2MFMSYS1.Volume().Mounted() && PS2MFMSYS1.DeleteSaveFolder(folder);
+          const bool ok = PS2MFMSYS1.Volume().Mounted() &&
+                          CardWork([&] { return PS2MFMSYS1.DeleteSaveFolder(folder); });
           if (ok) {
-            (void)PS2MFMSYS1.Catalog();
+            (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
             FillSaveList();
           }
           RedetectAdapter();
@@ -74,11 +75,11 @@ void TForm1::DeletePS1SaverFlow() {
   if (ui_.Confirm("Delete Save " + texts::Quoted(PS2MFMSYS1.PS1Card.Items[e].FileName))) {
     ShowNotify("Delete Saver Now..");
     StartBusy();
-    const bool ok = PS2MFMSYS1.DeletePS1Saver(e + 1);
+    const bool ok = CardWork([&] { return PS2MFMSYS1.DeletePS1Saver(e + 1); });
     StopBusy();
     ps1_list_.selected = false;
     if (ok) {
-      (void)PS2MFMSYS1.PS1Catalog();
+      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
       FillPS1List();
       HideNotify();
       ui_.Information("Delete complete.");
@@ -116,7 +117,7 @@ void TForm1::savereditbtnClick() {
       repaint();
       StartBusy();
       copied = PS2MFMSYS1.Volume().Mounted() &&
-               PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder);
+               CardWork([&] { return PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder); });
       RedetectAdapter();
       StopBusy();
     }
@@ -144,7 +145,7 @@ void TForm1::savereditbtnClick() {
 
 bool TForm1::WriteBackEditedSave(const QString& archive) {
   repaint();
-  if (!PS2MFMSYS1.Catalog()) return false;
+  if (!CardWork([&] { return PS2MFMSYS1.Catalog(); })) return false;
   const std::string name = ArchiveSaveName(archive);
   TfileIP existing;
   const bool on_card = PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir &&
@@ -156,8 +157,10 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
   if (on_card) {
     // The old copy is replaced only when the edited one fits in the room it
     // frees; if writing the edited one fails, the old one is put back.
-    const auto result =
-        manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing, PathOf(WorkFile(kReplaceBackup)));
+    const auto result = CardWork([&] {
+      return manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing,
+                                  PathOf(WorkFile(kReplaceBackup)));
+    });
     ok = result == manager::ReplaceResult::kDone;
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
@@ -165,8 +168,8 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
     }
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();
-    ok = PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank);
-    if (ok) (void)PS2MFMSYS1.Catalog();
+    ok = CardWork([&] { return PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank); });
+    if (ok) (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
   }
   StopBusy();
   selected_tree_index_ = 0;

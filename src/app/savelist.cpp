@@ -218,7 +218,9 @@ void TForm1::SavertableviewSelectItem() {
 
 void TForm1::Timer1Timer() {
   if (list_device_ == kPS1Card) {
-    if (ps1_list_.count == 0) return;
+    // The frames live in the card manager's record, which a running card
+    // operation may be rewriting.
+    if (ps1_list_.count == 0 || card_busy_) return;
     if (++animation_counter_ >= ps1_list_.count) animation_counter_ = 0;
     TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[animation_counter_]];
     if (rec.IconFrames < 2) return;

@@ -32,7 +32,7 @@ void TForm1::AppendSaverClick() {
 
 void TForm1::AppendArchive(const QString& archive) {
   // Without a mounted card there is no allocation table to write into.
-  if (!PS2MFMSYS1.Catalog()) {
+  if (!CardWork([&] { return PS2MFMSYS1.Catalog(); })) {
     ui_.Information(texts::kDownloadSaverFail);
     SetOperationCaption("");
     return;
@@ -60,8 +60,10 @@ void TForm1::AppendArchive(const QString& archive) {
     // backed up first, and comes back when the new one cannot be written.
     ShowNotify("delete Exist Saver..");
     StartBusy();
-    const auto result =
-        manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing, PathOf(WorkFile(kReplaceBackup)));
+    const auto result = CardWork([&] {
+      return manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing,
+                                  PathOf(WorkFile(kReplaceBackup)));
+    });
     ok = result == manager::ReplaceResult::kDone;
     FillSaveList();
     if (result == manager::ReplaceResult::kFailedLost) {
@@ -74,9 +76,9 @@ void TForm1::AppendArchive(const QString& archive) {
     StartBusy();
     if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
       TfileIP blank = card::RootDirectory();
-      ok = PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank);
+      ok = CardWork([&] { return PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank); });
       if (ok) {
-        (void)PS2MFMSYS1.Catalog();
+        (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
         FillSaveList();
       }
     }
@@ -96,7 +98,7 @@ void TForm1::AppendPS1Saver() {
     return;
   }
   ShowNotify(texts::kCatalogLoading);
-  (void)PS2MFMSYS1.PS1Catalog();
+  (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
   FillPS1List();
   HideNotify();
 
@@ -134,16 +136,16 @@ void TForm1::AppendPS1Saver() {
         SetOperationCaption("");
         return;
       }
-      if (!PS2MFMSYS1.UploadPS1Saver(PathOf(backup), found)) {
+      if (!CardWork([&] { return PS2MFMSYS1.UploadPS1Saver(PathOf(backup), found); })) {
         ui_.Information(texts::kDownloadSaverFail);
         SetOperationCaption("");
         return;
       }
       StartBusy();
       ShowNotify("delete Exist Saver..");
-      replaced = PS2MFMSYS1.DeletePS1Saver(found + 1);
+      replaced = CardWork([&] { return PS2MFMSYS1.DeletePS1Saver(found + 1); });
       ShowNotify(texts::kCatalogLoading);
-      (void)PS2MFMSYS1.PS1Catalog();
+      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
       FillPS1List();
       StopBusy();
       HideNotify();
@@ -166,14 +168,14 @@ void TForm1::AppendPS1Saver() {
     ShowNotify("Append Saver Now...");
     bool ok = false;
     try {
-      ok = PS2MFMSYS1.DownloadPS1Saver(PathOf(*file));
+      ok = CardWork([&] { return PS2MFMSYS1.DownloadPS1Saver(PathOf(*file)); });
     } catch (const InOutError&) {
       if (!replaced) throw;
     }
     if (ok) {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
-      (void)PS2MFMSYS1.PS1Catalog();
+      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
       FillPS1List();
       HideNotify();
       StopBusy();
@@ -182,8 +184,8 @@ void TForm1::AppendPS1Saver() {
     } else {
       bool restored = !replaced;
       if (replaced) {
-        restored = PS2MFMSYS1.DownloadPS1Saver(PathOf(backup));
-        (void)PS2MFMSYS1.PS1Catalog();
+        restored = CardWork([&] { return PS2MFMSYS1.DownloadPS1Saver(PathOf(backup)); });
+        (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
         FillPS1List();
       }
       HideNotify();
@@ -218,8 +220,9 @@ void TForm1::SaverBackupClick() {
       repaint();
       ShowNotify("Backup Saver Now..");
       StartBusy();
-      const bool ok = PS2MFMSYS1.Volume().Mounted() &&
-                      PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
+      const bool ok = PS2MFMSYS1.Volume().Mounted() && CardWork([&] {
+                        return PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
+                      });
       RedetectAdapter();
       StopBusy();
       HideNotify();
@@ -238,7 +241,7 @@ void TForm1::BackupPS1Saver() {
     repaint();
     ShowNotify("Backup Saver Now..");
     StartBusy();
-    const bool ok = PS2MFMSYS1.UploadPS1Saver(PathOf(*target), e);
+    const bool ok = CardWork([&] { return PS2MFMSYS1.UploadPS1Saver(PathOf(*target), e); });
     RedetectAdapter();
     StopBusy();
     HideNotify();

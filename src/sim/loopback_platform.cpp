@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "link/device_root.h"
 
@@ -142,6 +143,7 @@ void LoopbackPlatform::ClosePipe(link::Handle h) {
 long LoopbackPlatform::WritePipe(link::Handle h, const uint8_t* data, size_t count) {
   Slot* slot = SlotOf(h, Kind::kWritePipe);
   if (!slot) return -1;
+  if (packet_delay_.count() > 0 && count == 16) std::this_thread::sleep_for(packet_delay_);
   const long moved = slot->adapter->Write(data, count);
   if (!slot->adapter->plugged()) Remove(*slot);
   return moved;

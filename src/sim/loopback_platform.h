@@ -4,6 +4,7 @@
 // serves adapters and images.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -45,6 +46,10 @@ class LoopbackPlatform final : public link::Platform {
   long ReadPipe(link::Handle h, uint8_t* data, size_t count) override;
   std::vector<link::DeviceChange> TakeDeviceChanges() override;
 
+  // Every command packet takes this long to pass, as over a slow USB bus:
+  // lets a test watch a window stay alive through a long operation.
+  void SetPacketDelay(std::chrono::microseconds delay) { packet_delay_ = delay; }
+
  private:
   // One interface: an adapter plugged in at least once. Every plug and unplug
   // starts a new generation; handles opened in another generation are stale.
@@ -70,6 +75,7 @@ class LoopbackPlatform final : public link::Platform {
   std::deque<link::DeviceChange> changes_;
   std::map<link::Handle, Opened> opened_;
   link::Handle next_handle_ = 1;
+  std::chrono::microseconds packet_delay_{0};
 };
 
 // An in-process adapter with its loopback platform, a clock that never waits
