@@ -1,11 +1,16 @@
 // The command line's commands; each answers an exit code.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "cli/context.h"
 
 namespace travosk::cli {
+
+// Opens the source and checks that it answers and holds a PS2 file system
+// card; on failure `code` holds the exit code.
+std::unique_ptr<Source> OpenPS2(Context& c, int& code);
 
 int Devices(Context& c);
 int ListSaves(Context& c);
@@ -28,5 +33,7 @@ int PS1Write(Context& c, const std::string& file);
 int PS1Format(Context& c);
 
 int Check(Context& c);
+int WriteIcon(Context& c, const std::string& save, const std::string& out_path, int size,
+              long long frame);
 
 }  // namespace travosk::cli

@@ -21,10 +21,6 @@ namespace travosk::cli {
 
 using card::TfileIP;
 
-namespace {
-
-// Opens the source and checks that it answers and holds a PS2 file system
-// card; on failure `code` holds the exit code.
 std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
   auto source = std::make_unique<Source>(c.source);
   if (!source->SettingsWarning().empty())
@@ -41,6 +37,8 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
   }
   return source;
 }
+
+namespace {
 
 // "what failed: why", when the card manager knows why.
 int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {

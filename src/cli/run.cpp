@@ -70,6 +70,15 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   config->add_option("--delay", delay, "connection delay in seconds");
   config->callback([&] { action = [&] { return ShowConfig(c, port, delay); }; });
 
+  int icon_size = 128;
+  long long icon_frame = 0;
+  auto* icon = app.add_subcommand("icon", "render a save's own icon to a PNG file");
+  icon->add_option("SAVE", save)->required();
+  icon->add_option("OUT", out_path, "the PNG file")->required();
+  icon->add_option("--size", icon_size, "pixels a side (default 128)")->check(CLI::Range(1, 4096));
+  icon->add_option("--frame", icon_frame, "frame of the animation's loop (default 0)");
+  icon->callback([&] { action = [&] { return WriteIcon(c, save, out_path, icon_size, icon_frame); }; });
+
   app.add_subcommand("check", "check the card's file system; exit 1 when anything is wrong")
       ->callback([&] { action = [&] { return Check(c); }; });
 
