@@ -18,9 +18,10 @@ namespace travosk {
 
 void TForm1::ForgetCatalogue() {
   // Only when the command rewrote the medium whose saves the list shows.
-  if (list_device_ == kNoDevice || list_medium_ != PS2MFMSYS1.Access().Medium) return;
+  if (list_device_ == kNoDevice || list_card_ != card_ || list_medium_ != Card().Access().Medium)
+    return;
   ClearTree();
-  PS2MFMSYS1.Nodes().ClearNodes();
+  Card().Nodes().ClearNodes();
   Savertableview->clear();
   entries_.clear();
   ps1_list_ = PS1SaveList{};
@@ -36,7 +37,7 @@ bool TForm1::ErasePS1Card() {
   SetBar(63, 0, 0);
   bool ok = true;
   for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame) {
-    if (!CardWork([&] { return PS2MFMSYS1.WritePS1Frame(frame, zero); })) ok = false;
+    if (!CardWork([&] { return Card().WritePS1Frame(frame, zero); })) ok = false;
     SetBar(63, 0, frame + 1);
   }
   return ok;
@@ -62,18 +63,17 @@ void TForm1::FormattoPS2Click() {
         ui_.Information(ok ? word + " Format complete. Please reset Adaptor. "
                            : word + " Format failed.");
       }
-    } else if (!CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
+    } else if (!CardWork([&] { return Card().CheckLink(); })) {
       ui_.Information(texts::kCanNotConnect);
     } else {
-      const QString word =
-          PS2MFMSYS1.Access().Medium == 1 ? "PS2 MemoryCard" : "SmartMediaCard";
+      const QString word = Card().Access().Medium == 1 ? "PS2 MemoryCard" : "SmartMediaCard";
       ui_.Beep();
       if (ui_.Warn("The " + word + " will be Erease, " + word + " data will be lose, Erase?")) {
         ui_.Beep();
         if (ui_.Warn("The " + word + " turn to Unformated card show in PS2," +
                      " and Disappear Driver in PC, Continous?")) {
           ShowNotify("Now Formating...");
-          const bool ok = CardWork([&] { return PS2MFMSYS1.FormatCard(); });
+          const bool ok = CardWork([&] { return Card().FormatCard(); });
           HideNotify();
           ForgetCatalogue();
           ui_.Information(ok ? word + " Format complete. Please reset Adaptor."
@@ -96,13 +96,13 @@ void TForm1::FormattoPCClick() {
     dlg.DEVPS2->setEnabled(true);
     if (!chosen) {
       RedetectAdapter();
-    } else if (PS2MFMSYS1.Access().Medium != 2) {
+    } else if (Card().Access().Medium != 2) {
       ui_.Beep();
       ui_.Information("Only support SmartMedia Card.");
-    } else if (CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
+    } else if (CardWork([&] { return Card().CheckLink(); })) {
       TPCformatDlg& pc = *forms_.PCformatDlg;
       pc.Accepted = false;
-      pc.Preselect(PS2MFMSYS1.Access().CardBytes);
+      pc.Preselect(Card().Access().CardBytes);
       ui_.ShowModal(pc);
       if (pc.Accepted) {
         ui_.Beep();
@@ -114,7 +114,7 @@ void TForm1::FormattoPCClick() {
             if (!pc.ImageName.isEmpty() && QFileInfo(image).isFile()) {
               ShowNotify("Now Formating...");
               StartBusy();
-              const bool ok = CardWork([&] { return PS2MFMSYS1.FormatToPC(PathOf(pc.ImageName)); });
+              const bool ok = CardWork([&] { return Card().FormatToPC(PathOf(pc.ImageName)); });
               StopBusy();
               HideNotify();
               ForgetCatalogue();
@@ -139,11 +139,11 @@ bool TForm1::ChoosePS1Card() {
     RedetectAdapter();
     return false;
   }
-  if (PS2MFMSYS1.Access().Medium != 1 || CardWork([&] { return PS2MFMSYS1.CheckLink(); })) {
+  if (Card().Access().Medium != 1 || CardWork([&] { return Card().CheckLink(); })) {
     ui_.Information(texts::kPleaseInsertPS1);
     return false;
   }
-  if (!PS2MFMSYS1.Access().IsPS1Card) {
+  if (!Card().Access().IsPS1Card) {
     ui_.Beep();
     ui_.Information(texts::kPleaseInsertPS1);
     RedetectAdapter();
@@ -163,7 +163,7 @@ void TForm1::PS1ReadClick() {
         }
         if (go) {
           ShowNotify("Uploading...");
-          const bool ok = CardWork([&] { return PS2MFMSYS1.UploadPS1Card(PathOf(*file)); });
+          const bool ok = CardWork([&] { return Card().UploadPS1Card(PathOf(*file)); });
           HideNotify();
           if (ok) {
             ui_.Information("Upload complete.");
@@ -188,14 +188,16 @@ void TForm1::PS1writeClick() {
           ui_.Beep();
         } else {
           ShowNotify("Downloading...");
-          const bool ok = CardWork([&] { return PS2MFMSYS1.DownloadPS1Card(PathOf(*file)); });
+          const bool ok = CardWork([&] { return Card().DownloadPS1Card(PathOf(*file)); });
           if (ok) {
             ui_.Beep();
             ui_.Information("Download complete.");
             ShowNotify(texts::kCatalogLoading);
-            if (CardWork([&] { return PS2MFMSYS1.PS1Catalog(); })) {
+            if (CardWork([&] { return Card().PS1Catalog(); })) {
               list_device_ = kPS1Card;
               list_medium_ = 1;
+              list_card_ = card_;
+              list_image_ = current_image_;
               FillPS1List();
             }
           } else {
@@ -218,7 +220,7 @@ void TForm1::SETUPClick() {
 
 void TForm1::BitBtn1Click() {
   Guarded([this] {
-    if (!CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) {
+    if (!CardWork([&] { return Card().Com().DetectAdapter(); })) {
       ui_.Information(texts::kCanNotConnect);
       return;
     }

@@ -57,6 +57,7 @@ TDEVICEDlg::TDEVICEDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void TDEVICEDlg::PrepareDevices(int devices_found, int first_kind, int second_kind) {
+  ImageIndex = -1;
   DEVPS1->hide();
   DEVPS2->hide();
   DEVSmart->hide();
@@ -84,6 +85,27 @@ void TDEVICEDlg::PrepareDevices(int devices_found, int first_kind, int second_ki
     DEVSmart->setDefault(true);
     smart_slot_ = 0;
   }
+}
+
+void TDEVICEDlg::PrepareImages(const QStringList& names) {
+  for (QPushButton* b : image_buttons_) delete b;
+  image_buttons_.clear();
+  constexpr int kFirstTop = 104;
+  for (int i = 0; i < names.size(); ++i) {
+    QPushButton* b = MakeButton(this, "", names[i], kPS2Card, kFirstTop + 40 * i);
+    b->setObjectName(QString("DEVImage%1").arg(i));
+    connect(b, &QPushButton::clicked, this, [this, i] {
+      Choice = 1;
+      SlotIndex = 0;
+      ImageIndex = i;
+      accept();
+    });
+    b->show();
+    image_buttons_.push_back(b);
+  }
+  const int extra = 40 * static_cast<int>(names.size());
+  DEVClose->move(24, kFirstTop + extra);
+  setFixedSize(306, 160 + extra);
 }
 
 void TDEVICEDlg::DEVPS2Click() {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -19,6 +21,10 @@ class TDEVICEDlg : public QDialog {
   // Called before every showing with the number of devices found and the
   // DeviceKind (1 PS2 card, 2 PS1 card, 3 SmartMedia) of the first two.
   void PrepareDevices(int devices_found, int first_kind, int second_kind);
+  // Called after PrepareDevices with the names of the open card images: one
+  // button each ("DEVImage0"...) below the adapter's devices, the dialog
+  // growing to hold them. With no image open the dialog is as it was.
+  void PrepareImages(const QStringList& names);
 
   QLabel* NODEVICE;
   QPushButton* DEVPS1;
@@ -28,6 +34,7 @@ class TDEVICEDlg : public QDialog {
 
   uint8_t Choice = 0;     // 1 card slot, 2 SmartMedia
   uint8_t SlotIndex = 0;  // position of the chosen device in the device list
+  int ImageIndex = -1;    // the open image chosen, -1 for a device of the adapter
 
   void reject() override;
 
@@ -39,6 +46,7 @@ class TDEVICEDlg : public QDialog {
 
  private:
   uint8_t smart_slot_ = 1;  // list position of the SmartMedia
+  std::vector<QPushButton*> image_buttons_;
 };
 
 }  // namespace travosk

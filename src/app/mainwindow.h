@@ -7,16 +7,19 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "dialogs/uiservices.h"
 #include "manager/ps2mfmsys.h"
+#include "sim/loopback_platform.h"
 
 class QAction;
 class QFrame;
@@ -77,6 +80,20 @@ struct ImageList {
   QPixmap At(int i) const { return i >= 0 && i < Count() ? images[i] : QPixmap(); }
 };
 
+// A card image opened in the window: the image sits in the card slot of an
+// in-process adapter, the same firmware as a real one, with a card manager of
+// its own, so every command works on it as on a card in the adapter.
+struct OpenedImage {
+  QString path;
+  DeviceKind kind = kNoDevice;
+  std::unique_ptr<sim::LoopbackSession> session;
+  std::unique_ptr<manager::TPS2MFMSYS> manager;
+  OpenedImage() = default;
+  OpenedImage(const OpenedImage&) = delete;
+  OpenedImage& operator=(const OpenedImage&) = delete;
+  ~OpenedImage();
+};
+
 // The hex editor window as the edit command uses it: shows the file with the
 // caption modally and answers SaveRequested.
 using SaveEditor = std::function<bool(const QString& file, const QString& caption)>;
@@ -101,7 +118,9 @@ class TForm1 : public QMainWindow {
 
   void AttachForms(const OtherForms& forms);
 
-  manager::TPS2MFMSYS PS2MFMSYS1;
+  manager::TPS2MFMSYS PS2MFMSYS1;  // the adapter's card manager
+  // The card manager of the current device: the adapter's or an open image's.
+  manager::TPS2MFMSYS& Card() { return *card_; }
 
   // Top bar.
   QLabel* Label1;
@@ -139,6 +158,9 @@ class TForm1 : public QMainWindow {
   // Menu.
   QMenu* File1;
   QMenu* Tools1;
+  QAction* OpenImage1;
+  QMenu* RecentImages1;
+  QAction* NewImage1;
   QAction* AppendSaver1;
   QAction* BackupSaver1;
   QAction* Exit1;
@@ -159,7 +181,7 @@ class TForm1 : public QMainWindow {
   ImageList ImageList3;       // menu images
 
   FileDialogOptions OpenDialog1, OpenDialog2, SaveDialog1, PS1OpenDialog, PS1SaveDialog,
-      PS1itmOpenDialog, PS1itmSaveDialog;
+      PS1itmOpenDialog, PS1itmSaveDialog, ImageOpenDialog, ImageNewDialog;
 
   // Shared window operations.
   void ShowNotify(const QString& text);
@@ -192,6 +214,10 @@ class TForm1 : public QMainWindow {
   const QString& OperationCaption() const { return operation_caption_; }
   int MarkerIndex() const { return marker_index_; }
   QString WorkFolder() const;
+  const std::vector<std::unique_ptr<OpenedImage>>& Images() const { return images_; }
+  // The open image whose saves the list shows; -1 for the adapter.
+  int ListImage() const { return list_image_; }
+  QStringList RecentImages() const;
   // A card operation is running: input to the window's commands waits.
   bool CardBusy() const { return card_busy_; }
 
@@ -213,6 +239,11 @@ class TForm1 : public QMainWindow {
   void SETUPClick();
   void BitBtn1Click();
   void EXITClick();
+  void OpenImageClick();
+  void NewImageClick();
+  // Opens a card image (or finds it open), makes it the current device and
+  // reads its catalogue, as OPEN/CATALOG does for a card in the adapter.
+  void OpenCardImage(const QString& path);
   void Timer1Timer();
   void Timer2Timer();
   // The platform reported device changes: hand them to the link and show
@@ -238,7 +269,7 @@ class TForm1 : public QMainWindow {
   void PS2MFMSYS1barprocess(int& Max, int& Min, int& process, bool& isbreak);
   void PS2MFMSYS1Erroroninit();
   void PS2MFMSYS1LinkSysbusy();
-  void BindCardManagerEvents();
+  void BindCardManagerEvents(manager::TPS2MFMSYS& m);
 
   void BuildControls();
   void BuildMenu();
@@ -291,6 +322,14 @@ class TForm1 : public QMainWindow {
   void RestoreListDevice();
   void ClearTree();
 
+  // The catalogue command once its device is chosen.
+  void CatalogChosenDevice();
+  // The device dialog's choice of an open image, and of the adapter.
+  void ChooseImage(int index);
+  OpenedImage& OpenImageFile(const QString& path);
+  void RememberRecentImage(const QString& path);
+  void FillRecentImagesMenu();
+
   // Workflow pieces.
   void AppendPS1Saver();
   void AppendArchive(const QString& archive);
@@ -328,6 +367,11 @@ class TForm1 : public QMainWindow {
   // work on them even after a card command chose another device.
   DeviceKind list_device_ = kNoDevice;
   uint8_t list_medium_ = 1;
+  std::vector<std::unique_ptr<OpenedImage>> images_;
+  manager::TPS2MFMSYS* card_ = &PS2MFMSYS1;
+  manager::TPS2MFMSYS* list_card_ = &PS2MFMSYS1;
+  int current_image_ = -1;  // index in images_ of the current device, -1 the adapter
+  int list_image_ = -1;
   std::vector<int> root_level_;  // absolute indexes of the tree's root-level nodes
   std::array<uint8_t, 4> device_list_{};
   bool selected_ = false;

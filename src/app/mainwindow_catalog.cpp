@@ -15,40 +15,45 @@ void TForm1::CatalogBtnClick() {
     selected_ = false;
     ResetSelectionDisplay();
     selected_tree_index_ = 0;
-    if (SelectDevice()) {
-      for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
-        b->setEnabled(false);
-      ShowNotify(texts::kCatalogLoading);
-      StartBusy();
-      const bool ps1 = current_device_ == kPS1Card;
-      const bool ok = ps1 ? CardWork([&] { return PS2MFMSYS1.PS1Catalog(); })
-                          : CardWork([&] { return PS2MFMSYS1.Catalog(); });
-      if (ok) {
-        list_device_ = current_device_;
-        list_medium_ = PS2MFMSYS1.Access().Medium;
-        if (ps1)
-          FillPS1List();
-        else
-          FillSaveList();
-        RedetectAdapter();
-        ShowMemorySize();
-        for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
-          b->setEnabled(true);
-      } else {
-        ClearTree();
-      }
-      StopBusy();
-      HideNotify();
-    }
+    if (SelectDevice()) CatalogChosenDevice();
     SetOperationCaption("");
   });
 }
 
+void TForm1::CatalogChosenDevice() {
+  for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn}) b->setEnabled(false);
+  ShowNotify(texts::kCatalogLoading);
+  StartBusy();
+  const bool ps1 = current_device_ == kPS1Card;
+  const bool ok = ps1 ? CardWork([&] { return Card().PS1Catalog(); })
+                      : CardWork([&] { return Card().Catalog(); });
+  if (ok) {
+    list_device_ = current_device_;
+    list_medium_ = Card().Access().Medium;
+    list_card_ = card_;
+    list_image_ = current_image_;
+    if (ps1)
+      FillPS1List();
+    else
+      FillSaveList();
+    RedetectAdapter();
+    ShowMemorySize();
+    for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
+      b->setEnabled(true);
+  } else {
+    ClearTree();
+  }
+  StopBusy();
+  HideNotify();
+}
+
 void TForm1::RestoreListDevice() {
-  if (list_device_ == kNoDevice || list_device_ == current_device_) return;
+  if (list_device_ == kNoDevice || (list_device_ == current_device_ && list_card_ == card_)) return;
+  card_ = list_card_;
+  current_image_ = list_image_;
   current_device_ = list_device_;
-  PS2MFMSYS1.Access().Medium = list_medium_;
-  DEVICENAME->setText(list_device_ == kPS1Card ? "PS1 CARD"
+  Card().Access().Medium = list_medium_;
+  DEVICENAME->setText(list_device_ == kPS1Card      ? "PS1 CARD"
                       : list_device_ == kSmartMedia ? "SMART CARD"
                                                     : "PS2 CARD");
   DEVICENAME->adjustSize();

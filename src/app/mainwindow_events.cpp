@@ -17,10 +17,9 @@ constexpr int kIndexRole = Qt::UserRole + 1;  // the node's absolute index
 
 }  // namespace
 
-void TForm1::BindCardManagerEvents() {
+void TForm1::BindCardManagerEvents(manager::TPS2MFMSYS& m) {
   // The events may come from the worker that runs the operation; each is
   // handled on the window's thread while the worker waits.
-  auto& m = PS2MFMSYS1;
   m.OnAddMainNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddMainNode(f); }); };
   m.OnAddrootNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddrootNode(f); }); };
   m.OnAddChildNode = [this](TfileIP& f) { OnWindowThread([&] { PS2MFMSYS1AddChildNode(f); }); };
@@ -83,7 +82,7 @@ void TForm1::PS2MFMSYS1AddrootNode(TfileIP& fileip) {
   last_root_node_ = AddTreeNode(root_node_, Decoded(fileip.Name), fileip.Dir ? 1 : 2);
   root_level_.push_back(last_root_node_->data(0, kIndexRole).toInt());
   TraceEntry(fileip);
-  PS2MFMSYS1.Nodes().AddNode(last_root_node_->data(0, kIndexRole).toInt(), fileip);
+  Card().Nodes().AddNode(last_root_node_->data(0, kIndexRole).toInt(), fileip);
 }
 
 void TForm1::PS2MFMSYS1AddChildNode(TfileIP& fileip) {
@@ -91,8 +90,8 @@ void TForm1::PS2MFMSYS1AddChildNode(TfileIP& fileip) {
     QTreeWidgetItem* parent = last_root_node_ ? last_root_node_ : root_node_;
     QTreeWidgetItem* node = AddTreeNode(parent, Decoded(fileip.Name), fileip.Dir ? 1 : 2);
     TraceEntry(fileip);
-    PS2MFMSYS1.Nodes().AddNode(node->data(0, kIndexRole).toInt(), fileip);
-    used_bytes_ += PS2MFMSYS1.EntryCount(fileip);
+    Card().Nodes().AddNode(node->data(0, kIndexRole).toInt(), fileip);
+    used_bytes_ += Card().EntryCount(fileip);
   } else if (fileip.Name == "." && !fileip.Deleted) {
     used_bytes_ += 1024;
   }
@@ -163,7 +162,7 @@ void TForm1::TreeView1MouseDown(QTreeWidgetItem* item) {
   if (!item) return;
   const int index = item->data(0, kIndexRole).toInt();
   TfileIP entry;
-  if (!PS2MFMSYS1.Nodes().FindNodeByIndex(index, entry)) return;
+  if (!Card().Nodes().FindNodeByIndex(index, entry)) return;
   TraceEntry(entry);
   SetStatusPanel(0, "Select: " + Decoded(entry.Name));
   selected_tree_index_ = index;

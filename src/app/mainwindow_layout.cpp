@@ -218,6 +218,11 @@ void TForm1::BuildMenu() {
     connect(action, &QAction::triggered, this, handler);
     return action;
   };
+  OpenImage1 = item(File1, "OpenImage1", "&Open card image\u2026", -1, &TForm1::OpenImageClick);
+  RecentImages1 = File1->addMenu("Open &recent image");
+  RecentImages1->setObjectName("RecentImages1");
+  NewImage1 = item(File1, "NewImage1", "&New card image\u2026", -1, &TForm1::NewImageClick);
+  File1->addSeparator();
   AppendSaver1 = item(File1, "AppendSaver1", "&Append Saver", 0, &TForm1::AppendSaverClick);
   BackupSaver1 = item(File1, "BackupSaver1", "Backup &Saver", 1, &TForm1::SaverBackupClick);
   File1->addSeparator();

@@ -1,6 +1,7 @@
 // Start-up, device changes, and the window operations the workflows share.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -13,11 +14,11 @@
 #include <QTreeWidget>
 
 #include "app/busyanimation.h"
+#include "app/devicedlg.h"
 #include "app/mainwindow.h"
+#include "app/notifyform.h"
 #include "app/texts.h"
 #include "common/errors.h"
-#include "app/devicedlg.h"
-#include "app/notifyform.h"
 #include "dialogs/optform.h"
 
 namespace travosk {
@@ -61,8 +62,9 @@ TForm1::TForm1(link::Link& link, UiServices& ui, const QString& work_folder)
   BuildPictures();
   BuildControls();
   BuildMenu();
-  BindCardManagerEvents();
+  BindCardManagerEvents(PS2MFMSYS1);
   FormCreate(work_folder);
+  FillRecentImagesMenu();
   const int fd = link_.platform().NotificationDescriptor();
   if (fd >= 0) {
     notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -76,6 +78,7 @@ TForm1::TForm1(link::Link& link, UiServices& ui, const QString& work_folder)
 
 TForm1::~TForm1() {
   QCoreApplication::instance()->removeEventFilter(this);
+  images_.clear();
   link_.SetMessageSink({});
   if (start_error_.isEmpty()) PS2MFMSYS1.DoneSystem();
 }
@@ -122,9 +125,14 @@ void TForm1::PrepareSaversFolder() {
   const QString path = work_folder_ + "savers";
   if (!QFileInfo(path).isDir() && !QDir(work_folder_).mkdir("savers"))
     throw std::runtime_error(texts::SaversFolderError(path).toStdString());
-  for (FileDialogOptions* d : {&OpenDialog1, &OpenDialog2, &SaveDialog1, &PS1OpenDialog,
-                               &PS1SaveDialog, &PS1itmOpenDialog, &PS1itmSaveDialog})
+  for (FileDialogOptions* d :
+       {&OpenDialog1, &OpenDialog2, &SaveDialog1, &PS1OpenDialog, &PS1SaveDialog, &PS1itmOpenDialog,
+        &PS1itmSaveDialog, &ImageOpenDialog, &ImageNewDialog})
     d->start_folder = path;
+  ImageOpenDialog.filter = "Card images|*.ps2 *.mc2 *.mcd *.mcr *.pss *.bin|All files|*";
+  ImageNewDialog.filter = "PS2 card image|*.ps2|PS1 card image|*.mcr";
+  ImageNewDialog.default_extension = ".ps2";
+  ImageNewDialog.confirm_overwrite = true;
   OpenDialog2.filter = SaveDialog1.filter = "*.psu|*.psu|*.psd|*.psd";
   OpenDialog2.default_extension = SaveDialog1.default_extension = ".psu";
   PS1itmOpenDialog.filter = PS1itmSaveDialog.filter = "*.PS1|*.PS1";
@@ -224,7 +232,7 @@ void TForm1::StopBusy() {
 }
 
 void TForm1::RedetectAdapter() {
-  (void)CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); });
+  (void)CardWork([&] { return Card().Com().DetectAdapter(); });
 }
 
 void TForm1::ProbeDevices() {
@@ -259,14 +267,28 @@ void TForm1::ProbeDevices() {
 }
 
 bool TForm1::SelectDevice() {
-  if (!CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) {
+  // With card images open the dialog offers them even without an adapter.
+  if (CardWork([&] { return PS2MFMSYS1.Com().DetectAdapter(); })) {
+    ProbeDevices();
+  } else if (images_.empty()) {
     ui_.Information(texts::kCanNotConnect);
     return false;
+  } else {
+    devices_found_ = chosen_slot_ = 0;
+    device_list_.fill(0);
   }
-  ProbeDevices();
   TDEVICEDlg& dlg = *forms_.DEVICEDlg;
   dlg.PrepareDevices(devices_found_, device_list_[0], device_list_[1]);
+  QStringList names;
+  for (const auto& image : images_) names << QFileInfo(image->path).fileName();
+  dlg.PrepareImages(names);
   if (ui_.ShowModal(dlg) != QDialog::Accepted) return false;
+  if (dlg.ImageIndex >= 0 && dlg.ImageIndex < static_cast<int>(images_.size())) {
+    ChooseImage(dlg.ImageIndex);
+    return true;
+  }
+  card_ = &PS2MFMSYS1;
+  current_image_ = -1;
   PS2MFMSYS1.Access().Medium = dlg.Choice == 1 ? 1 : 2;
   chosen_slot_ = dlg.SlotIndex;
   const int kind = device_list_[chosen_slot_ & 3];
@@ -278,14 +300,14 @@ bool TForm1::SelectDevice() {
 
 int64_t TForm1::Capacity() {
   if (current_device_ == kPS1Card) return manager::kPS1Capacity;
-  return int64_t{PS2MFMSYS1.Access().CardBytes} / 528 * 512;
+  return int64_t{Card().Access().CardBytes} / 528 * 512;
 }
 
 void TForm1::ShowMemorySize() {
   if (current_device_ == kPS1Card)
     Label1->setText("128KBytes Memory Detected.");
   else
-    Label1->setText(SizeWord(PS2MFMSYS1.Access().CardBytes) + "Bytes Memory Detected.");
+    Label1->setText(SizeWord(Card().Access().CardBytes) + "Bytes Memory Detected.");
   Label1->adjustSize();
 }
 

@@ -20,7 +20,7 @@ TForm1::SaveSelection TForm1::SelectedSaveFolder(TfileIP& folder) {
   if (selected_index_ < 0 || selected_index_ >= static_cast<int>(entries_.size()))
     return SaveSelection::kNoIndex;
   const int position = entries_[selected_index_].folder_index;
-  const card::TDiritemTable& nodes = PS2MFMSYS1.Nodes();
+  const card::TDiritemTable& nodes = Card().Nodes();
   if (position < 0 || static_cast<size_t>(position) >= nodes.Count()) return SaveSelection::kNoIndex;
   selected_tree_index_ = nodes.At(position).Index;
   if (selected_tree_index_ == 0) return SaveSelection::kNoIndex;
@@ -47,10 +47,10 @@ void TForm1::DeleteSaverClick() {
           ShowNotify("Delete Saver Now..");
           StartBusy();
           // The card must still be the one the list was read from.
-          const bool ok = PS2MFMSYS1.Volume().Mounted() &&
-                          CardWork([&] { return PS2MFMSYS1.DeleteSaveFolder(folder); });
+          const bool ok = Card().Volume().Mounted() &&
+                          CardWork([&] { return Card().DeleteSaveFolder(folder); });
           if (ok) {
-            (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
+            (void)CardWork([&] { return Card().Catalog(); });
             FillSaveList();
           }
           RedetectAdapter();
@@ -72,14 +72,14 @@ void TForm1::DeletePS1SaverFlow() {
   if (e >= manager::kPS1Entries) return;
   SetOperationCaption("Delete Save");
   ui_.Beep();
-  if (ui_.Confirm("Delete Save " + texts::Quoted(PS2MFMSYS1.PS1Card.Items[e].FileName))) {
+  if (ui_.Confirm("Delete Save " + texts::Quoted(Card().PS1Card.Items[e].FileName))) {
     ShowNotify("Delete Saver Now..");
     StartBusy();
-    const bool ok = CardWork([&] { return PS2MFMSYS1.DeletePS1Saver(e + 1); });
+    const bool ok = CardWork([&] { return Card().DeletePS1Saver(e + 1); });
     StopBusy();
     ps1_list_.selected = false;
     if (ok) {
-      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
+      (void)CardWork([&] { return Card().PS1Catalog(); });
       FillPS1List();
       HideNotify();
       ui_.Information("Delete complete.");
@@ -116,8 +116,8 @@ void TForm1::savereditbtnClick() {
     if (selection == SaveSelection::kFolder) {
       repaint();
       StartBusy();
-      copied = PS2MFMSYS1.Volume().Mounted() &&
-               CardWork([&] { return PS2MFMSYS1.BackupSaveFolder(PathOf(edit_file), folder); });
+      copied = Card().Volume().Mounted() &&
+               CardWork([&] { return Card().BackupSaveFolder(PathOf(edit_file), folder); });
       RedetectAdapter();
       StopBusy();
     }
@@ -145,11 +145,11 @@ void TForm1::savereditbtnClick() {
 
 bool TForm1::WriteBackEditedSave(const QString& archive) {
   repaint();
-  if (!CardWork([&] { return PS2MFMSYS1.Catalog(); })) return false;
+  if (!CardWork([&] { return Card().Catalog(); })) return false;
   const std::string name = ArchiveSaveName(archive);
   TfileIP existing;
-  const bool on_card = PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir &&
-                       !existing.IsDotName();
+  const bool on_card =
+      Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName();
   SetOperationCaption("Append Save");
   repaint();
   StartBusy();
@@ -158,7 +158,7 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
     // The old copy is replaced only when the edited one fits in the room it
     // frees; if writing the edited one fails, the old one is put back.
     const auto result = CardWork([&] {
-      return manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing,
+      return manager::ReplaceSave(Card(), PathOf(archive), existing,
                                   PathOf(WorkFile(kReplaceBackup)));
     });
     ok = result == manager::ReplaceResult::kDone;
@@ -168,8 +168,8 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
     }
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();
-    ok = CardWork([&] { return PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank); });
-    if (ok) (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
+    ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
+    if (ok) (void)CardWork([&] { return Card().Catalog(); });
   }
   StopBusy();
   selected_tree_index_ = 0;

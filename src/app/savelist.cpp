@@ -89,7 +89,7 @@ void TForm1::FillSaveList() {
   LoadGenericIcon();
   marker_index_ = 0;
   int image_counter = 1;
-  card::TDiritemTable& nodes = PS2MFMSYS1.Nodes();
+  card::TDiritemTable& nodes = Card().Nodes();
 
   struct Folder {
     int position = -1;  // node-table position of the folder being read
@@ -103,7 +103,7 @@ void TForm1::FillSaveList() {
     if (folder.position < 0) return;
     if (!folder.icon_sys && folder.last_file >= 0) {
       TfileIP file = nodes.At(folder.last_file).Item;
-      const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(PS2MFMSYS1, file);
+      const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(Card(), file);
       const int n = static_cast<int>(icons.frames.size());
       SaveEntry e{icons.title, file.Name, folder.position, 0, n, image_counter, 0};
       image_counter += n;
@@ -124,7 +124,7 @@ void TForm1::FillSaveList() {
     if (f.Dir && root_level) {
       close_folder();
       folder.position = static_cast<int>(i);
-      folder.total = PS2MFMSYS1.EntryCount(f);
+      folder.total = Card().EntryCount(f);
       continue;
     }
     // A file of the root belongs to no save; it ends the folder before it.
@@ -135,11 +135,11 @@ void TForm1::FillSaveList() {
     // Sub-folders of a save are not entered by the catalogue and hold no
     // bytes of their own here.
     if (folder.position < 0 || f.Dir) continue;
-    folder.total += PS2MFMSYS1.EntryCount(f);
+    folder.total += Card().EntryCount(f);
     folder.last_file = static_cast<int>(i);
     if (QString::fromStdString(f.Name).toUpper() != "ICON.SYS") continue;
     TfileIP icon_sys = f;
-    const manager::IconSysInfo info = manager::ReadIconSys(PS2MFMSYS1, icon_sys, 1);
+    const manager::IconSysInfo info = manager::ReadIconSys(Card(), icon_sys, 1);
     const std::string& folder_name = nodes.At(folder.position).Item.Name;
     entries_.push_back(SaveEntry{info.title, folder_name, folder.position, 0, 1, 0, 0});
     folder.icon_sys = true;
@@ -170,9 +170,9 @@ void TForm1::FillPS1List() {
   if (n > 0) SetBar(n - 1, 0, 0);
   for (int k = 0; k < n; ++k) {
     const int e = ps1_list_.entries[k];
-    TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[e];
+    TPs1FileitemRec& rec = Card().PS1Card.Items[e];
     const int frames = std::clamp(rec.IconFrames, 0, 15);
-    const manager::PS1IconSet icons = manager::LoadCardPS1Icons(PS2MFMSYS1, e, frames);
+    const manager::PS1IconSet icons = manager::LoadCardPS1Icons(Card(), e, frames);
     rec.FirstImage = AppendFrames(savertableImage, icons.frames, frames);
     rec.CurFrame = 0;
     AddListItem(rec.FileName, rec.Title, rec.FirstImage);
@@ -196,7 +196,7 @@ void TForm1::SavertableviewSelectItem() {
     if (row >= ps1_list_.count) return;
     ps1_list_.selected_position = row;
     ps1_list_.selected = true;
-    const TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[row]];
+    const TPs1FileitemRec& rec = Card().PS1Card.Items[ps1_list_.entries[row]];
     caption = Decoded(rec.FileName) + " " + Decoded(rec.Title);
     size = rec.Size;
   } else {
@@ -222,7 +222,7 @@ void TForm1::Timer1Timer() {
     // operation may be rewriting.
     if (ps1_list_.count == 0 || card_busy_) return;
     if (++animation_counter_ >= ps1_list_.count) animation_counter_ = 0;
-    TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[animation_counter_]];
+    TPs1FileitemRec& rec = Card().PS1Card.Items[ps1_list_.entries[animation_counter_]];
     if (rec.IconFrames < 2) return;
     if (++rec.CurFrame >= rec.IconFrames) rec.CurFrame = 0;
     SetItemImage(animation_counter_, rec.FirstImage + rec.CurFrame);

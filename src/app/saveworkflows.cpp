@@ -32,7 +32,7 @@ void TForm1::AppendSaverClick() {
 
 void TForm1::AppendArchive(const QString& archive) {
   // Without a mounted card there is no allocation table to write into.
-  if (!CardWork([&] { return PS2MFMSYS1.Catalog(); })) {
+  if (!CardWork([&] { return Card().Catalog(); })) {
     ui_.Information(texts::kDownloadSaverFail);
     SetOperationCaption("");
     return;
@@ -40,7 +40,7 @@ void TForm1::AppendArchive(const QString& archive) {
   const std::string name = ArchiveSaveName(archive);
   TfileIP existing;
   bool replace = false;
-  if (PS2MFMSYS1.Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
+  if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
     ui_.Beep();
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
       replace = true;
@@ -61,7 +61,7 @@ void TForm1::AppendArchive(const QString& archive) {
     ShowNotify("delete Exist Saver..");
     StartBusy();
     const auto result = CardWork([&] {
-      return manager::ReplaceSave(PS2MFMSYS1, PathOf(archive), existing,
+      return manager::ReplaceSave(Card(), PathOf(archive), existing,
                                   PathOf(WorkFile(kReplaceBackup)));
     });
     ok = result == manager::ReplaceResult::kDone;
@@ -76,9 +76,9 @@ void TForm1::AppendArchive(const QString& archive) {
     StartBusy();
     if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
       TfileIP blank = card::RootDirectory();
-      ok = CardWork([&] { return PS2MFMSYS1.AppendSaveArchive(PathOf(archive), blank); });
+      ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
       if (ok) {
-        (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
+        (void)CardWork([&] { return Card().Catalog(); });
         FillSaveList();
       }
     }
@@ -98,7 +98,7 @@ void TForm1::AppendPS1Saver() {
     return;
   }
   ShowNotify(texts::kCatalogLoading);
-  (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
+  (void)CardWork([&] { return Card().PS1Catalog(); });
   FillPS1List();
   HideNotify();
 
@@ -116,12 +116,13 @@ void TForm1::AppendPS1Saver() {
 
   auto listed_bytes = [this] {
     int64_t sum = 0;
-    for (int k = 0; k < ps1_list_.count; ++k) sum += PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[k]].Size;
+    for (int k = 0; k < ps1_list_.count; ++k)
+      sum += Card().PS1Card.Items[ps1_list_.entries[k]].Size;
     return sum;
   };
   int found = -1;  // entry number of the save of that name, the last one listed
   for (int k = 0; k < ps1_list_.count; ++k)
-    if (PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[k]].FileName == name) found = ps1_list_.entries[k];
+    if (Card().PS1Card.Items[ps1_list_.entries[k]].FileName == name) found = ps1_list_.entries[k];
 
   bool append = true;
   bool replaced = false;
@@ -130,22 +131,22 @@ void TForm1::AppendPS1Saver() {
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
       // The old save goes only when the new one fits in the room it frees,
       // and only after a copy of it is on the PC.
-      const int64_t old_size = PS2MFMSYS1.PS1Card.Items[found].Size;
+      const int64_t old_size = Card().PS1Card.Items[found].Size;
       if (manager::kPS1Capacity - (listed_bytes() - old_size) < size) {
         ui_.Information("Not enough free space to append saver.");
         SetOperationCaption("");
         return;
       }
-      if (!CardWork([&] { return PS2MFMSYS1.UploadPS1Saver(PathOf(backup), found); })) {
+      if (!CardWork([&] { return Card().UploadPS1Saver(PathOf(backup), found); })) {
         ui_.Information(texts::kDownloadSaverFail);
         SetOperationCaption("");
         return;
       }
       StartBusy();
       ShowNotify("delete Exist Saver..");
-      replaced = CardWork([&] { return PS2MFMSYS1.DeletePS1Saver(found + 1); });
+      replaced = CardWork([&] { return Card().DeletePS1Saver(found + 1); });
       ShowNotify(texts::kCatalogLoading);
-      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
+      (void)CardWork([&] { return Card().PS1Catalog(); });
       FillPS1List();
       StopBusy();
       HideNotify();
@@ -168,14 +169,14 @@ void TForm1::AppendPS1Saver() {
     ShowNotify("Append Saver Now...");
     bool ok = false;
     try {
-      ok = CardWork([&] { return PS2MFMSYS1.DownloadPS1Saver(PathOf(*file)); });
+      ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(*file)); });
     } catch (const InOutError&) {
       if (!replaced) throw;
     }
     if (ok) {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
-      (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
+      (void)CardWork([&] { return Card().PS1Catalog(); });
       FillPS1List();
       HideNotify();
       StopBusy();
@@ -184,8 +185,8 @@ void TForm1::AppendPS1Saver() {
     } else {
       bool restored = !replaced;
       if (replaced) {
-        restored = CardWork([&] { return PS2MFMSYS1.DownloadPS1Saver(PathOf(backup)); });
-        (void)CardWork([&] { return PS2MFMSYS1.PS1Catalog(); });
+        restored = CardWork([&] { return Card().DownloadPS1Saver(PathOf(backup)); });
+        (void)CardWork([&] { return Card().PS1Catalog(); });
         FillPS1List();
       }
       HideNotify();
@@ -220,9 +221,8 @@ void TForm1::SaverBackupClick() {
       repaint();
       ShowNotify("Backup Saver Now..");
       StartBusy();
-      const bool ok = PS2MFMSYS1.Volume().Mounted() && CardWork([&] {
-                        return PS2MFMSYS1.BackupSaveFolder(PathOf(*target), folder);
-                      });
+      const bool ok = Card().Volume().Mounted() &&
+                      CardWork([&] { return Card().BackupSaveFolder(PathOf(*target), folder); });
       RedetectAdapter();
       StopBusy();
       HideNotify();
@@ -241,7 +241,7 @@ void TForm1::BackupPS1Saver() {
     repaint();
     ShowNotify("Backup Saver Now..");
     StartBusy();
-    const bool ok = CardWork([&] { return PS2MFMSYS1.UploadPS1Saver(PathOf(*target), e); });
+    const bool ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(*target), e); });
     RedetectAdapter();
     StopBusy();
     HideNotify();

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTextStream>
@@ -121,6 +122,25 @@ bool StartScreenshotScenario(FormSet& forms, ScreenshotUi& ui, const QString& sc
       u->SetDeviceChoice(ps1 ? "DEVPS1" : "DEVSmart");
       catalogue();
       u->Grab(*w, ps1 ? "main-ps1.png" : "main-smartmedia.png");
+      finish();
+    });
+    return true;
+  }
+  if (scenario == "image") {
+    // A copy of the card in the adapter, opened as a card image; then the
+    // device dialog offering both.
+    QTimer::singleShot(300, w, [w, u, finish] {
+      const QString image = w->WorkFolder() + "image.ps2";
+      QFile::remove(image);
+      QFile::copy(w->WorkFolder() + "demo-ps2.ps2", image);
+      QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+      w->OpenCardImage(image);
+      if (w->Savertableview->count() > 0) w->Savertableview->setCurrentRow(0);
+      Settle(700);
+      u->Grab(*w, "main-image.png");
+      u->SetDeviceChoice("DEVImage0");
+      u->GrabNext("DEVICEDlg", "device-select-image.png");
+      w->CatalogBtnClick();
       finish();
     });
     return true;

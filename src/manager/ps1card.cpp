@@ -47,6 +47,20 @@ void PS1Checksum(uint8_t* frame128) {
   frame128[ps1dir::kChecksum] = x;
 }
 
+std::vector<uint8_t> FormattedPS1Card() {
+  std::vector<uint8_t> card(kPS1CardBytes, 0);
+  card[0] = 'M';
+  card[1] = 'C';
+  PS1Checksum(card.data());
+  for (int e = 0; e < kPS1Entries; ++e) {
+    uint8_t* frame = card.data() + PS1DirectoryFrameOf(e) * kPS1FrameBytes;
+    frame[ps1dir::kState] = ps1state::kDeleted;
+    frame[ps1dir::kLink] = frame[ps1dir::kLink + 1] = 0xFF;
+    PS1Checksum(frame);
+  }
+  return card;
+}
+
 bool FindFreePS1Entry(const TPs1FileRecD& card, int& index) {
   for (int e = std::max(index, 0); e < kPS1Entries; ++e) {
     if ((card.Items[e].DirFrame[ps1dir::kState] & 0xF0) != ps1state::kInUse) {

@@ -32,6 +32,9 @@ void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128);
 void ParsePS1Title(TPs1FileitemRec& item, const uint8_t* frame128);
 // Stores the XOR of bytes 0..126 in byte 127.
 void PS1Checksum(uint8_t* frame128);
+// The bytes of a freshly formatted PS1 card image: the card header and
+// fifteen free directory entries.
+std::vector<uint8_t> FormattedPS1Card();
 // From index upward, the first of entries 0..14 whose state is not in use;
 // index is left on it. False when none remains.
 [[nodiscard]] bool FindFreePS1Entry(const TPs1FileRecD& card, int& index);

@@ -1,0 +1,197 @@
+// Card images in the window: "Open card image…", the recent images, "New card
+// image…", and the device dialog's choice of an open image.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QTextStream>
+#include <ctime>
+
+#include "app/mainwindow.h"
+#include "app/strings.h"
+#include "app/texts.h"
+#include "card/fileaccess.h"
+#include "card/formatter.h"
+#include "common/atomic_file.h"
+#include "common/errors.h"
+#include "manager/ps1card.h"
+#include "sim/medium.h"
+
+namespace travosk {
+namespace {
+
+constexpr const char* kRecentFile = "recent-images.txt";
+constexpr int kRecentCount = 6;
+
+// A PS1 image by the names emulators give them; anything else is a PS2 card.
+bool PS1ImageName(const QString& path) {
+  const QString ext = QFileInfo(path).suffix().toLower();
+  return ext == "mcr" || ext == "mcd" || ext == "pss" || ext == "mc" || ext == "gme";
+}
+
+// Writes a blank PS2 card image with an empty file system: built beside the
+// target and renamed into place, so an existing file is replaced only by a
+// finished image.
+void CreatePS2Image(const QString& path) {
+  const std::string target = PathOf(path);
+  const std::string partial = target + ".partial";
+  try {
+    sim::Medium::CreateBlank(partial, sim::MediumKind::kPS2, 8);
+    {
+      sim::LoopbackSession session;
+      session.clock.keep_sleeps = false;
+      session.adapter.InsertCard(sim::Medium::Open(partial, sim::MediumKind::kPS2));
+      card::TPSfileaccess access(session.link);
+      access.InitDefaults();
+      access.Medium = 1;
+      if (!access.OpenCard() || !card::FormatFileSystem(access, std::time(nullptr)))
+        throw InOutError(target, "the new card image could not be formatted");
+    }
+    if (std::rename(partial.c_str(), target.c_str()) != 0)
+      throw InOutError(target, std::strerror(errno));
+  } catch (...) {
+    std::remove(partial.c_str());
+    throw;
+  }
+}
+
+void CreatePS1Image(const QString& path) {
+  const std::vector<uint8_t> bytes = manager::FormattedPS1Card();
+  AtomicFile out(PathOf(path));
+  out.stream().write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+  out.Commit();
+}
+
+}  // namespace
+
+OpenedImage::~OpenedImage() {
+  if (manager) manager->DoneSystem();
+  manager.reset();
+  session.reset();
+}
+
+void TForm1::OpenImageClick() {
+  Guarded([this] {
+    if (const auto file = ui_.OpenFile(ImageOpenDialog)) OpenCardImage(*file);
+  });
+}
+
+void TForm1::NewImageClick() {
+  Guarded([this] {
+    const auto file = ui_.SaveFile(ImageNewDialog);
+    if (!file) return;
+    // The image in place must not be open while it is replaced.
+    const QString path = QFileInfo(*file).absoluteFilePath();
+    for (const auto& image : images_)
+      if (image->path == path) {
+        ui_.Information("The card image " + path + " is open.");
+        return;
+      }
+    if (PS1ImageName(path))
+      CreatePS1Image(path);
+    else
+      CreatePS2Image(path);
+    OpenCardImage(path);
+  });
+}
+
+void TForm1::OpenCardImage(const QString& file) {
+  Guarded([&] {
+    OpenImageFile(file);
+    SetOperationCaption(texts::kCatalogLoading);
+    repaint();
+    selected_ = false;
+    ResetSelectionDisplay();
+    selected_tree_index_ = 0;
+    ChooseImage(current_image_);
+    CatalogChosenDevice();
+    SetOperationCaption("");
+  });
+}
+
+OpenedImage& TForm1::OpenImageFile(const QString& file) {
+  const QString path = QFileInfo(file).absoluteFilePath();
+  for (size_t i = 0; i < images_.size(); ++i)
+    if (images_[i]->path == path) {
+      current_image_ = static_cast<int>(i);
+      RememberRecentImage(path);
+      return *images_[i];
+    }
+  auto image = std::make_unique<OpenedImage>();
+  image->path = path;
+  const bool ps1 = QFileInfo(path).size() == manager::kPS1CardBytes;
+  image->kind = ps1 ? kPS1Card : kPS2Card;
+  image->session = std::make_unique<sim::LoopbackSession>();
+  image->session->clock.keep_sleeps = false;
+  // Medium::Open says why a file is no card image of that kind.
+  image->session->adapter.InsertCard(
+      sim::Medium::Open(PathOf(path), ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2));
+  image->manager = std::make_unique<manager::TPS2MFMSYS>(image->session->link);
+  try {
+    image->manager->InitSystem(PathOf(work_folder_));
+  } catch (const ConversionError&) {
+    // The adapter's card manager has told of the bad setting already.
+  }
+  image->manager->Beep = [this] { OnWindowThread([this] { ui_.Beep(); }); };
+  image->session->link.SetMessageSink([this](const std::string& text) {
+    OnWindowThread([&] { ui_.Information(QString::fromStdString(text)); });
+  });
+  BindCardManagerEvents(*image->manager);
+  images_.push_back(std::move(image));
+  current_image_ = static_cast<int>(images_.size()) - 1;
+  RememberRecentImage(path);
+  return *images_.back();
+}
+
+void TForm1::ChooseImage(int index) {
+  OpenedImage& image = *images_.at(static_cast<size_t>(index));
+  current_image_ = index;
+  card_ = image.manager.get();
+  Card().Access().Medium = 1;
+  current_device_ = image.kind;
+  DEVICENAME->setText(image.kind == kPS1Card ? "PS1 CARD" : "PS2 CARD");
+  DEVICENAME->adjustSize();
+  DEVICENAME->setToolTip(image.path);
+}
+
+QStringList TForm1::RecentImages() const {
+  QFile f(work_folder_ + kRecentFile);
+  QStringList out;
+  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return out;
+  QTextStream in(&f);
+  while (!in.atEnd() && out.size() < kRecentCount) {
+    const QString line = in.readLine();
+    if (!line.isEmpty() && !out.contains(line)) out << line;
+  }
+  return out;
+}
+
+void TForm1::RememberRecentImage(const QString& path) {
+  QStringList recent = RecentImages();
+  recent.removeAll(path);
+  recent.prepend(path);
+  while (recent.size() > kRecentCount) recent.removeLast();
+  // A list that cannot be kept is no reason to fail the command.
+  try {
+    AtomicFile out(PathOf(work_folder_ + kRecentFile));
+    for (const QString& p : recent) out.stream() << p.toStdString() << '\n';
+    out.Commit();
+  } catch (const std::exception&) {
+  }
+  FillRecentImagesMenu();
+}
+
+void TForm1::FillRecentImagesMenu() {
+  RecentImages1->clear();
+  const QStringList recent = RecentImages();
+  for (const QString& path : recent) {
+    QAction* a = RecentImages1->addAction(QFileInfo(path).fileName());
+    a->setToolTip(path);
+    connect(a, &QAction::triggered, this, [this, path] { OpenCardImage(path); });
+  }
+  RecentImages1->setEnabled(!recent.isEmpty());
+}
+
+}  // namespace travosk

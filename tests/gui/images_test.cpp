@@ -1,0 +1,131 @@
+// Card images in the window: opened and created from the File menu, listed in
+// the device dialog beside the adapter's devices, and written by the save
+// commands in their own format.
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QtTest>
+
+#include "app/devicedlg.h"
+#include "gui_rig.h"
+#include "manager/archive_builder.h"
+#include "manager/savereplace.h"
+
+using namespace travosk;
+using namespace travosk::testing;
+
+namespace {
+
+// The named save as our own reader backs it up from the image file.
+QByteArray SaveArchive(const QString& image, const std::string& save) {
+  sim::LoopbackSession s;
+  s.adapter.InsertCard(sim::Medium::Open(image.toStdString(), sim::MediumKind::kPS2));
+  manager::TPS2MFMSYS m(s.link);
+  QTemporaryDir work;
+  m.InitSystem(work.path().toStdString());
+  m.Access().Medium = 1;
+  QByteArray out;
+  const QString file = QDir(work.path()).filePath("save.psu");
+  if (auto folder = manager::FindSave(m, save))
+    if (m.BackupSaveFolder(file.toStdString(), *folder)) out = ReadAll(file);
+  m.DoneSystem();
+  return out;
+}
+
+}  // namespace
+
+class ImagesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void AnImageIsListedAndWrittenLikeACard() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    const QString image = rig.Work("mine.ps2");
+    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), image));
+    QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+    rig.ui.files.push_back(image);
+    w.OpenImageClick();
+    QCOMPARE(rig.ListNames().size(), 7);
+    QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
+    QCOMPARE(w.Label1->text(), QString("8MBytes Memory Detected."));
+    QCOMPARE(w.ListImage(), 0);
+    QCOMPARE(w.RecentImages(), QStringList{image});
+    QCOMPARE(w.RecentImages1->actions().size(), 1);
+
+    // Appended to the image: the image file holds the save's bytes.
+    const std::string payload(40000, 'i');
+    WriteAll(rig.Work("new.psu"), QByteArray::fromStdString(manager::BuildSaveArchive(
+                                      "BASLUS-30010IMAGE", {{"DATA", payload}}, 1709294400)));
+    const QByteArray adapter_card = ReadAll(rig.card_image);
+    rig.ui.Clear();
+    rig.ui.files.push_back(rig.Work("new.psu"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    QCOMPARE(rig.ListNames().size(), 8);
+    const QByteArray archive = SaveArchive(image, "BASLUS-30010IMAGE");
+    QCOMPARE(archive.size(), 3 * 512 + 512 + 40960);
+    QCOMPARE(archive.mid(4 * 512, 40000), QByteArray::fromStdString(payload));
+    QCOMPARE(ReadAll(rig.card_image), adapter_card);
+
+    // The device dialog offers the adapter's card and the open image.
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Inspect(
+        [](QDialog& d) {
+          QVERIFY(d.findChild<QWidget*>("DEVPS2")->isVisibleTo(&d));
+          QVERIFY(d.findChild<QWidget*>("DEVImage0")->isVisibleTo(&d));
+        },
+        "DEVPS2"));
+    w.CatalogBtnClick();
+    QCOMPARE(w.ListImage(), -1);
+    QCOMPARE(rig.ListNames().size(), 7);
+    rig.Catalog("DEVImage0");
+    QCOMPARE(w.ListImage(), 0);
+    QCOMPARE(rig.ListNames().size(), 8);
+
+    // Without an adapter the dialog still offers the image.
+    rig.session.platform.Unplug(rig.session.adapter);
+    w.WMDeviceChange();
+    rig.ui.Clear();
+    rig.Catalog("DEVImage0");
+    QCOMPARE(rig.ListNames().size(), 8);
+    QVERIFY(rig.ui.Settled());
+  }
+
+  void NewImagesAreFormattedAndTakeSaves() {
+    GuiRig rig(Cards("demo-ps1.mcr", "", sim::MediumKind::kPS1));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS1");
+    rig.Select("BASLUS-00102STARS");
+    rig.ui.files.push_back(rig.Saver("stars.PS1"));
+    w.SaverBackupClick();
+
+    const QString ps1 = rig.Work("new.mcr");
+    rig.ui.Clear();
+    rig.ui.files.push_back(ps1);
+    w.NewImageClick();
+    QCOMPARE(QFileInfo(ps1).size(), 131072);
+    QCOMPARE(w.DEVICENAME->text(), QString("PS1 CARD"));
+    QCOMPARE(rig.ListNames(), QStringList());
+    rig.ui.files.push_back(rig.Saver("stars.PS1"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    QCOMPARE(rig.ListNames(), QStringList{"BASLUS-00102STARS"});
+    // The save's two blocks sit in blocks 1 and 2 of the image, as on the card.
+    const QByteArray save = ReadAll(rig.Saver("stars.PS1"));
+    QCOMPARE(ReadAll(ps1).mid(8192, 2 * 8192), save.mid(128));
+
+    const QString ps2 = rig.Work("new.ps2");
+    rig.ui.files.push_back(ps2);
+    w.NewImageClick();
+    QCOMPARE(QFileInfo(ps2).size(), 8650752);
+    QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
+    QCOMPARE(rig.ListNames(), QStringList());
+    QCOMPARE(w.Images().size(), size_t{2});
+    QVERIFY(rig.ui.Settled());
+    QCOMPARE(rig.ui.Texts("error"), QStringList());
+  }
+};
+
+QTEST_MAIN(ImagesTest)
+#include "images_test.moc"
