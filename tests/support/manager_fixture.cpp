@@ -62,6 +62,18 @@ bool ManagerRig::FindFolder(const std::string& name, card::TfileIP& out) {
   return found.has_value();
 }
 
+void ManagerRig::LoadImage(const std::string& path) {
+  const std::string bytes = ReadFileBytes(path);
+  auto card = medium().bytes();
+  if (bytes.size() != card.size()) throw std::runtime_error(path + " does not fit the card");
+  std::copy(bytes.begin(), bytes.end(), card.begin());
+  mgr.Cache().ResetCache();
+}
+
+std::string PeerCard(const std::string& name) {
+  return std::string(TRAVOSK_PEER_DIR) + "/" + name;
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -33,10 +33,16 @@ class ManagerRig {
   bool AddSave(const std::string& folder, const std::vector<manager::ArchiveFile>& files);
   // The saves' folder records of a fresh catalogue, by name.
   bool FindFolder(const std::string& name, card::TfileIP& out);
+  // Puts the bytes of a card image file in place of the card's own, as if
+  // that card had been inserted instead.
+  void LoadImage(const std::string& path);
 
  private:
   std::string image_path_;
 };
+
+// A card image written by an independent tool (tests/data/README.md).
+std::string PeerCard(const std::string& name);
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& data);
