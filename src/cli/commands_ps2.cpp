@@ -223,7 +223,8 @@ int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_b
         case manager::ReplaceResult::kDone: c.EndProgress(); return kExitOk;
         case manager::ReplaceResult::kNoRoom: return c.Fail("not enough free space on the card");
         case manager::ReplaceResult::kBackupFailed:
-          return c.Fail("the save on the card could not be backed up; nothing was changed");
+          return FailWithReason(
+              c, m, "the save on the card could not be backed up, so nothing was changed");
         case manager::ReplaceResult::kFailedRestored:
           return c.Fail("restore failed; the save on the card was kept");
         case manager::ReplaceResult::kFailedLost:

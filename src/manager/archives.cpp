@@ -77,6 +77,12 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
         !(load_le16(item.Header, card::entry::kMode) & card::entry::kModeDirectory))
       throw CardError("save folder \"" + folder.Name + "\" has a \"" + item.Name +
                       "\" entry that is not a folder");
+    // An archive carries files only. Leaving a folder out (or a file whose
+    // mode reads as one) would give a backup that restores cleanly without
+    // it, and a replace that trusts that backup would lose it for good.
+    if (item.Dir && !item.IsDotName() && !item.Deleted)
+      throw CardError("save folder \"" + folder.Name + "\" holds \"" + item.Name +
+                      "\", a folder, which a save archive cannot carry");
     if (!BackupEntry(out, item)) return;
     if (item.Dir)
       ++dots;

@@ -1,12 +1,14 @@
 // travosk-cli on card images: listings, JSON, extract, delete, backup and
 // restore, mkfs, check, PS1 commands and exit codes.
+#include "cli/cli.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
 #include "support/manager_fixture.h"
 
 namespace travosk {
@@ -114,6 +116,15 @@ TEST_F(Cli, BackupAndRestoreAskBeforeReplacingASave) {
     ++copies;
   EXPECT_EQ(copies, 2u);
   EXPECT_EQ(Run({"check", "--image", rig.image_path()}).code, 0);
+}
+
+TEST_F(Cli, BackupOfASaveHoldingAFolderFailsNamingIt) {
+  rig.LoadImage(support::PeerCard("peer_nested.ps2"));
+  const std::string archive = rig.dir.File("nested.psu");
+  const auto r = Run({"backup", "BESLES-60005NESTED", archive, "--image", rig.image_path()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("\"EXTRA\""), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(archive));
 }
 
 TEST_F(Cli, CheckReportsDamageAndMkfsGivesAnEmptyCard) {

@@ -156,6 +156,27 @@ TEST(SaveArchive, ALinkFaultDuringBackupLeavesNoArchive) {
   EXPECT_EQ(ReadFileBytes(path), "previous contents");
 }
 
+TEST(SaveArchive, ASaveHoldingAFolderIsNeitherBackedUpNorReplaced) {
+  // Written by another tool: BESLES-60005NESTED holds a folder EXTRA with a file.
+  ManagerRig rig;
+  rig.LoadImage(support::PeerCard("peer_nested.ps2"));
+  auto nested = manager::FindSave(rig.mgr, "BESLES-60005NESTED");
+  ASSERT_TRUE(nested);
+  const std::string path = rig.dir.File("nested.psu");
+  EXPECT_FALSE(rig.mgr.BackupSaveFolder(path, *nested));
+  EXPECT_NE(rig.mgr.LastError().find("\"EXTRA\""), std::string::npos) << rig.mgr.LastError();
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // An overwrite (and an edit's write-back) backs the old save up first: it
+  // must not delete a save whose backup would leave part of it behind.
+  const auto before = rig.Snapshot();
+  const std::string archive =
+      rig.WriteArchive("new.psu", "BESLES-60005NESTED", {{"top.bin", Pattern(100, 3)}});
+  EXPECT_EQ(manager::ReplaceSave(rig.mgr, archive, *nested, rig.dir.File("~old.psu")),
+            manager::ReplaceResult::kBackupFailed);
+  EXPECT_EQ(rig.Snapshot(), before);
+}
+
 TEST(ReplaceSave, ReplacesTheSaveAndKeepsTheOldOneWhenTheNewCannotBeWritten) {
   ManagerRig rig;
   ASSERT_TRUE(rig.AddSave("SAVE", {{"OLD", Pattern(3000, 6)}}));
