@@ -33,13 +33,14 @@ class Checker {
     }
     std::array<uint8_t, kClusterBytes> root{};
     v_.ReadCluster(0, root.data());
-    CheckDirectory(0, "", load_le32(root, entry::kLength), 0);
+    CheckDirectory(0, "", load_le32(root, entry::kLength), 0, kNoIndex);
     FindLostClusters();
     return std::move(report_);
   }
 
  private:
   static constexpr uint32_t kNoOwner = 0xFFFFFFFF;
+  static constexpr uint64_t kNoIndex = UINT64_MAX;  // the root has no entry of its own
 
   void Add(CheckFinding::Kind kind, const std::string& where, const std::string& what) {
     report_.findings.push_back({kind, where.empty() ? "/" : where, what});
@@ -95,7 +96,10 @@ class Checker {
               " clusters, the chain has " + std::to_string(chain.size()));
   }
 
-  void CheckDirectory(uint32_t first, const std::string& path, uint32_t recorded, int depth) {
+  // own_index: where the folder's entry sits in its parent, which its "."
+  // records (a console updates the folder's entry through it).
+  void CheckDirectory(uint32_t first, const std::string& path, uint32_t recorded, int depth,
+                      uint64_t own_index) {
     ++report_.directories;
     const auto chain = FollowChain(first, path.empty() ? "/" : path);
     std::array<uint8_t, kClusterBytes> cluster{};
@@ -117,6 +121,11 @@ class Checker {
             Add(CheckFinding::Kind::kBadEntry, path + "/" + name,
                 "slot " + std::to_string(slot_index) + " should be \"" +
                     (slot_index == 0 ? "." : "..") + "\"");
+          else if (slot_index == 0 && own_index != kNoIndex &&
+                   load_le32(bytes, entry::kDirEntry) != own_index)
+            Add(CheckFinding::Kind::kBadEntry, path + "/.",
+                "names entry " + std::to_string(load_le32(bytes, entry::kDirEntry)) +
+                    " of its parent, but the folder's own entry is " + std::to_string(own_index));
           continue;
         }
         const std::string child = path + "/" + name;
@@ -125,8 +134,8 @@ class Checker {
             Add(CheckFinding::Kind::kBadEntry, child, "folders nest too deeply");
             continue;
           }
-          CheckDirectory(load_le32(bytes, entry::kCluster), child,
-                         load_le32(bytes, entry::kLength), depth + 1);
+          CheckDirectory(load_le32(bytes, entry::kCluster), child, load_le32(bytes, entry::kLength),
+                         depth + 1, slot_index);
         } else {
           CheckFile(slot, child);
         }

@@ -14,15 +14,15 @@ namespace travosk::card {
 
 struct CheckFinding {
   enum class Kind {
-    kSuperblock,     // the superblock disagrees with itself or the table
-    kChainCycle,     // a chain links back into itself
-    kChainOutside,   // a chain or an entry leaves the allocatable area
-    kChainFree,      // a chain runs into a cluster the table calls free
-    kCrossLinked,    // a cluster belongs to two chains
-    kLengthMismatch, // a file's chain is shorter or longer than its length needs
-    kEntryCount,     // a directory's recorded entry count does not fit its slots
-    kLostCluster,    // a cluster in use that no chain reaches
-    kBadEntry,       // an entry that cannot be read as one
+    kSuperblock,      // the superblock disagrees with itself or the table
+    kChainCycle,      // a chain links back into itself
+    kChainOutside,    // a chain or an entry leaves the allocatable area
+    kChainFree,       // a chain runs into a cluster the table calls free
+    kCrossLinked,     // a cluster belongs to two chains
+    kLengthMismatch,  // a file's chain is shorter or longer than its length needs
+    kEntryCount,      // a directory's recorded entry count does not fit its slots
+    kLostCluster,     // a cluster in use that no chain reaches
+    kBadEntry,        // an entry that cannot be read as one, or a "." naming another entry
   };
   Kind kind;
   std::string where;  // "/SAVE/FILE", or "cluster 123"

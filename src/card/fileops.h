@@ -63,7 +63,15 @@ uint32_t CountEntries(TPSFilemanager& v, const TfileIP& d);
                                           uint32_t& count,
                                           const std::string& source = "input stream");
 void DeleteEntry(TPSFilemanager& v, const TfileIP& x);
+// Called after x's slot was cleared in `cluster` (x's directory cluster as
+// the cache now holds it): when that was the chain's last cluster and both
+// its slots are unused, it leaves the chain with the unused ones before it.
 void UnlinkDirCluster(TPSFilemanager& v, const uint8_t* cluster, const TfileIP& x);
+// Frees the chain of the folder whose first cluster is `first`, and before
+// it the chains of every file and folder it still holds, however deep (up to
+// a bound: deeper throws CardError). Entries stay as they are; the caller
+// deletes the folder's own entry and stores the table.
+void FreeFolderTree(TPSFilemanager& v, uint32_t first, int depth = 0);
 [[nodiscard]] bool DeleteFile(TPSFilemanager& v, const TfileIP& x);
 void StoreCountInDot(TPSFilemanager& v, const TfileIP& x);
 void StoreCountInParent(TPSFilemanager& v, const TfileIP& x);

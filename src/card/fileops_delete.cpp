@@ -1,7 +1,7 @@
 // Deleting from the card. An entry is deleted by clearing bit 15 of its mode,
 // which keeps its name and header readable; a file's clusters go back to the
-// table; a directory cluster whose two slots are both unused leaves the
-// directory's chain, so a directory shrinks as it empties.
+// table. A directory shrinks only from its end: every entry keeps its place,
+// since a folder's "." records where the folder's own entry sits.
 #include "card/chain_util.h"
 #include "card/fileops.h"
 #include "common/errors.h"
@@ -54,33 +54,66 @@ void DeleteEntry(TPSFilemanager& v, const TfileIP& x) {
 void UnlinkDirCluster(TPSFilemanager& v, const uint8_t* cluster, const TfileIP& x) {
   if (SlotLive(cluster, 0) || SlotLive(cluster, kSlotBytes)) return;
   const uint32_t t = x.NowCluster;
+  // An emptied cluster in the middle of the chain stays, for later entries
+  // to reuse: taking it out would move every entry after it up two places.
+  if (!InTable(v, t) || v.Fat[t] != kChainEnd) return;
+
+  // The chain's last cluster goes, and with it any emptied clusters before
+  // it; the first cluster holds "." and ".." and stays while the directory
+  // exists.
   const auto head = static_cast<uint32_t>(x.HeadCluster);
-  // The first cluster holds "." and ".."; it stays while the directory exists.
-  if (t == head || !InTable(v, t)) return;
-
+  if (!InTable(v, head)) return;
   ChainGuard guard(v);
-  bool found = false;
-  uint32_t p = head;
-  for (;;) {
-    guard.Visit(p);
-    const uint32_t a = v.Fat[p];
-    if (!Links(a)) break;
-    if ((a & kNextMask) == t) {
-      found = true;
-      break;
+  std::vector<uint32_t> chain;
+  for (uint32_t c = head;; c = v.Fat[c] & kNextMask) {
+    guard.Visit(c);
+    chain.push_back(c);
+    if (!Links(v.Fat[c])) break;
+  }
+  if (chain.back() != t) return;  // t lies off the directory's chain: damage
+  std::array<uint8_t, kClusterBytes> bytes{};
+  while (chain.size() > 1) {
+    const uint32_t last = chain.back();
+    if (last != t) {
+      v.cache().CacheReadCluster(v.ClusterPage(last), bytes.data());
+      if (SlotLive(bytes.data(), 0) || SlotLive(bytes.data(), kSlotBytes)) break;
     }
-    p = a & kNextMask;
+    chain.pop_back();
+    v.Fat[chain.back()] = kChainEnd;
+    v.Fat[last] = kFreeEntry;
   }
+}
 
-  if (v.Fat[t] == kChainEnd) {
-    if (found) v.Fat[p] = kChainEnd;
-    v.Fat[t] = kFreeEntry;
-  } else if (found) {
-    v.Fat[p] = v.Fat[t];
-    v.Fat[t] = kFreeEntry;
-  } else {
-    v.Fat[t] &= ~kInUse;
+void FreeFolderTree(TPSFilemanager& v, uint32_t first, int depth) {
+  if (!InTable(v, first)) return;
+  std::array<uint8_t, kClusterBytes> bytes{};
+  v.cache().CacheReadCluster(v.ClusterPage(first), bytes.data());
+  if (DotEntriesPresent(bytes.data())) {
+    // Saves hold no folders as the console writes them; one nested this
+    // deep is damage, and the delete fails before anything is freed.
+    if (depth >= kMaxFolderDepth) throw CardError("folders on the card nest too deeply");
+    ChainGuard guard(v);
+    for (uint32_t c = first;; c = v.Fat[c] & kNextMask) {
+      guard.Visit(c);
+      v.cache().CacheReadCluster(v.ClusterPage(c), bytes.data());
+      for (uint16_t o : {uint16_t{0}, kSlotBytes}) {
+        const Bytes e(bytes.data() + o, entry::kBytes);
+        const std::string name = load_cstr(e, entry::kName, entry::kNameMax);
+        if (!SlotLive(bytes.data(), o) || name == "." || name == "..") continue;
+        const uint32_t held = load_le32(e, entry::kCluster);
+        if (load_le16(e, entry::kMode) & entry::kModeDirectory) {
+          FreeFolderTree(v, held, depth + 1);
+        } else if ((held & kInUse) == 0) {
+          CheckChainToFree(v, held);
+          v.FreeChain(held);
+        }
+      }
+      if (!Links(v.Fat[c])) break;
+    }
   }
+  // A chain that does not open with "." and ".." is not read as a folder:
+  // its own clusters are all that can be told apart safely.
+  v.FreeChain(first);
 }
 
 bool DeleteFile(TPSFilemanager& v, const TfileIP& x) {

@@ -37,6 +37,14 @@ bool SlotFree(const uint8_t* cluster, uint16_t o) {
   return name != "." && name != "..";
 }
 
+bool DotEntriesPresent(const uint8_t* cluster) {
+  const auto named = [cluster](uint16_t o, const char* name) {
+    return SlotLive(cluster, o) &&
+           load_cstr(Bytes(cluster + o, entry::kBytes), entry::kName, entry::kNameMax) == name;
+  };
+  return named(0, ".") && named(kSlotBytes, "..");
+}
+
 uint32_t DirFirstCluster(const TfileIP& d) {
   return static_cast<uint32_t>(d.Dir == 1 ? d.RelatCluster : d.HeadCluster);
 }

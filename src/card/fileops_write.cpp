@@ -48,17 +48,6 @@ void StoreSlot(TPSFilemanager& v, FreeSlot& slot, const Header& h) {
   v.cache().CacheWriteCluster(v.ClusterPage(slot.cluster), slot.bytes.data());
 }
 
-// A folder's first cluster must begin with its "." and ".." entries; a
-// stream that brings anything else would leave a folder whose first slots
-// the next file entries could take.
-bool DotEntriesPresent(const std::array<uint8_t, kClusterBytes>& e) {
-  const auto named = [&e](uint16_t o, const char* name) {
-    return SlotLive(e.data(), o) &&
-           load_cstr(Bytes(e.data() + o, entry::kBytes), entry::kName, entry::kNameMax) == name;
-  };
-  return named(0, ".") && named(kSlotBytes, "..");
-}
-
 }  // namespace
 
 bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
@@ -131,7 +120,9 @@ bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uin
 
   std::array<uint8_t, kClusterBytes> dots{};
   ReadBytes(in, dots.data(), dots.size(), source);
-  if (!DotEntriesPresent(dots)) return false;
+  // A stream whose folder does not open with "." and ".." would leave a
+  // folder whose first slots the next file entries could take.
+  if (!DotEntriesPresent(dots.data())) return false;
   // The "." entry records where the folder's own entry sits in the root.
   store_le32(dots, entry::kDirEntry, slot.index);
   v.cache().CacheWriteCluster(v.ClusterPage(first), dots.data());

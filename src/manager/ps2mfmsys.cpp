@@ -218,7 +218,9 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
     if (!isbreak) {
       if (!v.ValidCluster(static_cast<uint32_t>(folder.RelatCluster)))
         throw CardError("the save folder's first cluster lies outside the card");
-      v.Fat[static_cast<uint32_t>(folder.RelatCluster)] &= ~card::kInUse;
+      // Every cluster of the folder goes back: clusters that hold only
+      // entries deleted earlier, and whatever the walk above did not reach.
+      card::FreeFolderTree(v, static_cast<uint32_t>(folder.RelatCluster));
       card::DeleteEntry(v, folder);
       v.StoreFat();
       card::StoreCountInDot(v, folder);

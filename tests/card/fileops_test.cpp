@@ -176,7 +176,7 @@ TEST_F(FileOps, DeletedSlotIsTakenBeforeTheFolderGrows) {
   EXPECT_EQ(LengthOnCard(rig, 1, 0), 5u);
 }
 
-TEST_F(FileOps, DeletingFilesUnlinksFolderClustersThatEmpty) {
+TEST_F(FileOps, DeletingFilesUnlinksFolderClustersThatEmptyAtItsEnd) {
   // Folder clusters: 2 (".", ".."), 3 (A, B), 6 (C, D); data in 4, 5, 7, 8.
   TfileIP d = AddFolder("SAVE", 6);
   for (const char* name : {"A", "B", "C", "D"}) ASSERT_TRUE(AddFile(d, name, Pattern(10)));
@@ -186,17 +186,19 @@ TEST_F(FileOps, DeletingFilesUnlinksFolderClustersThatEmpty) {
   ASSERT_TRUE(DeleteFile(v, Find("A", "SAVE")));
   EXPECT_EQ(ModeOnCard(rig, 3, 0), 0x0417);
   EXPECT_EQ(FatOnCard(rig, 4), kFreeEntry);
-  EXPECT_EQ(FatOnCard(rig, 2), 0x80000003u);  // B still lives in cluster 3
   ASSERT_TRUE(DeleteFile(v, Find("B", "SAVE")));
-  EXPECT_EQ(FatOnCard(rig, 2), 0x80000006u);  // cluster 3 left the chain
-  EXPECT_EQ(FatOnCard(rig, 3), kFreeEntry);
-  EXPECT_EQ(LengthOnCard(rig, 1, 0), 4u);
-  EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", "..", "C", "D"}));
+  // Cluster 3 stays in the chain so that C and D keep their places.
+  EXPECT_EQ(FatOnCard(rig, 2), 0x80000003u);
+  EXPECT_EQ(FatOnCard(rig, 3), 0x80000006u);
+  EXPECT_EQ(LengthOnCard(rig, 1, 0), 6u);
+  EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", "..", "~A", "~B", "C", "D"}));
 
+  // Once the last cluster empties it leaves, and the emptied cluster before it.
   ASSERT_TRUE(DeleteFile(v, Find("D", "SAVE")));
   ASSERT_TRUE(DeleteFile(v, Find("C", "SAVE")));
   EXPECT_EQ(LengthOnCard(rig, 1, 0), 2u);
   EXPECT_EQ(FatOnCard(rig, 2), kChainEnd);  // the first cluster stays
+  EXPECT_EQ(FatOnCard(rig, 3), kFreeEntry);
   EXPECT_EQ(FatOnCard(rig, 6), kFreeEntry);
   for (uint32_t c : {4u, 5u, 7u, 8u}) EXPECT_EQ(FatOnCard(rig, c), kFreeEntry) << c;
   EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", ".."}));

@@ -86,6 +86,80 @@ TEST(DeleteSaveFolder, RemovesTheSaveAndFreesItsClusters) {
   for (const auto& f : report.findings) ADD_FAILURE() << card::KindName(f.kind) << " " << f.where << ": " << f.what;
 }
 
+void ExpectHealthy(manager::TPS2MFMSYS& m) {
+  ASSERT_TRUE(m.Volume().Mount());
+  const auto report = card::CheckFileSystem(m.Volume());
+  for (const auto& f : report.findings)
+    ADD_FAILURE() << card::KindName(f.kind) << " " << f.where << ": " << f.what;
+}
+
+TEST(DeleteSaveFolder, FreesEverythingOfSavesAnotherToolWrote) {
+  // HOLES: its folder's third cluster holds only the entries of two files
+  // that tool removed. NESTED: it holds a folder with a file. Free bytes are
+  // the other tool's own figures: before the delete, and of a fresh card.
+  const struct {
+    const char* image;
+    const char* save;
+    uint64_t free_before;
+  } cards[] = {{"peer_holes.ps2", "BESLES-60004HOLES", 8284160},
+               {"peer_nested.ps2", "BESLES-60005NESTED", 8285184}};
+  for (const auto& c : cards) {
+    SCOPED_TRACE(c.save);
+    ManagerRig rig;
+    rig.LoadImage(support::PeerCard(c.image));
+    auto save = manager::FindSave(rig.mgr, c.save);
+    ASSERT_TRUE(save);
+    EXPECT_EQ(manager::FreeClusters(rig.mgr.Volume()) * 1024, c.free_before);
+    ASSERT_TRUE(rig.mgr.DeleteSaveFolder(*save)) << rig.mgr.LastError();
+    ExpectHealthy(rig.mgr);
+    EXPECT_EQ(manager::FreeClusters(rig.mgr.Volume()) * 1024, 8329216u);
+  }
+}
+
+// The index of a save's entry in the root, from the root's chain.
+uint32_t RootIndexOf(const card::TPSFilemanager& v, const card::TfileIP& x) {
+  uint32_t index = 0;
+  for (uint32_t c = 0; c != x.NowCluster; index += 2) {
+    const uint32_t a = v.Fat[c];
+    if (a == card::kChainEnd || !(a & card::kInUse) || index > v.Fat.size()) return 0xFFFFFFFF;
+    c = a & 0x7FFFFFFF;
+  }
+  return index + x.NowOffset / 512;
+}
+
+// What the save's "." records as its entry's index in the root.
+uint32_t DotIndexOf(ManagerRig& rig, const card::TfileIP& x) {
+  std::array<uint8_t, 1024> cluster{};
+  rig.mgr.Volume().ReadCluster(static_cast<uint32_t>(x.RelatCluster), cluster.data());
+  return load_le32(cluster, card::entry::kDirEntry);
+}
+
+TEST(DeleteSaveFolder, NeighboursThatLeaveMoveNoOtherSave) {
+  ManagerRig rig;
+  for (const char* name : {"SAVE1", "SAVE2", "SAVE3", "SAVE4"})
+    ASSERT_TRUE(rig.AddSave(name, {{"A", Bytes(100, 'a')}}));
+  for (const char* name : {"SAVE1", "SAVE2"}) {
+    auto save = manager::FindSave(rig.mgr, name);
+    ASSERT_TRUE(save && rig.mgr.DeleteSaveFolder(*save));
+  }
+  for (const char* name : {"SAVE3", "SAVE4"}) {
+    auto save = manager::FindSave(rig.mgr, name);
+    ASSERT_TRUE(save);
+    EXPECT_EQ(DotIndexOf(rig, *save), RootIndexOf(rig.mgr.Volume(), *save)) << name;
+  }
+  ExpectHealthy(rig.mgr);
+  const auto report = card::CheckFileSystem(rig.mgr.Volume());
+  EXPECT_EQ(manager::FreeClusters(rig.mgr.Volume()) + report.clusters_in_use, 8135u);
+
+  // The emptied root cluster takes the next save.
+  ASSERT_TRUE(rig.AddSave("SAVE5", {{"A", Bytes(100, 'a')}}));
+  auto added = manager::FindSave(rig.mgr, "SAVE5");
+  ASSERT_TRUE(added);
+  EXPECT_EQ(RootIndexOf(rig.mgr.Volume(), *added), 2u);
+  EXPECT_EQ(DotIndexOf(rig, *added), 2u);
+  ExpectHealthy(rig.mgr);
+}
+
 TEST(DeleteSaveFolder, CancelledThroughIsbreakCommitsNothing) {
   ManagerRig rig;
   ASSERT_TRUE(rig.AddSave("SAVE1", {{"A", Bytes(100, 'a')}, {"B", Bytes(100, 'b')}}));

@@ -1,10 +1,12 @@
 // The card checker finds each planted fault and calls a healthy card healthy.
+#include "card/checker.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "card/checker.h"
+#include "common/bytes.h"
 #include "support/manager_fixture.h"
 
 namespace travosk {
@@ -77,6 +79,14 @@ TEST(CardChecker, FindsEachPlantedFault) {
        }},
       {"a cluster in use that nothing reaches", Kind::kLostCluster,
        [](DamagedCard& d) { support::PokeFat(d.rig.medium().bytes(), 4000, 0xFFFFFFFF); }},
+      {"a \".\" that names another entry of the root as its folder's", Kind::kBadEntry,
+       [](DamagedCard& d) {
+         card::TfileIP save;
+         ASSERT_TRUE(d.rig.FindFolder("SAVE2", save));
+         // "." opens the folder's first cluster (relative r is physical r + 41).
+         const size_t page = (static_cast<size_t>(save.RelatCluster) + 41) * 2;
+         store_le32(d.rig.medium().bytes(), page * 528 + card::entry::kDirEntry, 2);
+       }},
       {"a chain shorter than the file's length", Kind::kLengthMismatch,
        [](DamagedCard& d) {
          const uint32_t a = d.FileCluster("A");
