@@ -167,8 +167,9 @@ void PS1Rows(std::vector<Row>& rows) {
 
   Row save_row = NewRow("PS1 save download (3 blocks)");
   Measure(rig, save_row, [&] { return rig.mgr.DownloadPS1Saver(save); });
-  // The 15 directory frames to find free blocks; the blocks and their frames.
-  save_row.least = LeastPS1Frames(15, kBlocks * 64 + kBlocks);
+  // The card's header frame (is it formatted?), the 15 directory frames to
+  // find free blocks; the blocks and their frames.
+  save_row.least = LeastPS1Frames(1 + 15, kBlocks * 64 + kBlocks);
 
   Row r = NewRow("PS1 card upload (card to PC)");
   Measure(rig, r, [&] { return rig.mgr.UploadPS1Card(card); });

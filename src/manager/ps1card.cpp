@@ -63,7 +63,9 @@ std::vector<uint8_t> FormattedPS1Card() {
 
 bool FindFreePS1Entry(const TPs1FileRecD& card, int& index) {
   for (int e = std::max(index, 0); e < kPS1Entries; ++e) {
-    if ((card.Items[e].DirFrame[ps1dir::kState] & 0xF0) != ps1state::kInUse) {
+    // Any other state is not free: 0xFF marks a block the card cannot use.
+    const uint8_t state = card.Items[e].DirFrame[ps1dir::kState];
+    if (state >= ps1state::kDeleted && state <= ps1state::kLastFree) {
       index = e;
       return true;
     }

@@ -17,6 +17,7 @@ class TPS2MFMSYS;
 namespace ps1state {
 inline constexpr uint8_t kInUse = 0x50;    // high nibble of a block in use
 inline constexpr uint8_t kDeleted = 0xA0;  // high nibble of a free (or deleted) block
+inline constexpr uint8_t kLastFree = 0xA3;  // 0xA0 free, 0xA1..0xA3 deleted; nothing else is
 inline constexpr uint8_t kFirst = 0x51;    // first (or only) block of a save
 inline constexpr uint8_t kMiddle = 0x52;   // neither first nor last
 inline constexpr uint8_t kLast = 0x53;     // last block of a save of two or more
@@ -35,7 +36,7 @@ void PS1Checksum(uint8_t* frame128);
 // The bytes of a freshly formatted PS1 card image: the card header and
 // fifteen free directory entries.
 std::vector<uint8_t> FormattedPS1Card();
-// From index upward, the first of entries 0..14 whose state is not in use;
+// From index upward, the first of entries 0..14 that is free (0xA0..0xA3);
 // index is left on it. False when none remains.
 [[nodiscard]] bool FindFreePS1Entry(const TPs1FileRecD& card, int& index);
 

@@ -159,6 +159,14 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
 // directory as it was.
 bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
   last_error_.clear();
+  // A card without its "MC" header is not formatted: a console would not
+  // read a save written to it.
+  link::Page header{};
+  if (!ReadPS1Frame(0, header)) return false;
+  if (header[0] != 'M' || header[1] != 'C') {
+    last_error_ = "the card is not formatted";
+    return false;
+  }
   TPs1FileRecD dir;
   if (!ReadPS1DirectoryFrames(*this, dir)) return false;
   int index = 0;

@@ -161,6 +161,38 @@ TEST(PS1Saver, DownloadRefusesWhatDoesNotFitBeforeWriting) {
   EXPECT_EQ(rig.Snapshot(), before);
 }
 
+TEST(PS1Saver, DownloadTakesOnlyFreeBlocksOfAFormattedCard) {
+  PS1Rig rig;
+  const std::string path = rig.dir.File("one.PS1");
+  WriteFile(path, SaveFile(1, "BASLUS-00014ONE"));
+  // Free are 0xA0 and the deleted blocks 0xA1..0xA3; anything else is not.
+  const uint8_t states[] = {0xFF, 0x00, 0xA4, 0xAF, 0x21, 0x51};
+  for (int e = 0; e < kPS1Entries; ++e) rig.SetDir(e, states[e % 6], 0, kPS1LastLink, "");
+  rig.SetDir(13, 0xA3, 0, kPS1LastLink, "");
+  auto before = rig.Snapshot();
+  ASSERT_TRUE(rig.mgr.DownloadPS1Saver(path));
+  EXPECT_EQ(rig.Dir(13)[0], ps1state::kFirst);
+  auto after = rig.Snapshot();
+  std::copy_n(before.begin() + 14 * kPS1FrameBytes, kPS1FrameBytes,
+              after.begin() + 14 * kPS1FrameBytes);
+  std::copy_n(before.begin() + 14 * kPS1BlockBytes, kPS1BlockBytes,
+              after.begin() + 14 * kPS1BlockBytes);
+  EXPECT_EQ(after, before);  // only entry 13's frame and block changed
+
+  // No block left free; then a card without its "MC" header, not formatted.
+  rig.session.adapter.ResetCounters();
+  EXPECT_FALSE(rig.mgr.DownloadPS1Saver(path));
+  PS1Rig blank;
+  blank.Frame(0)[0] = 0;
+  blank.Frame(0)[1] = 0;
+  before = blank.Snapshot();
+  EXPECT_FALSE(blank.mgr.DownloadPS1Saver(path));
+  EXPECT_NE(blank.mgr.LastError().find("not formatted"), std::string::npos)
+      << blank.mgr.LastError();
+  EXPECT_EQ(blank.Snapshot(), before);
+  for (auto* r : {&rig, &blank}) EXPECT_EQ(r->counters().frames_written, 0u);
+}
+
 TEST(PS1Saver, DownloadOneBlock) {
   PS1Rig rig;
   const std::string path = rig.dir.File("one.PS1");
