@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -244,6 +245,12 @@ class TForm1 : public QMainWindow {
   // Opens a card image (or finds it open), makes it the current device and
   // reads its catalogue, as OPEN/CATALOG does for a card in the adapter.
   void OpenCardImage(const QString& path);
+  // Save files dropped on the list: each restored in turn, as the append
+  // command does, with its questions and its message.
+  void RestoreDroppedFiles(const QStringList& files);
+  // Writes the selected save's ".psu" (PS1: ".mcs") for a drag out of the
+  // list; the files written, empty when there is nothing to drag.
+  QStringList ExportSelectedForDrag();
   void Timer1Timer();
   void Timer2Timer();
   // The platform reported device changes: hand them to the link and show
@@ -331,7 +338,10 @@ class TForm1 : public QMainWindow {
   void FillRecentImagesMenu();
 
   // Workflow pieces.
-  void AppendPS1Saver();
+  // The PS1 append of the file given, or of one the user chooses.
+  void AppendPS1Saver(const std::optional<QString>& given = std::nullopt);
+  // Drag and drop events of the list's viewport; true when handled.
+  bool HandleListDrop(QEvent* event);
   void AppendArchive(const QString& archive);
   [[nodiscard]] bool WriteBackEditedSave(const QString& archive);
   void BackupPS1Saver();

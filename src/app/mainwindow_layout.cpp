@@ -15,6 +15,7 @@
 
 #include "app/busyanimation.h"
 #include "app/mainwindow.h"
+#include "app/savelistview.h"
 #include "dialogs/pictures.h"
 
 namespace travosk {
@@ -99,7 +100,9 @@ void TForm1::BuildControls() {
   USBImage->setPixmap(pictures::UsbPlug(QSize(33, 22)));
   USBImage->setToolTip("USB");
 
-  Savertableview = new QListWidget(client);
+  auto* list = new SaveListView(client);
+  list->ExportSelected = [this] { return ExportSelectedForDrag(); };
+  Savertableview = list;
   Savertableview->setObjectName("Savertableview");
   Savertableview->setGeometry(4, 32, 541, 255);
   Savertableview->setViewMode(QListView::ListMode);
@@ -109,6 +112,12 @@ void TForm1::BuildControls() {
   Savertableview->setMovement(QListView::Static);
   Savertableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Savertableview->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Saves are dragged out as files and save files dropped in (see
+  // savedragdrop.cpp); the list never moves its own items.
+  Savertableview->setDragEnabled(true);
+  Savertableview->setDragDropMode(QAbstractItemView::DragOnly);
+  Savertableview->setAcceptDrops(true);
+  Savertableview->viewport()->setAcceptDrops(true);
   // Room for the state image left of each 32 x 32 icon, and two columns of
   // items, wide enough for a save folder's whole name.
   Savertableview->setIconSize(QSize(48, 32));

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QListWidget>
 #include <QThread>
 #include <exception>
 #include <thread>
@@ -89,6 +90,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (card_busy_ && watched->isWidgetType() && IsUserInput(event->type()) &&
       static_cast<QWidget*>(watched)->window() == this)
     return true;
+  if (Savertableview && watched == Savertableview->viewport() && HandleListDrop(event)) return true;
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -91,8 +91,8 @@ void TForm1::AppendArchive(const QString& archive) {
   SetOperationCaption("");
 }
 
-void TForm1::AppendPS1Saver() {
-  const auto file = ui_.OpenFile(PS1itmOpenDialog);
+void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
+  const auto file = given ? given : ui_.OpenFile(PS1itmOpenDialog);
   if (!file) {
     SetOperationCaption("");
     return;
@@ -217,7 +217,11 @@ void TForm1::SaverBackupClick() {
     if (selection != SaveSelection::kNoIndex) SetOperationCaption("Backup Save");
     if (selection != SaveSelection::kFolder) {
       ui_.Information(texts::kNotSupportSelect);
-    } else if (const auto target = ui_.SaveFile(SaveDialog1)) {
+      SetOperationCaption("");
+      return;
+    }
+    SaveDialog1.file_name = SafeFileName(Decoded(folder.Name)) + ".psu";
+    if (const auto target = ui_.SaveFile(SaveDialog1)) {
       repaint();
       ShowNotify("Backup Saver Now..");
       StartBusy();
@@ -237,6 +241,7 @@ void TForm1::BackupPS1Saver() {
   const int e = ps1_list_.entries[ps1_list_.selected_position];
   if (e >= manager::kPS1Entries) return;
   SetOperationCaption("Backup Save");
+  PS1itmSaveDialog.file_name = SafeFileName(Decoded(Card().PS1Card.Items[e].FileName)) + ".PS1";
   if (const auto target = ui_.SaveFile(PS1itmSaveDialog)) {
     repaint();
     ShowNotify("Backup Saver Now..");

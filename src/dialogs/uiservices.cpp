@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -73,7 +74,9 @@ std::optional<QString> QtUiServices::OpenFile(const FileDialogOptions& options) 
 
 std::optional<QString> QtUiServices::SaveFile(const FileDialogOptions& options) {
   const QString name = QFileDialog::getSaveFileName(
-      parent_, options.title.isEmpty() ? QString("Save As") : options.title, options.start_folder,
+      parent_, options.title.isEmpty() ? QString("Save As") : options.title,
+      options.file_name.isEmpty() ? options.start_folder
+                                  : QDir(options.start_folder).filePath(options.file_name),
       DialogFileFilter(options.filter), nullptr, DialogOptions(options));
   if (name.isEmpty()) return std::nullopt;
   return WithDefaultExtension(name, options.default_extension);

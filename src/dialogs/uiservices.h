@@ -20,6 +20,8 @@ struct FileDialogOptions {
   // Appended (".psu") when the user types a name without one.
   QString default_extension;
   QString start_folder;
+  // Proposed in the name field of a save dialog (the save's own name).
+  QString file_name;
   // Only the dialogs whose workflow does not ask for itself.
   bool confirm_overwrite = false;
 };
