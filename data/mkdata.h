@@ -32,6 +32,10 @@ std::vector<uint8_t> DrawGenericIcon();
 std::vector<uint8_t> PS1FirstBlock(const std::vector<uint8_t>& title, const PS1Icon& icon,
                                    int blocks, uint8_t seed);
 
+// The model file of a demo PS2 save's 3D icon, in the real icon layout.
+enum class DemoIconArt { kCard, kCube, kPyramid, kBarrel, kGem, kSmartCard };
+std::string DemoIcon(DemoIconArt art);
+
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 void WriteGenericIcon(const std::string& folder);

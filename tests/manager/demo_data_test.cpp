@@ -8,6 +8,7 @@
 
 #include "card/checker.h"
 #include "manager/icons.h"
+#include "manager/saveicon.h"
 #include "ps1_rig.h"
 
 namespace travosk::manager::testing {
@@ -138,6 +139,33 @@ TEST(DemoData, PS2CardHoldsSavesWithTitlesAndAFolderPS1Icon) {
 
   ASSERT_TRUE(rig.mgr.Volume().Mount());
   EXPECT_TRUE(card::CheckFileSystem(rig.mgr.Volume()).Healthy());
+}
+
+// Every demo save with an "ICON.SYS" carries a real-layout icon, some of
+// them animated or with compressed textures, except the one whose icon file
+// is missing on purpose.
+TEST(DemoData, PS2SavesCarryTheirOwnIcons) {
+  REQUIRE_DATA("demo-ps2.ps2");
+  DemoRig rig("demo-ps2.ps2", sim::MediumKind::kPS2);
+  auto entries = rig.Catalogue();
+  std::map<std::string, std::vector<card::TfileIP>> folders;
+  for (const auto& [name, x] : entries)
+    if (auto slash = name.find('/'); slash != std::string::npos)
+      folders[name.substr(0, slash)].push_back(x);
+  int animated = 0, compressed = 0;
+  for (const char* save : {"BASLUS-21001TRAVOSK", "BISLPS-21002MEMCARD", "BASLUS-21003SIZES",
+                           "BASLUS-21004BIGDATA", "BISLPS-21005ADVENTURE"}) {
+    std::string error;
+    const auto icon = LoadSaveIcon(rig.mgr, folders[save], error);
+    ASSERT_TRUE(icon) << save << ": " << error;
+    animated += icon->icon.shapes > 1;
+    compressed += (icon->icon.texture_type & icofile::kCompressed) != 0;
+  }
+  EXPECT_GE(animated, 2);
+  EXPECT_GE(compressed, 2);
+  std::string error;
+  EXPECT_FALSE(LoadSaveIcon(rig.mgr, folders["BASLUS-21007ICONONLY"], error));
+  EXPECT_NE(error.find("none.ico"), std::string::npos) << error;
 }
 
 TEST(DemoData, SmartMediaHoldsTwoSaves) {
