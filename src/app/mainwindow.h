@@ -39,6 +39,9 @@ class QTreeWidgetItem;
 
 namespace travosk {
 
+namespace manager {
+struct SaveIcon;
+}
 class BusyAnimation;
 class TDEVICEDlg;
 class TNotifyForm;
@@ -253,6 +256,9 @@ class TForm1 : public QMainWindow {
   QStringList ExportSelectedForDrag();
   void Timer1Timer();
   void Timer2Timer();
+  // A larger, animated picture of list item `row`'s icon with the save's
+  // title, size, dates and files (double click, or "Properties").
+  void ShowSavePreview(int row);
   // The platform reported device changes: hand them to the link and show
   // USBImage exactly when it is connected.
   void WMDeviceChange();
@@ -325,6 +331,11 @@ class TForm1 : public QMainWindow {
   void SetItemImage(int row, int image);
   void SetItemState(int row, int state);
   void LoadGenericIcon();
+  // Renders a PS2 save's own icon into list pictures and gives them to its
+  // entry; the entry keeps the generic picture when the icon is unusable.
+  void AttachOwnIcon(int entry, const std::vector<TfileIP>& files, int& image_counter);
+  void SavertableviewContextMenu(const QPoint& at);
+  void ConnectSavePreview();
   // The list's device becomes the current one again (see list_device_).
   void RestoreListDevice();
   void ClearTree();
@@ -390,6 +401,8 @@ class TForm1 : public QMainWindow {
   PS1SaveList ps1_list_;
   int marker_index_ = 0;
   int animation_counter_ = 0;
+  // The own icons of the listed PS2 saves, by save table entry.
+  std::map<int, std::shared_ptr<const manager::SaveIcon>> save_icons_;
 };
 
 }  // namespace travosk

@@ -208,6 +208,7 @@ void TForm1::BuildControls() {
   connect(EXIT, &QPushButton::clicked, this, &TForm1::EXITClick);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+  ConnectSavePreview();
   connect(Savertableview, &QListWidget::itemSelectionChanged, this,
           &TForm1::SavertableviewSelectItem);
   connect(TreeView1, &QTreeWidget::itemClicked, this,

@@ -87,6 +87,7 @@ void TForm1::FillSaveList() {
   selected_ = false;
   ps1_list_ = PS1SaveList{};
   LoadGenericIcon();
+  save_icons_.clear();
   marker_index_ = 0;
   int image_counter = 1;
   card::TDiritemTable& nodes = Card().Nodes();
@@ -97,6 +98,7 @@ void TForm1::FillSaveList() {
     int last_file = -1;
     int64_t total = 0;
     int entry = -1;  // its save table entry, once it has one
+    std::vector<TfileIP> files;
   } folder;
 
   auto close_folder = [&] {
@@ -112,6 +114,8 @@ void TForm1::FillSaveList() {
       folder.entry = static_cast<int>(entries_.size()) - 1;
       AddListItem(e.name, e.title, e.first_image);
     }
+    if (folder.icon_sys && folder.entry >= 0)
+      AttachOwnIcon(folder.entry, folder.files, image_counter);
     if (folder.entry >= 0) entries_[folder.entry].size = folder.total + 512;
     folder = Folder{};
   };
@@ -137,6 +141,7 @@ void TForm1::FillSaveList() {
     if (folder.position < 0 || f.Dir) continue;
     folder.total += Card().EntryCount(f);
     folder.last_file = static_cast<int>(i);
+    folder.files.push_back(f);
     if (QString::fromStdString(f.Name).toUpper() != "ICON.SYS") continue;
     TfileIP icon_sys = f;
     const manager::IconSysInfo info = manager::ReadIconSys(Card(), icon_sys, 1);

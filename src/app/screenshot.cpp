@@ -102,6 +102,9 @@ bool StartScreenshotScenario(FormSet& forms, ScreenshotUi& ui, const QString& sc
       u->GrabNext("DEVICEDlg", "device-select.png");
       catalogue();
       u->Grab(*w, "main-ps2.png");
+      // The selected save's own icon, larger, with its facts.
+      u->GrabNext("IconPreview", "preview-ps2.png");
+      w->ShowSavePreview(w->Savertableview->currentRow());
       u->GrabNext("optForm", "config.png");
       w->SETUPClick();
       // The hex editor on the largest save of a size that fills its window.
