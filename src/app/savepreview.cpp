@@ -19,7 +19,9 @@ namespace {
 constexpr int kListFrames = 8;
 
 QString ByteCount(int64_t n) {
-  return QLocale::c().toString(static_cast<qlonglong>(n)) + " bytes";
+  QLocale grouped = QLocale::c();  // the same digits and grouping on every desktop
+  grouped.setNumberOptions(QLocale::DefaultNumberOptions);
+  return grouped.toString(static_cast<qlonglong>(n)) + " bytes";
 }
 
 QString CardTime(const TfileIP& f, size_t at) {

@@ -87,21 +87,30 @@ class CatalogTest : public QObject {
         "File:\"icon.sys\" now[0-9A-F]{8}:[0-9A-F]{8} next:[0-9A-F]{8}:[0-9A-F]{8} relat:[0-9A-F]{8}")));
     QVERIFY(w.Memo2->toPlainText().startsWith("TRAVOSK DEMOFIRST SAVE name: list.ico"));
 
-    // A save with "ICON.SYS" shows image 0; the spinner cycles through three.
-    const SaveEntry spinner = w.SaveEntries()[5];
-    QCOMPARE(spinner.frame_count, 3);
-    QCOMPARE(spinner.first_image, 1);
-    QCOMPARE(w.savertableImage.Count(), 4);
-    for (int i = 0; i < 7; ++i)
-      if (i != 5) QCOMPARE(w.Savertableview->item(i)->data(TForm1::kImageRole).toInt(), 0);
+    // Saves with "ICON.SYS" show their own rendered icons, eight pictures of
+    // an animated one; the save whose icon file is missing shows the generic
+    // image 0; the spinner cycles through its three PS1 frames.
+    const int frames[7] = {1, 8, 8, 1, 8, 3, 1};
+    int next = 1;
+    for (int i = 0; i < 7; ++i) {
+      const SaveEntry& e = w.SaveEntries()[i];
+      QCOMPARE(e.frame_count, frames[i]);
+      QCOMPARE(e.first_image, i == 6 ? 0 : next);
+      QCOMPARE(w.Savertableview->item(i)->data(TForm1::kImageRole).toInt(), e.first_image);
+      if (i != 6) next += frames[i];
+    }
+    QCOMPARE(w.savertableImage.Count(), next);
+    const int spinner = w.SaveEntries()[5].first_image, cube = w.SaveEntries()[1].first_image;
+    QVERIFY(w.savertableImage.At(cube).toImage() != w.savertableImage.At(0).toImage());
     QList<int> seen;
     for (int round = 0; round < 3; ++round) {
       for (int tick = 0; tick < 7; ++tick) w.Timer1Timer();  // one item per tick
       seen << w.Savertableview->item(5)->data(TForm1::kImageRole).toInt();
     }
-    QCOMPARE(seen, (QList<int>{2, 3, 1}));
-    for (int i = 0; i < 7; ++i)
-      if (i != 5) QCOMPARE(w.Savertableview->item(i)->data(TForm1::kImageRole).toInt(), 0);
+    QCOMPARE(seen, (QList<int>{spinner + 1, spinner + 2, spinner}));
+    QCOMPARE(w.Savertableview->item(1)->data(TForm1::kImageRole).toInt(), cube + 3);
+    QCOMPARE(w.Savertableview->item(0)->data(TForm1::kImageRole).toInt(), 1);
+    QCOMPARE(w.Savertableview->item(6)->data(TForm1::kImageRole).toInt(), 0);
 
     // Selecting a save: its caption, its size, and the blinking marker.
     rig.Select("BASLUS-21004BIGDATA");
