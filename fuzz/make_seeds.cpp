@@ -12,6 +12,7 @@
 #include "common/bytes.h"
 #include "fuzz_support.h"
 #include "manager/ps1card.h"
+#include "manager/ps2icon.h"
 
 using namespace travosk;
 namespace fs = std::filesystem;
@@ -228,6 +229,40 @@ void TextSeeds(Writer& w) {
 
 }  // namespace
 
+// ----- PS2 icon files -----
+
+void IconSeeds(Writer& w) {
+  const std::string t = "fuzz_ps2_icon";
+  manager::PS2Icon icon;
+  icon.vertex_count = 6;
+  for (int16_t x : {-4096, 4096, 4096, -4096, 4096, -4096})
+    icon.positions.push_back({x, static_cast<int16_t>(x / 2), 0, 0});
+  icon.normals.assign(6, manager::IconPoint{0, 0, -4096, 0});
+  icon.uvs = {{0, 0}, {4096, 0}, {4096, 4096}, {0, 0}, {4096, 4096}, {0, 4096}};
+  icon.colours.assign(6, manager::IconColour{});
+  icon.frames = {{0, {{0.0f, 1.0f}}}};
+  icon.texture.assign(manager::kIconTexels, 0x7FFF);
+  for (size_t i = 0; i < 4096; ++i) icon.texture[i * 3] = static_cast<uint16_t>(i);
+  w.Put(t, "quad-raw.ico", manager::WritePS2Icon(icon));
+  icon.texture_type = 0x0F;
+  const Bytes8 packed = manager::WritePS2Icon(icon);
+  w.Put(t, "quad-compressed.ico", packed);
+  icon.shapes = 2;
+  icon.frame_length = 30;
+  const auto first = icon.positions;
+  for (auto p : first) {
+    p.y = static_cast<int16_t>(-p.y);
+    icon.positions.push_back(p);
+  }
+  icon.frames = {{0, {{0.0f, 1.0f}, {15.0f, 0.0f}}}, {1, {{0.0f, 0.0f}, {15.0f, 1.0f}}}};
+  w.Put(t, "two-shapes.ico", manager::WritePS2Icon(icon));
+  // The compressed texture's first run made too long: it overruns.
+  Bytes8 overrun = packed;
+  constexpr size_t texture = 0x14 + 6 * 24 + 0x14 + 16;  // header, vertices, animation, frame
+  store_le16(overrun, texture + 4, 0x7FFF);
+  w.Put(t, "overrun.ico", overrun);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
@@ -239,6 +274,7 @@ int main(int argc, char** argv) {
   PS1ImageSeeds(w);
   PS1DownloadSeeds(w);
   TextSeeds(w);
+  IconSeeds(w);
   std::printf("%d seed files written under %s\n", w.count(), argv[1]);
   return 0;
 }
