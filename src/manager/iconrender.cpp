@@ -35,7 +35,7 @@ V3 Normalized(V3 v) {
 // Pixels sampled per output pixel along each axis: small pictures are drawn
 // larger and averaged down, so that a 32 × 32 icon keeps its edges smooth.
 int Supersampling(int size) {
-  return size <= 64 ? 4 : size <= 512 ? 2 : 1;
+  return size <= 64 ? 3 : size <= 512 ? 2 : 1;
 }
 
 struct Fit {
@@ -97,6 +97,7 @@ class Canvas {
                 const std::vector<uint16_t>& texture) {
     const float area = Edge(a, b, c.x, c.y);
     if (std::fabs(area) < 1e-9f) return;
+    const float inv_area = 1.0f / area;
     const int x0 = std::max(0, static_cast<int>(std::floor(std::min({a.x, b.x, c.x}))));
     const int x1 = std::min(side_ - 1, static_cast<int>(std::ceil(std::max({a.x, b.x, c.x}))));
     const int y0 = std::max(0, static_cast<int>(std::floor(std::min({a.y, b.y, c.y}))));
@@ -105,9 +106,9 @@ class Canvas {
       const float py = y + 0.5f;
       for (int x = x0; x <= x1; ++x) {
         const float px = x + 0.5f;
-        const float la = Edge(b, c, px, py) / area;
-        const float lb = Edge(c, a, px, py) / area;
-        const float lc = Edge(a, b, px, py) / area;
+        const float la = Edge(b, c, px, py) * inv_area;
+        const float lb = Edge(c, a, px, py) * inv_area;
+        const float lc = Edge(a, b, px, py) * inv_area;
         if (la < 0 || lb < 0 || lc < 0) continue;
         const size_t at = static_cast<size_t>(y) * side_ + x;
         const float z = la * a.z + lb * b.z + lc * c.z;
@@ -165,15 +166,28 @@ class Canvas {
   std::vector<float> depth_;
 };
 
+// The lights of a look, their directions made unit length once per picture.
+struct Lights {
+  std::array<V3, 3> dirs;
+  const IconLook& look;
+};
+
+Lights PrepareLights(const IconLook& look) {
+  Lights lights{{}, look};
+  for (size_t i = 0; i < 3; ++i)
+    lights.dirs[i] =
+        Normalized({look.light_dirs[i][0], look.light_dirs[i][1], look.light_dirs[i][2]});
+  return lights;
+}
+
 // Light that reaches a surface facing `normal`: ambient plus each light's
 // colour by how squarely it meets the surface.
-std::array<float, 3> Light(const IconLook& look, V3 normal) {
-  std::array<float, 3> lit = look.ambient;
+std::array<float, 3> Light(const Lights& lights, V3 normal) {
+  std::array<float, 3> lit = lights.look.ambient;
   for (size_t i = 0; i < 3; ++i) {
-    const V3 dir =
-        Normalized({look.light_dirs[i][0], look.light_dirs[i][1], look.light_dirs[i][2]});
+    const V3& dir = lights.dirs[i];
     const float facing = std::max(0.0f, normal.x * dir.x + normal.y * dir.y + normal.z * dir.z);
-    for (int k = 0; k < 3; ++k) lit[k] += look.light_colours[i][k] * facing;
+    for (int k = 0; k < 3; ++k) lit[k] += lights.look.light_colours[i][k] * facing;
   }
   for (float& l : lit) l = std::max(0.0f, l);
   return lit;
@@ -215,6 +229,7 @@ RgbaImage RenderIcon(const PS2Icon& icon, const IconLook& look, const IconView& 
               sy = static_cast<float>(std::sin(view.yaw));
   auto turn = [&](V3 v) { return V3{v.x * cy - v.z * sy, v.y, v.x * sy + v.z * cy}; };
 
+  const Lights lights = PrepareLights(look);
   std::vector<ScreenVertex> screen(icon.vertex_count);
   for (uint32_t v = 0; v < icon.vertex_count; ++v) {
     const IconPoint& p = icon.Position(from, v);
@@ -225,7 +240,7 @@ RgbaImage RenderIcon(const PS2Icon& icon, const IconLook& look, const IconView& 
     const IconPoint& nr = icon.normals[v];
     V3 normal = Normalized(turn({Fixed(nr.x), Fixed(nr.y), Fixed(nr.z)}));
     if (normal.x == 0 && normal.y == 0 && normal.z == 0) normal = {0, 0, -1};  // faces the viewer
-    const std::array<float, 3> lit = Light(look, normal);
+    const std::array<float, 3> lit = Light(lights, normal);
     const IconColour& c = icon.colours[v];
     ScreenVertex& s = screen[v];
     s.x = side / 2.0f + at.x * fit.scale;
