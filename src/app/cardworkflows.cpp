@@ -8,18 +8,21 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "app/devicedlg.h"
 #include "app/mainwindow.h"
 #include "app/strings.h"
 #include "app/texts.h"
-#include "app/devicedlg.h"
 #include "dialogs/pcformatdlg.h"
 
 namespace travosk {
 
-void TForm1::ForgetCatalogue() {
-  // Only when the command rewrote the medium whose saves the list shows.
+uint64_t TForm1::ChangesSent() { return Card().Com().ChangeCommandsSent; }
+
+void TForm1::ForgetCatalogue(uint64_t changes) {
+  // Only when the command may have rewritten the medium whose saves the list shows.
   if (list_device_ == kNoDevice || list_card_ != card_ || list_medium_ != Card().Access().Medium)
     return;
+  if (ChangesSent() == changes) return;
   ClearTree();
   Card().Nodes().ClearNodes();
   Savertableview->clear();
@@ -30,6 +33,8 @@ void TForm1::ForgetCatalogue() {
   list_device_ = kNoDevice;
   for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn}) b->setEnabled(false);
   ResetSelectionDisplay();
+  // The free space shown was the old card's.
+  SetRightAligned(FreesizeLabel, "--- KBytes Free", 288 + 85, 85);
 }
 
 bool TForm1::ErasePS1Card() {
@@ -55,11 +60,12 @@ void TForm1::FormattoPS2Click() {
       if (ui_.Warn("The PS1 card will be Erease, Card data will be lose, Erase?")) {
         const QString word = texts::PS1CardWord();
         ShowNotify("Now Formating...");
+        const uint64_t changes = ChangesSent();
         // A frame that did not reach the card leaves it as it was there: say
         // so rather than report an erase that did not happen.
         const bool ok = ErasePS1Card();
         HideNotify();
-        ForgetCatalogue();
+        ForgetCatalogue(changes);
         ui_.Information(ok ? word + " Format complete. Please reset Adaptor. "
                            : word + " Format failed.");
       }
@@ -73,9 +79,10 @@ void TForm1::FormattoPS2Click() {
         if (ui_.Warn("The " + word + " turn to Unformated card show in PS2," +
                      " and Disappear Driver in PC, Continous?")) {
           ShowNotify("Now Formating...");
+          const uint64_t changes = ChangesSent();
           const bool ok = CardWork([&] { return Card().FormatCard(); });
           HideNotify();
-          ForgetCatalogue();
+          ForgetCatalogue(changes);
           ui_.Information(ok ? word + " Format complete. Please reset Adaptor."
                              : word + " Format failed.");
         }
@@ -114,10 +121,11 @@ void TForm1::FormattoPCClick() {
             if (!pc.ImageName.isEmpty() && QFileInfo(image).isFile()) {
               ShowNotify("Now Formating...");
               StartBusy();
+              const uint64_t changes = ChangesSent();
               const bool ok = CardWork([&] { return Card().FormatToPC(PathOf(pc.ImageName)); });
               StopBusy();
               HideNotify();
-              ForgetCatalogue();
+              ForgetCatalogue(changes);
               ui_.Information(ok ? "Now SmartMedia turn to PC Format(Phyical formated)..Please Use "
                                    "PC for Logical Format now."
                                  : "Format Not Complete..");
@@ -188,6 +196,7 @@ void TForm1::PS1writeClick() {
           ui_.Beep();
         } else {
           ShowNotify("Downloading...");
+          const uint64_t changes = ChangesSent();
           const bool ok = CardWork([&] { return Card().DownloadPS1Card(PathOf(*file)); });
           if (ok) {
             ui_.Beep();
@@ -202,7 +211,7 @@ void TForm1::PS1writeClick() {
             }
           } else {
             HideNotify();
-            ForgetCatalogue();
+            ForgetCatalogue(changes);
             ui_.Information("Download Fail.");
           }
           HideNotify();

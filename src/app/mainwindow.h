@@ -359,9 +359,13 @@ class TForm1 : public QMainWindow {
   void DeletePS1SaverFlow();
   [[nodiscard]] bool ErasePS1Card();
   [[nodiscard]] bool ChoosePS1Card();
-  // A command rewrote the medium whose catalogue the list shows: the list no
-  // longer describes the card, so it goes (the user reads the card again).
-  void ForgetCatalogue();
+  // A command that may have rewritten the medium whose catalogue the list
+  // shows: when it sent any command that changes a card since `changes`
+  // (the adapter's count before it ran), the list no longer describes the
+  // card, so it goes (the user reads the card again). A command refused
+  // before it wrote anything keeps the list.
+  void ForgetCatalogue(uint64_t changes);
+  uint64_t ChangesSent();
   QString WorkFile(const char* name) const;
 
   link::Link& link_;

@@ -87,6 +87,7 @@ uint32_t TPSfileaccess::PagesPerBlock() const {
 }
 
 bool TPSfileaccess::OpenCard(const std::string& /*image_name*/) {
+  ++OpenCount;
   BlockBytes = kDefaultBlockBytes;
   CardBytes = kDefaultCardBytes;
   IsOpen = false;

@@ -69,6 +69,10 @@ class TPSfileaccess {
   uint8_t PageLo = 0;
   uint8_t PageHi = 0;
   bool IsPS1Card = false;
+  // Counts the calls of OpenCard: a mount notes it, so that it can tell when
+  // a card (of either slot) was opened since and the geometry above may no
+  // longer be the mounted card's.
+  uint64_t OpenCount = 0;
   // Pages of the card that the commands can address: CardBytes / 528, but at
   // most 65,536 (a 64 MB SmartMedia is used through its first 65,536 pages).
   uint32_t AddressablePages() const;

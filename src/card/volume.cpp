@@ -123,7 +123,20 @@ bool TPSFilemanager::Mount() {
   WalkBufferCluster = -1;
 
   mounted_ = true;
+  mounted_medium_ = access_.Medium;
+  mounted_open_count_ = access_.OpenCount;
   return true;
+}
+
+bool TPSFilemanager::StillOpen() const {
+  return mounted_ && access_.IsOpen && access_.Medium == mounted_medium_ &&
+         access_.OpenCount == mounted_open_count_;
+}
+
+bool TPSFilemanager::Remount() {
+  if (!mounted_) return false;
+  access_.Medium = mounted_medium_;
+  return Mount();
 }
 
 bool TPSFilemanager::ValidCluster(uint32_t c) const {

@@ -43,6 +43,13 @@ class TPSFilemanager {
   // tables; the card stays open. False with the card closed otherwise.
   [[nodiscard]] bool Mount();
   bool Mounted() const { return mounted_; }
+  // True when this mount still describes the open card: its slot is the one
+  // selected and no card of either slot was opened since (opening one resets
+  // the geometry that page and block writes use).
+  bool StillOpen() const;
+  // Selects the mounted card's slot again and mounts it afresh; false (the
+  // volume unmounted) when that card no longer mounts.
+  [[nodiscard]] bool Remount();
   // Why the last Mount answered false ("" after a successful one).
   const std::string& LastError() const { return last_error_; }
   // Reads relative cluster c as the card holds it, whatever change the cache
@@ -115,6 +122,8 @@ class TPSFilemanager {
   TPSfileaccess& access_;
   TPSEarsemanager& cache_;
   bool mounted_ = false;
+  uint8_t mounted_medium_ = 0;
+  uint64_t mounted_open_count_ = 0;
   std::string last_error_;
 };
 

@@ -89,22 +89,26 @@ bool TPS2Mcom::DetectAdapter() {
 }
 
 void TPS2Mcom::ErasePS2Block(uint8_t lo, uint8_t hi) {
+  ++ChangeCommandsSent;
   (void)RunCommand(cmd::kErasePS2Block[0], cmd::kErasePS2Block[1], lo, hi);
 }
 
 void TPS2Mcom::EraseSMBlock(uint8_t lo, uint8_t hi) {
+  ++ChangeCommandsSent;
   (void)RunCommand(cmd::kEraseSMBlock[0], cmd::kEraseSMBlock[1], lo, hi);
 }
 
 // Writes stage the caller's whole page in the shared buffer, so that its spare
 // bytes stay there for the reads that follow; only the data bytes travel.
 void TPS2Mcom::WritePS2Page(uint8_t lo, uint8_t hi, const Page& page) {
+  ++ChangeCommandsSent;
   link_.PageBuffer() = page;
   (void)RunCommandWrite(cmd::kWritePS2Page[0], cmd::kWritePS2Page[1], lo, hi,
                         link_.PageBuffer().data(), kDataPhaseBytes);
 }
 
 void TPS2Mcom::WriteSMPage(uint8_t lo, uint8_t hi, const Page& page) {
+  ++ChangeCommandsSent;
   link_.PageBuffer() = page;
   (void)RunCommandWrite(cmd::kWriteSMPage[0], cmd::kWriteSMPage[1], lo, hi,
                         link_.PageBuffer().data(), kDataPhaseBytes);
@@ -148,6 +152,7 @@ void TPS2Mcom::ReadPS1Frame(uint8_t hi, uint8_t lo, Page& frame) {
 }
 
 void TPS2Mcom::WritePS1Frame(uint8_t hi, uint8_t lo, const Page& frame) {
+  ++ChangeCommandsSent;
   link_.PageBuffer() = frame;
   (void)RunCommandWrite(cmd::kWritePS1Frame[0], cmd::kWritePS1Frame[1], hi, lo,
                         link_.PageBuffer().data(), kDataPhaseBytes);

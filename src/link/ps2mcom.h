@@ -48,6 +48,10 @@ class TPS2Mcom {
   // page buffer's copy, but those bytes are not the adapter's answer.
   bool LinkFault = false;
   int32_t ConnectDelay = 0;
+  // Commands sent that change a medium (erases and page or frame writes): a
+  // caller compares it before and after an operation to know whether the
+  // card may have changed, even when the operation failed.
+  uint64_t ChangeCommandsSent = 0;
 
   // Transaction shapes. Each answers whether every transfer of the
   // transaction moved in full; a failure also sets LinkFault. When the packet

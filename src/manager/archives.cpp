@@ -137,6 +137,7 @@ bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
     ~Forget() { target = nullptr; }
   } forget{backup_clusters_};
   if (!folder.Dir || folder.IsDotName()) return false;
+  if (!ReopenCatalogued()) return false;
   bool isbreak = false;
   volume_->ProgressMax = 40;
   volume_->ProgressMin = 0;
@@ -166,6 +167,7 @@ bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
 
 bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target) {
   last_error_.clear();
+  if (!ReopenCatalogued()) return false;
   auto& v = *volume_;
   bool isbreak = false;
   v.ProgressMin = 0;

@@ -181,9 +181,17 @@ void TPS2MFMSYS::FlushCard() {
   }
 }
 
+bool TPS2MFMSYS::ReopenCatalogued() {
+  if (!volume_->Mounted() || volume_->StillOpen()) return true;
+  if (volume_->Remount()) return true;
+  last_error_ = volume_->LastError();
+  return false;
+}
+
 bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
   last_error_.clear();
   if (!folder.Dir || folder.IsDotName()) return false;
+  if (!ReopenCatalogued()) return false;
   auto& v = *volume_;
   bool isbreak = false;
   bool committed = false;
@@ -241,6 +249,7 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
 bool TPS2MFMSYS::ExportFile(const std::string& file_name, TfileIP& entry) {
   last_error_.clear();
   if (entry.Dir || entry.IsDotName()) return false;
+  if (!ReopenCatalogued()) return false;
   try {
     return card::ExportFileToPath(*volume_, file_name, entry);
   } catch (const CardError& e) {

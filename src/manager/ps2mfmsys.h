@@ -109,6 +109,12 @@ class TPS2MFMSYS {
   std::vector<uint32_t>* backup_clusters_ = nullptr;  // see BackupSaveFolder
 
   void FireFileProgress(TfileIP& fileip, bool& isbreak);
+  // The save operations work on the card of the last catalogue. A card
+  // command since, on either slot, opened a card and with it reset the
+  // geometry that page and block writes use: the catalogued card's slot is
+  // then selected, opened and mounted again. False, with the reason in
+  // last_error_, when that card no longer mounts.
+  [[nodiscard]] bool ReopenCatalogued();
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   bool BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbreak);
 };

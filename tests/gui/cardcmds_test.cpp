@@ -119,6 +119,89 @@ class CardCommandsTest : public QObject {
     QVERIFY(ReadAll(rig.Saver("sizes.psu")).contains("BASLUS-21003SIZES"));
   }
 
+  // A card command that opened the other slot's card and changed nothing
+  // leaves the listed card's save commands as they were: a backup reads the
+  // same bytes, and a delete leaves the card byte for byte as the same
+  // delete made straight after the catalogue, the first time.
+  void SaveCommandsAfterACardCommandOnTheOtherSlot_data() {
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("other");
+    QTest::newRow("smartmedia list") << "DEVSmart"
+                                     << "DEVPS2";
+    QTest::newRow("ps2 list") << "DEVPS2"
+                              << "DEVSmart";
+  }
+  void SaveCommandsAfterACardCommandOnTheOtherSlot() {
+    QFETCH(QString, listed);
+    QFETCH(QString, other);
+    const bool sm = listed == "DEVSmart";
+    const QString save = sm ? "BASLUS-21101SMART" : "BASLUS-21003SIZES";
+    auto listed_image = [sm](GuiRig& r) { return sm ? r.sm_image : r.card_image; };
+    auto other_image = [sm](GuiRig& r) { return sm ? r.card_image : r.sm_image; };
+    auto remove = [&save](GuiRig& r) {
+      r.Select(save);
+      r.ui.Clear();
+      r.ui.answers = {true};
+      r.w().DeleteSaverClick();
+      return r.ui.Texts("info");
+    };
+    auto backup = [&save](GuiRig& r, const QString& file) {
+      r.Select(save);
+      r.ui.files.push_back(r.Saver(file));
+      r.w().SaverBackupClick();
+      return ReadAll(r.Saver(file));
+    };
+
+    GuiRig straight(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    straight.Catalog(listed);
+    QCOMPARE(remove(straight), QStringList{"Delete complete."});
+
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    const QByteArray other_before = ReadAll(other_image(rig));
+    rig.Catalog(listed);
+    const QByteArray copy = backup(rig, "before.psu");
+    QVERIFY(copy.contains(save.toLatin1()));
+    // "E&xpanded Memory Erase" on the other slot, declined at its question.
+    rig.ui.modals.push_back(Click(other));
+    rig.ui.answers = {false};
+    w.FormattoPS2Click();
+    QVERIFY(rig.ui.Settled());
+    QCOMPARE(backup(rig, "after.psu"), copy);
+    QCOMPARE(remove(rig), QStringList{"Delete complete."});
+    QVERIFY(!rig.ListNames().contains(save));
+    QCOMPARE(ReadAll(listed_image(rig)), ReadAll(listed_image(straight)));
+    QCOMPARE(ReadAll(other_image(rig)), other_before);
+    QVERIFY(
+        ImageHealthy(listed_image(rig), sm ? sim::MediumKind::kSmartMedia : sim::MediumKind::kPS2));
+  }
+
+  // A PC format that fails before it erases anything (the adapter stops
+  // answering once the image is chosen) leaves the card and its list.
+  void APCFormatThatChangedNothingKeepsTheList() {
+    GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVSmart");
+    const QByteArray sm = ReadAll(rig.sm_image);
+    const QStringList names = rig.ListNames();
+    const QString free_text = w.FreesizeLabel->text();
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click("DEVSmart"));
+    rig.ui.modals.push_back([&rig](QDialog& d) {
+      rig.session.adapter.SilentAfter(0);
+      static_cast<TPCformatDlg&>(d).OKBtn->click();
+      return d.result();
+    });
+    rig.ui.answers = {true, true};
+    w.FormattoPCClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Format Not Complete.."});
+    rig.session.adapter.ClearFaults();
+    QCOMPARE(ReadAll(rig.sm_image), sm);
+    QCOMPARE(rig.ListNames(), names);
+    QVERIFY(w.DeleteSaver->isEnabled() && w.AppendSaver->isEnabled());
+    QCOMPARE(w.FreesizeLabel->text(), free_text);
+  }
+
   void PCFormatOffersOnlyTheSmartMedia() {
     GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
     TForm1& w = rig.w();

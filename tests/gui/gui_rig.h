@@ -13,6 +13,9 @@
 #include <stdexcept>
 
 #include "app/forms.h"
+#include "card/checker.h"
+#include "common/errors.h"
+#include "manager/ps2mfmsys.h"
 #include "scripted_ui.h"
 #include "sim/loopback_platform.h"
 #include "sim/medium.h"
@@ -34,6 +37,31 @@ inline void WriteAll(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
     throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+// The PS2 file system of a card or SmartMedia image, mounted from a copy by a
+// card manager of its own: true when it mounts and the checker finds nothing.
+inline bool ImageHealthy(const QString& image, sim::MediumKind kind) {
+  QTemporaryDir work;
+  const QString copy = QDir(work.path()).filePath("copy.img");
+  if (!work.isValid() || !QFile::copy(image, copy)) return false;
+  QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+  sim::LoopbackSession session;
+  if (kind == sim::MediumKind::kSmartMedia)
+    session.adapter.InsertSmartMedia(sim::Medium::Open(copy.toStdString(), kind));
+  else
+    session.adapter.InsertCard(sim::Medium::Open(copy.toStdString(), kind));
+  manager::TPS2MFMSYS mgr(session.link);
+  mgr.InitSystem(work.path().toStdString());
+  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? 2 : 1;
+  try {
+    const bool healthy = mgr.Volume().Mount() && card::CheckFileSystem(mgr.Volume()).Healthy();
+    mgr.DoneSystem();
+    return healthy;
+  } catch (const CardError&) {
+    mgr.DoneSystem();
+    return false;
+  }
 }
 
 struct RigSetup {

@@ -2,6 +2,7 @@
 // space questions) and whole-card upload and download.
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QtTest>
 
 #include "gui_rig.h"
@@ -191,6 +192,19 @@ class PS1Test : public QObject {
     w.PS1writeClick();
     QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Fail."});
     QCOMPARE(ReadAll(rig.card_image), pss);
+
+    // Refused before anything was written: the list still shows the card.
+    rig.Catalog("DEVPS1");
+    const QStringList names = rig.ListNames();
+    WriteAll(rig.Saver("long.pss"), pss + QByteArray(128, '\0'));
+    rig.ui.Clear();
+    rig.ui.modals.push_back(Click("DEVPS1"));
+    rig.ui.files.push_back(rig.Saver("long.pss"));
+    w.PS1writeClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Fail."});
+    QCOMPARE(ReadAll(rig.card_image), pss);
+    QCOMPARE(rig.ListNames(), names);
+    QVERIFY(w.DeleteSaver->isEnabled());
 
     // A PS2 card in the slot is no PS1 card either.
     GuiRig ps2(Cards("demo-ps2.ps2"));
