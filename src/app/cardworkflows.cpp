@@ -19,6 +19,13 @@ namespace travosk {
 uint64_t TForm1::ChangesSent() { return Card().Com().ChangeCommandsSent; }
 
 void TForm1::ForgetCatalogue(uint64_t changes) {
+  // The split view no longer describes a device that may have been rewritten.
+  if (other_.card == card_ && other_.medium == Card().Access().Medium &&
+      ChangesSent() != changes) {
+    other_ = DeviceRef{};
+    OtherList->clear();
+    OtherPanel->hide();
+  }
   // Only when the command may have rewritten the medium whose saves the list shows.
   if (list_device_ == kNoDevice || list_card_ != card_ || list_medium_ != Card().Access().Medium)
     return;

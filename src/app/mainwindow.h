@@ -175,6 +175,12 @@ class TForm1 : public QMainWindow {
   QAction* UploadPS1Card1;
   QAction* DownloadPS1Card2;
   QAction* Setup1;
+  QAction* CopySaver1;
+  // The split view: the other open device's saves, shown beside the list
+  // only while two devices are open.
+  QWidget* OtherPanel = nullptr;
+  QLabel* OtherDeviceName = nullptr;
+  QListWidget* OtherList = nullptr;
   QTimer* Timer1;
   QTimer* Timer2;
 
@@ -254,6 +260,10 @@ class TForm1 : public QMainWindow {
   // Writes the selected save's ".psu" (PS1: ".mcs") for a drag out of the
   // list; the files written, empty when there is nothing to drag.
   QStringList ExportSelectedForDrag();
+  // Copies the selected save of the list's device to the other open device
+  // (the one catalogued before it), verifies the copy and shows both.
+  void CopySaverClick();
+  bool OtherDeviceOpen() const { return other_.card != nullptr; }
   void Timer1Timer();
   void Timer2Timer();
   // A larger, animated picture of list item `row`'s icon with the save's
@@ -393,6 +403,19 @@ class TForm1 : public QMainWindow {
   DeviceKind list_device_ = kNoDevice;
   uint8_t list_medium_ = 1;
   std::vector<std::unique_ptr<OpenedImage>> images_;
+  // A device the window has catalogued: its card manager, kind, slot and image.
+  struct DeviceRef {
+    manager::TPS2MFMSYS* card = nullptr;
+    DeviceKind kind = kNoDevice;
+    uint8_t medium = 1;
+    int image = -1;
+  };
+  DeviceRef other_;
+  // The list's device becomes the other device; the split view shows it.
+  void KeepListAsOther(manager::TPS2MFMSYS* next_card, uint8_t next_medium);
+  void SwitchTo(const DeviceRef& device);
+  std::optional<bool> CopyPS2Save(const QString& source_file, const std::string& name);
+  std::optional<bool> CopyPS1Save(const QString& source_file, const std::string& name);
   manager::TPS2MFMSYS* card_ = &PS2MFMSYS1;
   manager::TPS2MFMSYS* list_card_ = &PS2MFMSYS1;
   int current_image_ = -1;  // index in images_ of the current device, -1 the adapter

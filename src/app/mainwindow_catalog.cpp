@@ -28,6 +28,7 @@ void TForm1::CatalogChosenDevice() {
   const bool ok = ps1 ? CardWork([&] { return Card().PS1Catalog(); })
                       : CardWork([&] { return Card().Catalog(); });
   if (ok) {
+    KeepListAsOther(card_, Card().Access().Medium);
     list_device_ = current_device_;
     list_medium_ = Card().Access().Medium;
     list_card_ = card_;

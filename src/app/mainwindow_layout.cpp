@@ -1,6 +1,7 @@
 // The window's controls at their places, the menu and the pictures.
 #include <QAction>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -75,11 +76,34 @@ void TForm1::BuildControls() {
   silver.setColor(QPalette::Window, QColor(192, 192, 192));
   setPalette(silver);
 
-  auto* client = new QWidget(this);
+  // The client area, and beside it the split view's panel, hidden until two
+  // devices are open.
+  auto* holder = new QWidget(this);
+  auto* row = new QHBoxLayout(holder);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  row->setSizeConstraint(QLayout::SetFixedSize);
+  auto* client = new QWidget(holder);
   client->setObjectName("ClientArea");
   client->setFixedSize(kClientWidth, kClientHeight);
   client->setAutoFillBackground(true);
-  setCentralWidget(client);
+  row->addWidget(client);
+  OtherPanel = new QWidget(holder);
+  OtherPanel->setObjectName("OtherPanel");
+  OtherPanel->setFixedSize(276, kClientHeight);
+  OtherPanel->setAutoFillBackground(true);
+  MakeBevel(OtherPanel, QRect(0, 0, 274, 31));
+  MakeBevel(OtherPanel, QRect(0, 30, 272, 259));
+  OtherDeviceName = MakeLabel(OtherPanel, "OtherDeviceName", "", 8, 10);
+  OtherList = new QListWidget(OtherPanel);
+  OtherList->setObjectName("OtherList");
+  OtherList->setGeometry(2, 32, 268, 255);
+  OtherList->setIconSize(QSize(32, 32));
+  OtherList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  OtherList->setSelectionMode(QAbstractItemView::NoSelection);
+  OtherPanel->hide();
+  row->addWidget(OtherPanel);
+  setCentralWidget(holder);
 
   MakeBevel(client, QRect(0, 0, kClientWidth, 31));
   MakeBevel(client, QRect(2, 30, kClientWidth - 4, 259));
@@ -249,6 +273,9 @@ void TForm1::BuildMenu() {
       item(Tools1, "DownloadPS1Card2", "&Download PS1 Card", 0, &TForm1::PS1writeClick);
   Tools1->addSeparator();
   Setup1 = item(Tools1, "Setup1", "Setup", 6, &TForm1::SETUPClick);
+  Tools1->addSeparator();
+  CopySaver1 =
+      item(Tools1, "CopySaver1", "&Copy Saver to Other Device", -1, &TForm1::CopySaverClick);
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -144,6 +144,12 @@ bool StartScreenshotScenario(FormSet& forms, ScreenshotUi& ui, const QString& sc
       u->SetDeviceChoice("DEVImage0");
       u->GrabNext("DEVICEDlg", "device-select-image.png");
       w->CatalogBtnClick();
+      // The adapter's card beside the image: the split view.
+      u->SetDeviceChoice("DEVPS2");
+      w->CatalogBtnClick();
+      if (w->Savertableview->count() > 0) w->Savertableview->setCurrentRow(0);
+      Settle(700);
+      u->Grab(*w, "split-view.png");
       finish();
     });
     return true;

@@ -9,6 +9,7 @@
 #include "app/devicedlg.h"
 #include "gui_rig.h"
 #include "manager/archive_builder.h"
+#include "manager/savecompare.h"
 #include "manager/savereplace.h"
 
 using namespace travosk;
@@ -124,6 +125,51 @@ class ImagesTest : public QObject {
     QCOMPARE(w.Images().size(), size_t{2});
     QVERIFY(rig.ui.Settled());
     QCOMPARE(rig.ui.Texts("error"), QStringList());
+  }
+
+  void CopyBetweenTwoImagesIsVerified() {
+    GuiRig rig(Cards(""));
+    TForm1& w = rig.w();
+    const QString a = rig.Work("a.ps2");
+    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), a));
+    QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner);
+    rig.ui.files = {a, rig.Work("b.ps2")};
+    w.OpenImageClick();
+    QVERIFY(!w.OtherPanel->isVisibleTo(&w));
+    w.NewImageClick();
+    // Two devices open: the split view shows the first beside the second.
+    QVERIFY(w.OtherPanel->isVisibleTo(&w));
+    QCOMPARE(w.OtherList->count(), 7);
+    rig.Catalog("DEVImage0");
+    QCOMPARE(w.OtherList->count(), 0);
+    rig.ui.Clear();
+    rig.Select("BASLUS-21003SIZES");
+    w.CopySaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Copy complete."});
+    QCOMPARE(w.OtherList->count(), 1);
+    QCOMPARE(w.ListImage(), 0);
+    QCOMPARE(rig.ListNames().size(), 7);
+    // The copy backs up to the source's save, apart from where it sits.
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.files.push_back(rig.Work("from-a.psu"));
+    w.SaverBackupClick();
+    rig.Catalog("DEVImage1");
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.files.push_back(rig.Work("from-b.psu"));
+    w.SaverBackupClick();
+    QCOMPARE(ReadAll(rig.Work("from-b.psu")).size(), ReadAll(rig.Work("from-a.psu")).size());
+    QVERIFY(manager::SameSaveArchive(rig.Work("from-a.psu").toStdString(),
+                                     rig.Work("from-b.psu").toStdString()));
+    // Copying it again asks before replacing the copy.
+    rig.Catalog("DEVImage0");
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.Clear();
+    rig.ui.answers = {false};
+    w.CopySaverClick();
+    QCOMPARE(rig.ui.Questions(),
+             QStringList{"Saver \"BASLUS-21003SIZES\" on Memory card, OVERWRITE ?"});
+    QCOMPARE(rig.ui.Texts("info"), QStringList());
+    QVERIFY(rig.ui.Settled());
   }
 };
 

@@ -1,0 +1,196 @@
+// Copy between two open devices: the selected save of the list's device goes
+// to the other device (the one catalogued before it, shown in the split
+// view) through the same never-lose-the-old-save path as an append, and the
+// copy is read back and compared with the source before success is said.
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+
+#include "app/mainwindow.h"
+#include "app/pcfiles.h"
+#include "app/strings.h"
+#include "app/texts.h"
+#include "manager/savecompare.h"
+#include "manager/savereplace.h"
+
+namespace travosk {
+namespace {
+
+constexpr const char* kCopySource = "~copy-source";
+constexpr const char* kCopyCheck = "~copy-check";
+
+QString KindName(DeviceKind kind) {
+  return kind == kPS1Card ? "PS1 CARD" : kind == kSmartMedia ? "SMART CARD" : "PS2 CARD";
+}
+
+}  // namespace
+
+void TForm1::KeepListAsOther(manager::TPS2MFMSYS* next_card, uint8_t next_medium) {
+  if (list_device_ == kNoDevice) return;
+  if (list_card_ == next_card && list_medium_ == next_medium) return;  // read again
+  other_ = {list_card_, list_device_, list_medium_, list_image_};
+  OtherList->clear();
+  for (int i = 0; i < Savertableview->count(); ++i) {
+    const QListWidgetItem* item = Savertableview->item(i);
+    auto* copy = new QListWidgetItem(QIcon(savertableImage.At(item->data(kImageRole).toInt())),
+                                     item->text(), OtherList);
+    copy->setToolTip(item->data(kTitleRole).toString());
+  }
+  QString name = KindName(other_.kind);
+  if (other_.image >= 0) name += "  " + QFileInfo(images_[other_.image]->path).fileName();
+  OtherDeviceName->setText(name);
+  OtherDeviceName->adjustSize();
+  OtherPanel->show();
+}
+
+void TForm1::SwitchTo(const DeviceRef& device) {
+  card_ = device.card;
+  current_image_ = device.image;
+  current_device_ = device.kind;
+  Card().Access().Medium = device.medium;
+  DEVICENAME->setText(KindName(device.kind));
+  DEVICENAME->adjustSize();
+}
+
+void TForm1::CopySaverClick() {
+  Guarded([this] {
+    if (RefuseWithoutCatalogue()) return;
+    RestoreListDevice();
+    if (!other_.card) {
+      ui_.Information("Open a second device to copy to.");
+      return;
+    }
+    const bool ps1 = list_device_ == kPS1Card;
+    if (ps1 != (other_.kind == kPS1Card)) {
+      ui_.Information("PS1 saves copy to a PS1 card, PS2 saves to a PS2 card or SmartMedia.");
+      return;
+    }
+    std::string name;
+    int ps1_entry = -1;
+    TfileIP folder;
+    if (ps1) {
+      if (!ps1_list_.selected || ps1_list_.selected_position >= ps1_list_.count) return;
+      ps1_entry = ps1_list_.entries[ps1_list_.selected_position];
+      if (ps1_entry >= manager::kPS1Entries) return;
+      name = Card().PS1Card.Items[ps1_entry].FileName;
+    } else {
+      if (!selected_) return;
+      if (SelectedSaveFolder(folder) != SaveSelection::kFolder) {
+        ui_.Information(texts::kNotSupportSelect);
+        return;
+      }
+      name = folder.Name;
+    }
+    SetOperationCaption("Copy Save");
+    const QString source = WorkFile(kCopySource);
+    ShowNotify("Backup Saver Now..");
+    StartBusy();
+    const bool backed_up =
+        ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(source), ps1_entry); })
+            : Card().Volume().Mounted() &&
+                  CardWork([&] { return Card().BackupSaveFolder(PathOf(source), folder); });
+    StopBusy();
+    HideNotify();
+    if (!backed_up) {
+      QFile::remove(source);
+      ui_.Information(texts::kUploadSaverFail);
+      SetOperationCaption("");
+      return;
+    }
+    const DeviceRef from{list_card_, list_device_, list_medium_, list_image_};
+    const DeviceRef to = other_;
+    SwitchTo(to);
+    const std::optional<bool> copied = ps1 ? CopyPS1Save(source, name) : CopyPS2Save(source, name);
+    QFile::remove(source);
+    // Both devices read again: the target into the split view, the source
+    // back into the list.
+    CatalogChosenDevice();
+    SwitchTo(from);
+    CatalogChosenDevice();
+    selected_tree_index_ = 0;
+    if (copied) ui_.Information(*copied ? "Copy complete." : "Copy Fail.");
+    SetOperationCaption("");
+  });
+}
+
+std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string& name) {
+  ShowNotify(texts::kCatalogLoading);
+  StartBusy();
+  auto finish = [this](std::optional<bool> result) {
+    RedetectAdapter();
+    StopBusy();
+    HideNotify();
+    return result;
+  };
+  if (!CardWork([&] { return Card().Catalog(); })) return finish(false);
+  TfileIP existing;
+  bool ok = false;
+  if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
+    StopBusy();
+    HideNotify();
+    ui_.Beep();
+    if (!ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?"))
+      return std::nullopt;
+    ShowNotify("delete Exist Saver..");
+    StartBusy();
+    const auto result = CardWork([&] {
+      return manager::ReplaceSave(Card(), PathOf(source), existing,
+                                  PathOf(WorkFile(kReplaceBackup)));
+    });
+    ok = result == manager::ReplaceResult::kDone;
+    if (result == manager::ReplaceResult::kFailedLost)
+      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
+  } else {
+    ShowNotify("Append Saver Now...");
+    TfileIP root = card::RootDirectory();
+    ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(source), root); });
+  }
+  if (!ok) return finish(false);
+  // The copy as the other device holds it must back up to the same save.
+  const QString check = WorkFile(kCopyCheck);
+  const bool same = CardWork([&] {
+    auto copy = manager::FindSave(Card(), name);
+    return copy.has_value() && Card().BackupSaveFolder(PathOf(check), *copy) &&
+           manager::SameSaveArchive(PathOf(source), PathOf(check));
+  });
+  QFile::remove(check);
+  return finish(same);
+}
+
+std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string& name) {
+  auto find = [this, &name] {
+    for (int e = 0; e < manager::kPS1Entries; ++e) {
+      const TPs1FileitemRec& rec = Card().PS1Card.Items[e];
+      if (rec.NoTitle == 0 && rec.NotInUse == 0 && rec.FileName == name) return e;
+    }
+    return -1;
+  };
+  ShowNotify(texts::kCatalogLoading);
+  StartBusy();
+  auto finish = [this](std::optional<bool> result) {
+    RedetectAdapter();
+    StopBusy();
+    HideNotify();
+    return result;
+  };
+  if (!CardWork([&] { return Card().PS1Catalog(); })) return finish(false);
+  if (find() >= 0) {
+    finish(std::nullopt);
+    ui_.Information("Saver " + texts::Quoted(name) + " is on the other card already.");
+    return std::nullopt;
+  }
+  ShowNotify("Append Saver Now...");
+  const bool ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(source)); });
+  if (!ok || !CardWork([&] { return Card().PS1Catalog(); })) return finish(false);
+  const int e = find();
+  const QString check = WorkFile(kCopyCheck);
+  const bool same = e >= 0 && CardWork([&] {
+                      return Card().UploadPS1Saver(PathOf(check), e) &&
+                             manager::SamePS1Save(PathOf(source), PathOf(check));
+                    });
+  QFile::remove(check);
+  return finish(same);
+}
+
+}  // namespace travosk

@@ -1,0 +1,19 @@
+// Whether two save files hold the same save: a copy of a save on another card
+// sits elsewhere on that card, so the fields that name its place differ and
+// everything else must be equal. The copy command verifies with it.
+#pragma once
+
+#include <string>
+
+namespace travosk::manager {
+
+// Two ".psu" archives: equal bytes apart from each entry header's cluster
+// and position fields (bytes 16..23). False when a file cannot be read or
+// is no archive.
+[[nodiscard]] bool SameSaveArchive(const std::string& a, const std::string& b);
+
+// Two ".PS1" saves: equal bytes apart from the directory frame's link to the
+// next block and its checksum.
+[[nodiscard]] bool SamePS1Save(const std::string& a, const std::string& b);
+
+}  // namespace travosk::manager
