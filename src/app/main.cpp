@@ -9,7 +9,7 @@
 #include "app/screenshot.h"
 #include "link/clock.h"
 #include "link/link.h"
-#include "link/linux_platform.h"
+#include "link/platform_factory.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
     ui = std::make_unique<travosk::QtUiServices>();
   }
 
-  travosk::link::LinuxPlatform platform;
+  const auto platform = travosk::link::MakePlatform();
   travosk::link::SystemClock clock;
-  travosk::link::Link link(platform, clock);
+  travosk::link::Link link(*platform, clock);
   // The working folder is the current folder.
   travosk::FormSet forms(link, *ui);
   if (auto* qt = dynamic_cast<travosk::QtUiServices*>(ui.get())) qt->SetParentWindow(forms.Form1.get());

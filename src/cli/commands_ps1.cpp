@@ -175,6 +175,9 @@ int Devices(Context& c) {
   if (!interfaces || interfaces->empty() || link.DevicePath().empty()) {
     if (c.json) c.out << "{\"adapters\": []}\n";
     else c.out << "no adapter found\n";
+    // An adapter that is there but may not be opened is worth one more line.
+    if (const std::string problem = link.platform().OpenProblem(); !problem.empty())
+      c.err << problem << "\n";
     return kExitFailed;
   }
   const bool answers = com.DetectAdapter();
@@ -206,10 +209,14 @@ int Devices(Context& c) {
           << ", \"smartmedia\": " << JsonString(smartmedia) << "}], \"interfaces\": [";
     for (size_t i = 0; i < interfaces->size(); ++i)
       c.out << (i ? ", " : "") << JsonString((*interfaces)[i]);
+    c.out << "], \"kinds\": [";
+    for (size_t i = 0; i < interfaces->size(); ++i)
+      c.out << (i ? ", " : "") << JsonString(link.platform().InterfaceKind((*interfaces)[i]));
     c.out << "]}\n";
   } else {
     for (const auto& path : *interfaces)
-      c.out << (path == link.DevicePath() ? "* " : "  ") << path << "\n";
+      c.out << (path == link.DevicePath() ? "* " : "  ") << path << "  ("
+            << link.platform().InterfaceKind(path) << ")\n";
     c.out << "adapter " << link.DevicePath() << ": " << (answers ? "answers" : "does not answer")
           << "\n  card slot: " << card << "\n  SmartMedia slot: " << smartmedia << "\n";
   }

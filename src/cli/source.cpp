@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/errors.h"
+#include "link/platform_factory.h"
 #include "sim/medium.h"
 
 namespace travosk::cli {
@@ -51,7 +52,7 @@ Source::Source(const SourceOptions& options) {
           sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia));
     link_ = &session_->link;
   } else {
-    platform_ = std::make_unique<link::LinuxPlatform>();
+    platform_ = link::MakePlatform();
     clock_ = std::make_unique<link::SystemClock>();
     owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
     link_ = owned_link_.get();

@@ -8,7 +8,7 @@
 
 #include "link/clock.h"
 #include "link/link.h"
-#include "link/linux_platform.h"
+#include "link/platform.h"
 #include "manager/ps2mfmsys.h"
 #include "sim/loopback_platform.h"
 
@@ -38,7 +38,7 @@ class Source {
 
  private:
   std::unique_ptr<sim::LoopbackSession> session_;
-  std::unique_ptr<link::LinuxPlatform> platform_;
+  std::unique_ptr<link::Platform> platform_;
   std::unique_ptr<link::SystemClock> clock_;
   std::unique_ptr<link::Link> owned_link_;
   link::Link* link_ = nullptr;

@@ -45,6 +45,8 @@ class ForwardingPlatform : public Platform {
   }
   int NotificationDescriptor() override { return inner_.NotificationDescriptor(); }
   std::vector<DeviceChange> TakeDeviceChanges() override { return inner_.TakeDeviceChanges(); }
+  std::string InterfaceKind(const std::string& path) override { return inner_.InterfaceKind(path); }
+  std::string OpenProblem() const override { return inner_.OpenProblem(); }
 
  private:
   Platform& inner_;

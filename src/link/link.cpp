@@ -99,6 +99,8 @@ void Link::ScanAdapterInterfaces(THidDeviceData& record, const std::string& iden
     ScopedDevice device(platform_, platform_.OpenDevice(path));
     if (device.get() == kInvalidHandle) {
       Message("could not open DevicePath");
+      // A device this user may not open says how to get the rights.
+      if (const std::string problem = platform_.OpenProblem(); !problem.empty()) Message(problem);
       continue;
     }
     // A failed attribute request leaves zeros, which match no adapter.

@@ -55,6 +55,7 @@ class LinuxPlatform final : public Platform {
   // and made again by a later scan.
   int NotificationDescriptor() override;
   std::vector<DeviceChange> TakeDeviceChanges() override;
+  std::string InterfaceKind(const std::string&) override { return "simulated adapter"; }
 
  private:
   const DeviceIdentity* Device(Handle h) const;

@@ -75,6 +75,12 @@ class Platform {
   // change is pending (-1 when the platform has none), and the pending changes.
   virtual int NotificationDescriptor() { return -1; }
   virtual std::vector<DeviceChange> TakeDeviceChanges() { return {}; }
+
+  // What kind of adapter an interface of this platform is, for listings.
+  virtual std::string InterfaceKind(const std::string& /*path*/) { return "adapter"; }
+  // Why the last scan could not open an adapter, when the user can do
+  // something about it (one line; empty otherwise).
+  virtual std::string OpenProblem() const { return {}; }
 };
 
 }  // namespace travosk::link

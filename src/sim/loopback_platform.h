@@ -45,6 +45,7 @@ class LoopbackPlatform final : public link::Platform {
   long WritePipe(link::Handle h, const uint8_t* data, size_t count) override;
   long ReadPipe(link::Handle h, uint8_t* data, size_t count) override;
   std::vector<link::DeviceChange> TakeDeviceChanges() override;
+  std::string InterfaceKind(const std::string&) override { return "in-process simulated adapter"; }
 
   // Every command packet takes this long to pass, as over a slow USB bus:
   // lets a test watch a window stay alive through a long operation.
