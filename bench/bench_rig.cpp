@@ -52,7 +52,7 @@ Rig::Rig(Media media, int megabytes) : media_(media) {
     adapter.InsertCard(sim::Medium::Open(path, kind));
   loopback.Plug(adapter);
   link.FindAdapter();
-  (void)trace.TakeDeviceChanges();
+  (void)trace.TakeDeviceEvents();
   mgr.InitSystem(dir.path());
   mgr.Access().Medium = media == Media::kSmartMedia ? 2 : 1;
   if (media == Media::kPS1) FormatPS1(image());

@@ -171,7 +171,7 @@ int Devices(Context& c) {
   Source source(c.source);
   auto& link = source.Link();
   auto& com = source.Manager().Com();
-  const auto interfaces = link.platform().ListInterfaces(link::kAdapterInterfaceGuid);
+  const auto interfaces = link.platform().ListInterfaces();
   if (!interfaces || interfaces->empty() || link.DevicePath().empty()) {
     if (c.json) c.out << "{\"adapters\": []}\n";
     else c.out << "no adapter found\n";

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "link/platform.h"
+#include "link/link.h"
 
 namespace travosk::link {
 

@@ -11,8 +11,8 @@ class ForwardingPlatform : public Platform {
  public:
   explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& guid) override {
-    return inner_.ListInterfaces(guid);
+  std::optional<std::vector<std::string>> ListInterfaces() override {
+    return inner_.ListInterfaces();
   }
   Handle OpenDevice(const std::string& path) override { return inner_.OpenDevice(path); }
   void CloseDevice(Handle h) override { inner_.CloseDevice(h); }
@@ -44,7 +44,7 @@ class ForwardingPlatform : public Platform {
     return inner_.ReadPipe(h, data, count);
   }
   int NotificationDescriptor() override { return inner_.NotificationDescriptor(); }
-  std::vector<DeviceChange> TakeDeviceChanges() override { return inner_.TakeDeviceChanges(); }
+  std::vector<DeviceEvent> TakeDeviceEvents() override { return inner_.TakeDeviceEvents(); }
   std::string InterfaceKind(const std::string& path) override { return inner_.InterfaceKind(path); }
   std::string OpenProblem() const override { return inner_.OpenProblem(); }
 

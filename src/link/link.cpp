@@ -40,6 +40,10 @@ bool IsHexDigit(char c) {
 
 }  // namespace
 
+DeviceChange DeviceChangeOf(const DeviceEvent& event) {
+  return {event.arrival ? kDeviceArrival : kDeviceRemoveComplete, kDevTypeDevNode, event.node};
+}
+
 uint16_t ParseIdField(const std::string& tag, const std::string& identifier) {
   // The digits start right after the tag; an absent tag counts as found at
   // position 0 (1-based), which lands on the characters at positions 4..7 for
@@ -85,7 +89,7 @@ void Link::ScanAdapterInterfaces(THidDeviceData& record, const std::string& iden
   record.physical_descriptor.clear();
   record.device_path.clear();
 
-  const auto interfaces = platform_.ListInterfaces(kAdapterInterfaceGuid);
+  const auto interfaces = platform_.ListInterfaces();
   if (!interfaces) {
     Message("Could not attach to PnP node");
     return;
@@ -148,8 +152,8 @@ bool Link::HandleDeviceChange(const DeviceChange& message) {
 
 bool Link::HandlePendingDeviceChanges() {
   bool handled = false;
-  for (const DeviceChange& change : platform_.TakeDeviceChanges()) {
-    handled = HandleDeviceChange(change) || handled;
+  for (const DeviceEvent& event : platform_.TakeDeviceEvents()) {
+    handled = HandleDeviceChange(DeviceChangeOf(event)) || handled;
   }
   return handled;
 }

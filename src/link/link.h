@@ -13,6 +13,26 @@
 
 namespace travosk::link {
 
+// {5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}: the device interface class that the
+// adapter's driver publishes; every platform lists the interfaces of this class.
+inline constexpr const char* kAdapterInterfaceGuid = "{5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}";
+
+// Device-change broadcast, the parts that HandleDeviceChange reads.
+inline constexpr uint32_t kDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
+inline constexpr uint32_t kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
+inline constexpr uint32_t kDevTypeDevNode = 1;             // DBT_DEVTYP_DEVNODE
+
+struct DeviceChange {
+  uint32_t event = 0;
+  uint32_t device_type = 0;
+  uint32_t node = 0;  // device node number, for device type 1
+  friend bool operator==(const DeviceChange&, const DeviceChange&) = default;
+};
+
+// The broadcast that a platform's device event stands for: a device-node
+// arrival or removal.
+DeviceChange DeviceChangeOf(const DeviceEvent& event);
+
 // The adapter's fixed identifier: vendor 0x7E21, product 0xB40D.
 inline constexpr const char* kAdapterIdentifier = "USB\\VID_7E21&PID_B40D\\INST_0";
 
@@ -56,8 +76,8 @@ class Link {
   void FindAdapter();
   void ScanAdapterInterfaces(THidDeviceData& record, const std::string& identifier);
   bool HandleDeviceChange(const DeviceChange& message);
-  // Takes the platform's pending notifications and handles each in turn;
-  // true when any of them was handled.
+  // Takes the platform's pending device events and handles each as its
+  // broadcast; true when any of them was handled.
   bool HandlePendingDeviceChanges();
   bool IsConnected() const { return connected_; }
   // Opens both pipes below DevicePath, first closing any that are open; with

@@ -102,9 +102,8 @@ void LinuxPlatform::Watch() {
                                kArrivalMask | kRemovalMask | IN_ONLYDIR);
 }
 
-std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces(
-    const std::string& class_guid) {
-  const std::string directory = ClassDirectory(root_, class_guid);
+std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces() {
+  const std::string directory = ClassDirectory(root_);
   if (!MakeDirectories(directory) || !OwnDirectory(root_)) return std::nullopt;
   Watch();
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
@@ -242,8 +241,8 @@ int LinuxPlatform::NotificationDescriptor() {
   return inotify_.valid() ? inotify_.get() : -1;
 }
 
-std::vector<DeviceChange> LinuxPlatform::TakeDeviceChanges() {
-  std::vector<DeviceChange> changes;
+std::vector<DeviceEvent> LinuxPlatform::TakeDeviceEvents() {
+  std::vector<DeviceEvent> changes;
   if (!inotify_.valid()) return changes;
   alignas(inotify_event) char buffer[8192];
   for (;;) {
@@ -266,9 +265,9 @@ std::vector<DeviceChange> LinuxPlatform::TakeDeviceChanges() {
       const auto node = ParseNodeName(name);
       if (!node) continue;
       if ((event.mask & kArrivalMask) != 0) {
-        changes.push_back({kDeviceArrival, kDevTypeDevNode, *node});
+        changes.push_back({true, *node});
       } else if ((event.mask & kRemovalMask) != 0) {
-        changes.push_back({kDeviceRemoveComplete, kDevTypeDevNode, *node});
+        changes.push_back({false, *node});
       }
     }
   }

@@ -36,7 +36,7 @@ class LinuxPlatform final : public Platform {
   int PipeTimeoutMs() const { return pipe_timeout_ms_; }
   void SetPipeTimeoutMs(int ms);
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
+  std::optional<std::vector<std::string>> ListInterfaces() override;
   Handle OpenDevice(const std::string& path) override;
   void CloseDevice(Handle h) override;
   bool GetAttributes(Handle h, HidAttributes& out) override;
@@ -54,7 +54,7 @@ class LinuxPlatform final : public Platform {
   // The watch on the class directory is renewed if that directory is removed
   // and made again by a later scan.
   int NotificationDescriptor() override;
-  std::vector<DeviceChange> TakeDeviceChanges() override;
+  std::vector<DeviceEvent> TakeDeviceEvents() override;
   std::string InterfaceKind(const std::string&) override { return "simulated adapter"; }
 
  private:

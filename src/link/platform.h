@@ -1,8 +1,9 @@
-// The operating-system side of the adapter link: device interfaces of a class,
-// HID identity, device-node hardware keys, the two pipe files, and device-change
-// notifications. The scan logic, the path choice, the connected flag and the
-// pipe naming live in Link; only these operations differ between platforms
-// (the device interface directory on Linux, the in-process loopback).
+// The operating-system side of the adapter link: the adapter's present
+// interfaces, HID identity, device-node hardware keys, the two pipes, and
+// device nodes coming and going. The scan logic, the path choice, the
+// connected flag, the pipe naming, the interface class and the device-change
+// broadcast live in Link; only these operations differ between platforms (the
+// device interface directory, USB, the in-process loopback).
 #pragma once
 
 #include <array>
@@ -14,10 +15,6 @@
 
 namespace travosk::link {
 
-// {5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}: the device interface class that the
-// adapter's driver publishes.
-inline constexpr const char* kAdapterInterfaceGuid = "{5D0C2A71-93E4-4F1B-A6D2-7C3B19E8F540}";
-
 using Handle = int;
 inline constexpr Handle kInvalidHandle = -1;
 
@@ -27,25 +24,20 @@ struct HidAttributes {
   uint16_t version = 0;
 };
 
-// Device-change broadcast, the parts that HandleDeviceChange reads.
-inline constexpr uint32_t kDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
-inline constexpr uint32_t kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
-inline constexpr uint32_t kDevTypeDevNode = 1;             // DBT_DEVTYP_DEVNODE
-
-struct DeviceChange {
-  uint32_t event = 0;
-  uint32_t device_type = 0;
-  uint32_t node = 0;  // device node number, for device type 1
-  friend bool operator==(const DeviceChange&, const DeviceChange&) = default;
+// A device node that came (arrival) or went, by its number.
+struct DeviceEvent {
+  bool arrival = false;
+  uint32_t node = 0;
+  friend bool operator==(const DeviceEvent&, const DeviceEvent&) = default;
 };
 
 class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Present interfaces of a class, in enumeration order. nullopt when the
-  // interface set cannot be obtained.
-  virtual std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) = 0;
+  // The present interfaces of the adapter's class, in enumeration order.
+  // nullopt when the interface set cannot be obtained.
+  virtual std::optional<std::vector<std::string>> ListInterfaces() = 0;
 
   // An interface's device opened for reading and writing; kInvalidHandle on failure.
   virtual Handle OpenDevice(const std::string& path) = 0;
@@ -71,10 +63,10 @@ class Platform {
   virtual long WritePipe(Handle h, const uint8_t* data, size_t count) = 0;
   virtual long ReadPipe(Handle h, uint8_t* data, size_t count) = 0;
 
-  // Device-change notifications: a descriptor that becomes readable when a
-  // change is pending (-1 when the platform has none), and the pending changes.
+  // Device nodes coming and going: a descriptor that becomes readable when an
+  // event is pending (-1 when the platform has none), and the pending events.
   virtual int NotificationDescriptor() { return -1; }
-  virtual std::vector<DeviceChange> TakeDeviceChanges() { return {}; }
+  virtual std::vector<DeviceEvent> TakeDeviceEvents() { return {}; }
 
   // What kind of adapter an interface of this platform is, for listings.
   virtual std::string InterfaceKind(const std::string& /*path*/) { return "adapter"; }

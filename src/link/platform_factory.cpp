@@ -14,12 +14,11 @@ CombinedPlatform::~CombinedPlatform() {
   // Handles still open belong to their parts, which close them as they go.
 }
 
-std::optional<std::vector<std::string>> CombinedPlatform::ListInterfaces(
-    const std::string& class_guid) {
+std::optional<std::vector<std::string>> CombinedPlatform::ListInterfaces() {
   std::optional<std::vector<std::string>> all;
   owners_.clear();
   for (size_t i = 0; i < parts_.size(); ++i) {
-    auto paths = parts_[i]->ListInterfaces(class_guid);
+    auto paths = parts_[i]->ListInterfaces();
     if (!paths) continue;
     if (!all) all.emplace();
     for (auto& path : *paths) {
@@ -153,10 +152,10 @@ int CombinedPlatform::NotificationDescriptor() {
   return epoll_.get();
 }
 
-std::vector<DeviceChange> CombinedPlatform::TakeDeviceChanges() {
-  std::vector<DeviceChange> all;
+std::vector<DeviceEvent> CombinedPlatform::TakeDeviceEvents() {
+  std::vector<DeviceEvent> all;
   for (size_t i = 0; i < parts_.size(); ++i) {
-    for (const DeviceChange& change : parts_[i]->TakeDeviceChanges()) {
+    for (const DeviceEvent& change : parts_[i]->TakeDeviceEvents()) {
       node_owners_[change.node] = i;
       all.push_back(change);
     }

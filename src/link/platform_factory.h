@@ -25,7 +25,7 @@ class CombinedPlatform final : public Platform {
   CombinedPlatform& operator=(const CombinedPlatform&) = delete;
 
   // nullopt only when no part could list its interfaces.
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
+  std::optional<std::vector<std::string>> ListInterfaces() override;
   Handle OpenDevice(const std::string& path) override;
   void CloseDevice(Handle h) override;
   bool GetAttributes(Handle h, HidAttributes& out) override;
@@ -41,7 +41,7 @@ class CombinedPlatform final : public Platform {
   long ReadPipe(Handle h, uint8_t* data, size_t count) override;
   // An epoll descriptor over the parts' own, readable when any of them is.
   int NotificationDescriptor() override;
-  std::vector<DeviceChange> TakeDeviceChanges() override;
+  std::vector<DeviceEvent> TakeDeviceEvents() override;
   std::string InterfaceKind(const std::string& path) override;
   std::string OpenProblem() const override;
 

@@ -112,9 +112,8 @@ uint32_t UsbPlatform::NodeOf(libusb_device* device) {
          libusb_get_device_address(device);
 }
 
-std::optional<std::vector<std::string>> UsbPlatform::ListInterfaces(const std::string& class_guid) {
+std::optional<std::vector<std::string>> UsbPlatform::ListInterfaces() {
   std::vector<std::string> paths;
-  if (class_guid != kAdapterInterfaceGuid) return paths;
   for (libusb_device* device : DeviceList(context_)) {
     if (!Matches(device, vendor_, product_)) continue;
     paths.push_back(PathOf(device));
@@ -368,7 +367,7 @@ long UsbPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
 void UsbPlatform::NoteHotplug(uint32_t node, bool arrived) {
   {
     std::lock_guard lock(mutex_);
-    changes_.push_back({arrived ? kDeviceArrival : kDeviceRemoveComplete, kDevTypeDevNode, node});
+    changes_.push_back({arrived, node});
   }
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(event_fd_.get(), &one, sizeof one);
@@ -403,7 +402,7 @@ int UsbPlatform::NotificationDescriptor() {
   return event_fd_.valid() ? event_fd_.get() : -1;
 }
 
-std::vector<DeviceChange> UsbPlatform::TakeDeviceChanges() {
+std::vector<DeviceEvent> UsbPlatform::TakeDeviceEvents() {
   if (!event_fd_.valid()) return {};
   uint64_t count = 0;
   [[maybe_unused]] const ssize_t n = ::read(event_fd_.get(), &count, sizeof count);

@@ -52,7 +52,7 @@ class UsbPlatform final : public Platform {
   bool Available() const { return context_ != nullptr; }
   void SetPipeTimeoutMs(int ms);
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
+  std::optional<std::vector<std::string>> ListInterfaces() override;
   Handle OpenDevice(const std::string& path) override;
   void CloseDevice(Handle h) override;
   bool GetAttributes(Handle h, HidAttributes& out) override;
@@ -67,7 +67,7 @@ class UsbPlatform final : public Platform {
   long WritePipe(Handle h, const uint8_t* data, size_t count) override;
   long ReadPipe(Handle h, uint8_t* data, size_t count) override;
   int NotificationDescriptor() override;
-  std::vector<DeviceChange> TakeDeviceChanges() override;
+  std::vector<DeviceEvent> TakeDeviceEvents() override;
   std::string InterfaceKind(const std::string&) override { return "USB adapter"; }
   // The first adapter that this user may not open, with the remedy.
   std::string OpenProblem() const override {
@@ -117,7 +117,7 @@ class UsbPlatform final : public Platform {
   // Hot-plug: filled on the event thread, taken on the caller's.
   UniqueFd event_fd_;
   std::mutex mutex_;
-  std::vector<DeviceChange> changes_;
+  std::vector<DeviceEvent> changes_;
   std::atomic<bool> stopping_{false};
   bool hotplug_started_ = false;
   int hotplug_handle_ = 0;

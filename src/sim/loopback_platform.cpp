@@ -31,7 +31,7 @@ void LoopbackPlatform::Plug(Adapter& adapter) {
   }
   slot->present = true;
   ++slot->generation;
-  changes_.push_back({link::kDeviceArrival, link::kDevTypeDevNode, slot->node});
+  changes_.push_back({true, slot->node});
 }
 
 void LoopbackPlatform::Unplug(Adapter& adapter) {
@@ -43,7 +43,7 @@ void LoopbackPlatform::Unplug(Adapter& adapter) {
 void LoopbackPlatform::Remove(Slot& slot) {
   slot.present = false;
   ++slot.generation;
-  changes_.push_back({link::kDeviceRemoveComplete, link::kDevTypeDevNode, slot.node});
+  changes_.push_back({false, slot.node});
 }
 
 link::Handle LoopbackPlatform::Open(size_t slot, Kind kind) {
@@ -60,10 +60,8 @@ LoopbackPlatform::Slot* LoopbackPlatform::SlotOf(link::Handle h, Kind kind) {
   return &slot;
 }
 
-std::optional<std::vector<std::string>> LoopbackPlatform::ListInterfaces(
-    const std::string& class_guid) {
+std::optional<std::vector<std::string>> LoopbackPlatform::ListInterfaces() {
   std::vector<std::string> paths;
-  if (class_guid != link::kAdapterInterfaceGuid) return paths;
   for (const auto& s : slots_) {
     if (s->present) paths.push_back(s->path);
   }
@@ -159,8 +157,8 @@ long LoopbackPlatform::ReadPipe(link::Handle h, uint8_t* data, size_t count) {
   return moved;
 }
 
-std::vector<link::DeviceChange> LoopbackPlatform::TakeDeviceChanges() {
-  std::vector<link::DeviceChange> out(changes_.begin(), changes_.end());
+std::vector<link::DeviceEvent> LoopbackPlatform::TakeDeviceEvents() {
+  std::vector<link::DeviceEvent> out(changes_.begin(), changes_.end());
   changes_.clear();
   return out;
 }
@@ -172,7 +170,7 @@ LoopbackSession::LoopbackSession() {
   platform.Plug(adapter);
   link.FindAdapter();
   // The session is attached already; its own arrival is no news to anyone.
-  (void)platform.TakeDeviceChanges();
+  (void)platform.TakeDeviceEvents();
 }
 
 LoopbackSession::~LoopbackSession() = default;

@@ -30,7 +30,7 @@ class LoopbackPlatform final : public link::Platform {
   // failed transfer.
   void Unplug(Adapter& adapter);
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override;
+  std::optional<std::vector<std::string>> ListInterfaces() override;
   link::Handle OpenDevice(const std::string& path) override;
   void CloseDevice(link::Handle h) override;
   bool GetAttributes(link::Handle h, link::HidAttributes& out) override;
@@ -44,7 +44,7 @@ class LoopbackPlatform final : public link::Platform {
   void ClosePipe(link::Handle h) override;
   long WritePipe(link::Handle h, const uint8_t* data, size_t count) override;
   long ReadPipe(link::Handle h, uint8_t* data, size_t count) override;
-  std::vector<link::DeviceChange> TakeDeviceChanges() override;
+  std::vector<link::DeviceEvent> TakeDeviceEvents() override;
   std::string InterfaceKind(const std::string&) override { return "in-process simulated adapter"; }
 
   // Every command packet takes this long to pass, as over a slow USB bus:
@@ -73,7 +73,7 @@ class LoopbackPlatform final : public link::Platform {
   void Remove(Slot& slot);
 
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::deque<link::DeviceChange> changes_;
+  std::deque<link::DeviceEvent> changes_;
   std::map<link::Handle, Opened> opened_;
   link::Handle next_handle_ = 1;
   std::chrono::microseconds packet_delay_{0};

@@ -173,7 +173,7 @@ TEST_F(Discovery, ArrivalAndRemovalOfAnyNodeFollowTheBroadcast) {
 
   // An arrival that finds no interface reopens the pipes on the old path.
   platform.interfaces = std::vector<std::string>{};
-  platform.pending_changes.push_back({kDeviceArrival, kDevTypeDevNode, 7});
+  platform.pending_changes.push_back({true, 7});
   EXPECT_TRUE(link.HandlePendingDeviceChanges());
   EXPECT_TRUE(link.IsConnected());
   EXPECT_EQ(platform.opened_pipes.back(), "/c/00000009/PIPE01");

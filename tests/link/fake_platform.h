@@ -43,7 +43,7 @@ class FakePlatform final : public Platform {
   std::deque<std::optional<std::vector<uint8_t>>> replies;
   long write_limit = -1;  // when >= 0, a write moves at most this many bytes
   bool writes_fail = false;
-  std::vector<DeviceChange> pending_changes;
+  std::vector<DeviceEvent> pending_changes;
 
   // Record.
   struct Transfer {
@@ -63,8 +63,7 @@ class FakePlatform final : public Platform {
   bool PipeOpen(Handle h) const { return pipes_.count(h) != 0; }
   size_t OpenPipeCount() const { return pipes_.size(); }
 
-  std::optional<std::vector<std::string>> ListInterfaces(const std::string& class_guid) override {
-    EXPECT_EQ(class_guid, kAdapterInterfaceGuid);
+  std::optional<std::vector<std::string>> ListInterfaces() override {
     return interfaces;
   }
   Handle OpenDevice(const std::string& path) override {
@@ -144,7 +143,7 @@ class FakePlatform final : public Platform {
     std::copy_n(reply->begin(), moved, data);
     return static_cast<long>(moved);
   }
-  std::vector<DeviceChange> TakeDeviceChanges() override {
+  std::vector<DeviceEvent> TakeDeviceEvents() override {
     return std::exchange(pending_changes, {});
   }
 

@@ -92,11 +92,11 @@ class AdapterProcess {
   int stdout_ = -1;
 };
 
-std::vector<link::DeviceChange> WaitForChanges(link::LinuxPlatform& platform) {
+std::vector<link::DeviceEvent> WaitForChanges(link::LinuxPlatform& platform) {
   pollfd p{platform.NotificationDescriptor(), POLLIN, 0};
   if (p.fd < 0 || ::poll(&p, 1, 10000) <= 0) return {};
   std::this_thread::sleep_for(20ms);  // let the rest of the burst arrive
-  return platform.TakeDeviceChanges();
+  return platform.TakeDeviceEvents();
 }
 
 TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
@@ -123,10 +123,10 @@ TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
   // The arrival, followed as the main window would.
   auto changes = WaitForChanges(platform);
   ASSERT_FALSE(changes.empty());
-  EXPECT_EQ(changes.back().event, link::kDeviceArrival);
-  EXPECT_EQ(changes.back().device_type, link::kDevTypeDevNode);
+  EXPECT_EQ(link::DeviceChangeOf(changes.back()).event, link::kDeviceArrival);
+  EXPECT_EQ(link::DeviceChangeOf(changes.back()).device_type, link::kDevTypeDevNode);
   EXPECT_EQ(link.ReadHardwareKey(changes.back().node), link::kAdapterIdentifier);
-  for (const auto& c : changes) link.HandleDeviceChange(c);
+  for (const auto& c : changes) link.HandleDeviceChange(link::DeviceChangeOf(c));
   EXPECT_TRUE(link.IsConnected());
   EXPECT_EQ(link.DevicePath(), device_path);
 
@@ -175,9 +175,9 @@ TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
 
   changes = WaitForChanges(platform);
   ASSERT_FALSE(changes.empty());
-  EXPECT_EQ(changes.back().event, link::kDeviceRemoveComplete);
-  EXPECT_EQ(changes.back().device_type, link::kDevTypeDevNode);
-  for (const auto& c : changes) link.HandleDeviceChange(c);
+  EXPECT_EQ(link::DeviceChangeOf(changes.back()).event, link::kDeviceRemoveComplete);
+  EXPECT_EQ(link::DeviceChangeOf(changes.back()).device_type, link::kDevTypeDevNode);
+  for (const auto& c : changes) link.HandleDeviceChange(link::DeviceChangeOf(c));
   EXPECT_FALSE(link.IsConnected());
   EXPECT_FALSE(link.ReadPipeOpen());
   EXPECT_FALSE(link.WritePipeOpen());

@@ -103,7 +103,7 @@ void Reconnect(ManagerRig& rig) {
   s.platform.Unplug(s.adapter);
   s.platform.Plug(s.adapter);
   s.link.FindAdapter();
-  (void)s.platform.TakeDeviceChanges();
+  (void)s.platform.TakeDeviceEvents();
   rig.mgr.Com().LinkFault = false;
   rig.mgr.Cache().ResetCache();
 }

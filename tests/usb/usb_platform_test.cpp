@@ -81,7 +81,7 @@ TEST_F(UsbTest, DiscoveryFindsTheAdaptersAndOnlyThem) {
   sim::Adapter first, second, other_product, other_vendor;
   {
     link::UsbPlatform none(300);
-    EXPECT_EQ(none.ListInterfaces(link::kAdapterInterfaceGuid), std::vector<std::string>{});
+    EXPECT_EQ(none.ListInterfaces(), std::vector<std::string>{});
     link::Link link(none, clock);
     link.FindAdapter();
     EXPECT_FALSE(link.IsConnected());
@@ -91,15 +91,12 @@ TEST_F(UsbTest, DiscoveryFindsTheAdaptersAndOnlyThem) {
   bed.Add(other_vendor, {.port = 5, .vendor = 0x1234});
   {
     link::UsbPlatform strangers(300);
-    EXPECT_EQ(strangers.ListInterfaces(link::kAdapterInterfaceGuid), std::vector<std::string>{});
+    EXPECT_EQ(strangers.ListInterfaces(), std::vector<std::string>{});
   }
   bed.Add(first, {.port = 2});
   bed.Add(second, {.port = 3, .serial = "TV0002"});
   link::UsbPlatform platform(300);
-  EXPECT_EQ(platform.ListInterfaces(link::kAdapterInterfaceGuid),
-            (std::vector<std::string>{"usb:1-2", "usb:1-3"}));
-  EXPECT_EQ(platform.ListInterfaces("{00000000-0000-0000-0000-000000000000}"),
-            std::vector<std::string>{});
+  EXPECT_EQ(platform.ListInterfaces(), (std::vector<std::string>{"usb:1-2", "usb:1-3"}));
   EXPECT_EQ(platform.InterfaceKind("usb:1-2"), "USB adapter");
 
   // The last adapter that opens is the one the link keeps; the identity
@@ -187,21 +184,21 @@ TEST_F(UsbTest, ArrivalAndRemovalComeThroughTheNotificationDescriptor) {
   sim::Adapter adapter;
   const std::string syspath = bed.Add(adapter, {.announce = true});
   ASSERT_TRUE(wait());
-  const auto arrived = platform.TakeDeviceChanges();
+  const auto arrived = platform.TakeDeviceEvents();
   ASSERT_EQ(arrived.size(), 1u);
-  EXPECT_EQ(arrived[0], (link::DeviceChange{link::kDeviceArrival, link::kDevTypeDevNode, kNode12}));
-  EXPECT_TRUE(link.HandleDeviceChange(arrived[0]));
+  EXPECT_EQ(arrived[0], (link::DeviceEvent{true, kNode12}));
+  EXPECT_TRUE(link.HandleDeviceChange(link::DeviceChangeOf(arrived[0])));
   EXPECT_TRUE(link.IsConnected());
   EXPECT_EQ(link.DevicePath(), "usb:1-2");
   EXPECT_TRUE(link.ReadPipeOpen() && link.WritePipeOpen());
 
   bed.Remove(syspath);
   ASSERT_TRUE(wait());
-  const auto left = platform.TakeDeviceChanges();
+  const auto left = platform.TakeDeviceEvents();
   ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(left[0].event, link::kDeviceRemoveComplete);
+  EXPECT_FALSE(left[0].arrival);
   EXPECT_EQ(left[0].node, kNode12);
-  EXPECT_TRUE(link.HandleDeviceChange(left[0]));
+  EXPECT_TRUE(link.HandleDeviceChange(link::DeviceChangeOf(left[0])));
   EXPECT_FALSE(link.IsConnected());
   EXPECT_FALSE(link.ReadPipeOpen());
 }
