@@ -277,17 +277,13 @@ TEST_F(UsbTest, CommandLineFindsTheAdapterAndTellsWhenItMayNotOpenIt) {
 TEST_F(UsbTest, CardOperationsThroughUsbMatchTheSameOnImages) {
   const char* data = std::getenv("TRAVOSK_DATA");
   ASSERT_NE(data, nullptr);
-  const char* bin = std::getenv("TRAVOSK_BIN");
-  const std::string blank_ps1 = dir.File("blank.mcr");
-  ASSERT_EQ(std::system((std::string(bin != nullptr ? bin : "build/bin") +
-                         "/travosk-adapter create ps1 " + blank_ps1 + " >/dev/null")
-                            .c_str()),
-            0);
+  // A PS1 save, and the demo card without it to put it back on.
   const std::string save = dir.File("save.PS1");
-  const auto saved = RunCli({"ps1", "backup", "1", save, "--image",
-                             Copy(std::string(data) + "/demo-ps1.mcr", dir.File("demo.mcr"))},
-                            dir.path());
+  const std::string demo = Copy(std::string(data) + "/demo-ps1.mcr", dir.File("demo.mcr"));
+  const auto saved = RunCli({"ps1", "backup", "1", save, "--image", demo}, dir.path());
   ASSERT_EQ(saved.code, 0) << saved.err;
+  const auto deleted = RunCli({"ps1", "delete", "1", "--yes", "--image", demo}, dir.path());
+  ASSERT_EQ(deleted.code, 0) << deleted.err;
 
   struct Case {
     std::string image;
@@ -305,7 +301,7 @@ TEST_F(UsbTest, CardOperationsThroughUsbMatchTheSameOnImages) {
        {"backup", "BESLES-60001ALPHA", "OUT.psu"},
        true},
       {kPeer + "peer_card.ps2", sim::MediumKind::kPS2, {"delete", "BASLUS-60002BETA", "--yes"}},
-      {blank_ps1, sim::MediumKind::kPS1, {"ps1", "restore", save}},
+      {demo, sim::MediumKind::kPS1, {"ps1", "restore", save}},
   };
   int port = 2;
   for (const Case& c : cases) {
