@@ -46,6 +46,10 @@ void TForm1::BindCardManagerEvents(manager::TPS2MFMSYS& m) {
   };
   m.OnErroroninit = [this] { OnWindowThread([this] { PS2MFMSYS1Erroroninit(); }); };
   m.OnLinkSysbusy = [this] { OnWindowThread([this] { PS2MFMSYS1LinkSysbusy(); }); };
+  // A mount that completes a write an interruption cut short does so once.
+  m.Volume().OnInterruptedWriteCompleted = [this](uint32_t) {
+    OnWindowThread([this] { ui_.Information("An interrupted write to the card was completed."); });
+  };
 }
 
 QTreeWidgetItem* TForm1::AddTreeNode(QTreeWidgetItem* parent, const QString& text, int image) {

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,7 +123,15 @@ void TPSEarsemanager::ResetCache() {
   written_.fill(false);
   entered_.fill(0);
   next_entry_ = 0;
+  visible_page_ = -1;
+  visible_added_ = false;
   ++generation_;
+}
+
+void TPSEarsemanager::MarkVisibleEntry(uint32_t first_page, bool adding) {
+  if (adding && visible_page_ >= 0 && visible_added_) return;
+  visible_page_ = first_page;
+  visible_added_ = adding;
 }
 
 int TPSEarsemanager::Fd() const {
@@ -146,6 +155,15 @@ void TPSEarsemanager::ReadTemp(uint64_t offset, uint8_t* dest, size_t count) {
     offset += static_cast<uint64_t>(n);
     count -= static_cast<size_t>(n);
   }
+}
+
+void TPSEarsemanager::ReserveSlot(int slot) {
+  const int fd = Fd();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw InOutError(file_name_, Reason());
+  const uint64_t end = PageOffset(slot + 1, 0);
+  if (static_cast<uint64_t>(st.st_size) >= end) return;
+  if (::ftruncate(fd, static_cast<off_t>(end)) != 0) throw InOutError(file_name_, Reason());
 }
 
 void TPSEarsemanager::WriteTemp(uint64_t offset, const uint8_t* src, size_t count) {
@@ -329,6 +347,9 @@ void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
       // placeholder is never read.
       if (slot_count_ >= kMaxSlots) return;
       WriteTemp(PageOffset(slot_count_, index), content.data(), kPageBytes);
+      // The slot's whole extent must exist in the file: a later write puts
+      // only data bytes into its pages, and the flush reads the slot whole.
+      ReserveSlot(slot_count_);
       slot = MakeSlot(start, kPageAbsent, false);
       page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
       return;
@@ -364,7 +385,13 @@ std::vector<int> TPSEarsemanager::FlushOrder() const {
   for (int slot = 0; slot < slot_count_; ++slot) {
     if (written_[slot]) order.push_back(slot);
   }
-  std::sort(order.begin(), order.end(), [this](int a, int b) { return entered_[a] < entered_[b]; });
+  std::vector<int> rank(static_cast<size_t>(slot_count_), 0);
+  if (plan_.classify)
+    for (int slot : order) rank[static_cast<size_t>(slot)] = plan_.classify(block_list_[slot]).rank;
+  std::sort(order.begin(), order.end(), [&](int a, int b) {
+    const auto ra = rank[static_cast<size_t>(a)], rb = rank[static_cast<size_t>(b)];
+    return ra != rb ? ra < rb : entered_[a] < entered_[b];
+  });
   return order;
 }
 
@@ -395,16 +422,25 @@ void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>&
   CompleteBlocks();
   const auto order = FlushOrder();
   const int slots = static_cast<int>(order.size());
+  protected_written_ = 0;
   for (int n = 0; n < slots; ++n) {
     const int slot = order[static_cast<size_t>(n)];
     ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
-    if (!access_.WriteBlock(block_list_[slot], block_buffer_.data())) {
-      throw CardError("Writing the erase block at card page " + std::to_string(block_list_[slot]) +
-                      " failed");
+    const uint32_t start = block_list_[slot];
+    // A block that holds data the commit leaves as it is goes through the
+    // backup blocks, so that an interruption cannot take that data with it.
+    const bool protect = plan_.classify && plan_.backup.valid && plan_.classify(start).protect;
+    const bool written =
+        protect ? RewriteThroughBackup(access_, plan_.backup, start, block_buffer_.data())
+                : access_.WriteBlock(start, block_buffer_.data());
+    if (!written) {
+      throw CardError("Writing the erase block at card page " + std::to_string(start) + " failed");
     }
+    if (protect) ++protected_written_;
     if (progress) progress(n, slots);
   }
   ResetCache();
+  if (plan_.committed) plan_.committed();
 }
 
 }  // namespace travosk::card

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "card/backupblocks.h"
 #include "card/fileaccess.h"
 
 namespace travosk::card {
@@ -18,6 +19,22 @@ inline constexpr uint8_t kPagePresent = 0x11;  // the temp file holds the page's
 inline constexpr uint8_t kPageAbsent = 0xFF;   // the card holds it; the temp copy is a placeholder
 inline constexpr int kMaxSlots = 1024;
 inline constexpr int kMaxPagesPerBlock = 64;
+
+// How a commit writes one block: its place in the commit's order (lower
+// first; blocks of equal rank in the order they were first touched) and
+// whether it goes through the card's backup blocks.
+struct BlockWrite {
+  int rank = 0;
+  bool protect = false;
+};
+// What the mounted volume tells the cache about commits: how to write each
+// block, through which backup blocks, and what to do once a commit is on
+// the card.
+struct CommitPlan {
+  std::function<BlockWrite(uint32_t block_start)> classify;
+  BackupBlocks backup;
+  std::function<void()> committed;
+};
 
 class TPSEarsemanager {
  public:
@@ -49,16 +66,33 @@ class TPSEarsemanager {
   // answers false, and reads nothing from the card, otherwise.
   [[nodiscard]] bool ReadKnownCluster(uint32_t first_page, uint8_t* dest1024);
   // Writes every cached block that a cluster write changed to the card, in
-  // first-touched order, then resets. A block that was only read (or written
-  // with the bytes it had) holds what the card holds: rewriting it would cost
-  // a block of page writes and an erase for nothing, so it stays as it is.
-  // progress(n, blocks) runs after each block write, n counting from 0 up to
-  // the blocks written. Throws CardError when a page read or a block write
-  // fails; the cache is then kept as it was, and the next mount drops it.
+  // the order of the commit plan (first-touched without one), then resets. A block that was only
+  // read (or written with the bytes it had) holds what the card holds: rewriting it would cost a
+  // block of page writes and an erase for nothing, so it stays as it is. progress(n, blocks) runs
+  // after each block write, n counting from 0 up to the blocks written. Throws CardError when a
+  // page read or a block write fails; the cache is then kept as it was, and the next mount drops
+  // it.
   void FlushCache(const std::function<void(int slot, int slots)>& progress = {});
   // Reads the pages of the blocks to be written that no operation saw into
   // the temp file (flush, step 1).
   void CompleteBlocks();
+  // Set by the volume at mount and kept across resets; an empty plan writes
+  // every block directly in first-touched order.
+  void SetCommitPlan(CommitPlan plan) { plan_ = std::move(plan); }
+  // The entry that shows or hides what the pending change adds or removes:
+  // an added entry's block is written last, a removed one's first. Adding
+  // keeps the first entry named, removing the last (a folder's own entry
+  // is removed after its files'). Forgotten at every reset.
+  void MarkVisibleEntry(uint32_t first_page, bool adding);
+  // The first page of that entry's cluster and its block start; -1 when
+  // none was named.
+  int64_t VisibleEntryPage() const { return visible_page_; }
+  int64_t VisibleEntryBlock() const {
+    return visible_page_ < 0 ? -1 : BlockStart(static_cast<uint32_t>(visible_page_));
+  }
+  bool VisibleEntryAdded() const { return visible_added_; }
+  // Blocks the last flush wrote through the backup blocks.
+  int ProtectedBlocksWritten() const { return protected_written_; }
 
   // The slot whose block the flush writes last, -1 when no block is written.
   int LastWrittenSlot() const;
@@ -118,6 +152,8 @@ class TPSEarsemanager {
   int Fd() const;
   void ReadTemp(uint64_t offset, uint8_t* dest, size_t count);
   void WriteTemp(uint64_t offset, const uint8_t* src, size_t count);
+  // Grows the temp file, when it is shorter, to the end of the slot's extent.
+  void ReserveSlot(int slot);
 
   TPSfileaccess& access_;
   TempFile file_;
@@ -129,6 +165,10 @@ class TPSEarsemanager {
   std::array<bool, kMaxSlots> written_{};      // a cluster write changed the slot's block
   std::array<uint64_t, kMaxSlots> entered_{};  // when the block entered the cache
   uint64_t next_entry_ = 0;
+  CommitPlan plan_;
+  int64_t visible_page_ = -1;
+  bool visible_added_ = false;
+  int protected_written_ = 0;
   uint64_t generation_ = 0;
   int slot_count_ = 0;
   int block_bytes_ = 8448;

@@ -195,8 +195,16 @@ bool TPSfileaccess::WriteBlock(uint32_t first_page, const uint8_t* data) {
   // Only whole, aligned blocks below page 65,536 are written: an address that
   // wrapped, or a block that straddled two erase blocks, would erase and
   // overwrite pages the caller never meant to touch.
-  if (!EraseBlock(first_page)) return false;
+  return EraseBlock(first_page) && ProgramBlock(first_page, data);
+}
+
+bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
+  if (!Com || (Medium != 1 && Medium != 2)) return false;
   uint32_t per_block = PagesPerBlock();
+  if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
+    return false;
+  }
+  Com->LinkFault = false;
   uint8_t hi = static_cast<uint8_t>(first_page >> 8);
   Page local{};
   for (uint32_t i = 0; i < per_block; ++i) {

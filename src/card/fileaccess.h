@@ -47,6 +47,9 @@ class TPSfileaccess {
   // is not a block start below page 65,536. WritePage refuses pages past
   // 65,535 alike: the commands would wrap them onto the start of the card.
   [[nodiscard]] bool WriteBlock(uint32_t first_page, const uint8_t* data);
+  // Writes the block's pages from data without erasing it first (the block
+  // must be erased already). False as for WriteBlock.
+  [[nodiscard]] bool ProgramBlock(uint32_t first_page, const uint8_t* data);
   [[nodiscard]] bool WritePage(uint32_t page, const Page& data);
   // Erases the block at first_page (with the connection wait on the card
   // slot) without writing it. False when the page is not a block start below

@@ -44,6 +44,9 @@ void DeleteEntry(TPSFilemanager& v, const TfileIP& x) {
   v.cache().CacheReadCluster(page, cluster.data());
   cluster[x.NowOffset + entry::kMode + 1] &= 0x7F;
   v.cache().CacheWriteCluster(page, cluster.data());
+  // The last entry removed (a save's own, after its files') hides the
+  // change: its block goes to the card first.
+  v.cache().MarkVisibleEntry(page, false);
 
   if (frees) v.FreeChain(first);
   UnlinkDirCluster(v, cluster.data(), x);

@@ -46,6 +46,9 @@ bool IsDirectoryHeader(const Header& h) {
 void StoreSlot(TPSFilemanager& v, FreeSlot& slot, const Header& h) {
   std::copy(h.begin(), h.end(), slot.bytes.begin() + slot.offset);
   v.cache().CacheWriteCluster(v.ClusterPage(slot.cluster), slot.bytes.data());
+  // The first entry added (a save's own, before its files') is what makes
+  // the change visible: its block goes to the card last.
+  v.cache().MarkVisibleEntry(v.ClusterPage(slot.cluster), true);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "card/commitplan.h"
 #include "common/errors.h"
 
 namespace travosk::card {
@@ -21,7 +22,10 @@ constexpr uint32_t kNextMask = 0xFFFF;  // a next number as the chain code reads
 TPSFilemanager::TPSFilemanager(TPSfileaccess& access, TPSEarsemanager& cache)
     : access_(access), cache_(cache) {}
 
-TPSFilemanager::~TPSFilemanager() = default;
+TPSFilemanager::~TPSFilemanager() {
+  // The plan refers to this volume.
+  cache_.SetCommitPlan({});
+}
 
 bool TPSFilemanager::ReadPageAt(uint32_t page, Page& out) {
   access_.SeekPage(page);
@@ -36,6 +40,7 @@ bool TPSFilemanager::ReadPageAt(uint32_t page, Page& out) {
 bool TPSFilemanager::Refuse(const std::string& reason) {
   last_error_ = reason;
   mounted_ = false;
+  cache_.SetCommitPlan({});
   if (access_.IsOpen) access_.CloseCard();
   // Whatever the cache held belonged to the card mounted before; it must not
   // reach whatever card is in the slot now.
@@ -59,6 +64,26 @@ bool TPSFilemanager::Mount() {
   Superblock = page;
   if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
     return Refuse("The card carries no PS2 file system");
+  }
+
+  Backup = BackupBlocksOf(Superblock, access_);
+  RecoveryResult recovery;
+  try {
+    recovery = RecoverInterruptedWrite(access_, Backup);
+  } catch (const CardError& e) {
+    return Refuse(e.what());
+  }
+  if (recovery.what != Recovery::kNothing) {
+    // What the mount read so far may be older than the card now.
+    cache_.ResetCache();
+    if (!ReadPageAt(0, page)) return Refuse("Reading the superblock failed");
+    Superblock = page;
+    if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
+      return Refuse("The card carries no PS2 file system");
+    }
+    Backup = BackupBlocksOf(Superblock, access_);
+    if (recovery.what == Recovery::kCompleted && OnInterruptedWriteCompleted)
+      OnInterruptedWriteCompleted(recovery.block);
   }
 
   FatClusterCount = Superblock[superblock::kFatClusterCount];
@@ -122,6 +147,8 @@ bool TPSFilemanager::Mount() {
   StackDepth = 0;
   WalkBufferCluster = -1;
 
+  CardFat = Fat;
+  cache_.SetCommitPlan(MakeCommitPlan(*this));
   mounted_ = true;
   mounted_medium_ = access_.Medium;
   mounted_open_count_ = access_.OpenCount;
@@ -236,6 +263,9 @@ void TPSFilemanager::Release() {
   FatClusterList.shrink_to_fit();
   Fat.clear();
   Fat.shrink_to_fit();
+  CardFat.clear();
+  CardFat.shrink_to_fit();
+  cache_.SetCommitPlan({});
   StackDepth = 0;
   FatClusterCount = 0;
   mounted_ = false;

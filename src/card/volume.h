@@ -5,10 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "card/backupblocks.h"
 #include "card/erasecache.h"
 #include "card/fileaccess.h"
 #include "card/fileip.h"
@@ -41,7 +43,12 @@ class TPSFilemanager {
 
   // True when the card carries a PS2 file system that fits the volume's
   // tables; the card stays open. False with the card closed otherwise.
+  // Before anything else is read, a rewrite through the backup blocks that
+  // an interruption cut short is completed or discarded (backupblocks.h).
   [[nodiscard]] bool Mount();
+  // Runs when a mount completed an interrupted write, with the erase block
+  // it completed: the front ends tell the user once.
+  std::function<void(uint32_t block)> OnInterruptedWriteCompleted;
   bool Mounted() const { return mounted_; }
   // True when this mount still describes the open card: its slot is the one
   // selected and no card of either slot was opened since (opening one resets
@@ -73,10 +80,14 @@ class TPSFilemanager {
   uint32_t AllocatableLimit() const;
 
   std::array<uint8_t, kPageBytes> Superblock{};
+  BackupBlocks Backup;
   uint16_t FatClusterCount = 0;
   int32_t IndirectPage = 0;
   std::vector<uint32_t> FatClusterList;  // 256 entries
   std::vector<uint32_t> Fat;             // 32,768 entries
+  // The table as the card holds it: at mount, and after every commit. A
+  // commit plans its block order by what changed between the two.
+  std::vector<uint32_t> CardFat;
   int32_t AllocOffset = 0;
 
   // Progress counters that the card manager passes by reference.

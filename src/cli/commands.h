@@ -32,7 +32,9 @@ int PS1Dump(Context& c, const std::string& file);
 int PS1Write(Context& c, const std::string& file);
 int PS1Format(Context& c);
 
-int Check(Context& c);
+// `repair`: plan the mending of what the check found, show it, and commit it
+// when confirmed.
+int Check(Context& c, bool repair);
 int WriteIcon(Context& c, const std::string& save, const std::string& out_path, int size,
               long long frame);
 

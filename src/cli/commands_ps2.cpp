@@ -10,6 +10,7 @@
 
 #include "card/checker.h"
 #include "card/formatter.h"
+#include "card/repair.h"
 #include "cli/commands.h"
 #include "cli/listing.h"
 #include "common/atomic_file.h"
@@ -26,6 +27,11 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
   if (!source->SettingsWarning().empty())
     c.err << "travosk-cli: settings: " << source->SettingsWarning() << " (the default is used)\n";
   auto& m = source->Manager();
+  // The mount that completes it runs only once: the marker is gone after it.
+  m.Volume().OnInterruptedWriteCompleted = [&c](uint32_t block) {
+    c.err << "travosk-cli: an interrupted write to the card was completed (erase block " << block
+          << ")\n";
+  };
   if (!source->FromImage() && source->Link().DevicePath().empty()) {
     code = c.Fail("no adapter found");
     return nullptr;
@@ -294,15 +300,9 @@ int ShowConfig(Context& c, int port, int delay) {
 
 namespace travosk::cli {
 
-int Check(Context& c) {
-  int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  auto& volume = source->Manager().Volume();
-  if (!volume.Mount())
-    return c.Fail("the card carries no PS2 file system" +
-                  (volume.LastError().empty() ? "" : ": " + volume.LastError()));
-  const auto report = card::CheckFileSystem(volume);
+namespace {
+
+void PrintReport(Context& c, const card::CheckReport& report) {
   if (c.json) {
     c.out << "{\"healthy\": " << (report.Healthy() ? "true" : "false") << ", \"findings\": [";
     for (size_t i = 0; i < report.findings.size(); ++i) {
@@ -320,6 +320,42 @@ int Check(Context& c) {
           << (report.Healthy() ? "no problems found" : std::to_string(report.findings.size()) + " problems")
           << "\n";
   }
+}
+
+// Shows the plan, asks (or takes --yes), commits it and checks again.
+int Repair(Context& c, card::TPSFilemanager& volume) {
+  const auto plan = card::PlanRepair(volume);
+  for (const auto& r : plan.refusals) c.err << "travosk-cli: cannot repair safely: " << r << "\n";
+  if (!plan.refusals.empty()) return c.Fail("nothing was repaired");
+  if (plan.actions.empty()) return c.Fail("nothing the repair can mend");
+  c.err << "Repair plan:\n";
+  for (const auto& a : plan.actions) c.err << "  " << a.where << ": " << a.what << "\n";
+  int refused = kExitOk;
+  if (!c.Confirm("Repair the card as planned?", refused)) return refused;
+  card::ApplyRepair(volume, plan);
+  if (!volume.Mount()) return c.Fail("the card no longer mounts after the repair");
+  const auto after = card::CheckFileSystem(volume);
+  c.err << "Repaired " << plan.actions.size() << " problems.\n";
+  PrintReport(c, after);
+  return after.Healthy() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int Check(Context& c, bool repair) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& volume = source->Manager().Volume();
+  if (!volume.Mount())
+    return c.Fail("the card carries no PS2 file system" +
+                  (volume.LastError().empty() ? "" : ": " + volume.LastError()));
+  const auto report = card::CheckFileSystem(volume);
+  if (repair && !report.Healthy()) {
+    if (!c.json) PrintReport(c, report);
+    return Repair(c, volume);
+  }
+  PrintReport(c, report);
   return report.Healthy() ? kExitOk : kExitFailed;
 }
 

@@ -79,8 +79,13 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   icon->add_option("--frame", icon_frame, "frame of the animation's loop (default 0)");
   icon->callback([&] { action = [&] { return WriteIcon(c, save, out_path, icon_size, icon_frame); }; });
 
-  app.add_subcommand("check", "check the card's file system; exit 1 when anything is wrong")
-      ->callback([&] { action = [&] { return Check(c); }; });
+  bool repair = false;
+  auto* check =
+      app.add_subcommand("check", "check the card's file system; exit 1 when anything is wrong");
+  check->add_flag("--repair", repair,
+                  "free lost clusters, correct entry counts and cut chains that run into free "
+                  "clusters, after showing the plan");
+  check->callback([&] { action = [&] { return Check(c, repair); }; });
 
   auto* ps1 = app.add_subcommand("ps1", "PS1 card commands");
   ps1->require_subcommand(1);

@@ -126,12 +126,17 @@ bool FolderRecordIs(const std::string& archive, const TfileIP& folder) {
   return h == card::BuildHeader(folder);
 }
 
+enum class InPlace { kDone, kFailed, kSpansBlocks };
+
 // Writes the archive's data blocks over the clusters they were backed up
 // from and commits; entries and allocation table stay as they are. The
 // backup has just read every one of those clusters, so the cache knows what
-// the card holds and only blocks with changed bytes are written.
-bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive, const ArchiveLayout& layout,
-                      const std::vector<uint32_t>& clusters) {
+// the card holds and only blocks with changed bytes are written. One block
+// is rewritten whole or not at all (through the card's backup blocks);
+// changes that span several blocks could leave a save half old and half
+// new, so they are not written here (kSpansBlocks, nothing written).
+InPlace WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
+                         const ArchiveLayout& layout, const std::vector<uint32_t>& clusters) {
   auto& v = manager.Volume();
   try {
     std::ifstream in(archive, std::ios::binary);
@@ -144,14 +149,18 @@ bool WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive, const Arc
         throw CardError("a cluster of the save lies outside the card");
       manager.Cache().CacheWriteCluster(v.ClusterPage(clusters[i]), block.data());
     }
+    if (manager.Cache().BlocksToWrite() > 1) {
+      manager.Cache().ResetCache();
+      return InPlace::kSpansBlocks;
+    }
     manager.FlushCard();
-    return true;
+    return InPlace::kDone;
   } catch (const CardError&) {
   } catch (const InOutError&) {
   }
   // Nothing staged may reach the card with a later commit.
   manager.Cache().ResetCache();
-  return false;
+  return InPlace::kFailed;
 }
 
 }  // namespace
@@ -224,16 +233,21 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   // failure leaves the folder whole and the old bytes can go back the same way.
   if (const auto same =
           maybe_same ? SameSaveOtherData(archive, backup_path, clusters) : std::nullopt) {
-    if (WriteDataInPlace(manager, archive, *same, clusters)) {
+    const InPlace written = WriteDataInPlace(manager, archive, *same, clusters);
+    if (written == InPlace::kDone) {
       (void)manager.Catalog();
       std::remove(backup_path.c_str());
       return ReplaceResult::kDone;
     }
-    const bool restored = WriteDataInPlace(manager, backup_path, *same, clusters);
-    (void)manager.Catalog();
-    if (!restored) return ReplaceResult::kFailedLost;
-    std::remove(backup_path.c_str());
-    return ReplaceResult::kFailedRestored;
+    if (written == InPlace::kFailed) {
+      const bool restored =
+          WriteDataInPlace(manager, backup_path, *same, clusters) == InPlace::kDone;
+      (void)manager.Catalog();
+      if (!restored) return ReplaceResult::kFailedLost;
+      std::remove(backup_path.c_str());
+      return ReplaceResult::kFailedRestored;
+    }
+    // Changes in several blocks: the save is deleted and written anew below.
   }
   if (maybe_same && !fits()) {
     std::remove(backup_path.c_str());

@@ -398,6 +398,27 @@ TEST(CacheTempFile, TwoCopiesInOneFolderNeverShareTheFile) {
   EXPECT_FALSE(std::filesystem::exists(own));
 }
 
+TEST(CacheTempFile, ANotedPageAsTheFilesLastExtentNeverFailsTheFlush) {
+  // A second copy's private temp file starts empty, so the slot a note makes
+  // is the file's last extent; the write then ends the file with a page whose
+  // spare bytes were never put there.
+  CardRig rig;
+  ASSERT_TRUE(rig.access.OpenCard());
+  MarkBlock(rig, 1600, 16);
+  TPSEarsemanager second(rig.access);
+  second.OpenCache();
+  second.ResetCache();
+  Page page{};
+  std::copy_n(rig.PageData(1600).begin(), 512, page.begin());
+  second.NoteCardPage(1600, page);
+  const auto data = Pattern(0x5A);
+  second.CacheWriteCluster(1614, data.data());
+  second.FlushCache();
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 512, rig.PageData(1614).begin()));
+  EXPECT_TRUE(std::equal(data.begin() + 512, data.end(), rig.PageData(1615).begin()));
+  for (uint32_t p = 1600; p < 1614; ++p) EXPECT_EQ(rig.PageData(p)[7], static_cast<uint8_t>(p + 7));
+}
+
 TEST(CacheTempFile, ToolsWithoutASettingsFolderLeaveNothingBehind) {
   sim::LoopbackSession session;
   TPSfileaccess access(session.link);

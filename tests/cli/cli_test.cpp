@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "support/manager_fixture.h"
 
 namespace travosk {
@@ -137,6 +139,70 @@ TEST_F(Cli, CheckReportsDamageAndMkfsGivesAnEmptyCard) {
   const auto empty = Run({"ls", "--json", "--image", rig.image_path()});
   ASSERT_EQ(empty.code, 0);
   EXPECT_EQ(empty.out.rfind("{\"saves\": []", 0), 0u);
+  EXPECT_EQ(Run({"check", "--image", rig.image_path()}).code, 0);
+}
+
+TEST_F(Cli, LsCompletesAWriteThatAnInterruptionCutShortAndSaysSoOnce) {
+  // The rewrite of the root directory's block (pages 80..95) through the
+  // backup blocks, cut short right after the block was erased: its new
+  // contents are whole in backup block 1 (pages 16,368..) under a complete
+  // marker in backup block 2 (pages 16,352..).
+  auto& a = rig.mgr.Access();
+  ASSERT_TRUE(a.OpenCard());
+  constexpr uint32_t kRoot = 80, kCopy = 16368, kMarker = 16352;
+  std::vector<uint8_t> contents(16 * 528);
+  link::Page page{};
+  for (uint32_t j = 0; j < 16; ++j) {
+    a.SeekPage(kRoot + j);
+    ASSERT_TRUE(a.ReadPage(page));
+    std::copy(page.begin(), page.end(), contents.begin() + j * 528);
+  }
+  link::Page mark{};
+  store_le32(mark, 0, 5 | 0x80000000u);
+  ASSERT_TRUE(a.EraseBlock(kCopy) && a.WritePage(kMarker, mark) &&
+              a.ProgramBlock(kCopy, contents.data()) && a.WritePage(kMarker + 1, mark) &&
+              a.EraseBlock(kRoot));
+
+  const auto mended = Run({"--image", rig.image_path(), "ls"});
+  ASSERT_EQ(mended.code, 0) << mended.err;
+  EXPECT_NE(mended.out.find("BASLUS-20001"), std::string::npos);
+  EXPECT_NE(mended.out.find("BASLUS-20002"), std::string::npos);
+  EXPECT_EQ(mended.err,
+            "travosk-cli: an interrupted write to the card was completed (erase block 5)\n");
+  const auto image = rig.Snapshot();
+  for (uint32_t j = 0; j < 16; ++j) {
+    EXPECT_TRUE(std::equal(contents.begin() + j * 528, contents.begin() + j * 528 + 512,
+                           image.begin() + (kRoot + j) * 528));
+    EXPECT_TRUE(std::all_of(image.begin() + (kMarker + j) * 528,
+                            image.begin() + (kMarker + j + 1) * 528,
+                            [](uint8_t b) { return b == 0xFF; }));
+  }
+  const auto again = Run({"--image", rig.image_path(), "check"});
+  EXPECT_EQ(again.code, 0) << again.out;
+  EXPECT_EQ(again.err, "");
+}
+
+TEST_F(Cli, CheckRepairShowsItsPlanAndFreesALostClusterOnlyWhenConfirmed) {
+  const auto clean = rig.Snapshot();
+  support::PokeFat(rig.medium().bytes(), 5000, 0xFFFFFFFF);
+  const auto damaged = rig.Snapshot();
+
+  const auto unconfirmed = Run({"check", "--repair", "--image", rig.image_path()});
+  EXPECT_EQ(unconfirmed.code, 2);
+  EXPECT_NE(unconfirmed.err.find("cluster 5000: free"), std::string::npos) << unconfirmed.err;
+  EXPECT_EQ(rig.Snapshot(), damaged);
+  const auto declined = Run({"check", "--repair", "--image", rig.image_path()}, "n\n", true);
+  EXPECT_EQ(declined.code, 1);
+  EXPECT_EQ(rig.Snapshot(), damaged);
+
+  const auto repaired = Run({"check", "--repair", "--yes", "--image", rig.image_path()});
+  ASSERT_EQ(repaired.code, 0) << repaired.err;
+  EXPECT_NE(repaired.out.find("no problems found"), std::string::npos);
+  // The card is the clean one again, but for backup block 1 (pages 16,368
+  // on), which keeps the table block's copy.
+  const auto now = rig.Snapshot();
+  const size_t copy = size_t{16368} * 528;
+  EXPECT_TRUE(std::equal(now.begin(), now.begin() + copy, clean.begin()));
   EXPECT_EQ(Run({"check", "--image", rig.image_path()}).code, 0);
 }
 

@@ -199,7 +199,8 @@ TEST(FlushCard, WritesEachTouchedBlockOnceWithAProgressStepAfterEach) {
   };
   rig.mgr.FlushCard();
   EXPECT_EQ(steps, (std::vector<std::pair<int, int>>{{0, 4}, {0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
-  EXPECT_EQ(rig.adapter().counters().blocks_erased, 5u);
+  // Each through the backup blocks: the table is live data.
+  EXPECT_EQ(rig.adapter().counters().blocks_erased, 5u * 3u);
   EXPECT_EQ(rig.mgr.Cache().SlotCount(), 0);
 }
 

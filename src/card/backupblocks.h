@@ -1,0 +1,46 @@
+// The card's two reserved backup blocks (superblock fields 0x40 and 0x44):
+// a block that holds live data is rewritten through them, so that an
+// interruption anywhere leaves either its old or its new contents once the
+// next mount has applied the recovery rule. Consoles write and mend a card
+// the same way.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "card/fileaccess.h"
+
+namespace travosk::card {
+
+struct BackupBlocks {
+  uint32_t block1 = 0;  // erase block that receives the copy of the new contents
+  uint32_t block2 = 0;  // erase block whose pages 0 and 1 carry the marker
+  bool valid = false;   // the superblock names two distinct blocks on the card
+};
+
+// The backup blocks the superblock (card page 0) names, checked against the
+// card's geometry: not block 0, not the same block twice, on the card.
+BackupBlocks BackupBlocksOf(std::span<const uint8_t> superblock, const TPSfileaccess& access);
+
+// Rewrites the erase block at first_page with BlockBytes of 528-byte pages:
+// copy into backup block 1 under a marker in backup block 2, then the block
+// itself, then backup block 2 erased again. False when a transfer failed.
+[[nodiscard]] bool RewriteThroughBackup(TPSfileaccess& access, const BackupBlocks& backup,
+                                        uint32_t first_page, const uint8_t* data);
+
+enum class Recovery {
+  kNothing,    // backup block 2 is erased: no rewrite was interrupted
+  kDiscarded,  // a copy into backup block 1 was cut short; the marker is erased
+  kCompleted,  // the named block now holds backup block 1's copy
+};
+struct RecoveryResult {
+  Recovery what = Recovery::kNothing;
+  uint32_t block = 0;  // the erase block completed
+};
+
+// Applies the rule at mount. Throws CardError when the card cannot be read
+// or written.
+RecoveryResult RecoverInterruptedWrite(TPSfileaccess& access, const BackupBlocks& backup);
+
+}  // namespace travosk::card
