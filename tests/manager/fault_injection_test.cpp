@@ -1,9 +1,12 @@
-// The adapter fails at every transaction of a save append, a save delete and
-// the write-back of an edited save, once unplugged and once gone silent. No
-// case may claim success, touch the card before the commit's first change,
-// throw anything but the system's own errors, or wait. Commits cut short are
-// checked with the card checker and counted, not refused: a card written in
-// whole erase blocks, one after another, has no atomic commit.
+// The adapter fails at every transaction of a save append, a save delete, a
+// replace and the write-back of an edited save, once unplugged and once gone
+// silent. No case may claim success, touch the card before the commit's
+// first change, throw anything but the system's own errors, or wait. After
+// each fault and a new mount (which completes or discards an interrupted
+// rewrite through the backup blocks) no save may be harmed: every save but
+// the one written is byte for byte as before, and the one written is wholly
+// old, wholly new or absent; a card left with findings is repaired and must
+// then check healthy.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,6 +46,21 @@ void PopulateCard(ManagerRig& rig) {
   ASSERT_TRUE(rig.AddSave(kEditName, kEditFiles));
 }
 
+// Judges the cases by the saves: `written` may be old, new or absent, every
+// other save must be as on the template card.
+struct SaveJudge {
+  SaveJudge(ManagerRig& rig, std::string written) : rig(rig), written(std::move(written)) {}
+  FaultOperation& Attach(FaultOperation& op) {
+    before = support::PS2Saves(rig).value();
+    op.after_clean_run = [this] { after = support::PS2Saves(rig).value(); };
+    op.verdict = [this] { return support::JudgePS2(rig, before, after, written); };
+    return op;
+  }
+  ManagerRig& rig;
+  std::string written;
+  support::SaveMap before, after;
+};
+
 // The save of that name on the card holds exactly these files, byte for byte.
 bool SaveHolds(ManagerRig& rig, const std::string& name, const std::vector<ArchiveFile>& files) {
   std::map<std::string, card::TfileIP> found;
@@ -79,15 +97,15 @@ TEST(FaultInjection, AppendingASaveFailsVisiblyAtEveryTransaction) {
       {"icon.sys", Pattern(964, 7)}, {"DATA0", Pattern(3000, 8)}, {"DATA1", Pattern(1500, 9)}};
   const std::string archive = rig.WriteArchive("new.psu", name, files);
   card::TfileIP root;
-  const FaultTally t = support::RunFaultCases(
-      rig, {.name = "append",
-            .prepare = [&] {
-              root = card::RootDirectory();
-              return rig.mgr.Catalog();
-            },
-            .run = [&] { return rig.mgr.AppendSaveArchive(archive, root); },
-            .consistent = [&] { return support::PS2CardHealthy(rig); }});
-  ExpectNoFinding(t);
+  SaveJudge judge(rig, name);
+  FaultOperation op{.name = "append",
+                    .prepare =
+                        [&] {
+                          root = card::RootDirectory();
+                          return rig.mgr.Catalog();
+                        },
+                    .run = [&] { return rig.mgr.AppendSaveArchive(archive, root); }};
+  ExpectNoFinding(support::RunFaultCases(rig, judge.Attach(op)));
   // The rig is back on the template: the clean run's save is not on it.
   EXPECT_FALSE(SaveHolds(rig, name, files));
   EXPECT_TRUE(SaveHolds(rig, kEditName, kEditFiles));
@@ -97,12 +115,11 @@ TEST(FaultInjection, DeletingASaveFailsVisiblyAtEveryTransaction) {
   ManagerRig rig;
   PopulateCard(rig);
   card::TfileIP folder;
-  const FaultTally t = support::RunFaultCases(
-      rig, {.name = "delete",
-            .prepare = [&] { return rig.FindFolder(kEditName, folder); },
-            .run = [&] { return rig.mgr.DeleteSaveFolder(folder); },
-            .consistent = [&] { return support::PS2CardHealthy(rig); }});
-  ExpectNoFinding(t);
+  SaveJudge judge(rig, kEditName);
+  FaultOperation op{.name = "delete",
+                    .prepare = [&] { return rig.FindFolder(kEditName, folder); },
+                    .run = [&] { return rig.mgr.DeleteSaveFolder(folder); }};
+  ExpectNoFinding(support::RunFaultCases(rig, judge.Attach(op)));
 }
 
 // Writes `archive` back over the edit save at every fault. Whatever the fault
@@ -122,26 +139,27 @@ void ExpectWriteBackNeverLosesTheSave(ManagerRig& rig, const std::string& name,
   ASSERT_TRUE(rig.mgr.BackupSaveFolder(backup, folder));
   const std::string old_backup = support::ReadFileBytes(backup);
 
-  const FaultTally t = support::RunFaultCases(
-      rig, {.name = name,
-            .prepare = prepare,
-            .run =
-                [&] {
-                  return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
-                         manager::ReplaceResult::kDone;
-                },
-            .consistent =
-                [&] {
-                  const bool healthy = support::PS2CardHealthy(rig);
-                  const bool kept = SaveHolds(rig, kEditName, edited) ||
-                                    SaveHolds(rig, kEditName, kEditFiles) ||
-                                    support::ReadFileBytes(backup) == old_backup;
-                  EXPECT_TRUE(kept) << "the edited save is lost";
-                  return healthy;
-                },
-            .claim_holds =
-                [&] { return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig); }});
-  ExpectNoFinding(t);
+  SaveJudge judge(rig, kEditName);
+  FaultOperation op{
+      .name = name,
+      .prepare = prepare,
+      .run =
+          [&] {
+            return manager::ReplaceSave(rig.mgr, archive, folder, backup) ==
+                   manager::ReplaceResult::kDone;
+          },
+      .claim_holds =
+          [&] { return SaveHolds(rig, kEditName, edited) && support::PS2CardHealthy(rig); }};
+  judge.Attach(op);
+  const auto verdict = op.verdict;
+  op.verdict = [&, verdict] {
+    // A save absent from the card must be whole in its backup file.
+    const bool kept = SaveHolds(rig, kEditName, edited) || SaveHolds(rig, kEditName, kEditFiles) ||
+                      support::ReadFileBytes(backup) == old_backup;
+    EXPECT_TRUE(kept) << "the edited save is lost";
+    return verdict();
+  };
+  ExpectNoFinding(support::RunFaultCases(rig, op));
 }
 
 TEST(FaultInjection, WritingBackAnEditedSaveNeverLosesIt) {

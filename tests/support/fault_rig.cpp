@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include "card/checker.h"
+#include "card/fileops.h"
+#include "card/repair.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 
@@ -71,13 +74,18 @@ FaultTally& FaultTally::operator+=(const FaultTally& o) {
   unchanged_card_failures += o.unchanged_card_failures;
   torn += o.torn;
   late_faults += o.late_faults;
+  judged = judged || o.judged;
+  harmed += o.harmed;
+  unreachable += o.unreachable;
   return *this;
 }
 
 void PrintTally(std::ostream& out, const FaultTally& t) {
   out << "fault injection: " << t.cases << " cases, hangs " << t.hangs << ", crashes " << t.crashes
-      << ", unchanged-card failures " << t.unchanged_card_failures << ", torn commits found "
-      << t.torn;
+      << ", unchanged-card failures " << t.unchanged_card_failures;
+  if (t.judged)
+    out << ", saves harmed: " << t.harmed << ", left with unreachable clusters: " << t.unreachable;
+  if (!t.judged || t.torn > 0) out << ", torn commits found " << t.torn;
   if (t.late_faults > 0) out << ", faults after the work was done " << t.late_faults;
   if (t.reported_success > 0) out << ", SUCCESS REPORTED UNDER A FAULT " << t.reported_success;
   if (!t.name.empty())
@@ -93,6 +101,7 @@ void ExpectNoFinding(const FaultTally& t) {
   EXPECT_EQ(t.crashes, 0u);
   EXPECT_EQ(t.reported_success, 0u);
   EXPECT_EQ(t.unchanged_card_failures, 0u);
+  EXPECT_EQ(t.harmed, 0u);
 }
 
 void Reconnect(ManagerRig& rig) {
@@ -162,9 +171,154 @@ bool PS1DirectoryConsistent(std::span<const uint8_t> card) {
   return true;
 }
 
+std::optional<SaveMap> PS2Saves(ManagerRig& rig) {
+  auto& m = rig.mgr;
+  struct Folder {
+    std::string name;
+    std::string entries;
+    std::vector<card::TfileIP> files;
+  };
+  std::vector<Folder> folders;
+  bool in_save = false;
+  // Entry bytes 0..15 and 24..31: mode, length and times, not the clusters.
+  auto header = [](const card::TfileIP& x) {
+    std::string h(reinterpret_cast<const char*>(x.Header.data()), 16);
+    h.append(reinterpret_cast<const char*>(x.Header.data()) + 24, 8);
+    return h + x.Name + '\0';
+  };
+  m.OnAddrootNode = [&](card::TfileIP& x) {
+    in_save = x.Dir && !x.Deleted && !x.IsDotName();
+    if (in_save) folders.push_back({x.Name, header(x), {}});
+  };
+  m.OnAddChildNode = [&](card::TfileIP& x) {
+    if (in_save && !x.Deleted && !x.IsDotName()) folders.back().files.push_back(x);
+  };
+  bool listed = false;
+  try {
+    listed = m.Catalog();
+  } catch (const CardError&) {
+  }
+  m.OnAddrootNode = nullptr;
+  m.OnAddChildNode = nullptr;
+  if (!listed) return std::nullopt;
+  SaveMap saves;
+  try {
+    for (auto& f : folders) {
+      std::string bytes = f.entries;
+      for (const auto& x : f.files) {
+        bytes += header(x);
+        if (x.Dir) continue;
+        card::ChainReader chain(m.Volume(), static_cast<uint32_t>(x.RelatCluster));
+        std::array<uint8_t, card::kClusterBytes> cluster{};
+        std::string data;
+        while (data.size() < x.Length() && chain.Next(cluster.data()))
+          data.append(reinterpret_cast<const char*>(cluster.data()), cluster.size());
+        if (data.size() < x.Length()) return std::nullopt;
+        bytes += data.substr(0, x.Length());
+      }
+      // Two saves of one name would hide each other: keep both apart.
+      std::string key = f.name;
+      while (saves.count(key)) key += '+';
+      saves[key] = bytes;
+    }
+  } catch (const CardError&) {
+    return std::nullopt;
+  }
+  return saves;
+}
+
+SaveMap PS1Saves(std::span<const uint8_t> card) {
+  auto dir = [&](int e) { return card.subspan(kFrame * static_cast<size_t>(e + 1), kFrame); };
+  SaveMap saves;
+  for (int e = 0; e < kEntries; ++e) {
+    if (dir(e)[kState] != 0x51) continue;
+    std::string bytes;
+    std::bitset<kEntries> seen;
+    for (int cur = e; cur < kEntries && !seen.test(static_cast<size_t>(cur));) {
+      seen.set(static_cast<size_t>(cur));
+      const auto frame = dir(cur);
+      bytes.append(reinterpret_cast<const char*>(frame.data()), kLink);
+      bytes.append(reinterpret_cast<const char*>(frame.data()) + kLink + 2, kFrame - kLink - 3);
+      const auto block = card.subspan(static_cast<size_t>(kBlockBytes) * (cur + 1), kBlockBytes);
+      bytes.append(reinterpret_cast<const char*>(block.data()), block.size());
+      cur = load_le16(frame, kLink);
+    }
+    const auto name = dir(e).subspan(10, 21);
+    saves[std::string(reinterpret_cast<const char*>(name.data()))] = bytes;
+  }
+  return saves;
+}
+
+namespace {
+
+// "" when the saves are as the rule wants them, else what is wrong.
+std::string CompareSaves(const SaveMap& now, const SaveMap& before, const SaveMap& after,
+                         const std::string& written) {
+  std::set<std::string> names;
+  for (const auto* map : {&now, &before})
+    for (const auto& [name, bytes] : *map) names.insert(name);
+  auto get = [](const SaveMap& m, const std::string& n) -> std::optional<std::string> {
+    auto it = m.find(n);
+    if (it == m.end()) return std::nullopt;
+    return it->second;
+  };
+  for (const auto& name : names) {
+    const auto is = get(now, name);
+    if (name == written) {
+      if (is && is != get(before, name) && is != get(after, name))
+        return "the written save \"" + name + "\" is neither old nor new";
+    } else if (is != get(before, name)) {
+      return "save \"" + name + "\" changed";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+FaultVerdict JudgePS2(ManagerRig& rig, const SaveMap& before, const SaveMap& after,
+                      const std::string& written) {
+  FaultVerdict v;
+  const auto now = PS2Saves(rig);
+  if (!now) return {true, false, "the card cannot be listed"};
+  v.why = CompareSaves(*now, before, after, written);
+  v.harmed = !v.why.empty();
+  try {
+    auto& volume = rig.mgr.Volume();
+    if (!volume.Mount()) return {true, false, "the card does not mount"};
+    const auto report = card::CheckFileSystem(volume);
+    if (report.Healthy()) return v;
+    for (const auto& f : report.findings)
+      if (f.kind == card::CheckFinding::Kind::kLostCluster) v.unreachable = true;
+    const auto plan = card::PlanRepair(volume);
+    if (!plan.CanApply())
+      return {true, v.unreachable,
+              "the repair refuses: " + (plan.refusals.empty() ? "" : plan.refusals.front())};
+    card::ApplyRepair(volume, plan);
+    if (!PS2CardHealthy(rig)) return {true, v.unreachable, "the repair leaves findings"};
+  } catch (const CardError& e) {
+    return {true, v.unreachable, e.what()};
+  }
+  const auto repaired = PS2Saves(rig);
+  if (!repaired) return {true, v.unreachable, "the repaired card cannot be listed"};
+  if (const auto why = CompareSaves(*repaired, before, after, written); !why.empty())
+    return {true, v.unreachable, "after the repair: " + why};
+  return v;
+}
+
+FaultVerdict JudgePS1(std::span<const uint8_t> card, const SaveMap& before, const SaveMap& after,
+                      const std::string& written) {
+  FaultVerdict v;
+  v.why = CompareSaves(PS1Saves(card), before, after, written);
+  v.harmed = !v.why.empty();
+  v.unreachable = !PS1DirectoryConsistent(card);
+  return v;
+}
+
 FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
   FaultTally t;
   t.name = op.name;
+  t.judged = static_cast<bool>(op.verdict);
   sim::Adapter& adapter = rig.adapter();
   const std::vector<uint8_t> before = rig.Snapshot();
   auto fresh_card = [&] {
@@ -189,6 +343,7 @@ FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
   }
   t.first_change = *adapter.counters().first_change;
   const std::vector<uint8_t> after = rig.Snapshot();
+  if (op.after_clean_run) op.after_clean_run();
 
   uint64_t findings = 0;
   auto finding = [&](const std::string& where, const std::string& what) {
@@ -243,6 +398,15 @@ FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
         continue;
       }
       Reconnect(rig);
+      if (op.verdict) {
+        const FaultVerdict v = op.verdict();
+        if (v.harmed) {
+          ++t.harmed;
+          finding(where, "harmed a save: " + v.why);
+        }
+        if (v.unreachable) ++t.unreachable;
+        continue;
+      }
       bool consistent;
       if (op.consistent) {
         consistent = op.consistent();

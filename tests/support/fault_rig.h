@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -33,6 +34,36 @@ const char* FaultModeName(FaultMode mode);
 // card image) leaves no file system to check part-way: without a judge of
 // its own, its card counts as consistent only when it is the card before the
 // operation or the card after a clean run.
+// What a fault left on the card, judged with the adapter back and the card
+// mounted again (which completes or discards an interrupted rewrite).
+struct FaultVerdict {
+  bool harmed = false;       // a save not being written changed, or the written
+                             // one is neither wholly old, wholly new nor absent,
+                             // or the repair did not leave a healthy card
+  bool unreachable = false;  // clusters (PS1: blocks) in use that nothing reaches
+  std::string why;           // for the failure message when harmed
+};
+
+// Every save on a card by name, each as one string of what a reader sees:
+// its entries (cluster numbers left out, since a save written again lands
+// elsewhere) and the bytes of its files. nullopt when the card does not
+// mount or cannot be listed.
+using SaveMap = std::map<std::string, std::string>;
+std::optional<SaveMap> PS2Saves(ManagerRig& rig);
+// The PS1 card's saves read straight from its image: directory frame (links
+// left out) and blocks in chain order.
+SaveMap PS1Saves(std::span<const uint8_t> card);
+
+// Compares the saves after a fault with the saves before (and after a clean
+// run): every save but `written` as before, `written` as before, as after or
+// absent. Then checks the PS2 card; one with findings is repaired as
+// `check --repair` would, and must then check healthy and still hold the
+// same saves.
+FaultVerdict JudgePS2(ManagerRig& rig, const SaveMap& before, const SaveMap& after,
+                      const std::string& written);
+FaultVerdict JudgePS1(std::span<const uint8_t> card, const SaveMap& before, const SaveMap& after,
+                      const std::string& written);
+
 struct FaultOperation {
   std::string name{};
   std::function<bool()> prepare{};
@@ -43,6 +74,13 @@ struct FaultOperation {
   // was done (in a closing catalogue, say). Without it every claim is a
   // finding.
   std::function<bool()> claim_holds{};
+  // Judges the saves after a fault that hit the commit, with the adapter
+  // back. An operation with a verdict is measured by saves harmed (which
+  // must be none) instead of by consistent.
+  std::function<FaultVerdict()> verdict{};
+  // Runs once after the clean run, on the card it left (to learn the saves
+  // a whole commit gives).
+  std::function<void()> after_clean_run{};
 };
 
 // One operation's results. Only torn commits are measured rather than
@@ -58,12 +96,17 @@ struct FaultTally {
   uint64_t unchanged_card_failures = 0; // k <= F, and yet the image changed
   uint64_t torn = 0;                    // k > F and the card is inconsistent afterwards
   uint64_t late_faults = 0;             // the fault came after the work; success was true
+  bool judged = false;                  // measured by the verdict's two counts below
+  uint64_t harmed = 0;                  // cases that harmed a save
+  uint64_t unreachable = 0;             // cases that left clusters nothing reaches
   FaultTally& operator+=(const FaultTally& o);
 };
 
 // "fault injection: <cases> cases, hangs 0, crashes 0, unchanged-card
-// failures <n>, torn commits found <t>", then the operation's name, N and F
-// when the tally has a name. When a program ran several operations, their
+// failures <n>", then "saves harmed: <h>, left with unreachable clusters:
+// <m>" for an operation judged by its saves, "torn commits found <t>" for a
+// whole-card one, then the operation's name, N and F when the tally has a
+// name. When a program ran several operations, their
 // total follows at its end, without a name.
 void PrintTally(std::ostream& out, const FaultTally& tally);
 
