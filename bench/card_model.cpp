@@ -23,6 +23,8 @@ constexpr size_t kPagesPerBlock = 0x2C;  // u16
 constexpr size_t kClusters = 0x30;       // u32: clusters on the card
 constexpr size_t kAllocOffset = 0x34;    // u32: physical cluster of relative cluster 0
 constexpr size_t kRootCluster = 0x3C;    // u32, relative
+constexpr size_t kBackup1 = 0x40;        // u32 erase block
+constexpr size_t kBackup2 = 0x44;        // u32 erase block
 constexpr size_t kIndirect = 0x50;       // u32 list: clusters holding the table's cluster list
 }  // namespace sb
 
@@ -45,6 +47,8 @@ CardModel::CardModel(std::span<const uint8_t> image) : image_(image) {
   pages_per_block_ = load_le16(super, sb::kPagesPerBlock);
   alloc_offset_ = load_le32(super, sb::kAllocOffset);
   root_cluster_ = load_le32(super, sb::kRootCluster);
+  backup1_ = load_le32(super, sb::kBackup1);
+  backup2_ = load_le32(super, sb::kBackup2);
   const uint64_t clusters = load_le32(super, sb::kClusters);
   if (pages_per_block_ == 0 || clusters == 0 || clusters * 2 * kRawPage > image_.size())
     throw std::runtime_error("the superblock does not fit the image");
@@ -154,15 +158,28 @@ PageSet CardModel::ChainPages(uint32_t first) const {
   return pages;
 }
 
+bool CardModel::HoldsLiveData(uint32_t block) const {
+  const uint32_t first = block * pages_per_block_;
+  if (first < alloc_offset_ * 2) return true;
+  for (uint32_t page = first; page < first + pages_per_block_; page += 2) {
+    const uint32_t c = page / 2 - alloc_offset_;
+    if (c >= FatEntries() || InUse(c)) return true;
+  }
+  return false;
+}
+
 std::set<uint32_t> ChangedBlocks(std::span<const uint8_t> before, std::span<const uint8_t> after,
                                  uint32_t pages_per_block) {
   std::set<uint32_t> blocks;
+  const CardModel b(before);
   const size_t pages = std::min(before.size(), after.size()) / kRawPage;
   for (size_t p = 0; p < pages; ++p) {
     const size_t at = p * kRawPage;
     if (!std::equal(before.begin() + at, before.begin() + at + kPageData, after.begin() + at))
       blocks.insert(static_cast<uint32_t>(p / pages_per_block));
   }
+  blocks.erase(b.BackupBlock1());
+  blocks.erase(b.BackupBlock2());
   return blocks;
 }
 

@@ -55,6 +55,14 @@ class CardModel {
   PageSet ChainPages(uint32_t first) const;
   PageSet FatPages() const;
 
+  // The two erase blocks the superblock keeps for rewrites (0x40, 0x44).
+  uint32_t BackupBlock1() const { return backup1_; }
+  uint32_t BackupBlock2() const { return backup2_; }
+  // True when the erase block holds live data: the superblock or the table,
+  // or a cluster the table marks in use (or one past its end). A crash-safe
+  // commit rewrites such a block through the backup blocks.
+  bool HoldsLiveData(uint32_t block) const;
+
  private:
   std::span<const uint8_t> Data(uint32_t page) const;
   std::span<const uint8_t> image_;
@@ -62,10 +70,13 @@ class CardModel {
   uint32_t alloc_offset_ = 0;
   uint32_t root_cluster_ = 0;
   uint32_t fat_clusters_ = 0;
+  uint32_t backup1_ = 0;
+  uint32_t backup2_ = 0;
   std::vector<uint32_t> fat_list_;  // physical clusters of the table
 };
 
-// Erase blocks whose data bytes differ between two images of one card.
+// Erase blocks whose data bytes differ between two images of one card; the
+// backup blocks are left out (they carry a commit's copies, not its data).
 std::set<uint32_t> ChangedBlocks(std::span<const uint8_t> before, std::span<const uint8_t> after,
                                  uint32_t pages_per_block);
 PageSet BlockPages(const std::set<uint32_t>& blocks, uint32_t pages_per_block);

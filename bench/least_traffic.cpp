@@ -26,16 +26,31 @@ uint64_t Reads(const PageSet& know, const PageSet& rewritten, const PageSet& sup
 
 // A commit: the blocks that change, each erased and written whole once, and
 // one page read back afterwards. Block writes get no answer from the adapter,
-// so only that read shows that the commit reached the card.
-Traffic CommitTraffic(const std::set<uint32_t>& blocks, uint32_t pages_per_block) {
+// so only that read shows that the commit reached the card. A block that held
+// live data before the commit is rewritten through the backup blocks, which
+// costs its copy, the two marker pages and two more erases.
+Traffic CommitTraffic(const std::set<uint32_t>& blocks, uint32_t pages_per_block,
+                      const CardModel& before) {
   Traffic t;
   t.erases = blocks.size();
   t.page_writes = blocks.size() * pages_per_block;
   t.page_reads = blocks.empty() ? 0 : 1;
+  t += ProtocolTraffic(blocks, pages_per_block, before);
   return t;
 }
 
 }  // namespace
+
+Traffic ProtocolTraffic(const std::set<uint32_t>& blocks, uint32_t pages_per_block,
+                        const CardModel& before) {
+  Traffic t;
+  for (uint32_t block : blocks) {
+    if (!before.HoldsLiveData(block)) continue;
+    t.erases += 2;
+    t.page_writes += pages_per_block + 2;
+  }
+  return t;
+}
 
 uint64_t Traffic::Transactions() const {
   return queries + 2 * detects + page_reads + page_writes + erases + frame_reads + frame_writes;
@@ -119,7 +134,7 @@ Traffic LeastAppend(std::span<const uint8_t> before, std::span<const uint8_t> af
   supplied.merge(a.FatPages());
   for (uint32_t c = 0; c < a.FatEntries(); ++c)
     if (a.InUse(c) && !b.InUse(c)) supplied.merge(a.ClusterPages(c));
-  Traffic t = CommitTraffic(changed, per_block);
+  Traffic t = CommitTraffic(changed, per_block, b);
   t.page_reads += Reads(know, BlockPages(changed, per_block), supplied);
   return t;
 }
@@ -136,7 +151,7 @@ Traffic LeastDelete(std::span<const uint8_t> before, std::span<const uint8_t> af
   PageSet supplied = CataloguePages(before);
   supplied.merge(b.FatPages());
   const auto changed = ChangedBlocks(before, after, per_block);
-  Traffic t = CommitTraffic(changed, per_block);
+  Traffic t = CommitTraffic(changed, per_block, b);
   t.page_reads += Reads(know, BlockPages(changed, per_block), supplied);
   return t;
 }
@@ -153,7 +168,7 @@ Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint
   for (const auto& file : b.FolderFiles(f)) known.merge(b.ChainPages(file.cluster));
   const auto changed = ChangedBlocks(before, after, per_block);
   Traffic t = LeastBackup(before, folder);
-  t += CommitTraffic(changed, per_block);
+  t += CommitTraffic(changed, per_block, b);
   PageSet unseen;
   for (uint32_t p : BlockPages(changed, per_block))
     if (!known.count(p)) unseen.insert(p);
@@ -203,6 +218,13 @@ Waste FindWaste(const std::vector<Packet>& packets, const std::vector<Commit>& c
     for (size_t i = commits[k].first_packet; i < end; ++i)
       if (packets[i].Pair() == 0x8C67 || packets[i].Pair() == 0x3781)
         erased.insert(packets[i].Page() / pages_per_block);
+    // The backup blocks are erased by the protocol itself, not rewritten
+    // with the data they held.
+    if (before.size() >= kRawPage) {
+      const CardModel model(before);
+      erased.erase(model.BackupBlock1());
+      erased.erase(model.BackupBlock2());
+    }
     for (uint32_t block : erased) {
       bool same = true;
       for (uint32_t j = 0; j < pages_per_block && same; ++j) {

@@ -55,6 +55,11 @@ Traffic LeastDelete(std::span<const uint8_t> before, std::span<const uint8_t> af
 Traffic LeastEditWriteBack(std::span<const uint8_t> before, std::span<const uint8_t> after,
                            const std::string& folder);
 Traffic LeastErase(uint64_t blocks);
+// What the crash-safe commit adds to writing the changed blocks directly:
+// for each block that held live data before it (card_model.h), its copy in
+// backup block 1, the two marker pages and two more erases.
+Traffic ProtocolTraffic(const std::set<uint32_t>& blocks, uint32_t pages_per_block,
+                        const CardModel& before);
 Traffic LeastPcFormat(uint64_t blocks, uint64_t image_pages);
 Traffic LeastPS1Frames(uint64_t reads, uint64_t writes);
 

@@ -26,6 +26,7 @@ struct Row {
   Traffic measured;
   uint64_t waits_ms = 0;  // as the clock summed them
   Traffic least;
+  Traffic protocol;  // what the crash-safe commit adds to the blocks it writes
   Waste waste;
   bool cache_commits = false;  // the operation writes through the erase-block cache
   std::map<uint16_t, uint64_t> packets;
@@ -61,6 +62,15 @@ Run Measure(Rig& rig, Row& row, const std::function<bool()>& op) {
   if (rig.medium().kind() != sim::MediumKind::kPS1)
     row.waste =
         FindWaste(rig.trace.packets, run.commits, run.after, rig.medium().pages_per_block());
+  if (row.cache_commits) {
+    const uint32_t per_block = rig.medium().pages_per_block();
+    for (size_t k = 0; k < run.commits.size(); ++k) {
+      const auto& before = run.commits[k].before;
+      const auto& after = k + 1 < run.commits.size() ? run.commits[k + 1].before : run.after;
+      row.protocol +=
+          ProtocolTraffic(ChangedBlocks(before, after, per_block), per_block, CardModel(before));
+    }
+  }
   return run;
 }
 
@@ -208,14 +218,17 @@ void PrintSummary(const std::vector<Row>& rows) {
   std::printf(
       "| Operation | Transactions | Pages read | Pages written | Blocks erased | PS1 frames "
       "read / written | Waits (s) | USB estimate (s) | Least (s) | Excess transactions | "
-      "Re-reads | Unchanged blocks rewritten |\n");
-  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+      "Re-reads | Unchanged blocks rewritten | Crash-safe protocol: transactions (s) |\n");
+  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Row& r : rows) {
     const Traffic& m = r.measured;
     const Traffic& l = r.least;
     const int64_t excess =
         static_cast<int64_t>(m.Transactions()) - static_cast<int64_t>(l.Transactions());
-    std::printf("| %s | %s | %s | %s | %s | %s / %s | %s | %s | %s | %s%lld | %s | %s |\n",
+    const std::string protocol = r.cache_commits ? Num(r.protocol.Transactions()) + " (" +
+                                                       Seconds(r.protocol.Seconds()) + ")"
+                                                 : "–";
+    std::printf("| %s | %s | %s | %s | %s | %s / %s | %s | %s | %s | %s%lld | %s | %s | %s |\n",
                 r.operation.c_str(), Pair(m.Transactions(), l.Transactions()).c_str(),
                 Pair(m.page_reads, l.page_reads).c_str(),
                 Pair(m.page_writes, l.page_writes).c_str(), Pair(m.erases, l.erases).c_str(),
@@ -225,7 +238,7 @@ void PrintSummary(const std::vector<Row>& rows) {
                 Seconds(m.SecondsWith(r.waits_ms)).c_str(), Seconds(l.Seconds()).c_str(),
                 excess > 0 ? "+" : "", static_cast<long long>(excess),
                 r.cache_commits || r.waste.rereads ? Num(r.waste.rereads).c_str() : "0",
-                r.cache_commits ? Num(r.waste.unchanged_blocks).c_str() : "–");
+                r.cache_commits ? Num(r.waste.unchanged_blocks).c_str() : "–", protocol.c_str());
   }
 }
 
