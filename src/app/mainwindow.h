@@ -174,6 +174,7 @@ class TForm1 : public QMainWindow {
   QAction* ExpandedMemorytoPC1;
   QAction* UploadPS1Card1;
   QAction* DownloadPS1Card2;
+  QAction* CheckRepair1;  // our own: check the card, then mend what it can safely
   QAction* Setup1;
   QAction* CopySaver1;
   // The split view: the other open device's saves, shown beside the list
@@ -246,6 +247,7 @@ class TForm1 : public QMainWindow {
   void FormattoPCClick();
   void PS1ReadClick();
   void PS1writeClick();
+  void CheckRepairClick();
   void SETUPClick();
   void BitBtn1Click();
   void EXITClick();

@@ -272,6 +272,8 @@ void TForm1::BuildMenu() {
   DownloadPS1Card2 =
       item(Tools1, "DownloadPS1Card2", "&Download PS1 Card", 0, &TForm1::PS1writeClick);
   Tools1->addSeparator();
+  CheckRepair1 =
+      item(Tools1, "CheckRepair1", "Check and repair card", -1, &TForm1::CheckRepairClick);
   Setup1 = item(Tools1, "Setup1", "Setup", 6, &TForm1::SETUPClick);
   Tools1->addSeparator();
   CopySaver1 =

@@ -202,6 +202,37 @@ class CardCommandsTest : public QObject {
     QCOMPARE(w.FreesizeLabel->text(), free_text);
   }
 
+  void CheckAndRepairShowsThePlanAndFreesALostCluster() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    // Allocation table entry 5000 (card page 57, bytes 32..35) in use, though
+    // no file reaches its cluster.
+    auto card = rig.session.adapter.card()->bytes();
+    const size_t entry = 57 * 528 + 32;
+    const QByteArray free_entry(reinterpret_cast<const char*>(card.data()) + entry, 4);
+    std::fill_n(card.begin() + entry, 4, uint8_t{0xFF});
+    rig.ui.Clear();
+    rig.ui.answers.push_back(false);
+    w.CheckRepairClick();
+    QCOMPARE(rig.ui.Questions(),
+             QStringList{"Repair the card?\ncluster 5000: free: in use, but no file or folder "
+                         "reaches it"});
+    QVERIFY(std::all_of(card.begin() + entry, card.begin() + entry + 4,
+                        [](uint8_t b) { return b == 0xFF; }));
+
+    rig.ui.Clear();
+    rig.ui.answers.push_back(true);
+    w.CheckRepairClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Repair complete."});
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(card.data()) + entry, 4), free_entry);
+    QCOMPARE(rig.ListNames().size(), 7);
+    rig.ui.Clear();
+    w.CheckRepairClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"No problems found on the card."});
+    QVERIFY(rig.ui.Settled());
+  }
+
   void PCFormatOffersOnlyTheSmartMedia() {
     GuiRig rig(Cards("demo-ps2.ps2", "demo-sm16.bin"));
     TForm1& w = rig.w();
