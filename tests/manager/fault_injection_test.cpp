@@ -183,15 +183,23 @@ TEST(FaultInjection, WritingBackAnEditOfDataBytesNeverLosesIt) {
   const std::string original = rig.dir.File("original.psu");
   ASSERT_TRUE(rig.mgr.BackupSaveFolder(original, folder));
   std::string bytes = support::ReadFileBytes(original);
-  // SAVE's second and third blocks: after the folder's three records and
-  // icon.sys (header and one block), SAVE's header and first block.
+  // SAVE's data: after the folder's three records and icon.sys (header and
+  // one block), SAVE's header.
   const size_t save_data = 512 * 3 + 512 + 1024 + 512;
-  for (size_t i = 1024; i < 2500; i += 97) bytes[save_data + i] ^= 0x3C;
-  const std::string archive = rig.dir.File("edited.psu");
-  support::WriteFileBytes(archive, bytes);
-  std::vector<ArchiveFile> edited = kEditFiles;
-  edited[1].data = bytes.substr(save_data, 2500);
-  ExpectWriteBackNeverLosesTheSave(rig, "edit write-back in place", archive, edited);
+  // Its second cluster alone: one erase block, rewritten whole or not at all.
+  // Then its second and third: two blocks, which go through delete and
+  // append so that the save is never half old and half new.
+  for (const size_t end : {size_t{2048}, size_t{2500}}) {
+    std::string changed = bytes;
+    for (size_t i = 1024; i < end; i += 97) changed[save_data + i] ^= 0x3C;
+    const std::string archive = rig.dir.File("edited.psu");
+    support::WriteFileBytes(archive, changed);
+    std::vector<ArchiveFile> edited = kEditFiles;
+    edited[1].data = changed.substr(save_data, 2500);
+    ExpectWriteBackNeverLosesTheSave(
+        rig, end == 2048 ? "edit write-back in place" : "edit write-back over two blocks", archive,
+        edited);
+  }
 }
 
 }  // namespace
