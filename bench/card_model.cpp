@@ -141,6 +141,10 @@ PageSet CardModel::MountPages() const {
   pages.insert(0);
   // Up to 128 table clusters are listed in the first page of the list.
   pages.insert(load_le32(super, sb::kIndirect) * 2);
+  // The recovery rule reads the marker pages of backup block 2 at every
+  // mount: a rewrite an interruption cut short is completed before use.
+  pages.insert(backup2_ * pages_per_block_);
+  pages.insert(backup2_ * pages_per_block_ + 1);
   return pages;
 }
 

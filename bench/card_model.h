@@ -47,8 +47,9 @@ class CardModel {
   std::vector<Entry> FolderFiles(const Entry& folder) const;
 
   // Pages: the two of a relative cluster, those the mount has to read
-  // (superblock, the indirect list, the whole table), the clusters holding a
-  // directory's first `count` slots, and a file's chain.
+  // (superblock, the indirect list, the whole table, the two marker pages of
+  // backup block 2), the clusters holding a directory's first `count`
+  // slots, and a file's chain.
   PageSet ClusterPages(uint32_t cluster) const;
   PageSet MountPages() const;
   PageSet DirectoryPages(uint32_t first, uint32_t count) const;

@@ -1,6 +1,7 @@
 #include "least_traffic.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace travosk::bench {
 
@@ -220,10 +221,12 @@ Waste FindWaste(const std::vector<Packet>& packets, const std::vector<Commit>& c
         erased.insert(packets[i].Page() / pages_per_block);
     // The backup blocks are erased by the protocol itself, not rewritten
     // with the data they held.
-    if (before.size() >= kRawPage) {
+    try {
       const CardModel model(before);
       erased.erase(model.BackupBlock1());
       erased.erase(model.BackupBlock2());
+    } catch (const std::runtime_error&) {
+      // No file system (a PC format, an erased card): no backup blocks.
     }
     for (uint32_t block : erased) {
       bool same = true;
