@@ -55,7 +55,7 @@ void Replug(CardRig& rig) {
   s.platform.Unplug(s.adapter);
   s.platform.Plug(s.adapter);
   s.link.FindAdapter();
-  (void)s.platform.TakeDeviceChanges();
+  (void)s.platform.TakeDeviceEvents();
   rig.access.Com->LinkFault = false;
 }
 
