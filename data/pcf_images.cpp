@@ -1,12 +1,12 @@
 // The SmartMedia PC-format images pcf4M.bin .. pcf32M.bin: 1,152 records of
 // 528 bytes (512 data, 16 spare), one per page from page 0. Pages 0 and 1
-// carry a card-information record of our own (layout in data/README.md);
-// every other page is erased (0xFF), so that the card reaches the PC blank
-// apart from that record, ready for the PC's own format.
+// open with the card information structure that SmartMedia cards carry in
+// their first good block (table in data/README.md); every other byte is
+// erased (0xFF), so that a PC reader finds a SmartMedia it knows, blank apart
+// from that structure and ready for the PC's own format.
 #include <algorithm>
-#include <cstring>
+#include <array>
 
-#include "common/bytes.h"
 #include "mkdata.h"
 
 namespace travosk::mkdata {
@@ -14,66 +14,51 @@ namespace travosk::mkdata {
 namespace {
 
 constexpr size_t kRecordBytes = 528;
-constexpr size_t kDataBytes = 512;
 constexpr int kImagePages = 1152;
+constexpr int kCisPages = 2;  // the structure and its copy
 
-// Card-information record (page data bytes).
-namespace cis {
-constexpr size_t kSignature = 0x00;      // 16 bytes, "TRAVOSK SM-CIS", NUL padded
-constexpr size_t kVersion = 0x10;        // u16, 1
-constexpr size_t kMegabytes = 0x12;      // u16
-constexpr size_t kDeviceCode = 0x14;     // u8, the card's ID device code
-constexpr size_t kPagesPerBlock = 0x15;  // u8
-constexpr size_t kBlocks = 0x16;         // u16, physical erase blocks
-constexpr size_t kLogicalBlocks = 0x18;  // u16, 1,000 of every 1,024 blocks (the rest spare)
-constexpr size_t kPageBytes = 0x1A;      // u16, 512
-constexpr size_t kLabel = 0x20;          // 32 bytes, text, NUL padded
-constexpr size_t kCheck = 0x1FE;         // u16, sum of bytes 0..0x1FD
-}  // namespace cis
-
-struct Size {
-  int megabytes;
-  uint8_t device_code;
-  int pages_per_block;
-  const char* file;
+// The card information structure of a SmartMedia, a PC Card tuple chain as
+// public SmartMedia physical format documentation gives it: each tuple is a
+// code, a link (its body's length) and the body; 0xFF ends the chain.
+constexpr std::array<uint8_t, 110> kCis = {
+    0x01, 0x03, 0xD9, 0x01, 0xFF,                    // device: I/O, 250 ns, 2 KB
+    0x18, 0x02, 0xDF, 0x01,                          // JEDEC id of common memory
+    0x20, 0x04, 0x00, 0x00, 0x00, 0x00,              // manufacturer id
+    0x21, 0x02, 0x04, 0x01,                          // function: fixed disk, POST
+    0x22, 0x02, 0x01, 0x01,                          // function extension: ATA interface
+    0x22, 0x03, 0x02, 0x04, 0x07,                    // function extension: ATA features
+    0x1A, 0x05, 0x01, 0x03, 0x00, 0x02, 0x0F,        // configuration: registers at 0x200
+    0x1B, 0x08, 0xC0, 0xC0, 0xA1, 0x01, 0x55, 0x08,  // configuration entry 0: memory mapped
+    0x00, 0x20,                                      //
+    0x1B, 0x0A, 0xC1, 0x41, 0x99, 0x01, 0x55, 0x64,  // configuration entry 1: I/O, 16 ports
+    0xF0, 0xFF, 0xFF, 0x20,                          //
+    0x1B, 0x0C, 0x82, 0x41, 0x18, 0xEA, 0x61, 0xF0,  // configuration entry 2: primary
+    0x01, 0x07, 0xF6, 0x03, 0x01, 0xEE,              //   ATA ports 0x1F0, 0x3F6
+    0x1B, 0x0C, 0x83, 0x41, 0x18, 0xEA, 0x61, 0x70,  // configuration entry 3: secondary
+    0x01, 0x07, 0x76, 0x03, 0x01, 0xEE,              //   ATA ports 0x170, 0x376
+    0x15, 0x14, 0x05, 0x00,                          // version 5.0 and its strings:
+    0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x00,  //   maker (blank)
+    0x20, 0x20, 0x20, 0x20, 0x00,                    //   product (blank)
+    0x30, 0x2E, 0x30, 0x00,                          //   "0.0"
+    0xFF,                                            //   end of the strings
+    0x14, 0x00,                                      // no link to another chain
+    0xFF,                                            // end of the chain
 };
 
-constexpr Size kSizes[] = {
-    {4, 0xE5, 16, "pcf4M.bin"},
-    {8, 0xE6, 16, "pcf8M.bin"},
-    {16, 0x73, 32, "pcf16M.bin"},
-    {32, 0x75, 32, "pcf32M.bin"},
-};
+const char* const kFiles[] = {"pcf4M.bin", "pcf8M.bin", "pcf16M.bin", "pcf32M.bin"};
 
-std::vector<uint8_t> Image(const Size& s) {
+std::vector<uint8_t> Image() {
   std::vector<uint8_t> image(kRecordBytes * kImagePages, 0xFF);
-  std::vector<uint8_t> record(kDataBytes, 0);
-  MutableBytes r(record);
-  const char* signature = "TRAVOSK SM-CIS";
-  std::memcpy(record.data() + cis::kSignature, signature, std::strlen(signature));
-  store_le16(r, cis::kVersion, 1);
-  store_le16(r, cis::kMegabytes, static_cast<uint16_t>(s.megabytes));
-  r[cis::kDeviceCode] = s.device_code;
-  r[cis::kPagesPerBlock] = static_cast<uint8_t>(s.pages_per_block);
-  const int blocks = s.megabytes * 1024 * 1024 / kDataBytes / s.pages_per_block;
-  store_le16(r, cis::kBlocks, static_cast<uint16_t>(blocks));
-  store_le16(r, cis::kLogicalBlocks, static_cast<uint16_t>(blocks * 1000 / 1024));
-  store_le16(r, cis::kPageBytes, kDataBytes);
-  const std::string label = "TRAVOSK PC FORMAT " + std::to_string(s.megabytes) + "MB";
-  std::copy(label.begin(), label.end(), record.begin() + cis::kLabel);
-  uint16_t sum = 0;
-  for (size_t i = 0; i < cis::kCheck; ++i) sum = static_cast<uint16_t>(sum + record[i]);
-  store_le16(r, cis::kCheck, sum);
-  // Two copies, in pages 0 and 1; their spare bytes stay 0xFF like the rest.
-  for (size_t page = 0; page < 2; ++page)
-    std::copy(record.begin(), record.end(), image.begin() + page * kRecordBytes);
+  for (size_t page = 0; page < kCisPages; ++page)
+    std::copy(kCis.begin(), kCis.end(), image.begin() + page * kRecordBytes);
   return image;
 }
 
 }  // namespace
 
 void WritePCFormatImages(const std::string& folder) {
-  for (const Size& s : kSizes) WriteFile(folder + "/" + s.file, Image(s));
+  // The structure does not depend on the card's size: one image serves each.
+  for (const char* file : kFiles) WriteFile(folder + "/" + file, Image());
 }
 
 }  // namespace travosk::mkdata

@@ -134,13 +134,12 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
       return std::nullopt;
     ShowNotify("delete Exist Saver..");
     StartBusy();
-    const auto result = CardWork([&] {
-      return manager::ReplaceSave(Card(), PathOf(source), existing,
-                                  PathOf(WorkFile(kReplaceBackup)));
-    });
+    const QString backup = KeptCopy(name, ".psu");
+    const auto result = CardWork(
+        [&] { return manager::ReplaceSave(Card(), PathOf(source), existing, PathOf(backup)); });
     ok = result == manager::ReplaceResult::kDone;
     if (result == manager::ReplaceResult::kFailedLost)
-      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
+      ui_.Error(texts::NotPutBack(name, backup));
   } else {
     ShowNotify("Append Saver Now...");
     TfileIP root = card::RootDirectory();

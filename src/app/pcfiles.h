@@ -8,13 +8,15 @@
 #include <string>
 
 #include "app/strings.h"
+#include "common/bytes.h"
 #include "common/errors.h"
 
 namespace travosk {
 
-// The work-folder copy of a save that a replace takes first, kept when the
-// save can be neither replaced nor put back.
-inline constexpr const char* kReplaceBackup = "~replace.psu";
+// The bytes of a byte array, as the core reads them.
+inline Bytes ToBytes(const QByteArray& a) {
+  return {reinterpret_cast<const uint8_t*>(a.constData()), static_cast<size_t>(a.size())};
+}
 
 // The first count bytes of a file (fewer when it is shorter).
 inline QByteArray ReadFilePrefix(const QString& path, qint64 count) {

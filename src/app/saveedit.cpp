@@ -131,16 +131,26 @@ void TForm1::savereditbtnClick() {
       ShowNotify("Recover Saver Now..");
       const bool ok = WriteBackEditedSave(edit_file);
       HideNotify();
-      if (ok)
+      if (ok) {
         ui_.Information("Update complete.");
-      else
-        ui_.Information("Update Fail. The edited saver is kept in " + edit_file);
+      } else {
+        // The next edit starts from a fresh "~psd._": the edited bytes move to
+        // a file of their own, which the program never touches again.
+        const QString kept = KeptCopy(ArchiveSaveName(edit_file), ".psu");
+        ui_.Information("Update Fail. The edited saver is kept in " +
+                        (QFile::rename(edit_file, kept) ? kept : edit_file));
+      }
       FillSaveList();
       RedetectAdapter();
       ui_.Beep();
     }
     SetOperationCaption("");
   });
+}
+
+QString TForm1::KeptCopy(const std::string& save_name, const char* extension) const {
+  return QFile::decodeName(QByteArray::fromStdString(
+      manager::KeptCopyPath(PathOf(work_folder_ + "savers"), save_name, extension)));
 }
 
 bool TForm1::WriteBackEditedSave(const QString& archive) {
@@ -157,14 +167,13 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
   if (on_card) {
     // The old copy is replaced only when the edited one fits in the room it
     // frees; if writing the edited one fails, the old one is put back.
-    const auto result = CardWork([&] {
-      return manager::ReplaceSave(Card(), PathOf(archive), existing,
-                                  PathOf(WorkFile(kReplaceBackup)));
-    });
+    const QString backup = KeptCopy(name, ".psu");
+    const auto result = CardWork(
+        [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
     ok = result == manager::ReplaceResult::kDone;
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
-      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
+      ui_.Error(texts::NotPutBack(name, backup));
     }
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();

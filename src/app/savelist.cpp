@@ -108,6 +108,12 @@ void TForm1::FillSaveList() {
       const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(Card(), file);
       const int n = static_cast<int>(icons.frames.size());
       SaveEntry e{icons.title, file.Name, folder.position, 0, n, image_counter, 0};
+      if (!icons.ps1_save) {
+        // Not a PS1 save: the generic icon, and the folder's name as its title.
+        e.title = nodes.At(folder.position).Item.Name;
+        e.frame_count = 1;
+        e.first_image = 0;
+      }
       image_counter += n;
       AppendFrames(savertableImage, icons.frames, n);
       entries_.push_back(e);

@@ -7,14 +7,10 @@
 #include "app/pcfiles.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "manager/ps1card.h"
 #include "manager/savereplace.h"
 
 namespace travosk {
-namespace {
-
-constexpr const char* kReplacePS1Backup = "~replace.PS1";
-
-}  // namespace
 
 void TForm1::AppendSaverClick() {
   Guarded([this] {
@@ -60,16 +56,15 @@ void TForm1::AppendArchive(const QString& archive) {
     // backed up first, and comes back when the new one cannot be written.
     ShowNotify("delete Exist Saver..");
     StartBusy();
-    const auto result = CardWork([&] {
-      return manager::ReplaceSave(Card(), PathOf(archive), existing,
-                                  PathOf(WorkFile(kReplaceBackup)));
-    });
+    const QString backup = KeptCopy(name, ".psu");
+    const auto result = CardWork(
+        [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
     ok = result == manager::ReplaceResult::kDone;
     FillSaveList();
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
       HideNotify();
-      ui_.Error(texts::NotPutBack(name, WorkFile(kReplaceBackup)));
+      ui_.Error(texts::NotPutBack(name, backup));
     }
   } else {
     ShowNotify("Append Saver Now...");
@@ -103,16 +98,12 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   HideNotify();
 
   const QByteArray head = ReadFilePrefix(*file, 256);
-  if (head.size() < 2 || static_cast<uint8_t>(head[0]) != 0x51 || head[1] != 0) {
+  if (!manager::IsPS1SaveFile(ToBytes(head))) {
     ui_.Information("Not is PS1 saver file.");
     SetOperationCaption("");
     return;
   }
-  QByteArray name_bytes = head.mid(10, 127);
-  if (const qsizetype nul = name_bytes.indexOf('\0'); nul >= 0) name_bytes.truncate(nul);
-  const std::string name = name_bytes.toStdString();
-  // Whole blocks: the 128-byte header frame falls away.
-  const int64_t size = QFileInfo(*file).size() & ~int64_t{0xFFF};
+  const std::string name = manager::PS1SaveFileName(ToBytes(head));
 
   auto listed_bytes = [this] {
     int64_t sum = 0;
@@ -124,56 +115,21 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   for (int k = 0; k < ps1_list_.count; ++k)
     if (Card().PS1Card.Items[ps1_list_.entries[k]].FileName == name) found = ps1_list_.entries[k];
 
-  bool append = true;
-  bool replaced = false;
-  const QString backup = WorkFile(kReplacePS1Backup);
   if (found >= 0) {
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
-      // The old save goes only when the new one fits in the room it frees,
-      // and only after a copy of it is on the PC.
-      const int64_t old_size = Card().PS1Card.Items[found].Size;
-      if (manager::kPS1Capacity - (listed_bytes() - old_size) < size) {
-        ui_.Information("Not enough free space to append saver.");
-        SetOperationCaption("");
-        return;
-      }
-      if (!CardWork([&] { return Card().UploadPS1Saver(PathOf(backup), found); })) {
-        ui_.Information(texts::kDownloadSaverFail);
-        SetOperationCaption("");
-        return;
-      }
-      StartBusy();
-      ShowNotify("delete Exist Saver..");
-      replaced = CardWork([&] { return Card().DeletePS1Saver(found + 1); });
-      ShowNotify(texts::kCatalogLoading);
-      (void)CardWork([&] { return Card().PS1Catalog(); });
-      FillPS1List();
-      StopBusy();
-      HideNotify();
-      if (!replaced) {
-        QFile::remove(backup);
-        ui_.Information(texts::kDownloadSaverFail);
-        SetOperationCaption("");
-        return;
-      }
-    } else {
-      ui_.Information("Download Saver Cancelled.");
-      append = false;
+      ReplacePS1Saver(*file, name, found);
+      SetOperationCaption("");
+      return;
     }
+    ui_.Information("Download Saver Cancelled.");
   }
+  // Whole blocks: the 128-byte header frame falls away.
+  const int64_t size = QFileInfo(*file).size() & ~int64_t{0xFFF};
   if (manager::kPS1Capacity - listed_bytes() < size) {
     ui_.Information("Not enough free space to append saver.");
-    append = false;
-  }
-  if (append) {
+  } else if (found < 0) {
     ShowNotify("Append Saver Now...");
-    bool ok = false;
-    try {
-      ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(*file)); });
-    } catch (const InOutError&) {
-      if (!replaced) throw;
-    }
-    if (ok) {
+    if (CardWork([&] { return Card().DownloadPS1Saver(PathOf(*file)); })) {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
       (void)CardWork([&] { return Card().PS1Catalog(); });
@@ -183,24 +139,45 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
       RedetectAdapter();
       ui_.Information(texts::kDownloadSaverComplete);
     } else {
-      bool restored = !replaced;
-      if (replaced) {
-        restored = CardWork([&] { return Card().DownloadPS1Saver(PathOf(backup)); });
-        (void)CardWork([&] { return Card().PS1Catalog(); });
-        FillPS1List();
-      }
       HideNotify();
       RedetectAdapter();
-      if (!restored) ui_.Error(texts::NotPutBack(name, backup));
       ui_.Information(texts::kDownloadSaverFail);
-      if (!restored) {
-        SetOperationCaption("");
-        return;
-      }
     }
   }
-  if (replaced) QFile::remove(backup);
   SetOperationCaption("");
+}
+
+void TForm1::ReplacePS1Saver(const QString& file, const std::string& name, int entry) {
+  // The old save goes only when the new one fits in the room it frees, only
+  // after a copy of it is on the PC, and comes back when the new one cannot
+  // be written.
+  StartBusy();
+  ShowNotify("delete Exist Saver..");
+  const QString backup = KeptCopy(name, ".PS1");
+  const auto result = CardWork(
+      [&] { return manager::ReplacePS1Save(Card(), PathOf(file), entry, PathOf(backup)); });
+  ShowNotify(texts::kCatalogLoading);
+  (void)CardWork([&] { return Card().PS1Catalog(); });
+  FillPS1List();
+  StopBusy();
+  HideNotify();
+  RedetectAdapter();
+  switch (result) {
+    case manager::ReplaceResult::kDone:
+      ui_.Information(texts::kDownloadSaverComplete);
+      break;
+    case manager::ReplaceResult::kNoRoom:
+      ui_.Information("Not enough free space to append saver.");
+      break;
+    case manager::ReplaceResult::kFailedLost:
+      ui_.Error(texts::NotPutBack(name, backup));
+      ui_.Information(texts::kDownloadSaverFail);
+      break;
+    case manager::ReplaceResult::kBackupFailed:
+    case manager::ReplaceResult::kFailedRestored:
+      ui_.Information(texts::kDownloadSaverFail);
+      break;
+  }
 }
 
 void TForm1::SaverBackupClick() {

@@ -26,7 +26,7 @@ int ShowConfig(Context& c, int port, int delay);
 
 int PS1List(Context& c);
 int PS1Backup(Context& c, int entry, const std::string& file);
-int PS1Restore(Context& c, const std::string& file);
+int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both);
 int PS1Delete(Context& c, int entry);
 int PS1Dump(Context& c, const std::string& file);
 int PS1Write(Context& c, const std::string& file);

@@ -1,5 +1,6 @@
 // Commands on PS1 cards, and the device listing.
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 
@@ -7,6 +8,8 @@
 #include "common/errors.h"
 #include "common/sjis.h"
 #include "link/ps2mcom.h"
+#include "manager/ps1card.h"
+#include "manager/savereplace.h"
 
 namespace travosk::cli {
 
@@ -101,13 +104,52 @@ int PS1Backup(Context& c, int block, const std::string& file) {
   return kExitOk;
 }
 
-int PS1Restore(Context& c, const std::string& file) {
+int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both) {
+  if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+  std::vector<uint8_t> head(256);
+  {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return c.Fail("\"" + file + "\" cannot be read");
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+  }
+  if (!manager::IsPS1SaveFile(head)) return c.Fail("\"" + file + "\" is not a PS1 save file");
+  const std::string name = manager::PS1SaveFileName(head);
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!m.ScanPS1()) return c.Fail("the card could not be read");
+  int existing = -1;  // the last save of that name, as the window finds it
+  for (int e : SaveEntries(m))
+    if (m.PS1Card.Items[e].FileName == name) existing = e;
   c.AttachProgress(m, "Restoring");
+  if (existing >= 0 && !keep_both) {
+    if (!overwrite) {
+      if (!c.terminal.input_is_tty)
+        return c.Fail("save \"" + name +
+                      "\" is already on the card: add --overwrite or --keep-both");
+      c.err << "Save \"" << name << "\" is on the card. Replace it? [y/N] " << std::flush;
+      std::string answer;
+      std::getline(c.in, answer);
+      if (answer != "y" && answer != "Y" && answer != "yes") return c.Fail("not restored");
+    }
+    const std::string backup = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".PS1");
+    switch (manager::ReplacePS1Save(m, file, existing, backup)) {
+      case manager::ReplaceResult::kDone:
+        c.EndProgress();
+        return kExitOk;
+      case manager::ReplaceResult::kNoRoom:
+        return c.Fail("not enough free space on the card");
+      case manager::ReplaceResult::kBackupFailed:
+        return c.Fail("the save on the card could not be backed up; nothing was changed");
+      case manager::ReplaceResult::kFailedRestored:
+        return c.Fail("restore failed; the save on the card was kept");
+      case manager::ReplaceResult::kFailedLost:
+        return c.Fail("restore failed and the old save could not be put back; it is kept in " +
+                      backup);
+    }
+  }
   if (!m.DownloadPS1Saver(file)) return c.Fail("Download Saver Fail.");
   c.EndProgress();
   return kExitOk;

@@ -74,8 +74,9 @@ int ListSaves(Context& c) {
     for (size_t i = 0; i < listing.saves.size(); ++i) {
       const auto& s = listing.saves[i];
       c.out << (i ? ", " : "") << "{\"name\": " << JsonString(s.folder.Name)
-            << ", \"title\": " << JsonString(DecodeShiftJis(s.title)) << ", \"size\": " << s.size
-            << "}";
+            << ", \"title\": " << JsonString(DecodeShiftJis(s.title)) << ", \"title_lines\": ["
+            << JsonString(DecodeShiftJis(s.title_lines[0])) << ", "
+            << JsonString(DecodeShiftJis(s.title_lines[1])) << "], \"size\": " << s.size << "}";
     }
     c.out << "], \"used\": " << listing.used << ", \"free\": " << listing.free
           << ", \"capacity\": " << listing.capacity << "}\n";
@@ -224,7 +225,8 @@ int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_b
       overwrite = true;
     }
     if (overwrite) {
-      const std::string backup = m.WorkFolder() + "~replaced.psu";
+      const std::string backup =
+          manager::KeptCopyPath(m.WorkFolder() + "savers", info->name, ".psu");
       switch (manager::ReplaceSave(m, file, *existing, backup)) {
         case manager::ReplaceResult::kDone: c.EndProgress(); return kExitOk;
         case manager::ReplaceResult::kNoRoom: return c.Fail("not enough free space on the card");

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "card/fileops.h"
+#include "common/bytes.h"
 #include "common/errors.h"
 #include "manager/savereplace.h"
 
@@ -15,6 +16,7 @@ using card::TfileIP;
 
 namespace {
 
+constexpr size_t kIconSysLineBreak = 6;  // u16: where the title's second line starts, in bytes
 constexpr size_t kIconSysTitle = 0xC0;  // 68 bytes of title in "icon.sys"
 constexpr size_t kIconSysTitleBytes = 64;
 constexpr size_t kPS1HeaderTitle = 4;   // title frame bytes 4..67 of a PS1 save
@@ -31,6 +33,10 @@ std::string NonNulBytes(const std::string& data, size_t at, size_t count) {
   for (size_t i = at; i < at + count && i < data.size(); ++i)
     if (data[i] != '\0') out.push_back(data[i]);
   return out;
+}
+
+Bytes AsBytes(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 uint64_t Clusters(uint64_t bytes) { return (bytes + 1023) / 1024; }
@@ -53,7 +59,7 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
   bool in_save = false;
   manager.OnAddrootNode = [&](TfileIP& x) {
     in_save = x.Dir && !x.Deleted && !x.IsDotName();
-    if (in_save) saves.push_back(SaveRow{x, {}, {}, 0});
+    if (in_save) saves.push_back(SaveRow{x, {}, {}, 0, {}});
   };
   manager.OnAddChildNode = [&](TfileIP& x) {
     if (in_save && !x.Dir && !x.Deleted) saves.back().files.push_back(x);
@@ -74,10 +80,22 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
         if (Upper(f.Name) == "ICON.SYS") icon_sys = &f;
       }
       std::string data;
-      if (icon_sys && ReadFileData(manager, *icon_sys, data))
+      if (icon_sys && ReadFileData(manager, *icon_sys, data)) {
         save.title = NonNulBytes(data, kIconSysTitle, kIconSysTitleBytes);
-      else if (!icon_sys && !save.files.empty() && ReadFileData(manager, save.files.back(), data))
-        save.title = NonNulBytes(data, kPS1HeaderTitle, kPS1HeaderTitleBytes);
+        const size_t split =
+            data.size() > kIconSysLineBreak + 1
+                ? std::min<size_t>(load_le16(AsBytes(data), kIconSysLineBreak), kIconSysTitleBytes)
+                : 0;
+        save.title_lines = {NonNulBytes(data, kIconSysTitle, split),
+                            NonNulBytes(data, kIconSysTitle + split, kIconSysTitleBytes - split)};
+      } else if (!icon_sys && !save.files.empty() &&
+                 ReadFileData(manager, save.files.back(), data)) {
+        // A file that is no PS1 save (no "SC") has no title: the folder's name stands for it.
+        save.title = data.compare(0, 2, "SC") == 0
+                         ? NonNulBytes(data, kPS1HeaderTitle, kPS1HeaderTitleBytes)
+                         : save.folder.Name;
+        save.title_lines = {save.title, ""};
+      }
     }
   } catch (const CardError& e) {
     error = e.what();

@@ -1,6 +1,7 @@
 // The saves of a PS2 card or SmartMedia as the command line lists them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct SaveRow {
   std::vector<card::TfileIP> files;  // live files, in directory order
   std::string title;                 // raw Shift-JIS bytes
   uint64_t size = 0;                 // bytes the save takes on the card
+  std::array<std::string, 2> title_lines;  // the title split where "icon.sys" breaks it
 };
 
 struct CardListing {

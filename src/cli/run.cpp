@@ -97,7 +97,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   ps1b->callback([&] { action = [&] { return PS1Backup(c, entry, file); }; });
   auto* ps1r = ps1->add_subcommand("restore", "put a .PS1 save on the card");
   ps1r->add_option("FILE", file)->required();
-  ps1r->callback([&] { action = [&] { return PS1Restore(c, file); }; });
+  ps1r->add_flag("--overwrite", overwrite, "replace a save of the same name");
+  ps1r->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");
+  ps1r->callback([&] { action = [&] { return PS1Restore(c, file, overwrite, keep_both); }; });
   auto* ps1d = ps1->add_subcommand("delete", "delete a save");
   ps1d->add_option("N", entry, "the save's first block, 1..15")->required()->check(CLI::Range(1, 15));
   ps1d->callback([&] { action = [&] { return PS1Delete(c, entry); }; });

@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
 
 #include "common/errors.h"
 
@@ -25,6 +27,7 @@ namespace {
 
 const QString kAllFiles = QStringLiteral("All Files (*.*)|*.*");
 constexpr std::array<int, 6> kPanelWidths = {120, 150, 30, 30, 38, 50};
+constexpr size_t kSizePanel = 5;
 
 // Items present in the menu but neither visible nor usable.
 void Hide(QAction* action) {
@@ -102,6 +105,14 @@ void TMiniEdForm::BuildStatusBar() {
     panels_[i]->setFixedWidth(kPanelWidths[i]);
     StatusBar1->addWidget(panels_[i]);
   }
+  // The byte count is a 64-bit number, and its design width holds only a few
+  // digits: the size panel grows to hold the largest count there is.
+  QLabel* size = panels_[kSizePanel];
+  const QString largest = QStringLiteral("Size : %1").arg(std::numeric_limits<int64_t>::max());
+  const QMargins m = size->contentsMargins();
+  size->setFixedWidth(std::max(kPanelWidths[kSizePanel],
+                               size->fontMetrics().horizontalAdvance(largest) + m.left() +
+                                   m.right() + 2 * size->margin() + 2 * size->frameWidth()));
 }
 
 QString TMiniEdForm::StatusText(int panel) const {

@@ -43,6 +43,7 @@ std::string JoinNonNul(Bytes data, size_t at, size_t count) {
 
 PS1IconSet DecodeSave(Bytes save, int n, const std::string& bitmap_path) {
   PS1IconSet set;
+  set.ps1_save = true;
   set.title = PS1IconTitle(save);
   n = std::clamp(n, 0, kMaxIconFrames);
   for (int k = 0; k < n; ++k) {
@@ -149,6 +150,8 @@ PS1IconSet LoadFolderPS1Icons(TPS2MFMSYS& mgr, card::TfileIP& entry) {
   auto in = PcInFile::Open(path);
   if (!in) return {};
   const std::vector<uint8_t> save = in->ReadPrefix(ps1icon::kFileBytes);
+  // Anything else would show its bytes as a title and a palette.
+  if (At(save, ps1icon::kMagic) != 'S' || At(save, ps1icon::kMagic + 1) != 'C') return {};
   return DecodeSave(save, At(save, ps1icon::kIconFlag) & 0x0F,
                     InFolder(mgr.WorkFolder(), kIconBitmapFile));
 }

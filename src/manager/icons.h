@@ -41,6 +41,7 @@ inline constexpr size_t kFieldBytes = 64;
 
 // A PS1 save as the icon decoder reads it, with the same 512-byte lead-in.
 namespace ps1icon {
+inline constexpr size_t kMagic = 512;     // "SC", the title frame's mark
 inline constexpr size_t kIconFlag = 514;  // low nibble: frame count
 inline constexpr size_t kTitle = 516;     // 64 bytes, NULs skipped
 inline constexpr size_t kTitleBytes = 64;
@@ -63,12 +64,15 @@ struct IconSysInfo {
 struct PS1IconSet {
   std::string title;
   std::vector<DecodedIcon> frames;
+  // False when the file is no PS1 save (it does not open with "SC"): then it
+  // has no title or icon to show, and title and frames stay empty.
+  bool ps1_save = false;
 };
 
 // Exports the "ICON.SYS" entry to "~temp.i" and reads its title and icon
 // file name k (1 list, 2 copy, 3 delete). Empty when nothing could be read.
 IconSysInfo ReadIconSys(TPS2MFMSYS& mgr, card::TfileIP& entry, int k);
-// Exports the file to "~lics.i" and decodes it as a PS1 save.
+// Exports the file to "~lics.i" and decodes it as a PS1 save, when it is one.
 PS1IconSet LoadFolderPS1Icons(TPS2MFMSYS& mgr, card::TfileIP& entry);
 // Writes "~licc.i" from the first 16 frames of PS1 entry e's block and
 // decodes n frames. Empty when the frames could not be read.

@@ -16,6 +16,17 @@ namespace {
 constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
 }  // namespace
 
+bool IsPS1SaveFile(Bytes head) {
+  return head.size() >= 2 && head[ps1dir::kState] == ps1state::kFirst && head[1] == 0;
+}
+
+std::string PS1SaveFileName(Bytes head) {
+  // A name that fills its 21 bytes runs on past them: up to 127 are read, so
+  // that such a file is matched against the card as it always was.
+  constexpr size_t kFileNameMax = 127;
+  return load_cstr(head, ps1dir::kName, kFileNameMax);
+}
+
 void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128) {
   item = TPs1FileitemRec{};
   std::copy_n(frame128, kPS1FrameBytes, item.DirFrame.begin());

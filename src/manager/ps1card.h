@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "manager/ps1records.h"
 
 namespace travosk::manager {
@@ -26,6 +28,13 @@ inline constexpr uint8_t kLast = 0x53;     // last block of a save of two or mor
 inline constexpr uint16_t kPS1LastLink = 0xFFFF;
 inline constexpr int kPS1DirectoryFrame = 1;                // frame of directory entry 0
 inline constexpr int kPS1SaveHeaderBytes = kPS1FrameBytes;  // ".PS1": directory frame first
+
+// A ".PS1" save file opens with the directory frame of a save's first block:
+// the state 0x51 and a zero byte after it.
+bool IsPS1SaveFile(Bytes head);
+// The save's name in that frame: the text from byte 10 up to its first NUL,
+// at most 127 bytes.
+std::string PS1SaveFileName(Bytes head);
 
 // Clears the item and fills it from a 128-byte directory frame.
 void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128);

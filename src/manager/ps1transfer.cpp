@@ -31,14 +31,6 @@ link::Page FramePage(const uint8_t* frame128) {
   return page;
 }
 
-// A ".PS1" file opens with the directory frame of a save's first block: the
-// state 0x51 and a zero byte after it. The front ends check this before they
-// offer the file; it is checked here again so that no caller writes some
-// other file's bytes into the card's blocks.
-bool IsPS1SaveFile(const std::vector<uint8_t>& save) {
-  return save.size() >= 2 && save[ps1dir::kState] == ps1state::kFirst && save[1] == 0;
-}
-
 // A card image opens with the card's header frame, "MC": anything else of
 // the same length would leave the console an unformatted card.
 bool IsPS1CardImage(const std::vector<uint8_t>& image) {
@@ -184,6 +176,8 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
   const size_t wanted = kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * n;
   const std::vector<uint8_t> save = in->ReadPrefix(wanted);
   if (save.size() != wanted) throw InOutError(file_name, "the save file ended early");
+  // The front ends check this before they offer the file; it is checked here
+  // again so that no caller writes some other file's bytes into the blocks.
   if (!IsPS1SaveFile(save)) {
     last_error_ = "the file is not a PS1 save file";
     return false;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "card/fileops.h"
 #include "card/walk.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "common/sjis.h"
+#include "manager/ps1card.h"
 
 namespace travosk::manager {
 
@@ -277,6 +280,66 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   const bool restored = manager.Catalog() && append(backup_path);
   (void)manager.Catalog();
   if (!restored) return ReplaceResult::kFailedLost;
+  std::remove(backup_path.c_str());
+  return ReplaceResult::kFailedRestored;
+}
+
+std::string KeptCopyPath(const std::string& folder, const std::string& save_name,
+                         const std::string& extension) {
+  std::error_code ec;
+  std::filesystem::create_directory(folder, ec);
+  // The name as the user reads it; a byte that a file name cannot hold, or
+  // that would lead out of the folder, becomes '_'.
+  std::string stem = DecodeShiftJis(save_name);
+  for (char& ch : stem)
+    if (ch == '/' || static_cast<unsigned char>(ch) < 0x20) ch = '_';
+  if (stem.empty() || stem == "." || stem == "..") stem = "save";
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  for (uint64_t n = 1;; ++n) {
+    std::string path = base + stem + "_" + std::to_string(n) + extension;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return path;
+  }
+}
+
+ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const std::string& save_file, int entry,
+                             const std::string& backup_path) {
+  std::error_code ec;
+  const uint64_t length = std::filesystem::file_size(save_file, ec);
+  if (ec) throw InOutError(save_file, ec.message());
+  // Whole blocks: the 128-byte directory frame falls away.
+  const int64_t size = static_cast<int64_t>(length) & ~int64_t{0xFFF};
+  if (entry < 0 || entry >= kPS1Entries || !manager.ScanPS1()) return ReplaceResult::kBackupFailed;
+  auto is_save = [&](int e) {
+    const TPs1FileitemRec& item = manager.PS1Card.Items[e];
+    return !item.NoTitle && !item.NotInUse;
+  };
+  if (!is_save(entry)) return ReplaceResult::kBackupFailed;
+  int64_t used = 0;
+  for (int e = 0; e < kPS1Entries; ++e)
+    if (is_save(e)) used += manager.PS1Card.Items[e].Size;
+  const std::string name = manager.PS1Card.Items[entry].FileName;
+  if (kPS1Capacity - (used - manager.PS1Card.Items[entry].Size) < size)
+    return ReplaceResult::kNoRoom;
+  if (!manager.UploadPS1Saver(backup_path, entry)) return ReplaceResult::kBackupFailed;
+
+  auto download = [&](const std::string& path) {
+    try {
+      return manager.DownloadPS1Saver(path);
+    } catch (const InOutError&) {
+      return false;
+    }
+  };
+  if (!manager.DeletePS1Saver(entry + 1)) {
+    // The old save may still be whole; only then may its copy go.
+    if (manager.ScanPS1() && is_save(entry) && manager.PS1Card.Items[entry].FileName == name) {
+      std::remove(backup_path.c_str());
+      return ReplaceResult::kFailedRestored;
+    }
+  } else if (download(save_file)) {
+    std::remove(backup_path.c_str());
+    return ReplaceResult::kDone;
+  }
+  if (!download(backup_path)) return ReplaceResult::kFailedLost;
   std::remove(backup_path.c_str());
   return ReplaceResult::kFailedRestored;
 }

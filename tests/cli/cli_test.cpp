@@ -35,6 +35,7 @@ class Cli : public ::testing::Test {
     std::string icon_sys(964, '\0');
     icon_sys.replace(0, 4, "PS2D");
     icon_sys.replace(0xC0, title.size(), title);
+    icon_sys[6] = 6;  // the second line starts with "Ｓ"
     ASSERT_TRUE(rig.AddSave("BASLUS-20001", {{"icon.sys", icon_sys}, {"DATA", data}}));
     ASSERT_TRUE(rig.AddSave("BASLUS-20002", {{"GAME", "game"}}));
     workdir = rig.dir.File("cli-home");
@@ -64,7 +65,10 @@ TEST_F(Cli, ListsSavesWithDecodedTitlesAsTextAndJson) {
   // Options stand before or after the command's name.
   const auto json = Run({"--json", "ls", "--image=" + rig.image_path()});
   ASSERT_EQ(json.code, 0) << json.err;
-  EXPECT_EQ(json.out.rfind("{\"saves\": [{\"name\": \"BASLUS-20001\", \"title\": \"ＦＩＲＳＴ\"", 0), 0u)
+  EXPECT_EQ(json.out.rfind("{\"saves\": [{\"name\": \"BASLUS-20001\", \"title\": \"ＦＩＲＳＴ\", "
+                           "\"title_lines\": [\"ＦＩＲ\", \"ＳＴ\"]",
+                           0),
+            0u)
       << json.out;
   EXPECT_NE(json.out.find("\"used\": "), std::string::npos);
   EXPECT_NE(json.out.find("\"free\": "), std::string::npos);
@@ -273,6 +277,26 @@ TEST(CliPS1, RestoresListsBacksUpAndDeletesSaves) {
   ASSERT_EQ(run({"ps1", "write", dump, "--yes"}).code, 0);
   EXPECT_NE(run({"ps1", "ls"}).out.find(name), std::string::npos);
   EXPECT_EQ(run({"ls"}).code, 1) << "a PS1 card has no PS2 listing";
+
+  // A save of that name on the card: replaced, or kept beside the new one, as
+  // asked; without either answer nothing happens.
+  const auto asked = run({"ps1", "restore", file});
+  EXPECT_EQ(asked.code, 1);
+  EXPECT_NE(asked.err.find("--overwrite"), std::string::npos);
+  std::string other = save;
+  other.replace(128 + 4, 5, "OTHER");
+  const std::string other_file = rig.dir.File("other.PS1");
+  support::WriteFileBytes(other_file, other);
+  ASSERT_EQ(run({"ps1", "restore", other_file, "--overwrite"}).code, 0);
+  auto listed = run({"ps1", "ls"}).out;
+  EXPECT_NE(listed.find("OTHER"), std::string::npos);
+  EXPECT_EQ(listed.find("TITLE"), std::string::npos);
+  EXPECT_NE(listed.find("1 saves"), std::string::npos) << listed;
+  ASSERT_EQ(run({"ps1", "restore", file, "--keep-both"}).code, 0);
+  listed = run({"ps1", "ls"}).out;
+  EXPECT_NE(listed.find("OTHER"), std::string::npos);
+  EXPECT_NE(listed.find("TITLE"), std::string::npos);
+  EXPECT_NE(listed.find("2 saves"), std::string::npos) << listed;
 }
 
 }  // namespace

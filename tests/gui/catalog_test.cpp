@@ -162,6 +162,30 @@ class CatalogTest : public QObject {
              QString::number((8388608 - charged) / 1024) + QString::fromUtf8("Kbytes 空容量"));
   }
 
+  // A folder without "ICON.SYS" whose last file is no PS1 save (no "SC"):
+  // the generic icon and the folder's name, not its bytes read as a title,
+  // a frame count and a palette.
+  void AFolderWhoseLastFileIsNoPS1SaveShowsTheGenericIcon() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    std::string junk(3000, '\x83');
+    junk[2] = 0x13;  // would read as three icon frames
+    WriteAll(rig.Saver("junk.psu"), QByteArray::fromStdString(manager::BuildSaveArchive(
+                                        "BASLUS-30003JUNK", {{"DATA", junk}}, kWhen)));
+    rig.ui.files.push_back(rig.Saver("junk.psu"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    const SaveEntry& e = w.SaveEntries().back();
+    QCOMPARE(e.name, std::string("DATA"));
+    QCOMPARE(e.title, std::string("BASLUS-30003JUNK"));
+    QCOMPARE(e.frame_count, 1);
+    QCOMPARE(e.first_image, 0);
+    QListWidgetItem* item = w.Savertableview->item(w.Savertableview->count() - 1);
+    QCOMPARE(item->data(TForm1::kTitleRole).toString(), QString("BASLUS-30003JUNK"));
+    QCOMPARE(item->data(TForm1::kImageRole).toInt(), 0);
+  }
+
   void PS1CardListsItsSaves() {
     GuiRig rig(Cards("demo-ps1.mcr", "demo-sm16.bin", sim::MediumKind::kPS1));
     TForm1& w = rig.w();

@@ -344,10 +344,17 @@ class SavesTest : public QObject {
       return int(QDialog::Accepted);
     });
     w.savereditbtnClick();
-    QCOMPARE(rig.ui.Texts("info"),
-             QStringList{"Update Fail. The edited saver is kept in " + edit_file});
-    QCOMPARE(ReadAll(edit_file), broken);
+    // Kept under a name of its own, which the next edit leaves alone.
+    const QString kept = rig.Saver(save + "_1.psu");
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Update Fail. The edited saver is kept in " + kept});
+    QCOMPARE(ReadAll(kept), broken);
     QCOMPARE(WithoutPositions(Backup(rig, save, "restored.psu")), old_copy);
+    rig.Select(save);
+    rig.ui.Clear();
+    rig.ui.modals.push_back([](QDialog&) { return int(QDialog::Rejected); });
+    w.savereditbtnClick();
+    QVERIFY(rig.ui.Settled());
+    QCOMPARE(ReadAll(kept), broken);
   }
 };
 

@@ -276,6 +276,20 @@ TEST(ReplaceSave, AnEditOfDataBytesWritesOnlyTheBlocksItChanged) {
   EXPECT_TRUE(card::CheckFileSystem(rig.mgr.Volume()).Healthy());
 }
 
+TEST(KeptCopyPath, NamesAFileOfItsOwnAfterTheSave) {
+  support::TempDir dir;
+  const std::string folder = dir.File("savers");
+  const std::string first = manager::KeptCopyPath(folder, "BASLUS-21003SIZES", ".psu");
+  EXPECT_EQ(first, folder + "/BASLUS-21003SIZES_1.psu");
+  support::WriteFileBytes(first, "kept");
+  EXPECT_EQ(manager::KeptCopyPath(folder, "BASLUS-21003SIZES", ".psu"),
+            folder + "/BASLUS-21003SIZES_2.psu");
+  EXPECT_EQ(support::ReadFileBytes(first), "kept");
+  // A name never leads out of the folder.
+  EXPECT_EQ(manager::KeptCopyPath(folder, "../X", ".PS1"), folder + "/.._X_1.PS1");
+  EXPECT_EQ(manager::KeptCopyPath(folder, "", ".PS1"), folder + "/save_1.PS1");
+}
+
 TEST(ReplaceSave, ASaveThatCannotFitIsNotTriedAndTheOldOneStays) {
   ManagerRig rig({support::CardMedia::kSmartMedia, 4, true});
   ASSERT_TRUE(rig.AddSave("SAVE", {{"OLD", Pattern(3000, 8)}}));

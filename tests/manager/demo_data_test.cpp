@@ -78,8 +78,19 @@ TEST(DemoData, SuppliedIconAndPCFormatImages) {
   for (const char* name : {"pcf4M.bin", "pcf8M.bin", "pcf16M.bin", "pcf32M.bin"}) {
     const auto image = ReadFile(DataFile(name));
     ASSERT_EQ(image.size(), 1152u * 528) << name;
-    EXPECT_EQ(load_cstr(image, 0, 16), "TRAVOSK SM-CIS") << name;
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, image.begin() + 528)) << name;
+    // The SmartMedia card information structure opens pages 0 and 1: a PC
+    // reader knows the card by its first ten bytes. All else is erased.
+    const std::vector<uint8_t> cis_head = {0x01, 0x03, 0xD9, 0x01, 0xFF,  // device tuple
+                                           0x18, 0x02, 0xDF, 0x01,        // JEDEC tuple
+                                           0x20};                         // manufacturer
+    for (size_t page : {0u, 1u}) {
+      const auto at = image.begin() + page * 528;
+      EXPECT_TRUE(std::equal(cis_head.begin(), cis_head.end(), at)) << name << " page " << page;
+      EXPECT_EQ(at[0x6B], 0x14) << name;  // no link, then the end of the chain
+      EXPECT_EQ(at[0x6D], 0xFF) << name;
+      EXPECT_TRUE(std::all_of(at + 0x6E, at + 528, [](uint8_t b) { return b == 0xFF; })) << name;
+    }
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 528, image.begin() + 528)) << name;
     EXPECT_TRUE(
         std::all_of(image.begin() + 2 * 528, image.end(), [](uint8_t b) { return b == 0xFF; }));
   }
