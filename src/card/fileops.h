@@ -55,7 +55,18 @@ struct FreeSlot {
 [[nodiscard]] bool FindFreeSlot(TPSFilemanager& v, const TfileIP& d, FreeSlot& slot);
 uint32_t CountEntries(TPSFilemanager& v, const TfileIP& d);
 
-// `source` names the stream in the InOutError of a stream that ends early.
+// Adds a file to folder d from its entry and its data in whole 1,024-byte
+// blocks (at least (length + 1023) / 1024 of them).
+[[nodiscard]] bool WriteFile(TPSFilemanager& v, const std::array<uint8_t, 512>& header,
+                             Bytes blocks, const TfileIP& d);
+// Adds a save folder to the root d from its entry and its "." and ".."
+// entries (1,024 bytes); d then names the new folder, and count the files
+// its entry announces.
+[[nodiscard]] bool CreateFolder(TPSFilemanager& v, const std::array<uint8_t, 512>& header,
+                                Bytes dots1024, TfileIP& d, uint32_t& count);
+// The same from a stream holding an entry and then its data (or the "." and
+// ".." entries). `source` names the stream in the InOutError of a stream that
+// ends early.
 [[nodiscard]] bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
                                        const std::string& source = "input stream");
 [[nodiscard]] bool WriteFileFromPath(TPSFilemanager& v, const std::string& path, const TfileIP& d);

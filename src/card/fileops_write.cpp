@@ -53,19 +53,19 @@ void StoreSlot(TPSFilemanager& v, FreeSlot& slot, const Header& h) {
 
 }  // namespace
 
-bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
-                         const std::string& source) {
+bool WriteFile(TPSFilemanager& v, const Header& header, Bytes blocks, const TfileIP& d) {
   FreeSlot slot;
   if (!FindFreeSlot(v, d, slot)) return false;
-  Header h{};
-  ReadBytes(in, h.data(), h.size(), source);
+  Header h = header;
   if (!HeaderAcceptable(h) || IsDirectoryHeader(h)) return false;
 
   const uint32_t length = load_le32(h, entry::kLength);
   const uint64_t clusters = (static_cast<uint64_t>(length) + kClusterBytes - 1) / kClusterBytes;
-  // More clusters than the table has can never be found; refuse before the
-  // stream is read for nothing.
+  // More clusters than the table has can never be found.
   if (clusters >= v.FatEntryCount()) return false;
+  if (blocks.size() < clusters * kClusterBytes)
+    throw CardError("file \"" + load_cstr(h, entry::kName, entry::kNameMax) +
+                    "\" holds fewer bytes than its length");
 
   // An empty file owns no cluster; its entry says so with 0xFFFFFFFF, as the
   // console writes it.
@@ -74,12 +74,10 @@ bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
   store_le32(h, entry::kCluster, first);
   StoreSlot(v, slot, h);
 
-  std::array<uint8_t, kClusterBytes> data{};
   uint32_t c = first;
-  for (uint64_t left = clusters; left > 0; --left) {
-    ReadBytes(in, data.data(), data.size(), source);
-    v.cache().CacheWriteCluster(v.ClusterPage(c), data.data());
-    if (left > 1) {
+  for (uint64_t i = 0; i < clusters; ++i) {
+    v.cache().CacheWriteCluster(v.ClusterPage(c), blocks.data() + i * kClusterBytes);
+    if (i + 1 < clusters) {
       uint32_t next = 0;
       if (!v.ExtendChain(c, next)) return false;
       c = next;
@@ -91,6 +89,24 @@ bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
   return true;
 }
 
+bool WriteFileFromStream(TPSFilemanager& v, std::istream& in, const TfileIP& d,
+                         const std::string& source) {
+  Header h{};
+  ReadBytes(in, h.data(), h.size(), source);
+  const uint64_t clusters =
+      (static_cast<uint64_t>(load_le32(h, entry::kLength)) + kClusterBytes - 1) / kClusterBytes;
+  // A refused header, or more clusters than the table has, is refused before
+  // the stream is read for nothing.
+  if (!HeaderAcceptable(h) || IsDirectoryHeader(h) || clusters >= v.FatEntryCount()) {
+    FreeSlot slot;
+    (void)FindFreeSlot(v, d, slot);
+    return false;
+  }
+  std::vector<uint8_t> data(static_cast<size_t>(clusters * kClusterBytes));
+  if (!data.empty()) ReadBytes(in, data.data(), data.size(), source);
+  return WriteFile(v, h, data, d);
+}
+
 bool WriteFileFromPath(TPSFilemanager& v, const std::string& path, const TfileIP& d) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -100,18 +116,22 @@ bool WriteFileFromPath(TPSFilemanager& v, const std::string& path, const TfileIP
   return true;
 }
 
-bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uint32_t& count,
-                            const std::string& source) {
+bool CreateFolder(TPSFilemanager& v, const Header& header, Bytes dots1024, TfileIP& d,
+                  uint32_t& count) {
   FreeSlot slot;
   if (!FindFreeSlot(v, d, slot)) return false;
-  Header h{};
-  ReadBytes(in, h.data(), h.size(), source);
+  Header h = header;
   if (load_le16(h, entry::kReserved) != 0) return false;
   const uint32_t length = load_le32(h, entry::kLength);
   count = length;
   if (!HeaderAcceptable(h) || !IsDirectoryHeader(h) || length < 2) return false;
   // The length counts "." and ".."; the files that follow are the rest.
   count = length - 2;
+
+  std::array<uint8_t, kClusterBytes> dots{};
+  if (dots1024.size() != dots.size()) return false;
+  std::copy(dots1024.begin(), dots1024.end(), dots.begin());
+  if (!DotEntriesPresent(dots.data())) return false;
 
   uint32_t first = 0;
   if (!v.AllocateCluster(first)) return false;
@@ -121,11 +141,6 @@ bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uin
   store_le32(h, entry::kCluster, first);
   StoreSlot(v, slot, h);
 
-  std::array<uint8_t, kClusterBytes> dots{};
-  ReadBytes(in, dots.data(), dots.size(), source);
-  // A stream whose folder does not open with "." and ".." would leave a
-  // folder whose first slots the next file entries could take.
-  if (!DotEntriesPresent(dots.data())) return false;
   // The "." entry records where the folder's own entry sits in the root.
   store_le32(dots, entry::kDirEntry, slot.index);
   v.cache().CacheWriteCluster(v.ClusterPage(first), dots.data());
@@ -144,6 +159,23 @@ bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uin
   d.ParentCluster = slot.cluster;
   d.ParentOffset = slot.offset;
   return true;
+}
+
+bool CreateFolderFromStream(TPSFilemanager& v, std::istream& in, TfileIP& d, uint32_t& count,
+                            const std::string& source) {
+  Header h{};
+  ReadBytes(in, h.data(), h.size(), source);
+  const uint32_t length = load_le32(h, entry::kLength);
+  if (load_le16(h, entry::kReserved) != 0 || !HeaderAcceptable(h) || !IsDirectoryHeader(h) ||
+      length < 2) {
+    count = length;
+    FreeSlot slot;
+    (void)FindFreeSlot(v, d, slot);
+    return false;
+  }
+  std::array<uint8_t, kClusterBytes> dots{};
+  ReadBytes(in, dots.data(), dots.size(), source);
+  return CreateFolder(v, h, dots, d, count);
 }
 
 }  // namespace travosk::card

@@ -1,15 +1,15 @@
-// Save archives (".psu", ".psd"): one save folder as a sequence of 512-byte
-// entry headers, each file header followed by its data in 1,024-byte blocks.
-// The writer puts down exactly what the reader takes back: the folder header
-// counts the records written, and every file carries (length + 1023) / 1024
-// blocks, so every archive this system writes restores.
+// Save archives: backing a save folder up into the neutral save value and
+// writing it in a save file format, and putting a save read from any format
+// back on the card. The value holds exactly what a restore takes back: the
+// folder's length counts the files it holds, and every file carries
+// (length + 1023) / 1024 blocks, so every save this system writes restores.
 #include <fstream>
 
 #include "card/fileops.h"
 #include "card/walk.h"
-#include "common/atomic_file.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "formats/files.h"
 #include "manager/ps2mfmsys.h"
 
 namespace travosk::manager {
@@ -18,23 +18,25 @@ using card::TfileIP;
 
 namespace {
 
-constexpr size_t kBlockBytes = 1024;
+constexpr size_t kBlockBytes = formats::kBlockBytes;
 
-void WriteOrThrow(std::ostream& out, const uint8_t* data, size_t count) {
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
-  if (!out) throw InOutError("archive", "write failed");
+formats::Entry EntryOf(const TfileIP& item) {
+  const auto header = card::BuildHeader(item);
+  formats::Entry e{};
+  std::copy_n(header.begin(), e.size(), e.begin());
+  return e;
 }
 
 }  // namespace
 
-bool TPS2MFMSYS::BackupEntry(std::ostream& archive, TfileIP& entry) {
+bool TPS2MFMSYS::BackupEntry(formats::Ps2Save& save, TfileIP& entry) {
   int max = 100, min = 0, process = 0;
   bool isbreak = false;
   if (OnFilebarprocess) OnFilebarprocess(entry, max, min, process, isbreak);
 
   if (!entry.Dir && !entry.Deleted) {
-    const auto header = card::BuildHeader(entry);
-    WriteOrThrow(archive, header.data(), header.size());
+    formats::Ps2File file;
+    file.entry = EntryOf(entry);
     const uint64_t blocks = (static_cast<uint64_t>(entry.Length()) + kBlockBytes - 1) / kBlockBytes;
     // The length comes off the card as well as the chain: a chain that loops
     // must end the backup, not feed it the same clusters up to 4 GB long.
@@ -44,25 +46,27 @@ bool TPS2MFMSYS::BackupEntry(std::ostream& archive, TfileIP& entry) {
       const uint32_t cluster = chain.Position();
       if (!chain.Next(block.data()))
         throw CardError("file \"" + entry.Name + "\" has fewer clusters than its length needs");
-      WriteOrThrow(archive, block.data(), block.size());
+      file.data.insert(file.data.end(), block.begin(), block.end());
       if (backup_clusters_) backup_clusters_->push_back(cluster);
       if (OnFilebarprocess) OnFilebarprocess(entry, max, min, process, isbreak);
       if (++process > 99) process = 0;
     }
+    save.files.push_back(std::move(file));
     return true;
   }
   if (entry.Dir && entry.IsDotName()) {
-    const auto header = card::BuildHeader(entry);
-    WriteOrThrow(archive, header.data(), header.size());
+    // The folder's first two slots, in the order the card holds them.
+    (backup_dots_++ == 0 ? save.dot : save.dotdot) = EntryOf(entry);
     return true;
   }
   return false;
 }
 
-bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbreak) {
+bool TPS2MFMSYS::ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool& isbreak) {
   auto& v = *volume_;
-  const auto header = card::BuildHeader(folder);
-  WriteOrThrow(out, header.data(), header.size());
+  save = formats::Ps2Save{};
+  save.folder = EntryOf(folder);
+  backup_dots_ = 0;
 
   const int64_t count = EntryCount(folder);
   int64_t written = 0;
@@ -83,7 +87,7 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
     if (item.Dir && !item.IsDotName() && !item.Deleted)
       throw CardError("save folder \"" + folder.Name + "\" holds \"" + item.Name +
                       "\", a folder, which a save archive cannot carry");
-    if (!BackupEntry(out, item)) return;
+    if (!BackupEntry(save, item)) return;
     if (item.Dir)
       ++dots;
     else
@@ -117,18 +121,21 @@ bool TPS2MFMSYS::BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbrea
   if (!isbreak && slots < count)
     throw CardError("save folder \"" + folder.Name + "\" records " + std::to_string(count) +
                     " entries, but only " + std::to_string(slots) + " can be read");
-  // The folder header announces the records that follow, so a reader takes
-  // back exactly what was written, deleted entries and sub-folders left out.
-  std::array<uint8_t, 4> length{};
-  store_le32(length, 0, files + 2);
-  out.seekp(card::entry::kLength);
-  WriteOrThrow(out, length.data(), length.size());
-  out.seekp(0, std::ios::end);
+  // The folder entry announces the files that follow, so a reader takes back
+  // exactly what was written, deleted entries and sub-folders left out.
+  store_le32(save.folder, card::entry::kLength, files + 2);
   return true;
 }
 
 bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
                                   std::vector<uint32_t>* clusters) {
+  const auto format = formats::FormatForPath(file_name);
+  return BackupSave(file_name, folder,
+                    formats::IsPs1Format(format) ? formats::SaveFormat::kPsu : format, clusters);
+}
+
+bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
+                            formats::SaveFormat format, std::vector<uint32_t>* clusters) {
   last_error_.clear();
   if (clusters) clusters->clear();
   backup_clusters_ = clusters;
@@ -144,24 +151,26 @@ bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
   volume_->ProgressPos = 0;
   FireFileProgress(folder, isbreak);
 
-  std::unique_ptr<AtomicFile> file;
+  formats::Ps2Save save;
+  std::vector<uint8_t> bytes;
   try {
-    file = std::make_unique<AtomicFile>(file_name);
-  } catch (const InOutError& e) {
-    last_error_ = e.what();
-    return false;
-  }
-  try {
-    BackupFolderTo(file->stream(), folder, isbreak);
+    ReadSaveFromCard(folder, save, isbreak);
+    // A cancelled backup leaves whatever file was there before.
+    if (isbreak) return false;
+    bytes = formats::WritePs2Save(save, format);
   } catch (const CardError& e) {
     last_error_ = e.what();
     return false;
-  } catch (const InOutError& e) {
-    throw InOutError(file_name, e.reason());
+  } catch (const formats::FormatError& e) {
+    last_error_ = e.what();
+    return false;
   }
-  // A cancelled backup leaves whatever file was there before.
-  if (isbreak) return false;
-  file->Commit();
+  try {
+    formats::WriteWholeFileAtomically(file_name, bytes);
+  } catch (const InOutError& e) {
+    last_error_ = e.what();
+    return false;
+  }
   return true;
 }
 
@@ -176,24 +185,56 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
   v.ProgressActive = 1;
   FireFileProgress(target, isbreak);
 
-  std::ifstream in(file_name, std::ios::binary);
-  if (!in) {
+  formats::Ps2Save save;
+  try {
+    if (!std::ifstream(file_name, std::ios::binary)) {
+      v.ProgressActive = 0;
+      return false;
+    }
+    save = formats::ReadPs2SaveFile(file_name);
+  } catch (const formats::FormatError& e) {
+    last_error_ = e.what();
     v.ProgressActive = 0;
     return false;
+  } catch (const InOutError&) {
+    v.ProgressActive = 0;
+    throw;
   }
+  return AppendSaveValue(save, target, isbreak);
+}
 
+bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
+  last_error_.clear();
+  auto& v = *volume_;
+  bool isbreak = false;
+  v.ProgressMin = 0;
+  v.ProgressMax = 100;
+  v.ProgressPos = 0;
+  v.ProgressActive = 1;
+  FireFileProgress(target, isbreak);
+  return AppendSaveValue(save, target, isbreak);
+}
+
+bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak) {
+  auto& v = *volume_;
   bool result = false;
   bool committed = false;
   try {
     uint32_t files = 0;
-    if (card::CreateFolderFromStream(v, in, target, files)) {
-      bool ok = true;
-      if (files > 0) {
+    std::array<uint8_t, 2 * formats::kEntryBytes> dots{};
+    std::copy(save.dot.begin(), save.dot.end(), dots.begin());
+    std::copy(save.dotdot.begin(), save.dotdot.end(), dots.begin() + formats::kEntryBytes);
+    if (card::CreateFolder(v, save.folder, dots, target, files)) {
+      // The folder's entry announces the files; a value that holds fewer is
+      // damage that no reader lets through, and is refused all the same.
+      bool ok = files <= save.files.size();
+      if (!ok) last_error_ = "the save holds fewer files than its folder announces";
+      if (ok && files > 0) {
         uint32_t i = 0;
         v.ProgressMax = static_cast<int32_t>(files);
         FireFileProgress(target, isbreak);
         while (i < files && ok && !isbreak) {
-          ok = card::WriteFileFromStream(v, in, target);
+          ok = card::WriteFile(v, save.files[i].entry, save.files[i].data, target);
           ++i;
           ++v.ProgressPos;
           FireFileProgress(target, isbreak);
@@ -208,10 +249,6 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
   } catch (const CardError& e) {
     last_error_ = e.what();
     result = false;
-  } catch (const InOutError& e) {
-    cache_->ResetCache();
-    v.ProgressActive = 0;
-    throw InOutError(file_name, e.reason());
   }
   // A refused or cancelled append stages nothing that a later commit could
   // carry to the card.

@@ -4,12 +4,14 @@
 #include <bitset>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "common/atomic_file.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "formats/files.h"
 #include "manager/barprogress.h"
 #include "manager/pcfile_io.h"
 #include "manager/ps1card.h"
@@ -18,8 +20,6 @@
 namespace travosk::manager {
 
 namespace {
-
-constexpr uint64_t kSaveBlockFileBytes = kPS1SaveHeaderBytes + kPS1BlockBytes;  // 8,320
 
 void Put(AtomicFile& out, const uint8_t* data, size_t count) {
   out.stream().write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
@@ -99,13 +99,13 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
   const int64_t size = first.Size;
   if (size <= 0) return false;
 
-  AtomicFile out(file_name);
+  formats::Ps1Save save;
   BarProgress bar{.Max = static_cast<int>(size / kPS1FrameBytes + 1)};
   bar.Fire(Onbarprocess);
 
   link::Page page{};
   if (!ReadPS1Frame(PS1DirectoryFrameOf(entry_index), page)) return false;
-  Put(out, page.data(), kPS1FrameBytes);
+  std::copy_n(page.begin(), kPS1FrameBytes, save.frame.begin());
 
   int64_t written = 0;
   int entry = entry_index;
@@ -122,7 +122,7 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
     }
     for (int i = 0; i < kPS1FramesPerBlock; ++i, ++frame) {
       if (!ReadPS1Frame(frame, page)) return false;
-      Put(out, page.data(), kPS1FrameBytes);
+      save.blocks.insert(save.blocks.end(), page.begin(), page.begin() + kPS1FrameBytes);
       written += kPS1FrameBytes;
       ++bar.process;
       bar.Fire(Onbarprocess);
@@ -141,7 +141,8 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
     entry = next;
     frame = PS1BlockFirstFrame(next);
   }
-  out.Commit();
+  formats::WriteWholeFileAtomically(file_name,
+                                    formats::WritePs1Save(save, formats::SaveFormat::kMcs));
   return true;
 }
 
@@ -164,27 +165,17 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
   int index = 0;
   if (!FindFreePS1Entry(dir, index)) return false;
 
-  auto in = PcInFile::Open(file_name);
-  if (!in) throw InOutError(file_name, std::strerror(errno));
-  const uint64_t length = in->Size();
-  // Whole blocks after the directory frame; bytes beyond the last are ignored.
-  const uint64_t blocks =
-      length >= kSaveBlockFileBytes ? (length - kPS1SaveHeaderBytes) / kPS1BlockBytes : 0;
-  if (blocks == 0 || blocks > static_cast<uint64_t>(kPS1Entries)) return false;
-  const int n = static_cast<int>(blocks);
-
-  const size_t wanted = kPS1SaveHeaderBytes + size_t{kPS1BlockBytes} * n;
-  const std::vector<uint8_t> save = in->ReadPrefix(wanted);
-  if (save.size() != wanted) throw InOutError(file_name, "the save file ended early");
-  // The front ends check this before they offer the file; it is checked here
-  // again so that no caller writes some other file's bytes into the blocks.
-  if (!IsPS1SaveFile(save)) {
-    last_error_ = "the file is not a PS1 save file";
+  if (!std::filesystem::exists(file_name)) throw InOutError(file_name, std::strerror(ENOENT));
+  formats::Ps1Save read;
+  try {
+    read = formats::ReadPs1SaveFile(file_name);
+  } catch (const formats::FormatError& e) {
+    last_error_ = e.what();
     return false;
   }
-  const int64_t declared = static_cast<int32_t>(load_le32(save, ps1dir::kSize));
-  if (declared > int64_t{kPS1BlockBytes} * n)
-    throw InOutError(file_name, "the save file holds fewer blocks than its size needs");
+  const int n = static_cast<int>(read.BlockCount());
+  std::vector<uint8_t> save(read.frame.begin(), read.frame.end());
+  save.insert(save.end(), read.blocks.begin(), read.blocks.end());
 
   std::vector<int> list;
   for (int i = 0; i < n; ++i, ++index) {

@@ -16,6 +16,8 @@
 #include "card/fileip.h"
 #include "card/nodetable.h"
 #include "card/volume.h"
+#include "formats/files.h"
+#include "formats/save.h"
 #include "link/link.h"
 #include "manager/ps1records.h"
 
@@ -57,13 +59,22 @@ class TPS2MFMSYS {
   void DoneSystem();
 
   [[nodiscard]] bool Catalog();
+  // Reads a save file of any readable format and puts the save on the card.
   [[nodiscard]] bool AppendSaveArchive(const std::string& file_name, TfileIP& target);
+  [[nodiscard]] bool AppendSave(const formats::Ps2Save& save, TfileIP& target);
   [[nodiscard]] bool DeleteSaveFolder(TfileIP& folder);
   // `clusters`, when given, receives the card cluster of every data block the
   // archive holds, in the archive's order.
+  // The format follows the file's extension (".max", else ".psu").
   [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder,
                                       std::vector<uint32_t>* clusters = nullptr);
-  [[nodiscard]] bool BackupEntry(std::ostream& archive, TfileIP& entry);
+  [[nodiscard]] bool BackupSave(const std::string& file_name, TfileIP& folder,
+                                formats::SaveFormat format,
+                                std::vector<uint32_t>* clusters = nullptr);
+  // A save folder of the root read into the value; throws CardError for a
+  // folder that cannot be read whole.
+  bool ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool& isbreak);
+  [[nodiscard]] bool BackupEntry(formats::Ps2Save& save, TfileIP& entry);
   [[nodiscard]] bool ExportFile(const std::string& file_name, TfileIP& entry);
   // Commits the cache to the card. Throws CardError when a page cannot be
   // read or a block written, or when the card does not read back as written.
@@ -116,7 +127,8 @@ class TPS2MFMSYS {
   // last_error_, when that card no longer mounts.
   [[nodiscard]] bool ReopenCatalogued();
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
-  bool BackupFolderTo(std::ostream& out, TfileIP& folder, bool& isbreak);
+  int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
+  bool AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak);
 };
 
 }  // namespace travosk::manager

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "card/fileops.h"
 #include "card/walk.h"
@@ -11,17 +10,13 @@
 #include "common/errors.h"
 #include "common/sjis.h"
 #include "manager/ps1card.h"
+#include "formats/files.h"
 
 namespace travosk::manager {
 
 using card::TfileIP;
 
 namespace {
-
-constexpr uint64_t kHeader = 512;
-constexpr uint64_t kBlock = 1024;
-
-uint64_t BlocksFor(uint64_t length) { return (length + kBlock - 1) / kBlock; }
 
 // Clusters of a chain, bounded by the table so that a cycle cannot loop.
 uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
@@ -37,120 +32,57 @@ uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
   return n;
 }
 
-// Where an archive's records lie, as the reader takes them: the folder
-// header, the "." and ".." records, then each file's header followed by its
-// data blocks.
-struct ArchiveLayout {
-  ArchiveInfo info;
-  std::vector<uint64_t> headers;  // every 512-byte record but the folder header's
-  std::vector<uint64_t> blocks;   // every 1,024-byte data block
-};
-
-std::optional<ArchiveLayout> LayoutOf(std::ifstream& in) {
-  in.seekg(0, std::ios::end);
-  const auto end = static_cast<uint64_t>(in.tellg());
-  in.seekg(0);
-  std::array<uint8_t, kHeader> h{};
-  auto read_header = [&](uint64_t at) {
-    if (at + kHeader > end) return false;
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(reinterpret_cast<char*>(h.data()), kHeader);
-    return static_cast<bool>(in);
-  };
-  if (!read_header(0)) return std::nullopt;
-  ArchiveLayout layout;
-  ArchiveInfo& info = layout.info;
-  info.bytes = end;
-  info.name = load_cstr(h, card::entry::kName, 255);
-  const uint32_t length = load_le32(h, card::entry::kLength);
-  if (load_le16(h, card::entry::kReserved) != 0 || !(h[0] & card::entry::kModeDirectory) ||
-      length < 2 || info.name == "." || info.name == "..")
-    return std::nullopt;
-  info.files = length - 2;
-  layout.headers = {kHeader, 2 * kHeader};
-  uint64_t at = kHeader + 2 * kHeader;  // the folder header, then "." and ".."
-  if (at > end) return std::nullopt;
-  uint64_t clusters = BlocksFor(static_cast<uint64_t>(length) * kHeader);
-  for (uint32_t i = 0; i < info.files; ++i) {
-    if (!read_header(at)) return std::nullopt;
-    layout.headers.push_back(at);
-    const uint64_t blocks = BlocksFor(load_le32(h, card::entry::kLength));
-    at += kHeader;
-    if (at + blocks * kBlock > end) return std::nullopt;
-    for (uint64_t b = 0; b < blocks; ++b, at += kBlock) layout.blocks.push_back(at);
-    clusters += blocks;
+std::optional<formats::Ps2Save> ReadSave(const std::string& path) {
+  try {
+    return formats::ReadPs2SaveFile(path);
+  } catch (const formats::FormatError&) {
+  } catch (const InOutError&) {
   }
-  // One more for the root directory, which may have to grow by a cluster.
-  info.clusters = clusters + 1;
-  return layout;
+  return std::nullopt;
 }
 
-std::optional<ArchiveLayout> LayoutOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return LayoutOf(in);
-}
-
-// The layout of `edited` when it holds the same save as `old`, the backup
-// just made of it: every record byte for byte the same, so the same files of
-// the same lengths, with only data bytes that may differ; and every data
-// block came from a cluster of its own.
-std::optional<ArchiveLayout> SameSaveOtherData(const std::string& edited, const std::string& old,
-                                               const std::vector<uint32_t>& clusters) {
-  std::ifstream a(edited, std::ios::binary), b(old, std::ios::binary);
-  if (!a || !b) return std::nullopt;
-  auto layout = LayoutOf(a);
-  const auto old_layout = LayoutOf(b);
-  if (!layout || !old_layout || layout->info.bytes != old_layout->info.bytes ||
-      layout->headers != old_layout->headers || layout->blocks.size() != clusters.size())
-    return std::nullopt;
-  std::vector<uint64_t> records = layout->headers;
-  records.insert(records.begin(), 0);
-  std::array<char, kHeader> ha{}, hb{};
-  for (uint64_t at : records) {
-    a.clear();
-    b.clear();
-    a.seekg(static_cast<std::streamoff>(at));
-    b.seekg(static_cast<std::streamoff>(at));
-    if (!a.read(ha.data(), kHeader) || !b.read(hb.data(), kHeader) || ha != hb) return std::nullopt;
+// True when `edited` holds the same save as `old`, the backup just made of
+// it: every entry byte for byte the same, so the same files of the same
+// lengths, with only data bytes that may differ; and every data block came
+// from a cluster of its own.
+bool SameSaveOtherData(const formats::Ps2Save& edited, const formats::Ps2Save& old,
+                       const std::vector<uint32_t>& clusters) {
+  if (edited.folder != old.folder || edited.dot != old.dot || edited.dotdot != old.dotdot ||
+      edited.files.size() != old.files.size())
+    return false;
+  size_t blocks = 0;
+  for (size_t i = 0; i < edited.files.size(); ++i) {
+    const auto& a = edited.files[i];
+    const auto& b = old.files[i];
+    if (a.entry != b.entry || a.data.size() != b.data.size()) return false;
+    blocks += a.data.size() / formats::kBlockBytes;
   }
+  if (blocks != clusters.size()) return false;
   std::vector<uint32_t> sorted = clusters;
   std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
-  return layout;
-}
-
-// True when the archive's first record is the folder's own entry as a
-// backup of it would write it.
-bool FolderRecordIs(const std::string& archive, const TfileIP& folder) {
-  std::ifstream in(archive, std::ios::binary);
-  std::array<uint8_t, kHeader> h{};
-  if (!in.read(reinterpret_cast<char*>(h.data()), kHeader)) return false;
-  return h == card::BuildHeader(folder);
+  return std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
 }
 
 enum class InPlace { kDone, kFailed, kSpansBlocks };
 
-// Writes the archive's data blocks over the clusters they were backed up
-// from and commits; entries and allocation table stay as they are. The
-// backup has just read every one of those clusters, so the cache knows what
-// the card holds and only blocks with changed bytes are written. One block
-// is rewritten whole or not at all (through the card's backup blocks);
-// changes that span several blocks could leave a save half old and half
-// new, so they are not written here (kSpansBlocks, nothing written).
-InPlace WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
-                         const ArchiveLayout& layout, const std::vector<uint32_t>& clusters) {
+// Writes the save's data blocks over the clusters they were backed up from
+// and commits; entries and allocation table stay as they are. The backup has
+// just read every one of those clusters, so the cache knows what the card
+// holds and only blocks with changed bytes are written. One block is
+// rewritten whole or not at all (through the card's backup blocks); changes
+// that span several blocks could leave a save half old and half new, so they
+// are not written here (kSpansBlocks, nothing written).
+InPlace WriteDataInPlace(TPS2MFMSYS& manager, const formats::Ps2Save& save,
+                         const std::vector<uint32_t>& clusters) {
   auto& v = manager.Volume();
   try {
-    std::ifstream in(archive, std::ios::binary);
-    std::array<uint8_t, kBlock> block{};
-    for (size_t i = 0; i < clusters.size(); ++i) {
-      in.seekg(static_cast<std::streamoff>(layout.blocks[i]));
-      if (!in.read(reinterpret_cast<char*>(block.data()), kBlock))
-        throw InOutError(archive, "the archive ends early");
-      if (!v.ValidCluster(clusters[i]))
-        throw CardError("a cluster of the save lies outside the card");
-      manager.Cache().CacheWriteCluster(v.ClusterPage(clusters[i]), block.data());
+    size_t i = 0;
+    for (const auto& f : save.files) {
+      for (size_t at = 0; at < f.data.size(); at += formats::kBlockBytes, ++i) {
+        if (i >= clusters.size() || !v.ValidCluster(clusters[i]))
+          throw CardError("a cluster of the save lies outside the card");
+        manager.Cache().CacheWriteCluster(v.ClusterPage(clusters[i]), f.data.data() + at);
+      }
     }
     if (manager.Cache().BlocksToWrite() > 1) {
       manager.Cache().ResetCache();
@@ -159,7 +91,6 @@ InPlace WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
     manager.FlushCard();
     return InPlace::kDone;
   } catch (const CardError&) {
-  } catch (const InOutError&) {
   }
   // Nothing staged may reach the card with a later commit.
   manager.Cache().ResetCache();
@@ -169,9 +100,15 @@ InPlace WriteDataInPlace(TPS2MFMSYS& manager, const std::string& archive,
 }  // namespace
 
 std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
-  auto layout = LayoutOf(path);
-  if (!layout) return std::nullopt;
-  return layout->info;
+  const auto save = ReadSave(path);
+  if (!save) return std::nullopt;
+  ArchiveInfo info;
+  info.name = save->Name();
+  info.files = static_cast<uint32_t>(save->files.size());
+  info.clusters = save->Clusters();
+  std::error_code ec;
+  info.bytes = std::filesystem::file_size(path, ec);
+  return info;
 }
 
 uint64_t FreeClusters(const card::TPSFilemanager& v) {
@@ -215,16 +152,18 @@ std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name) {
 
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, TfileIP existing,
                           const std::string& backup_path) {
-  const auto info = InspectArchive(archive);
-  if (!info) return ReplaceResult::kFailedRestored;
+  const auto incoming = ReadSave(archive);
+  if (!incoming) return ReplaceResult::kFailedRestored;
   auto fits = [&] {
-    return info->clusters <= FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
+    return incoming->Clusters() <=
+           FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
   };
-  // An archive whose folder record is the save's own was most likely backed
+  // A save whose folder entry is the card save's own was most likely backed
   // up from it: the backup that comes first anyway tells whether only data
   // bytes differ, and then no room is needed. Otherwise the room is checked
   // before the old save is even read.
-  const bool maybe_same = FolderRecordIs(archive, existing);
+  const auto own = card::BuildHeader(existing);
+  const bool maybe_same = std::equal(own.begin(), own.end(), incoming->folder.begin());
   if (!maybe_same && !fits()) return ReplaceResult::kNoRoom;
   std::vector<uint32_t> clusters;
   if (!manager.BackupSaveFolder(backup_path, existing, &clusters))
@@ -234,17 +173,16 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   // editor gives): its data goes over the old data where it lies, and only
   // the changed blocks are written. Nothing else on the card changes, so a
   // failure leaves the folder whole and the old bytes can go back the same way.
-  if (const auto same =
-          maybe_same ? SameSaveOtherData(archive, backup_path, clusters) : std::nullopt) {
-    const InPlace written = WriteDataInPlace(manager, archive, *same, clusters);
+  const auto old = maybe_same ? ReadSave(backup_path) : std::nullopt;
+  if (old && SameSaveOtherData(*incoming, *old, clusters)) {
+    const InPlace written = WriteDataInPlace(manager, *incoming, clusters);
     if (written == InPlace::kDone) {
       (void)manager.Catalog();
       std::remove(backup_path.c_str());
       return ReplaceResult::kDone;
     }
     if (written == InPlace::kFailed) {
-      const bool restored =
-          WriteDataInPlace(manager, backup_path, *same, clusters) == InPlace::kDone;
+      const bool restored = WriteDataInPlace(manager, *old, clusters) == InPlace::kDone;
       (void)manager.Catalog();
       if (!restored) return ReplaceResult::kFailedLost;
       std::remove(backup_path.c_str());
@@ -257,17 +195,21 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
     return ReplaceResult::kNoRoom;
   }
 
-  auto append = [&](const std::string& path) {
+  auto append = [&](const formats::Ps2Save& save) {
+    TfileIP root = card::RootDirectory();
+    return manager.AppendSave(save, root);
+  };
+  auto append_backup = [&] {
     TfileIP root = card::RootDirectory();
     try {
-      return manager.AppendSaveArchive(path, root);
+      return manager.AppendSaveArchive(backup_path, root);
     } catch (const InOutError&) {
       return false;
     }
   };
 
   const bool deleted = manager.DeleteSaveFolder(existing);
-  if (deleted && manager.Catalog() && append(archive)) {
+  if (deleted && manager.Catalog() && append(*incoming)) {
     (void)manager.Catalog();
     std::remove(backup_path.c_str());
     return ReplaceResult::kDone;
@@ -277,7 +219,7 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
     std::remove(backup_path.c_str());
     return ReplaceResult::kFailedRestored;
   }
-  const bool restored = manager.Catalog() && append(backup_path);
+  const bool restored = manager.Catalog() && append_backup();
   (void)manager.Catalog();
   if (!restored) return ReplaceResult::kFailedLost;
   std::remove(backup_path.c_str());

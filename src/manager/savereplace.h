@@ -14,14 +14,14 @@
 
 namespace travosk::manager {
 
-// What an archive holds, read from its headers without touching the card.
+// What a save file holds, read without touching the card.
 struct ArchiveInfo {
   std::string name;         // the save folder's name (header byte 64 on)
   uint32_t files = 0;       // file records announced by the folder header
   uint64_t clusters = 0;    // clusters the save will take on the card
   uint64_t bytes = 0;       // the archive file's length
 };
-// nullopt when the file cannot be read or is not an archive this system reads.
+// nullopt when the file cannot be read or is not a PS2 save this system reads.
 std::optional<ArchiveInfo> InspectArchive(const std::string& path);
 
 // Free clusters of the mounted card, and the clusters a save folder holds.

@@ -1,0 +1,143 @@
+#include "formats/files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "common/atomic_file.h"
+#include "common/errors.h"
+#include "formats/max.h"
+#include "formats/ps1save.h"
+#include "formats/psu.h"
+
+namespace travosk::formats {
+
+namespace {
+
+std::string Extension(std::string_view path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(path.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+}  // namespace
+
+std::string_view FormatName(SaveFormat f) {
+  switch (f) {
+    case SaveFormat::kPsu:
+      return "psu";
+    case SaveFormat::kMax:
+      return "max";
+    case SaveFormat::kMcs:
+      return "mcs";
+  }
+  return "?";
+}
+
+std::optional<SaveFormat> FormatByName(std::string_view name) {
+  for (auto f : {SaveFormat::kPsu, SaveFormat::kMax, SaveFormat::kMcs})
+    if (FormatName(f) == name) return f;
+  return std::nullopt;
+}
+
+SaveFormat FormatForPath(std::string_view path) {
+  const std::string ext = Extension(path);
+  if (ext == "max") return SaveFormat::kMax;
+  if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
+  return SaveFormat::kPsu;
+}
+
+bool IsPs1Format(SaveFormat f) {
+  return f == SaveFormat::kMcs;
+}
+
+std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
+  if (LooksLikeMax(file)) return SaveFormat::kMax;
+  if (LooksLikeMcs(file)) return SaveFormat::kMcs;
+  if (LooksLikePsu(file)) return SaveFormat::kPsu;
+  const std::string ext = Extension(path);
+  if (ext == "psu" || ext == "psd") return SaveFormat::kPsu;
+  if (ext == "max") return SaveFormat::kMax;
+  if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
+  return std::nullopt;
+}
+
+std::vector<uint8_t> LoadSaveFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw InOutError(path, std::strerror(errno));
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw InOutError(path, "cannot read the file");
+  if (static_cast<uint64_t>(size) > kMaxSaveFileBytes)
+    throw FormatError("the file is larger than any save a card holds");
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) throw InOutError(path, "read failed");
+  return bytes;
+}
+
+Ps2Save ReadPs2Save(Bytes file, const std::string& path) {
+  const auto format = DetectSaveFormat(file, path);
+  if (!format) {
+    // Without a magic number or a known extension, a ".psu" is the guess the
+    // system has always made; its own checks then speak.
+    return ReadPsu(file, path);
+  }
+  switch (*format) {
+    case SaveFormat::kPsu:
+      return ReadPsu(file, path);
+    case SaveFormat::kMax:
+      return ReadMax(file, path, std::time(nullptr));
+    case SaveFormat::kMcs:
+      throw FormatError("the file is a PS1 save (use the PS1 commands)");
+  }
+  throw FormatError("the file is not a save this system reads");
+}
+
+Ps2Save ReadPs2SaveFile(const std::string& path) {
+  const auto bytes = LoadSaveFile(path);
+  return ReadPs2Save(bytes, path);
+}
+
+Ps1Save ReadPs1Save(Bytes file, const std::string& path) {
+  const auto format = DetectSaveFormat(file, path);
+  if (format && !IsPs1Format(*format))
+    throw FormatError("the file is a PS2 save (restore it to a PS2 card)");
+  return ReadMcs(file, path);
+}
+
+Ps1Save ReadPs1SaveFile(const std::string& path) {
+  const auto bytes = LoadSaveFile(path);
+  return ReadPs1Save(bytes, path);
+}
+
+std::vector<uint8_t> WritePs2Save(const Ps2Save& save, SaveFormat format) {
+  switch (format) {
+    case SaveFormat::kPsu:
+      return WritePsu(save);
+    case SaveFormat::kMax:
+      return WriteMax(save);
+    case SaveFormat::kMcs:
+      throw FormatError("a PS2 save cannot be written as a PS1 save file");
+  }
+  throw FormatError("this system does not write that format");
+}
+
+std::vector<uint8_t> WritePs1Save(const Ps1Save& save, SaveFormat format) {
+  if (format != SaveFormat::kMcs) throw FormatError("a PS1 save is written as a .mcs/.PS1 file");
+  return WriteMcs(save);
+}
+
+void WriteWholeFileAtomically(const std::string& path, Bytes bytes) {
+  AtomicFile file(path);
+  file.stream().write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
+  file.Commit();
+}
+
+}  // namespace travosk::formats

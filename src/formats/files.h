@@ -1,0 +1,51 @@
+// Save files on the PC: which format a file is (by its content first, its
+// extension second), reading any readable one into the neutral save value,
+// and writing the value in a chosen format. Files are read whole, after their
+// size is checked against what a card can hold.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/save.h"
+
+namespace travosk::formats {
+
+enum class SaveFormat {
+  kPsu,  // ".psu"/".psd" archive
+  kMax,  // ".max" compressed save
+  kMcs,  // ".PS1"/".mcs" PS1 single save
+};
+
+// "psu", "max", "mcs".
+std::string_view FormatName(SaveFormat f);
+std::optional<SaveFormat> FormatByName(std::string_view name);
+// The format a file of this name is written in: ".max" and ".mcs"/".ps1" by
+// their extension (any case), every other name a ".psu" archive.
+SaveFormat FormatForPath(std::string_view path);
+bool IsPs1Format(SaveFormat f);
+
+// The format of a file's bytes: its magic first, then its extension.
+// nullopt when neither tells.
+std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path);
+
+// The whole file, refused (FormatError) when it is larger than any save.
+// Throws InOutError when it cannot be read.
+std::vector<uint8_t> LoadSaveFile(const std::string& path);
+
+// Read a PS2 (or PS1) save of any readable format. Throw FormatError for a
+// file that is not one, InOutError for one that ends early or cannot be read.
+Ps2Save ReadPs2Save(Bytes file, const std::string& path);
+Ps2Save ReadPs2SaveFile(const std::string& path);
+Ps1Save ReadPs1Save(Bytes file, const std::string& path);
+Ps1Save ReadPs1SaveFile(const std::string& path);
+
+std::vector<uint8_t> WritePs2Save(const Ps2Save& save, SaveFormat format);
+std::vector<uint8_t> WritePs1Save(const Ps1Save& save, SaveFormat format);
+// Written through a temporary file renamed into place: a failure leaves any
+// earlier file as it was. Throws InOutError.
+void WriteWholeFileAtomically(const std::string& path, Bytes bytes);
+
+}  // namespace travosk::formats

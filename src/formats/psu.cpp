@@ -1,0 +1,91 @@
+#include "formats/psu.h"
+
+#include <algorithm>
+
+#include "common/errors.h"
+
+namespace travosk::formats {
+
+namespace entry = card::entry;
+
+namespace {
+
+// Reads through the file in order, refusing every length that runs past it.
+class Cursor {
+ public:
+  Cursor(Bytes file, const std::string& source) : file_(file), source_(source) {}
+  Bytes Take(uint64_t count) {
+    if (count > file_.size() - at_) throw InOutError(source_, "the archive ends early");
+    const Bytes out = file_.subspan(at_, static_cast<size_t>(count));
+    at_ += static_cast<size_t>(count);
+    return out;
+  }
+  Entry TakeEntry() {
+    Entry e{};
+    const Bytes b = Take(kEntryBytes);
+    std::copy(b.begin(), b.end(), e.begin());
+    return e;
+  }
+
+ private:
+  Bytes file_;
+  const std::string& source_;
+  size_t at_ = 0;
+};
+
+}  // namespace
+
+bool LooksLikePsu(Bytes file) {
+  if (file.size() < 3 * kEntryBytes) return false;
+  const std::string name = load_cstr(file, entry::kName, entry::kNameMax);
+  return load_le16(file, entry::kReserved) == 0 &&
+         (load_le16(file, entry::kMode) & entry::kModeDirectory) != 0 &&
+         load_le32(file, entry::kLength) >= 2 && name != "." && name != "..";
+}
+
+Ps2Save ReadPsu(Bytes file, const std::string& source) {
+  Cursor in(file, source);
+  Ps2Save save;
+  save.folder = in.TakeEntry();
+  const uint32_t length = load_le32(save.folder, entry::kLength);
+  const std::string name = save.Name();
+  if (load_le16(save.folder, entry::kReserved) != 0 ||
+      !(load_le16(save.folder, entry::kMode) & entry::kModeDirectory) || length < 2 ||
+      name == "." || name == "..")
+    throw FormatError("the file's first entry is not a save folder");
+  save.dot = in.TakeEntry();
+  save.dotdot = in.TakeEntry();
+  // The count comes from the file: records are read one by one until the file
+  // runs out, never reserved ahead.
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < length - 2; ++i) {
+    Ps2File f;
+    f.entry = in.TakeEntry();
+    const uint64_t blocks = (uint64_t{f.Length()} + kBlockBytes - 1) / kBlockBytes;
+    total += blocks * kBlockBytes;
+    if (total > kMaxSaveBytes)
+      throw FormatError("file \"" + f.Name() + "\" claims more bytes than a card holds");
+    const Bytes data = in.Take(blocks * kBlockBytes);
+    f.data.assign(data.begin(), data.end());
+    save.files.push_back(std::move(f));
+  }
+  return save;
+}
+
+std::vector<uint8_t> WritePsu(const Ps2Save& save) {
+  std::vector<uint8_t> out;
+  size_t size = 3 * kEntryBytes;
+  for (const auto& f : save.files) size += kEntryBytes + f.data.size();
+  out.reserve(size);
+  auto put = [&out](Bytes b) { out.insert(out.end(), b.begin(), b.end()); };
+  put(save.folder);
+  put(save.dot);
+  put(save.dotdot);
+  for (const auto& f : save.files) {
+    put(f.entry);
+    put(f.data);
+  }
+  return out;
+}
+
+}  // namespace travosk::formats

@@ -1,0 +1,79 @@
+#include "formats/save.h"
+
+#include <algorithm>
+
+namespace travosk::formats {
+
+namespace entry = card::entry;
+
+std::string Ps2File::Name() const {
+  return load_cstr(entry, entry::kName, entry::kNameMax);
+}
+
+std::string Ps2Save::Name() const {
+  return load_cstr(folder, entry::kName, entry::kNameMax);
+}
+
+uint64_t Ps2Save::Clusters() const {
+  // The folder's directory: its entries, two to a cluster.
+  uint64_t clusters =
+      (uint64_t{load_le32(folder, entry::kLength)} * kEntryBytes + kBlockBytes - 1) / kBlockBytes;
+  for (const auto& f : files) clusters += (uint64_t{f.Length()} + kBlockBytes - 1) / kBlockBytes;
+  return clusters + 1;
+}
+
+Entry MakeEntry(uint16_t mode, uint32_t length, std::string_view name, std::time_t when) {
+  Entry e{};
+  store_le16(e, entry::kMode, mode);
+  store_le32(e, entry::kLength, length);
+  card::StoreCardTime(e, entry::kCreated, when);
+  card::StoreCardTime(e, entry::kModified, when);
+  for (size_t i = 0; i < name.size() && entry::kName + i < e.size() - 1; ++i)
+    e[entry::kName + i] = static_cast<uint8_t>(name[i]);
+  return e;
+}
+
+Ps2File MakeFile(const Entry& e, Bytes content) {
+  Ps2File f;
+  f.entry = e;
+  const size_t blocks = (content.size() + kBlockBytes - 1) / kBlockBytes;
+  f.data.assign(blocks * kBlockBytes, 0);
+  std::copy(content.begin(), content.end(), f.data.begin());
+  return f;
+}
+
+Ps2Save MakeSave(std::string_view name, std::time_t when) {
+  Ps2Save s;
+  s.folder = MakeEntry(kFolderMode, 2, name, when);
+  s.dot = MakeEntry(kFolderMode, 0, ".", when);
+  s.dotdot = MakeEntry(kFolderMode, 0, "..", when);
+  return s;
+}
+
+void AddFile(Ps2Save& save, Ps2File file) {
+  save.files.push_back(std::move(file));
+  store_le32(save.folder, entry::kLength, static_cast<uint32_t>(save.files.size() + 2));
+}
+
+std::string Ps1Save::Name() const {
+  return load_cstr(frame, ps1frame::kName, ps1frame::kNameMax + 1);
+}
+
+void StorePs1Checksum(MutableBytes frame) {
+  uint8_t x = 0;
+  for (size_t i = 0; i < ps1frame::kChecksum; ++i) x ^= frame[i];
+  frame[ps1frame::kChecksum] = x;
+}
+
+std::array<uint8_t, kPs1FrameBytes> MakePs1Frame(std::string_view name, size_t blocks) {
+  std::array<uint8_t, kPs1FrameBytes> f{};
+  f[ps1frame::kState] = ps1frame::kFirst;
+  store_le32(f, ps1frame::kSize, static_cast<uint32_t>(blocks * kPs1BlockBytes));
+  store_le16(f, ps1frame::kLink, 0xFFFF);
+  for (size_t i = 0; i < name.size() && i < ps1frame::kNameMax; ++i)
+    f[ps1frame::kName + i] = static_cast<uint8_t>(name[i]);
+  StorePs1Checksum(f);
+  return f;
+}
+
+}  // namespace travosk::formats
