@@ -10,6 +10,10 @@
 
 #include "card/fileip.h"
 #include "common/bytes.h"
+#include "formats/lzari.h"
+#include "formats/max.h"
+#include "formats/ps1save.h"
+#include "formats/psu.h"
 #include "fuzz_support.h"
 #include "manager/ps1card.h"
 #include "manager/ps2icon.h"
@@ -72,6 +76,28 @@ void ArchiveSeeds(Writer& w) {
   damaged("dots-missing.psu", 512 + card::entry::kName, {'X', 0});
   Bytes8 truncated(game.begin(), game.begin() + static_cast<std::ptrdiff_t>(game.size() - 700));
   w.Put("fuzz_archive_append", "truncated.psu", truncated);
+}
+
+// ----- save file readers -----
+
+void SaveReaderSeeds(Writer& w) {
+  const auto saves = fuzz::TwoSaves();
+  const Bytes8 game = ToBytes(fuzz::BuildArchive(saves[0]));
+  w.Put("fuzz_save_readers", "game.psu", game);
+  const auto save = formats::ReadPsu(game, "game.psu");
+  w.Put("fuzz_save_readers", "game.max", formats::WriteMax(save));
+  formats::Ps1Save ps1;
+  ps1.frame = formats::MakePs1Frame("BASLUS-00900SEED", 1);
+  ps1.blocks.assign(formats::kPs1BlockBytes, 0x5A);
+  w.Put("fuzz_save_readers", "one-block.mcs", formats::WriteMcs(ps1));
+
+  std::vector<uint8_t> text;
+  for (int i = 0; text.size() < 3000; ++i)
+    text.push_back(static_cast<uint8_t>("seed text "[i % 10]));
+  Bytes8 stream = Le32(static_cast<uint32_t>(text.size()));
+  const auto packed = formats::LzariCompress(text);
+  stream.insert(stream.end(), packed.begin(), packed.end());
+  w.Put("fuzz_lzari", "text.lzari", stream);
 }
 
 // ----- PS2 card images -----
@@ -270,6 +296,7 @@ int main(int argc, char** argv) {
   }
   Writer w(argv[1]);
   ArchiveSeeds(w);
+  SaveReaderSeeds(w);
   CardImageSeeds(w);
   PS1ImageSeeds(w);
   PS1DownloadSeeds(w);

@@ -19,7 +19,12 @@ int Extract(Context& c, const std::string& save_file, const std::string& out_pat
 int DeleteSave(Context& c, const std::string& save);
 int FormatCard(Context& c);
 int MakeFileSystem(Context& c);
-int BackupSave(Context& c, const std::string& save, const std::string& file);
+int BackupSave(Context& c, const std::string& save, const std::string& file,
+               const std::string& format);
+int BackupAll(Context& c, const std::string& folder, const std::string& format, bool overwrite);
+// Save files between formats, and card images between layouts.
+int Convert(Context& c, const std::string& in, const std::string& out, const std::string& format,
+            bool overwrite);
 int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both);
 int PcFormat(Context& c, const std::string& size);
 int ShowConfig(Context& c, int port, int delay);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "card/checker.h"
@@ -16,6 +17,8 @@
 #include "common/atomic_file.h"
 #include "common/errors.h"
 #include "common/sjis.h"
+#include "formats/files.h"
+#include "formats/images.h"
 #include "manager/savereplace.h"
 
 namespace travosk::cli {
@@ -79,7 +82,10 @@ int ListSaves(Context& c) {
             << JsonString(DecodeShiftJis(s.title_lines[1])) << "], \"size\": " << s.size << "}";
     }
     c.out << "], \"used\": " << listing.used << ", \"free\": " << listing.free
-          << ", \"capacity\": " << listing.capacity << "}\n";
+          << ", \"capacity\": " << listing.capacity;
+    if (const auto format = source->ImageFormat())
+      c.out << ", \"format\": " << JsonString(std::string(formats::ImageFormatName(*format)));
+    c.out << "}\n";
     return kExitOk;
   }
   for (const auto& s : listing.saves)
@@ -87,6 +93,8 @@ int ListSaves(Context& c) {
           << s.size << "  " << DecodeShiftJis(s.title) << "\n";
   c.out << listing.saves.size() << " saves, " << listing.used << " bytes used, " << listing.free
         << " bytes free of " << listing.capacity << "\n";
+  if (const auto format = source->ImageFormat())
+    c.out << "image format: " << formats::ImageFormatName(*format) << "\n";
   return kExitOk;
 }
 
@@ -189,24 +197,80 @@ int MakeFileSystem(Context& c) {
   return kExitOk;
 }
 
-int BackupSave(Context& c, const std::string& name, const std::string& file) {
+int BackupSave(Context& c, const std::string& name, const std::string& file,
+               const std::string& format_name) {
+  std::optional<formats::SaveFormat> format;
+  if (!format_name.empty()) format = formats::FormatByName(format_name);
+  if (!format_name.empty() && (!format || formats::IsPs1Format(*format)))
+    return c.Fail("a PS2 save is written as psu or max, not " + format_name);
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   auto folder = manager::FindSave(m, name);
   if (!folder) return c.Fail("no save \"" + name + "\" on the card");
+  const auto chosen = format.value_or(formats::FormatForPath(file));
+  if (formats::IsPs1Format(chosen)) return c.Fail("a PS2 save is written as .psu or .max");
   c.AttachProgress(m, "Backing up");
-  if (!m.BackupSaveFolder(file, *folder))
-    return FailWithReason(c, m, "backup failed");
+  if (!m.BackupSave(file, *folder, chosen)) return FailWithReason(c, m, "backup failed");
   c.EndProgress();
+  return kExitOk;
+}
+
+int BackupAll(Context& c, const std::string& folder, const std::string& format_name,
+              bool overwrite) {
+  const auto format = formats::FormatByName(format_name.empty() ? "psu" : format_name);
+  if (!format || formats::IsPs1Format(*format))
+    return c.Fail("a PS2 save is written as psu or max, not " + format_name);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder)) return c.Fail("\"" + folder + "\" is not a folder");
+  int code = kExitOk;
+  auto source = OpenPS2(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  CardListing listing;
+  std::string error;
+  if (!ListCard(m, listing, error)) return c.Fail(error);
+  // Every name is checked before anything is written: a run that would
+  // overwrite a file stops before its first backup.
+  std::vector<std::pair<card::TfileIP, std::string>> jobs;
+  for (const auto& s : listing.saves) {
+    const std::string& name = s.folder.Name;
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+      return c.Fail("save \"" + name + "\" has no name a file can take");
+    const std::string path = folder + "/" + name + "." + std::string(formats::FormatName(*format));
+    if (!overwrite && std::filesystem::exists(path))
+      return c.Fail("\"" + path + "\" exists: add --overwrite to replace it");
+    jobs.emplace_back(s.folder, path);
+  }
+  c.AttachProgress(m, "Backing up");
+  for (auto& [save, path] : jobs) {
+    if (!m.BackupSave(path, save, *format))
+      return FailWithReason(c, m, "backup of \"" + save.Name + "\" failed");
+    if (!c.json) c.out << path << "\n";
+  }
+  c.EndProgress();
+  if (c.json) {
+    c.out << "{\"files\": [";
+    for (size_t i = 0; i < jobs.size(); ++i) c.out << (i ? ", " : "") << JsonString(jobs[i].second);
+    c.out << "]}\n";
+  }
   return kExitOk;
 }
 
 int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both) {
   if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
   const auto info = manager::InspectArchive(file);
-  if (!info) return c.Fail("\"" + file + "\" is not a save archive that can be restored");
+  if (!info) {
+    std::string why;
+    try {
+      (void)formats::ReadPs2SaveFile(file);
+    } catch (const std::exception& e) {
+      why = std::string(": ") + e.what();
+    }
+    return c.Fail("\"" + file + "\" is not a save that can be restored" + why);
+  }
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;

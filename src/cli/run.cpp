@@ -32,7 +32,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   app.fallthrough();
   AddSourceOptions(app, c);
 
-  std::string save, file, out_path, size;
+  std::string save, file, out_path, size, format, all_folder;
   bool overwrite = false, keep_both = false;
   int entry = -1, port = -1, delay = -1;
   std::function<int()> action;
@@ -53,11 +53,36 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       ->callback([&] { action = [&] { return FormatCard(c); }; });
   app.add_subcommand("mkfs", "write an empty PS2 file system")
       ->callback([&] { action = [&] { return MakeFileSystem(c); }; });
-  auto* backup = app.add_subcommand("backup", "back a save up to a .psu/.psd archive");
-  backup->add_option("SAVE", save)->required();
-  backup->add_option("FILE", file)->required();
-  backup->callback([&] { action = [&] { return BackupSave(c, save, file); }; });
-  auto* restore = app.add_subcommand("restore", "put a save from a .psu/.psd archive on the card");
+  auto* backup = app.add_subcommand(
+      "backup", "back a save up to a .psu (or .max) file, or every save with --all DIR");
+  backup->add_option("SAVE", save);
+  backup->add_option("FILE", file);
+  backup->add_option("--format", format, "psu or max (by default the file's extension)")
+      ->check(CLI::IsMember({"psu", "max"}));
+  backup->add_option("--all", all_folder, "write every save into this folder, one file each");
+  backup->add_flag("--overwrite", overwrite, "with --all: replace files that exist");
+  backup->callback([&] {
+    action = [&] {
+      if (!all_folder.empty()) {
+        if (!save.empty()) return c.Fail("give --all DIR or SAVE FILE, not both");
+        return BackupAll(c, all_folder, format, overwrite);
+      }
+      if (save.empty() || file.empty()) return c.Fail("give SAVE FILE, or --all DIR");
+      return BackupSave(c, save, file, format);
+    };
+  });
+  auto* convert = app.add_subcommand(
+      "convert",
+      "convert a save file (.psu .psd .max, PS1 saves) or a card image to another format");
+  convert->add_option("IN", file)->required();
+  convert->add_option("OUT", out_path)->required();
+  convert->add_option("--format", format,
+                      "psu, max or mcs for saves; ps2, ps2-noecc or ps1 for card images "
+                      "(by default the extension of OUT)");
+  convert->add_flag("--overwrite", overwrite, "replace OUT when it exists");
+  convert->callback(
+      [&] { action = [&] { return Convert(c, file, out_path, format, overwrite); }; });
+  auto* restore = app.add_subcommand("restore", "put a save (.psu .psd .max) on the card");
   restore->add_option("FILE", file)->required();
   restore->add_flag("--overwrite", overwrite, "replace a save of the same name");
   restore->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");
@@ -95,7 +120,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   ps1b->add_option("N", entry, "the save's first block, 1..15")->required()->check(CLI::Range(1, 15));
   ps1b->add_option("FILE", file)->required();
   ps1b->callback([&] { action = [&] { return PS1Backup(c, entry, file); }; });
-  auto* ps1r = ps1->add_subcommand("restore", "put a .PS1 save on the card");
+  auto* ps1r = ps1->add_subcommand("restore", "put a PS1 save (.PS1 .mcs) on the card");
   ps1r->add_option("FILE", file)->required();
   ps1r->add_flag("--overwrite", overwrite, "replace a save of the same name");
   ps1r->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/errors.h"
+#include "formats/images.h"
 #include "link/platform_factory.h"
 #include "sim/medium.h"
 
@@ -43,9 +44,12 @@ Source::Source(const SourceOptions& options) {
   if (!options.image.empty() || !options.sm_image.empty()) {
     session_ = std::make_unique<sim::LoopbackSession>();
     if (!options.image.empty()) {
-      const auto size = std::filesystem::file_size(options.image);
-      const auto kind = size == sim::kPS1CardBytes ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2;
-      session_->adapter.InsertCard(sim::Medium::Open(options.image, kind));
+      const auto image = formats::IdentifyImageFile(options.image);
+      if (!image) throw InOutError(options.image, "not a PS2 or PS1 card image of a known layout");
+      image_format_ = image->format;
+      const sim::ImageLayout layout{image->header, image->spare, image->read_only};
+      session_->adapter.InsertCard(sim::Medium::Open(
+          options.image, image->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
     }
     if (!options.sm_image.empty())
       session_->adapter.InsertSmartMedia(

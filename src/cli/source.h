@@ -4,8 +4,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "formats/images.h"
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/platform.h"
@@ -33,6 +35,8 @@ class Source {
   link::Link& Link() { return *link_; }
   manager::TPS2MFMSYS& Manager() { return *manager_; }
   bool FromImage() const { return session_ != nullptr; }
+  // The layout of the card image opened with --image, if one was.
+  std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
   // The settings file's conversion error at start, if any (the default is used).
   const std::string& SettingsWarning() const { return settings_warning_; }
 
@@ -44,6 +48,7 @@ class Source {
   link::Link* link_ = nullptr;
   std::unique_ptr<manager::TPS2MFMSYS> manager_;
   std::string settings_warning_;
+  std::optional<formats::ImageFormat> image_format_;
 };
 
 }  // namespace travosk::cli

@@ -63,7 +63,7 @@ std::string TitleOf(const Ps2Save& save) {
 }
 
 void PutName(std::vector<uint8_t>& out, size_t at, const std::string& name) {
-  std::copy_n(name.begin(), std::min(name.size(), kNameBytes - 1), out.begin() + at);
+  std::copy_n(name.begin(), std::min(name.size(), kNameBytes), out.begin() + at);
 }
 
 }  // namespace

@@ -198,11 +198,12 @@ void Adapter::Execute(const std::array<uint8_t, 16>& packet) {
 }
 
 void Adapter::EraseBlock(Medium* m, uint16_t page) {
-  if (!m || page >= m->pages()) return;
+  if (!m || page >= m->pages() || !m->writable()) return;
   const size_t first = size_t(page / m->pages_per_block()) * m->pages_per_block();
   auto block =
       m->bytes().subspan(first * kRawPageBytes, size_t(m->pages_per_block()) * kRawPageBytes);
   std::fill(block.begin(), block.end(), 0xFF);
+  m->Touched(first * kRawPageBytes, block.size());
   ++counters_.blocks_erased;
   NoteChange();
 }
@@ -214,7 +215,7 @@ void Adapter::FinishWrite(const uint8_t* data) {
 
   if (pair == kWritePS1Frame) {
     const uint16_t frame = FrameNumber(packet);
-    if (card_ && card_->kind() == MediumKind::kPS1 && frame < kPS1Frames) {
+    if (card_ && card_->kind() == MediumKind::kPS1 && frame < kPS1Frames && card_->writable()) {
       std::memcpy(card_->bytes().data() + size_t(frame) * kPS1FrameBytes, data, kPS1FrameBytes);
       ++counters_.frames_written;
       NoteChange();
@@ -226,7 +227,7 @@ void Adapter::FinishWrite(const uint8_t* data) {
   if (pair == kWritePS2Page && card_ && card_->kind() == MediumKind::kPS2) m = card_.get();
   if (pair == kWriteSMPage) m = sm_.get();
   const uint16_t page = PageAddress(packet);
-  if (!m || page >= m->pages()) return;
+  if (!m || page >= m->pages() || !m->writable()) return;
 
   // Programming flash can only clear bits; the page's code is programmed into
   // the spare bytes the same way, so writing a page twice without an erase
@@ -235,6 +236,7 @@ void Adapter::FinishWrite(const uint8_t* data) {
   for (size_t i = 0; i < kDataPhaseBytes; ++i) raw[i] &= data[i];
   const auto spare = PageSpare(std::span<const uint8_t, 512>(raw.first<512>()));
   for (size_t i = 0; i < spare.size(); ++i) raw[kDataPhaseBytes + i] &= spare[i];
+  m->Touched(size_t(page) * kRawPageBytes, kRawPageBytes);
   ++counters_.pages_written;
   NoteChange();
 }

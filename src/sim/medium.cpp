@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "common/errors.h"
+#include "sim/ecc.h"
 
 namespace travosk::sim {
 
@@ -82,12 +84,30 @@ const SmartMediaGeometry* SmartMediaByImageBytes(uint64_t bytes) {
 }
 
 std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind) {
-  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  ImageLayout layout;
+  if (kind == MediumKind::kPS2) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      const uint64_t size = static_cast<uint64_t>(st.st_size);
+      layout.spare = size % kPS2BlockBytes == 0 || size % (kDataPageBytes * kPS2PagesPerBlock) != 0;
+    }
+  }
+  return Open(path, kind, layout);
+}
+
+std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
+                                     const ImageLayout& layout) {
+  const bool data_only = kind == MediumKind::kPS2 && !layout.spare;
+  FileDescriptor fd(::open(path.c_str(), (layout.read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC));
   if (fd.get() < 0) throw InOutError(path, SystemReason());
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw InOutError(path, SystemReason());
   if (!S_ISREG(st.st_mode)) throw InOutError(path, "not a regular file");
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint64_t file_size = static_cast<uint64_t>(st.st_size);
+  if (file_size < layout.header) throw InOutError(path, "the image is shorter than its header");
+  const uint64_t body = file_size - layout.header;
+  // The medium in raw layout: an ECC-less image gains its spare bytes.
+  const uint64_t size = data_only ? body / kDataPageBytes * kRawPageBytes : body;
 
   uint32_t pages_per_block = kPS2PagesPerBlock;
   uint8_t device_code = 0;
@@ -96,8 +116,10 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind) {
       if (size != kPS1CardBytes) throw InOutError(path, "not a PS1 card image (131072 bytes)");
       break;
     case MediumKind::kPS2:
-      if (size == 0 || size % kPS2BlockBytes != 0) {
-        throw InOutError(path, "not a PS2 card image (whole erase blocks of 528-byte pages)");
+      if (data_only ? body == 0 || body % (kDataPageBytes * kPS2PagesPerBlock) != 0
+                    : size == 0 || size % kPS2BlockBytes != 0) {
+        throw InOutError(path,
+                         "not a PS2 card image (whole erase blocks of 528- or 512-byte pages)");
       }
       break;
     case MediumKind::kSmartMedia: {
@@ -109,13 +131,56 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind) {
     }
   }
 
-  void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+  // A read-only image is mapped privately: the medium in memory may change
+  // (it never does: the adapter refuses to write it), the file never.
+  void* map = ::mmap(nullptr, file_size, PROT_READ | PROT_WRITE,
+                     layout.read_only ? MAP_PRIVATE : MAP_SHARED, fd.get(), 0);
   if (map == MAP_FAILED) throw InOutError(path, SystemReason());
-  std::unique_ptr<Medium> medium(
-      new Medium(path, kind, static_cast<uint8_t*>(map), static_cast<size_t>(size)));
+  auto* file = static_cast<uint8_t*>(map);
+  std::unique_ptr<Medium> medium;
+  if (data_only) {
+    medium.reset(new Medium(path, kind, nullptr, static_cast<size_t>(size)));
+    medium->shadow_.resize(static_cast<size_t>(size));
+    // A block whose data bytes are all 0xFF is an erased one: its spare
+    // bytes are erased too, as flash keeps them (a page written with 0xFF
+    // in a block that holds data has its code).
+    const uint8_t* base = file + layout.header;
+    const size_t block_bytes = kDataPageBytes * kPS2PagesPerBlock;
+    for (size_t page = 0; page < size / kRawPageBytes; ++page) {
+      const uint8_t* from = base + page * kDataPageBytes;
+      const uint8_t* block = base + page / kPS2PagesPerBlock * block_bytes;
+      uint8_t* to = medium->shadow_.data() + page * kRawPageBytes;
+      std::memcpy(to, from, kDataPageBytes);
+      const bool erased =
+          std::all_of(block, block + block_bytes, [](uint8_t b) { return b == 0xFF; });
+      const auto spare = PageSpare(std::span<const uint8_t, 512>(from, kDataPageBytes));
+      if (erased)
+        std::memset(to + kDataPageBytes, 0xFF, kRawPageBytes - kDataPageBytes);
+      else
+        std::memcpy(to + kDataPageBytes, spare.data(), spare.size());
+    }
+    medium->data_ = medium->shadow_.data();
+  } else {
+    medium.reset(new Medium(path, kind, file + layout.header, static_cast<size_t>(size)));
+  }
+  medium->map_ = file;
+  medium->map_size_ = static_cast<size_t>(file_size);
+  medium->layout_ = layout;
+  medium->layout_.spare = !data_only;
   medium->pages_per_block_ = pages_per_block;
   medium->device_code_ = device_code;
   return medium;
+}
+
+void Medium::Touched(size_t offset, size_t length) {
+  if (shadow_.empty() || length == 0) return;
+  // The data bytes of every page the change reached go back to the file.
+  const size_t first = offset / kRawPageBytes;
+  const size_t last =
+      std::min(pages(), static_cast<uint32_t>((offset + length - 1) / kRawPageBytes + 1));
+  for (size_t page = first; page < last; ++page)
+    std::memcpy(map_ + layout_.header + page * kDataPageBytes, data_ + page * kRawPageBytes,
+                kDataPageBytes);
 }
 
 void Medium::CreateBlank(const std::string& path, MediumKind kind, int megabytes) {
@@ -156,7 +221,7 @@ Medium::Medium(std::string path, MediumKind kind, uint8_t* data, size_t size)
     : path_(std::move(path)), kind_(kind), data_(data), size_(size) {}
 
 Medium::~Medium() {
-  ::munmap(data_, size_);
+  ::munmap(map_, map_size_);
 }
 
 }  // namespace travosk::sim

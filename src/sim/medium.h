@@ -8,12 +8,14 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace travosk::sim {
 
 enum class MediumKind { kPS2, kPS1, kSmartMedia };
 
 inline constexpr size_t kRawPageBytes = 528;
+inline constexpr size_t kDataPageBytes = 512;
 inline constexpr size_t kPS1FrameBytes = 128;
 inline constexpr size_t kPS1CardBytes = 131072;
 inline constexpr size_t kPS2CardBytes = 8650752;  // 16,384 pages
@@ -28,10 +30,24 @@ struct SmartMediaGeometry {
 const SmartMediaGeometry* SmartMediaBySize(int megabytes);
 const SmartMediaGeometry* SmartMediaByImageBytes(uint64_t bytes);
 
+// How an image file holds its medium: after `header` bytes of its own (PS1
+// images of some tools), with each PS2 page's 16 spare bytes or without them
+// (ECC-less images: 512 data bytes a page, the code made afresh on opening).
+// A read-only image takes no change: writes and erases leave it as it was.
+struct ImageLayout {
+  uint64_t header = 0;
+  bool spare = true;
+  bool read_only = false;
+};
+
 class Medium {
  public:
   // Opens an existing image file for reading and writing; throws InOutError.
+  // A PS2 image whose size is whole erase blocks of 512-byte pages but not of
+  // 528-byte ones is taken as ECC-less.
   static std::unique_ptr<Medium> Open(const std::string& path, MediumKind kind);
+  static std::unique_ptr<Medium> Open(const std::string& path, MediumKind kind,
+                                      const ImageLayout& layout);
   // Creates a blank image: PS2 and SmartMedia erased (every byte 0xFF), PS1
   // zero frames; megabytes sizes PS2 cards (8 by default) and SmartMedia.
   static void CreateBlank(const std::string& path, MediumKind kind, int megabytes = 8);
@@ -42,13 +58,18 @@ class Medium {
 
   MediumKind kind() const { return kind_; }
   const std::string& path() const { return path_; }
-  // The whole image, mapped; changes reach the file.
+  // The whole medium in raw layout (528-byte pages, or 1,024 PS1 frames).
+  // Changes reach the file directly, or at Touched for images of another
+  // layout; the adapter calls it after every write and erase.
   std::span<uint8_t> bytes() { return {data_, size_}; }
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
   uint32_t pages() const { return static_cast<uint32_t>(size_ / kRawPageBytes); }
   uint32_t pages_per_block() const { return pages_per_block_; }
   uint8_t device_code() const { return device_code_; }  // SmartMedia only
+  const ImageLayout& layout() const { return layout_; }
+  bool writable() const { return !layout_.read_only; }
+  void Touched(size_t offset, size_t length);
 
  private:
   Medium(std::string path, MediumKind kind, uint8_t* data, size_t size);
@@ -56,6 +77,10 @@ class Medium {
   MediumKind kind_;
   uint8_t* data_;
   size_t size_;
+  uint8_t* map_ = nullptr;  // the file's mapping, when it is not data_ itself
+  size_t map_size_ = 0;
+  std::vector<uint8_t> shadow_;  // raw pages of an ECC-less image
+  ImageLayout layout_;
   uint32_t pages_per_block_ = 16;
   uint8_t device_code_ = 0;
 };

@@ -1,0 +1,112 @@
+// convert: save files between formats and card images between layouts,
+// without a card. Reads go through the format layer's readers, so whatever
+// restores also converts; nothing is written unless the whole input read.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/commands.h"
+#include "common/errors.h"
+#include "formats/files.h"
+#include "formats/images.h"
+#include "sim/ecc.h"
+
+namespace travosk::cli {
+
+namespace {
+
+constexpr size_t kPage = 528;
+constexpr size_t kData = 512;
+constexpr size_t kPagesPerBlock = 16;
+constexpr std::string_view kPs2Magic = "Sony PS2 Memory Card Format ";
+
+// A card image opens with its superblock, or is a PS1 image that the image
+// layer recognises; anything else is taken as a save file.
+std::optional<formats::ImageKind> ImageOf(const std::string& path,
+                                          const std::vector<uint8_t>& bytes) {
+  const auto kind = formats::IdentifyImage(bytes, bytes.size(), path);
+  if (!kind) return std::nullopt;
+  if (kind->ps1) {
+    const size_t at = static_cast<size_t>(kind->header);
+    const bool card = bytes[at] == 'M' && bytes[at + 1] == 'C';
+    return card || kind->format != formats::ImageFormat::kPs1Raw ? kind : std::nullopt;
+  }
+  if (bytes.size() < kPs2Magic.size() ||
+      std::memcmp(bytes.data(), kPs2Magic.data(), kPs2Magic.size()) != 0)
+    return std::nullopt;
+  return kind;
+}
+
+int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<uint8_t>& in,
+                 const std::string& out, std::string format) {
+  std::vector<uint8_t> result;
+  if (kind.ps1) {
+    if (!format.empty() && format != "ps1")
+      return c.Fail("a PS1 card image is written raw (--format ps1)");
+    result.assign(in.begin() + static_cast<std::ptrdiff_t>(kind.header), in.end());
+  } else {
+    if (format.empty()) format = kind.spare ? "ps2-noecc" : "ps2";
+    if (format != "ps2" && format != "ps2-noecc")
+      return c.Fail("a PS2 card image is written as ps2 or ps2-noecc");
+    const size_t from = kind.spare ? kPage : kData;
+    const size_t pages = in.size() / from;
+    for (size_t p = 0; p < pages; ++p) {
+      const uint8_t* page = in.data() + p * from;
+      result.insert(result.end(), page, page + kData);
+      if (format == "ps2") {
+        // The spare bytes are the page's code, made afresh from its data.
+        // The pages of an erased block (all 0xFF) keep erased spare bytes,
+        // as flash does; a page written with 0xFF among data has its code.
+        const uint8_t* block = in.data() + p / kPagesPerBlock * kPagesPerBlock * from;
+        const bool erased =
+            std::all_of(block, block + kPagesPerBlock * from, [](uint8_t b) { return b == 0xFF; });
+        const auto spare = sim::PageSpare(std::span<const uint8_t, 512>(page, kData));
+        if (erased)
+          result.insert(result.end(), kPage - kData, 0xFF);
+        else
+          result.insert(result.end(), spare.begin(), spare.end());
+      }
+    }
+  }
+  formats::WriteWholeFileAtomically(out, result);
+  return kExitOk;
+}
+
+}  // namespace
+
+int Convert(Context& c, const std::string& in_path, const std::string& out_path,
+            const std::string& format, bool overwrite) {
+  if (!overwrite && std::filesystem::exists(out_path))
+    return c.Fail("\"" + out_path + "\" exists: add --overwrite to replace it");
+  std::vector<uint8_t> in;
+  try {
+    in = formats::LoadSaveFile(in_path);
+  } catch (const formats::FormatError&) {
+    return c.Fail("\"" + in_path + "\" is larger than any card image or save");
+  }
+  if (const auto image = ImageOf(in_path, in)) return ConvertImage(c, *image, in, out_path, format);
+
+  std::optional<formats::SaveFormat> chosen;
+  if (!format.empty()) {
+    chosen = formats::FormatByName(format);
+    if (!chosen) return c.Fail("unknown save format \"" + format + "\" (psu, max or mcs)");
+  }
+  try {
+    const auto detected = formats::DetectSaveFormat(in, in_path);
+    if (detected && formats::IsPs1Format(*detected)) {
+      const auto save = formats::ReadPs1Save(in, in_path);
+      formats::WriteWholeFileAtomically(
+          out_path, formats::WritePs1Save(save, chosen.value_or(formats::SaveFormat::kMcs)));
+      return kExitOk;
+    }
+    const auto save = formats::ReadPs2Save(in, in_path);
+    const auto target = chosen.value_or(formats::FormatForPath(out_path));
+    if (formats::IsPs1Format(target)) return c.Fail("a PS2 save is written as psu or max");
+    formats::WriteWholeFileAtomically(out_path, formats::WritePs2Save(save, target));
+  } catch (const formats::FormatError& e) {
+    return c.Fail("\"" + in_path + "\": " + e.what());
+  }
+  return kExitOk;
+}
+
+}  // namespace travosk::cli

@@ -1,0 +1,88 @@
+#include "formats/images.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "common/errors.h"
+
+namespace travosk::formats {
+
+namespace {
+
+constexpr uint64_t kPageBytes = 528;
+constexpr uint64_t kDataPageBytes = 512;
+constexpr uint64_t kPagesPerBlock = 16;
+constexpr uint64_t kGmeHeader = 3904;
+constexpr uint64_t kVgsHeader = 64;
+constexpr uint64_t kVmpHeader = 0x80;
+
+bool Starts(Bytes head, std::string_view magic) {
+  return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
+}
+
+std::string Extension(std::string_view path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(path.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+}  // namespace
+
+std::string_view ImageFormatName(ImageFormat f) {
+  switch (f) {
+    case ImageFormat::kPs2Raw:
+      return "PS2 image (528-byte pages)";
+    case ImageFormat::kPs2NoEcc:
+      return "PS2 image (512-byte pages, no ECC)";
+    case ImageFormat::kPs1Raw:
+      return "PS1 image (raw)";
+    case ImageFormat::kPs1Gme:
+      return "PS1 image (DexDrive .gme)";
+    case ImageFormat::kPs1Vgs:
+      return "PS1 image (.vgs/.mem)";
+    case ImageFormat::kPs1Vmp:
+      return "PS1 image (PSP .vmp, read only)";
+  }
+  return "?";
+}
+
+std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_view path) {
+  const std::string ext = Extension(path);
+  if (size == kPs1CardImageBytes) return ImageKind{ImageFormat::kPs1Raw, true};
+  // DexDrive images open with "123-456-STD"; some tools leave the header
+  // zero, so the size and the extension are enough.
+  if (size == kPs1CardImageBytes + kGmeHeader && (Starts(head, "123-456-STD") || ext == "gme"))
+    return ImageKind{ImageFormat::kPs1Gme, true, kGmeHeader};
+  if (size == kPs1CardImageBytes + kVgsHeader &&
+      (Starts(head, "VgsM") || ext == "vgs" || ext == "mem"))
+    return ImageKind{ImageFormat::kPs1Vgs, true, kVgsHeader};
+  // The PSP signs its images; a changed image would need a new signature,
+  // which is not made here, so these are opened for reading only.
+  if (size == kPs1CardImageBytes + kVmpHeader &&
+      (Starts(head, std::string_view("\0PMV", 4)) || ext == "vmp"))
+    return ImageKind{ImageFormat::kPs1Vmp, true, kVmpHeader, true, true};
+  if (size > 0 && size % (kPageBytes * kPagesPerBlock) == 0) return ImageKind{ImageFormat::kPs2Raw};
+  if (size > 0 && size % (kDataPageBytes * kPagesPerBlock) == 0)
+    return ImageKind{ImageFormat::kPs2NoEcc, false, 0, false};
+  return std::nullopt;
+}
+
+std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw InOutError(path, std::strerror(errno));
+  const auto size = static_cast<uint64_t>(in.tellg());
+  in.seekg(0);
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 128)));
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  return IdentifyImage(head, size, path);
+}
+
+}  // namespace travosk::formats

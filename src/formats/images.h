@@ -1,0 +1,43 @@
+// Card image files: which layout a file holds, told by its size and its
+// header's magic first and its extension second. PS2 images hold 528-byte
+// pages (512 data + 16 spare) or only the 512 data bytes; PS1 images are the
+// card's 131,072 bytes, raw or after a header of the tool that made them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/bytes.h"
+
+namespace travosk::formats {
+
+enum class ImageFormat {
+  kPs2Raw,    // 528-byte pages, the layout emulators use
+  kPs2NoEcc,  // 512-byte pages without spare bytes
+  kPs1Raw,    // ".mcr", ".mcd", ".mc", ".bin", ".ddf", ".pss": no header
+  kPs1Gme,    // DexDrive: 3,904-byte header
+  kPs1Vgs,    // ".vgs"/".mem": 64-byte header
+  kPs1Vmp,    // PSP: 128-byte header with a signature (read only)
+};
+
+struct ImageKind {
+  ImageFormat format;
+  bool ps1 = false;
+  uint64_t header = 0;     // bytes before the card's own
+  bool spare = true;       // PS2 pages carry their 16 spare bytes
+  bool read_only = false;  // written back only where its readers would accept it
+};
+
+inline constexpr uint64_t kPs1CardImageBytes = 131072;
+
+// "PS2 (528-byte pages)", "DexDrive .gme", ... for listings.
+std::string_view ImageFormatName(ImageFormat f);
+// `head` is the file's first bytes (at least 128 when the file has them).
+// nullopt when the size fits no card image.
+std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_view path);
+// Reads the head of the file itself; throws InOutError when it cannot.
+std::optional<ImageKind> IdentifyImageFile(const std::string& path);
+
+}  // namespace travosk::formats
