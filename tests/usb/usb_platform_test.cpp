@@ -323,7 +323,11 @@ TEST_F(UsbTest, CardOperationsThroughUsbMatchTheSameOnImages) {
     const auto on_image = RunCli(file_args, dir.path());
     EXPECT_EQ(through_usb.code, 0) << through_usb.err;
     EXPECT_EQ(on_image.code, 0) << on_image.err;
-    EXPECT_EQ(through_usb.out, on_image.out);
+    // An image names its file format after the listing; a card in an adapter has none.
+    std::string image_out = on_image.out;
+    if (const auto at = image_out.find("image format: "); at != std::string::npos)
+      image_out.erase(at);
+    EXPECT_EQ(through_usb.out, image_out);
     const auto medium = card.adapter.card()->bytes();
     const std::string after(medium.begin(), medium.end());
     EXPECT_EQ(after, Slurp(file_image));
