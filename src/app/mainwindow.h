@@ -367,7 +367,7 @@ class TForm1 : public QMainWindow {
   bool HandleListDrop(QEvent* event);
   void AppendArchive(const QString& archive);
   [[nodiscard]] bool WriteBackEditedSave(const QString& archive);
-  void ReplacePS1Saver(const QString& file, const std::string& name, int entry);
+  void ReplacePS1Saver(const formats::Ps1Save& save, const std::string& name, int entry);
   // A fresh file in "savers" for a copy of the save that a message says is
   // kept (see manager::KeptCopyPath).
   QString KeptCopy(const std::string& save_name, const char* extension) const;

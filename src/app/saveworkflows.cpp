@@ -7,6 +7,7 @@
 #include "app/pcfiles.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "formats/files.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
 
@@ -97,13 +98,16 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   FillPS1List();
   HideNotify();
 
-  const QByteArray head = ReadFilePrefix(*file, 256);
-  if (!manager::IsPS1SaveFile(ToBytes(head))) {
+  // The whole file is read and checked first, whatever PS1 format it is.
+  formats::Ps1Save save;
+  try {
+    save = formats::ReadPs1SaveFile(PathOf(*file));
+  } catch (const std::runtime_error&) {
     ui_.Information("Not is PS1 saver file.");
     SetOperationCaption("");
     return;
   }
-  const std::string name = manager::PS1SaveFileName(ToBytes(head));
+  const std::string name = save.Name();
 
   auto listed_bytes = [this] {
     int64_t sum = 0;
@@ -117,19 +121,19 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
 
   if (found >= 0) {
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
-      ReplacePS1Saver(*file, name, found);
+      ReplacePS1Saver(save, name, found);
       SetOperationCaption("");
       return;
     }
     ui_.Information("Download Saver Cancelled.");
   }
-  // Whole blocks: the 128-byte header frame falls away.
-  const int64_t size = QFileInfo(*file).size() & ~int64_t{0xFFF};
+  // The save's own blocks, whatever header its file had.
+  const auto size = static_cast<int64_t>(save.BlockCount() * formats::kPs1BlockBytes);
   if (manager::kPS1Capacity - listed_bytes() < size) {
     ui_.Information("Not enough free space to append saver.");
   } else if (found < 0) {
     ShowNotify("Append Saver Now...");
-    if (CardWork([&] { return Card().DownloadPS1Saver(PathOf(*file)); })) {
+    if (CardWork([&] { return Card().DownloadPS1Saver(save); })) {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
       (void)CardWork([&] { return Card().PS1Catalog(); });
@@ -147,15 +151,15 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   SetOperationCaption("");
 }
 
-void TForm1::ReplacePS1Saver(const QString& file, const std::string& name, int entry) {
+void TForm1::ReplacePS1Saver(const formats::Ps1Save& save, const std::string& name, int entry) {
   // The old save goes only when the new one fits in the room it frees, only
   // after a copy of it is on the PC, and comes back when the new one cannot
   // be written.
   StartBusy();
   ShowNotify("delete Exist Saver..");
   const QString backup = KeptCopy(name, ".PS1");
-  const auto result = CardWork(
-      [&] { return manager::ReplacePS1Save(Card(), PathOf(file), entry, PathOf(backup)); });
+  const auto result =
+      CardWork([&] { return manager::ReplacePS1Save(Card(), save, entry, PathOf(backup)); });
   ShowNotify(texts::kCatalogLoading);
   (void)CardWork([&] { return Card().PS1Catalog(); });
   FillPS1List();

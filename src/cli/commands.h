@@ -30,7 +30,8 @@ int PcFormat(Context& c, const std::string& size);
 int ShowConfig(Context& c, int port, int delay);
 
 int PS1List(Context& c);
-int PS1Backup(Context& c, int entry, const std::string& file);
+// The writer is `format` (mcs, psx, raw) or else the one the file's name asks for.
+int PS1Backup(Context& c, int entry, const std::string& file, const std::string& format = {});
 int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both);
 int PS1Delete(Context& c, int entry);
 int PS1Dump(Context& c, const std::string& file);

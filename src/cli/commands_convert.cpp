@@ -89,14 +89,16 @@ int Convert(Context& c, const std::string& in_path, const std::string& out_path,
   std::optional<formats::SaveFormat> chosen;
   if (!format.empty()) {
     chosen = formats::FormatByName(format);
-    if (!chosen) return c.Fail("unknown save format \"" + format + "\" (psu, max or mcs)");
+    if (!chosen)
+      return c.Fail("unknown save format \"" + format + "\" (psu, max, mcs, psx or raw)");
   }
   try {
     const auto detected = formats::DetectSaveFormat(in, in_path);
     if (detected && formats::IsPs1Format(*detected)) {
       const auto save = formats::ReadPs1Save(in, in_path);
-      formats::WriteWholeFileAtomically(
-          out_path, formats::WritePs1Save(save, chosen.value_or(formats::SaveFormat::kMcs)));
+      const auto target = chosen.value_or(formats::Ps1FormatForPath(out_path));
+      if (!formats::IsPs1Format(target)) return c.Fail("a PS1 save is written as mcs, psx or raw");
+      formats::WriteWholeFileAtomically(out_path, formats::WritePs1Save(save, target));
       return kExitOk;
     }
     const auto save = formats::ReadPs2Save(in, in_path);

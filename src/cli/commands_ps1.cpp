@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "common/errors.h"
 #include "common/sjis.h"
+#include "formats/files.h"
 #include "link/ps2mcom.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
@@ -92,29 +93,37 @@ int PS1List(Context& c) {
   return kExitOk;
 }
 
-int PS1Backup(Context& c, int block, const std::string& file) {
+int PS1Backup(Context& c, int block, const std::string& file, const std::string& format_name) {
+  const std::optional<formats::SaveFormat> format =
+      format_name.empty() ? formats::Ps1FormatForPath(file) : formats::FormatByName(format_name);
+  if (!format || !formats::IsPs1Format(*format))
+    return c.Fail("unknown PS1 save format \"" + format_name + "\" (mcs, psx or raw)");
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!SaveAt(c, m, block, code)) return code;
   c.AttachProgress(m, "Backing up");
-  if (!m.UploadPS1Saver(file, block - 1)) return c.Fail("Upload Saver Fail.");
+  formats::Ps1Save save;
+  if (!m.ReadPS1Saver(block - 1, save)) return c.Fail("Upload Saver Fail.");
+  formats::WriteWholeFileAtomically(file, formats::WritePs1Save(save, *format));
   c.EndProgress();
   return kExitOk;
 }
 
 int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both) {
   if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
-  std::vector<uint8_t> head(256);
-  {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return c.Fail("\"" + file + "\" cannot be read");
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<size_t>(in.gcount()));
+  // The whole file is read and checked before the card is touched; the save
+  // it holds, not the file's length, decides the room it needs.
+  formats::Ps1Save save;
+  try {
+    save = formats::ReadPs1SaveFile(file);
+  } catch (const formats::FormatError& e) {
+    return c.Fail("\"" + file + "\" is not a PS1 save file: " + e.what());
+  } catch (const InOutError& e) {
+    return c.Fail("\"" + file + "\" cannot be read: " + e.reason());
   }
-  if (!manager::IsPS1SaveFile(head)) return c.Fail("\"" + file + "\" is not a PS1 save file");
-  const std::string name = manager::PS1SaveFileName(head);
+  const std::string name = save.Name();
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
@@ -135,7 +144,7 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
       if (answer != "y" && answer != "Y" && answer != "yes") return c.Fail("not restored");
     }
     const std::string backup = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".PS1");
-    switch (manager::ReplacePS1Save(m, file, existing, backup)) {
+    switch (manager::ReplacePS1Save(m, save, existing, backup)) {
       case manager::ReplaceResult::kDone:
         c.EndProgress();
         return kExitOk;
@@ -150,7 +159,7 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
                       backup);
     }
   }
-  if (!m.DownloadPS1Saver(file)) return c.Fail("Download Saver Fail.");
+  if (!m.DownloadPS1Saver(save)) return c.Fail("Download Saver Fail.");
   c.EndProgress();
   return kExitOk;
 }

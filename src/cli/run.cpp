@@ -77,7 +77,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   convert->add_option("IN", file)->required();
   convert->add_option("OUT", out_path)->required();
   convert->add_option("--format", format,
-                      "psu, max or mcs for saves; ps2, ps2-noecc or ps1 for card images "
+                      "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc or ps1 for card images "
                       "(by default the extension of OUT)");
   convert->add_flag("--overwrite", overwrite, "replace OUT when it exists");
   convert->callback(
@@ -116,11 +116,13 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   ps1->require_subcommand(1);
   ps1->fallthrough();
   ps1->add_subcommand("ls", "list the saves")->callback([&] { action = [&] { return PS1List(c); }; });
-  auto* ps1b = ps1->add_subcommand("backup", "copy a save to a .PS1 file");
+  auto* ps1b = ps1->add_subcommand("backup", "copy a save to a .PS1/.mcs, .psx or raw file");
   ps1b->add_option("N", entry, "the save's first block, 1..15")->required()->check(CLI::Range(1, 15));
   ps1b->add_option("FILE", file)->required();
-  ps1b->callback([&] { action = [&] { return PS1Backup(c, entry, file); }; });
-  auto* ps1r = ps1->add_subcommand("restore", "put a PS1 save (.PS1 .mcs) on the card");
+  ps1b->add_option("--format", format, "mcs, psx or raw (by default the file's extension)");
+  ps1b->callback([&] { action = [&] { return PS1Backup(c, entry, file, format); }; });
+  auto* ps1r = ps1->add_subcommand(
+      "restore", "put a PS1 save (.PS1 .mcs .psx .mcb .mcx .pda, raw) on the card");
   ps1r->add_option("FILE", file)->required();
   ps1r->add_flag("--overwrite", overwrite, "replace a save of the same name");
   ps1r->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");

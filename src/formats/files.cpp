@@ -36,12 +36,17 @@ std::string_view FormatName(SaveFormat f) {
       return "max";
     case SaveFormat::kMcs:
       return "mcs";
+    case SaveFormat::kPsx:
+      return "psx";
+    case SaveFormat::kRaw:
+      return "raw";
   }
   return "?";
 }
 
 std::optional<SaveFormat> FormatByName(std::string_view name) {
-  for (auto f : {SaveFormat::kPsu, SaveFormat::kMax, SaveFormat::kMcs})
+  for (auto f :
+       {SaveFormat::kPsu, SaveFormat::kMax, SaveFormat::kMcs, SaveFormat::kPsx, SaveFormat::kRaw})
     if (FormatName(f) == name) return f;
   return std::nullopt;
 }
@@ -54,17 +59,28 @@ SaveFormat FormatForPath(std::string_view path) {
 }
 
 bool IsPs1Format(SaveFormat f) {
-  return f == SaveFormat::kMcs;
+  return f == SaveFormat::kMcs || f == SaveFormat::kPsx || f == SaveFormat::kRaw;
+}
+
+SaveFormat Ps1FormatForPath(std::string_view path) {
+  const std::string ext = Extension(path);
+  if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return SaveFormat::kPsx;
+  if (ext == "raw" || (ext.empty() && LooksLikePs1SaveName(path))) return SaveFormat::kRaw;
+  return SaveFormat::kMcs;
 }
 
 std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
   if (LooksLikeMax(file)) return SaveFormat::kMax;
   if (LooksLikeMcs(file)) return SaveFormat::kMcs;
+  if (LooksLikePsx(file)) return SaveFormat::kPsx;
+  if (LooksLikeRawPs1(file)) return SaveFormat::kRaw;
   if (LooksLikePsu(file)) return SaveFormat::kPsu;
   const std::string ext = Extension(path);
   if (ext == "psu" || ext == "psd") return SaveFormat::kPsu;
   if (ext == "max") return SaveFormat::kMax;
   if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
+  if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return SaveFormat::kPsx;
+  if (ext == "raw") return SaveFormat::kRaw;
   return std::nullopt;
 }
 
@@ -94,6 +110,8 @@ Ps2Save ReadPs2Save(Bytes file, const std::string& path) {
     case SaveFormat::kMax:
       return ReadMax(file, path, std::time(nullptr));
     case SaveFormat::kMcs:
+    case SaveFormat::kPsx:
+    case SaveFormat::kRaw:
       throw FormatError("the file is a PS1 save (use the PS1 commands)");
   }
   throw FormatError("the file is not a save this system reads");
@@ -108,6 +126,8 @@ Ps1Save ReadPs1Save(Bytes file, const std::string& path) {
   const auto format = DetectSaveFormat(file, path);
   if (format && !IsPs1Format(*format))
     throw FormatError("the file is a PS2 save (restore it to a PS2 card)");
+  if (format == SaveFormat::kPsx) return ReadPsx(file, path);
+  if (format == SaveFormat::kRaw) return ReadRawPs1(file, path);
   return ReadMcs(file, path);
 }
 
@@ -123,14 +143,24 @@ std::vector<uint8_t> WritePs2Save(const Ps2Save& save, SaveFormat format) {
     case SaveFormat::kMax:
       return WriteMax(save);
     case SaveFormat::kMcs:
+    case SaveFormat::kPsx:
+    case SaveFormat::kRaw:
       throw FormatError("a PS2 save cannot be written as a PS1 save file");
   }
   throw FormatError("this system does not write that format");
 }
 
 std::vector<uint8_t> WritePs1Save(const Ps1Save& save, SaveFormat format) {
-  if (format != SaveFormat::kMcs) throw FormatError("a PS1 save is written as a .mcs/.PS1 file");
-  return WriteMcs(save);
+  switch (format) {
+    case SaveFormat::kMcs:
+      return WriteMcs(save);
+    case SaveFormat::kPsx:
+      return WritePsx(save);
+    case SaveFormat::kRaw:
+      return WriteRawPs1(save);
+    default:
+      throw FormatError("a PS1 save is written as a .mcs/.PS1, .psx or raw file");
+  }
 }
 
 void WriteWholeFileAtomically(const std::string& path, Bytes bytes) {

@@ -17,15 +17,22 @@ enum class SaveFormat {
   kPsu,  // ".psu"/".psd" archive
   kMax,  // ".max" compressed save
   kMcs,  // ".PS1"/".mcs" PS1 single save
+  kPsx,  // ".psx"/".mcb"/".mcx"/".pda" PS1 save after a 54-byte header
+  kRaw,  // a PS1 save's blocks alone, named by the file
 };
 
-// "psu", "max", "mcs".
+// "psu", "max", "mcs", "psx", "raw".
 std::string_view FormatName(SaveFormat f);
 std::optional<SaveFormat> FormatByName(std::string_view name);
 // The format a file of this name is written in: ".max" and ".mcs"/".ps1" by
 // their extension (any case), every other name a ".psu" archive.
 SaveFormat FormatForPath(std::string_view path);
 bool IsPs1Format(SaveFormat f);
+// The format a PS1 save file of this name is written in: ".psx", ".mcb",
+// ".mcx" and ".pda" the cheat devices' layout; ".raw", or no extension on a
+// name that is a save's ("BESLES-12345GAME"), raw blocks; any other name a
+// ".mcs"/".PS1" file.
+SaveFormat Ps1FormatForPath(std::string_view path);
 
 // The format of a file's bytes: its magic first, then its extension.
 // nullopt when neither tells.

@@ -1,6 +1,7 @@
 // PS1 transfers between the card and PC files: the whole card as a ".pss"
-// image, and one save as a ".PS1" file (its directory frame, then its blocks
-// in chain order).
+// image, and one save as a save file of any PS1 format the format layer
+// reads and writes (".PS1"/".mcs": its directory frame, then its blocks in
+// chain order).
 #include <bitset>
 #include <cerrno>
 #include <cstring>
@@ -90,6 +91,14 @@ bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
 }
 
 bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
+  formats::Ps1Save save;
+  if (!ReadPS1Saver(entry_index, save)) return false;
+  formats::WriteWholeFileAtomically(
+      file_name, formats::WritePs1Save(save, formats::Ps1FormatForPath(file_name)));
+  return true;
+}
+
+bool TPS2MFMSYS::ReadPS1Saver(int entry_index, formats::Ps1Save& save) {
   last_error_.clear();
   if (entry_index < 0 || entry_index >= kPS1Entries) return false;
   TPs1FileRecD dir;
@@ -99,7 +108,7 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
   const int64_t size = first.Size;
   if (size <= 0) return false;
 
-  formats::Ps1Save save;
+  save = formats::Ps1Save{};
   BarProgress bar{.Max = static_cast<int>(size / kPS1FrameBytes + 1)};
   bar.Fire(Onbarprocess);
 
@@ -141,8 +150,6 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
     entry = next;
     frame = PS1BlockFirstFrame(next);
   }
-  formats::WriteWholeFileAtomically(file_name,
-                                    formats::WritePs1Save(save, formats::SaveFormat::kMcs));
   return true;
 }
 
@@ -151,6 +158,19 @@ bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
 // last: a transfer that fails part-way leaves the blocks free and the card's
 // directory as it was.
 bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
+  last_error_.clear();
+  if (!std::filesystem::exists(file_name)) throw InOutError(file_name, std::strerror(ENOENT));
+  formats::Ps1Save read;
+  try {
+    read = formats::ReadPs1SaveFile(file_name);
+  } catch (const formats::FormatError& e) {
+    last_error_ = e.what();
+    return false;
+  }
+  return DownloadPS1Saver(read);
+}
+
+bool TPS2MFMSYS::DownloadPS1Saver(const formats::Ps1Save& read) {
   last_error_.clear();
   // A card without its "MC" header is not formatted: a console would not
   // read a save written to it.
@@ -165,15 +185,11 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
   int index = 0;
   if (!FindFreePS1Entry(dir, index)) return false;
 
-  if (!std::filesystem::exists(file_name)) throw InOutError(file_name, std::strerror(ENOENT));
-  formats::Ps1Save read;
-  try {
-    read = formats::ReadPs1SaveFile(file_name);
-  } catch (const formats::FormatError& e) {
-    last_error_ = e.what();
+  const int n = static_cast<int>(read.BlockCount());
+  if (n == 0 || n > kPS1Entries || read.blocks.size() % kPS1BlockBytes != 0) {
+    last_error_ = "the save holds no whole block, or more than a card has";
     return false;
   }
-  const int n = static_cast<int>(read.BlockCount());
   std::vector<uint8_t> save(read.frame.begin(), read.frame.end());
   save.insert(save.end(), read.blocks.begin(), read.blocks.end());
 

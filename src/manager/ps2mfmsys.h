@@ -90,8 +90,14 @@ class TPS2MFMSYS {
   [[nodiscard]] bool ScanPS1();
   [[nodiscard]] bool UploadPS1Card(const std::string& file_name);
   [[nodiscard]] bool DownloadPS1Card(const std::string& file_name);
+  // The save goes to a file of the format its name asks for
+  // (formats::Ps1FormatForPath): ".PS1"/".mcs", ".psx" or raw blocks.
   [[nodiscard]] bool UploadPS1Saver(const std::string& file_name, int entry_index);
+  // Reads the save whose first block is entry_index into `save`.
+  [[nodiscard]] bool ReadPS1Saver(int entry_index, formats::Ps1Save& save);
+  // A save file of any readable PS1 format; the file is read whole first.
   [[nodiscard]] bool DownloadPS1Saver(const std::string& file_name);
+  [[nodiscard]] bool DownloadPS1Saver(const formats::Ps1Save& save);
   [[nodiscard]] bool DeletePS1Saver(int block_number);
   [[nodiscard]] bool ReadPS1Frame(int frame, link::Page& buffer);
   [[nodiscard]] bool WritePS1Frame(int frame, const link::Page& buffer);

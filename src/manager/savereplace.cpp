@@ -243,13 +243,10 @@ std::string KeptCopyPath(const std::string& folder, const std::string& save_name
   }
 }
 
-ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const std::string& save_file, int entry,
+ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const formats::Ps1Save& save, int entry,
                              const std::string& backup_path) {
-  std::error_code ec;
-  const uint64_t length = std::filesystem::file_size(save_file, ec);
-  if (ec) throw InOutError(save_file, ec.message());
-  // Whole blocks: the 128-byte directory frame falls away.
-  const int64_t size = static_cast<int64_t>(length) & ~int64_t{0xFFF};
+  // The save's own blocks: whatever header its file had is no part of them.
+  const int64_t size = static_cast<int64_t>(save.BlockCount() * formats::kPs1BlockBytes);
   if (entry < 0 || entry >= kPS1Entries || !manager.ScanPS1()) return ReplaceResult::kBackupFailed;
   auto is_save = [&](int e) {
     const TPs1FileitemRec& item = manager.PS1Card.Items[e];
@@ -264,9 +261,9 @@ ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const std::string& save_file, 
     return ReplaceResult::kNoRoom;
   if (!manager.UploadPS1Saver(backup_path, entry)) return ReplaceResult::kBackupFailed;
 
-  auto download = [&](const std::string& path) {
+  auto download_backup = [&] {
     try {
-      return manager.DownloadPS1Saver(path);
+      return manager.DownloadPS1Saver(backup_path);
     } catch (const InOutError&) {
       return false;
     }
@@ -277,11 +274,11 @@ ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const std::string& save_file, 
       std::remove(backup_path.c_str());
       return ReplaceResult::kFailedRestored;
     }
-  } else if (download(save_file)) {
+  } else if (manager.DownloadPS1Saver(save)) {
     std::remove(backup_path.c_str());
     return ReplaceResult::kDone;
   }
-  if (!download(backup_path)) return ReplaceResult::kFailedLost;
+  if (!download_backup()) return ReplaceResult::kFailedLost;
   std::remove(backup_path.c_str());
   return ReplaceResult::kFailedRestored;
 }

@@ -55,12 +55,11 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive,
                           card::TfileIP existing, const std::string& backup_path);
 
 // The same for a PS1 card: replaces the save whose first block is directory
-// entry `entry` with the ".PS1" save file. The room is checked against a
-// fresh scan of the card (the new save's whole blocks against the free ones
-// and the old save's); backup_path receives the old save as a ".PS1" file
-// and is removed again once the outcome is safe. Throws InOutError when the
-// save file cannot be read.
-ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const std::string& save_file, int entry,
+// entry `entry` with `save` (read from a file of any PS1 format). The room is
+// checked against a fresh scan of the card (the new save's blocks against the
+// free ones and the old save's); backup_path receives the old save as a
+// ".PS1" file and is removed again once the outcome is safe.
+ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const formats::Ps1Save& save, int entry,
                              const std::string& backup_path);
 
 }  // namespace travosk::manager
