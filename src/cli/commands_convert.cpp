@@ -41,9 +41,20 @@ int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<u
                  const std::string& out, std::string format) {
   std::vector<uint8_t> result;
   if (kind.ps1) {
-    if (!format.empty() && format != "ps1")
-      return c.Fail("a PS1 card image is written raw (--format ps1)");
-    result.assign(in.begin() + static_cast<std::ptrdiff_t>(kind.header), in.end());
+    formats::ImageFormat target = formats::Ps1ImageFormatForPath(out);
+    if (format == "ps1")
+      target = formats::ImageFormat::kPs1Raw;
+    else if (format == "gme")
+      target = formats::ImageFormat::kPs1Gme;
+    else if (format == "vgs")
+      target = formats::ImageFormat::kPs1Vgs;
+    else if (!format.empty())
+      return c.Fail("a PS1 card image is written as ps1, gme or vgs");
+    try {
+      result = formats::WritePs1Image(Bytes(in).subspan(static_cast<size_t>(kind.header)), target);
+    } catch (const formats::FormatError& e) {
+      return c.Fail(e.what());
+    }
   } else {
     if (format.empty()) format = kind.spare ? "ps2-noecc" : "ps2";
     if (format != "ps2" && format != "ps2-noecc")

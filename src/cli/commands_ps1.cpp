@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "common/sjis.h"
 #include "formats/files.h"
+#include "formats/images.h"
 #include "link/ps2mcom.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
@@ -44,6 +45,21 @@ std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
 
 // The record of the save whose first block is `block`, after a scan; null
 // (with the failure reported in `code`) when no save starts there.
+// The card of a command that writes: an image opened read only is refused
+// before anything else happens, rather than taking no change and reporting
+// success.
+std::unique_ptr<Source> OpenPS1ForChange(Context& c, int& code) {
+  auto source = OpenPS1(c, code);
+  if (source && source->ReadOnlyImage()) {
+    code = c.Fail("\"" + c.source.image +
+                  "\" is a PSP .vmp image and is opened read only: a changed card would need a "
+                  "new signature, which this system does not make (convert it to .mcr, .gme or "
+                  ".vgs to change it)");
+    return nullptr;
+  }
+  return source;
+}
+
 const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int block, int& code) {
   if (!m.ScanPS1()) {
     code = c.Fail("the card could not be read");
@@ -85,11 +101,17 @@ int PS1List(Context& c) {
     }
   }
   const int64_t free = manager::kPS1Capacity - used;
-  if (c.json)
+  const auto format = source->ImageFormat();
+  if (c.json) {
     c.out << "], \"used\": " << used << ", \"free\": " << free
-          << ", \"capacity\": " << manager::kPS1Capacity << "}\n";
-  else
+          << ", \"capacity\": " << manager::kPS1Capacity;
+    if (format)
+      c.out << ", \"format\": " << JsonString(std::string(formats::ImageFormatName(*format)));
+    c.out << "}\n";
+  } else {
     c.out << entries.size() << " saves, " << used << " bytes used, " << free << " bytes free\n";
+    if (format) c.out << "image format: " << formats::ImageFormatName(*format) << "\n";
+  }
   return kExitOk;
 }
 
@@ -125,7 +147,7 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
   }
   const std::string name = save.Name();
   int code = kExitOk;
-  auto source = OpenPS1(c, code);
+  auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!m.ScanPS1()) return c.Fail("the card could not be read");
@@ -166,7 +188,7 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
 
 int PS1Delete(Context& c, int block) {
   int code = kExitOk;
-  auto source = OpenPS1(c, code);
+  auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   const auto* item = SaveAt(c, m, block, code);
@@ -191,7 +213,7 @@ int PS1Dump(Context& c, const std::string& file) {
 int PS1Write(Context& c, const std::string& file) {
   if (!std::filesystem::exists(file)) return c.Fail("File not exists.");
   int code = kExitOk;
-  auto source = OpenPS1(c, code);
+  auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   int refused = kExitOk;
@@ -204,7 +226,7 @@ int PS1Write(Context& c, const std::string& file) {
 
 int PS1Format(Context& c) {
   int code = kExitOk;
-  auto source = OpenPS1(c, code);
+  auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   int refused = kExitOk;

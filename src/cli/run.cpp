@@ -77,7 +77,8 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   convert->add_option("IN", file)->required();
   convert->add_option("OUT", out_path)->required();
   convert->add_option("--format", format,
-                      "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc or ps1 for card images "
+                      "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc, ps1, gme or vgs for "
+                      "card images "
                       "(by default the extension of OUT)");
   convert->add_flag("--overwrite", overwrite, "replace OUT when it exists");
   convert->callback(

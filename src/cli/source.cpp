@@ -47,6 +47,7 @@ Source::Source(const SourceOptions& options) {
       const auto image = formats::IdentifyImageFile(options.image);
       if (!image) throw InOutError(options.image, "not a PS2 or PS1 card image of a known layout");
       image_format_ = image->format;
+      read_only_ = image->read_only;
       const sim::ImageLayout layout{image->header, image->spare, image->read_only};
       session_->adapter.InsertCard(sim::Medium::Open(
           options.image, image->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));

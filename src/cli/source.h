@@ -37,6 +37,9 @@ class Source {
   bool FromImage() const { return session_ != nullptr; }
   // The layout of the card image opened with --image, if one was.
   std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
+  // The image opened with --image takes no change (a PSP .vmp: its
+  // signature would no longer match); commands that write refuse it.
+  bool ReadOnlyImage() const { return read_only_; }
   // The settings file's conversion error at start, if any (the default is used).
   const std::string& SettingsWarning() const { return settings_warning_; }
 
@@ -49,6 +52,7 @@ class Source {
   std::unique_ptr<manager::TPS2MFMSYS> manager_;
   std::string settings_warning_;
   std::optional<formats::ImageFormat> image_format_;
+  bool read_only_ = false;
 };
 
 }  // namespace travosk::cli

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "formats/save.h"
 
 namespace travosk::formats {
 
@@ -83,6 +84,58 @@ std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
   std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 128)));
   in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
   return IdentifyImage(head, size, path);
+}
+
+}  // namespace travosk::formats
+
+namespace travosk::formats {
+
+ImageFormat Ps1ImageFormatForPath(std::string_view path) {
+  const std::string ext = Extension(path);
+  if (ext == "gme") return ImageFormat::kPs1Gme;
+  if (ext == "vgs" || ext == "mem") return ImageFormat::kPs1Vgs;
+  if (ext == "vmp") return ImageFormat::kPs1Vmp;
+  return ImageFormat::kPs1Raw;
+}
+
+std::vector<uint8_t> WritePs1Image(Bytes card, ImageFormat format) {
+  if (card.size() != kPs1CardImageBytes) throw FormatError("a PS1 card is 131,072 bytes");
+  std::vector<uint8_t> out;
+  switch (format) {
+    case ImageFormat::kPs1Raw:
+      break;
+    case ImageFormat::kPs1Gme: {
+      out.assign(kGmeHeader, 0);
+      const std::string_view magic = "123-456-STD";
+      std::copy(magic.begin(), magic.end(), out.begin());
+      // 0x10..0x14 hold 00 00 01 00 01; then, for the card's sixteen
+      // frames 0..15 (its "MC" header and the fifteen directory frames),
+      // each frame's first byte at 0x15 and its byte 8 at 0x25. The
+      // comments (fifteen of 256 bytes from 0x40) stay empty.
+      out[0x12] = 1;
+      out[0x14] = 1;
+      for (size_t f = 0; f < 16; ++f) {
+        out[0x15 + f] = card[f * kPs1FrameBytes];
+        out[0x25 + f] = card[f * kPs1FrameBytes + 8];
+      }
+      break;
+    }
+    case ImageFormat::kPs1Vgs:
+      // "VgsM", then the little-endian words 1, 1, 1 and 512.
+      out.assign(kVgsHeader, 0);
+      std::copy_n("VgsM", 4, out.begin());
+      out[4] = out[8] = out[12] = 1;
+      out[17] = 2;
+      break;
+    case ImageFormat::kPs1Vmp:
+      throw FormatError(
+          "a PSP .vmp image is signed by its console; this system does not sign one "
+          "(write .mcr, .gme or .vgs)");
+    default:
+      throw FormatError("not a PS1 card image format");
+  }
+  out.insert(out.end(), card.begin(), card.end());
+  return out;
 }
 
 }  // namespace travosk::formats

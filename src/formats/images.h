@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/bytes.h"
 
@@ -39,5 +40,15 @@ std::string_view ImageFormatName(ImageFormat f);
 std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_view path);
 // Reads the head of the file itself; throws InOutError when it cannot.
 std::optional<ImageKind> IdentifyImageFile(const std::string& path);
+
+// The layout a PS1 card image of this name is written in: ".gme" DexDrive,
+// ".vgs"/".mem" VGS, ".vmp" PSP (which is not written), any other raw.
+ImageFormat Ps1ImageFormatForPath(std::string_view path);
+// A PS1 card's 131,072 bytes as a file of `format`, with the header fields
+// the format's readers look at: DexDrive's "123-456-STD", its fixed bytes,
+// the copies of the directory frames' states and links and fifteen empty
+// comments; VGS's "VgsM" and its four fixed words. Throws FormatError for a
+// format that is not a PS1 one written here (.vmp: its signature).
+std::vector<uint8_t> WritePs1Image(Bytes card, ImageFormat format);
 
 }  // namespace travosk::formats

@@ -1,5 +1,7 @@
 // travosk-cli with the PS1 files of other tools: saves with a cheat device's
-// header or none at all restore, replace and back up like ".PS1" files.
+// header or none at all restore, replace and back up like ".PS1" files; card
+// images of every layout list and take a restore as a raw image does, keeping
+// their headers, and convert writes the layouts other tools read.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "formats/files.h"
+#include "formats/images.h"
 #include "formats/ps1save.h"
 #include "support/card_fixture.h"
 #include "support/manager_fixture.h"
@@ -115,6 +118,86 @@ TEST_F(CliPs1Formats, SavesWithOtherHeadersRestoreReplaceAndBackUp) {
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.err.find("54-byte header"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFileBytes(card), before);
+}
+
+TEST_F(CliPs1Formats, ImagesOfEveryLayoutListAndChangeAsARawImageDoes) {
+  const std::string card = dir.File("card.mcr");
+  WriteFileBytes(card, FormattedCard());
+  const std::string first = dir.File("first.psx"), second = dir.File("BESCES-00003SECOND");
+  WriteFileBytes(first, FileOf(Save("BASLUS-00001FIRST", 2, "FIRST"), formats::SaveFormat::kPsx));
+  WriteFileBytes(second,
+                 FileOf(Save("BESCES-00003SECOND", 1, "SECOND"), formats::SaveFormat::kRaw));
+  ASSERT_EQ(Run({"ps1", "restore", first}, card).code, 0);
+  const std::string before = ReadFileBytes(card);
+  const std::string listed = Run({"ps1", "ls"}, card).out;
+  ASSERT_EQ(Run({"ps1", "restore", second}, card).code, 0);
+  const std::string after = ReadFileBytes(card);
+  const Bytes raw(reinterpret_cast<const uint8_t*>(before.data()), before.size());
+
+  // The same card in every layout: the same list, the same change to the
+  // card's bytes, and the header as it was.
+  const auto gme = formats::WritePs1Image(raw, formats::ImageFormat::kPs1Gme);
+  const auto vgs = formats::WritePs1Image(raw, formats::ImageFormat::kPs1Vgs);
+  std::string zeroed_gme(gme.begin(), gme.end());
+  std::fill(zeroed_gme.begin(), zeroed_gme.begin() + 3904, '\0');  // as some tools leave it
+  std::string vmp(128, '\0');
+  vmp.replace(1, 3, "PMV");
+  vmp[4] = static_cast<char>(0x80);
+  vmp += before;
+  const struct {
+    std::string name, file;
+    size_t header;
+  } images[] = {
+      {"a.mcd", before, 0},
+      {"a.mc", before, 0},
+      {"a.bin", before, 0},
+      {"a.ddf", before, 0},
+      {"a.pss", before, 0},
+      {"a.gme", {gme.begin(), gme.end()}, 3904},
+      {"z.gme", zeroed_gme, 3904},
+      {"a.vgs", {vgs.begin(), vgs.end()}, 64},
+      {"a.mem", {vgs.begin(), vgs.end()}, 64},
+      {"a.vmp", vmp, 128},
+  };
+  for (const auto& image : images) {
+    const std::string path = dir.File(image.name);
+    WriteFileBytes(path, image.file);
+    const auto ls = Run({"ps1", "ls"}, path);
+    ASSERT_EQ(ls.code, 0) << image.name << ls.err;
+    EXPECT_EQ(ls.out.substr(0, listed.find("image format")),
+              listed.substr(0, listed.find("image format")))
+        << image.name;
+    const auto restored = Run({"ps1", "restore", second}, path);
+    const std::string now = ReadFileBytes(path);
+    EXPECT_EQ(now.substr(0, image.header), image.file.substr(0, image.header)) << image.name;
+    if (image.name == "a.vmp") {
+      // Read only: refused with its reason, the file as it was.
+      EXPECT_EQ(restored.code, 1);
+      EXPECT_NE(restored.err.find("read only"), std::string::npos) << restored.err;
+      EXPECT_EQ(now, image.file);
+    } else {
+      EXPECT_EQ(restored.code, 0) << image.name << restored.err;
+      EXPECT_EQ(now.substr(image.header), after) << image.name;
+    }
+  }
+
+  // convert: DexDrive's documented fields, VGS's, the card bytes after them,
+  // and back to a raw image; a .vmp is not written.
+  const std::string out_gme = dir.File("out.gme"), out_mem = dir.File("out.mem"),
+                    back = dir.File("back.mcr");
+  ASSERT_EQ(Run({"convert", card, out_gme}, card).code, 0);
+  ASSERT_EQ(Run({"convert", out_gme, out_mem}, card).code, 0);
+  ASSERT_EQ(Run({"convert", out_mem, back}, card).code, 0);
+  const std::string g = ReadFileBytes(out_gme), m = ReadFileBytes(out_mem);
+  EXPECT_EQ(g.substr(0, 12), std::string("123-456-STD\0", 12));
+  EXPECT_EQ(g.substr(0x10, 8), std::string("\0\0\x01\0\x01MQS", 8));  // first save: 2 blocks
+  EXPECT_EQ(g.substr(0x25, 4), std::string("\0\x01\xFF\xFF", 4));     // links of frames 0..3
+  EXPECT_EQ(m.substr(0, 20), std::string("VgsM\x01\0\0\0\x01\0\0\0\x01\0\0\0\0\x02\0\0", 20));
+  EXPECT_EQ(g.substr(3904), after);
+  EXPECT_EQ(m.substr(64), after);
+  EXPECT_EQ(ReadFileBytes(back), after);
+  EXPECT_EQ(Run({"convert", card, dir.File("out.vmp")}, card).code, 1);
+  EXPECT_FALSE(fs::exists(dir.File("out.vmp")));
 }
 
 }  // namespace
