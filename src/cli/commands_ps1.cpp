@@ -45,6 +45,11 @@ std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
 
 // The record of the save whose first block is `block`, after a scan; null
 // (with the failure reported in `code`) when no save starts there.
+// "what failed: why", when the card manager knows why.
+int FailWith(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
+  return c.Fail(what + (m.LastError().empty() ? "" : ": " + m.LastError()));
+}
+
 // The card of a command that writes: an image opened read only is refused
 // before anything else happens, rather than taking no change and reporting
 // success.
@@ -127,7 +132,7 @@ int PS1Backup(Context& c, int block, const std::string& file, const std::string&
   if (!SaveAt(c, m, block, code)) return code;
   c.AttachProgress(m, "Backing up");
   formats::Ps1Save save;
-  if (!m.ReadPS1Saver(block - 1, save)) return c.Fail("Upload Saver Fail.");
+  if (!m.ReadPS1Saver(block - 1, save)) return FailWith(c, m, "Upload Saver Fail.");
   formats::WriteWholeFileAtomically(file, formats::WritePs1Save(save, *format));
   c.EndProgress();
   return kExitOk;
@@ -181,7 +186,7 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
                       backup);
     }
   }
-  if (!m.DownloadPS1Saver(save)) return c.Fail("Download Saver Fail.");
+  if (!m.DownloadPS1Saver(save)) return FailWith(c, m, "Download Saver Fail.");
   c.EndProgress();
   return kExitOk;
 }
@@ -205,7 +210,7 @@ int PS1Dump(Context& c, const std::string& file) {
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Uploading");
-  if (!m.UploadPS1Card(file)) return c.Fail("Upload Fail.");
+  if (!m.UploadPS1Card(file)) return FailWith(c, m, "Upload Fail.");
   c.EndProgress();
   return kExitOk;
 }
@@ -219,7 +224,7 @@ int PS1Write(Context& c, const std::string& file) {
   int refused = kExitOk;
   if (!c.Confirm("Write \"" + file + "\" over the whole PS1 card?", refused)) return refused;
   c.AttachProgress(m, "Downloading");
-  if (!m.DownloadPS1Card(file)) return c.Fail("Download Fail.");
+  if (!m.DownloadPS1Card(file)) return FailWith(c, m, "Download Fail.");
   c.EndProgress();
   return kExitOk;
 }

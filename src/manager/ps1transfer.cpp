@@ -9,10 +9,10 @@
 #include <optional>
 #include <vector>
 
-#include "common/atomic_file.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "formats/files.h"
+#include "formats/images.h"
 #include "manager/barprogress.h"
 #include "manager/pcfile_io.h"
 #include "manager/ps1card.h"
@@ -21,10 +21,6 @@
 namespace travosk::manager {
 
 namespace {
-
-void Put(AtomicFile& out, const uint8_t* data, size_t count) {
-  out.stream().write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
-}
 
 link::Page FramePage(const uint8_t* frame128) {
   link::Page page{};
@@ -42,24 +38,30 @@ bool IsPS1CardImage(const std::vector<uint8_t>& image) {
 
 bool TPS2MFMSYS::UploadPS1Card(const std::string& file_name) {
   last_error_.clear();
-  BarProgress bar{.Max = kPS1Frames};
-  bar.Fire(Onbarprocess);
-  std::optional<AtomicFile> out;
-  try {
-    out.emplace(file_name);
-  } catch (const InOutError&) {
+  // The layout the file's name asks for; a PSP image would need a signature.
+  const auto layout = formats::Ps1ImageFormatForPath(file_name);
+  if (layout == formats::ImageFormat::kPs1Vmp) {
+    last_error_ = "a PSP .vmp image is signed by its console; write .mcr, .gme or .vgs";
     return false;
   }
+  BarProgress bar{.Max = kPS1Frames};
+  bar.Fire(Onbarprocess);
+  std::vector<uint8_t> card;
+  card.reserve(kPS1CardBytes);
   link::Page page{};
   for (int frame = 0; frame < kPS1Frames && !bar.isbreak; ++frame) {
     if (!ReadPS1Frame(frame, page)) return false;
-    Put(*out, page.data(), kPS1FrameBytes);
+    card.insert(card.end(), page.begin(), page.begin() + kPS1FrameBytes);
     ++bar.process;
     bar.Fire(Onbarprocess);
   }
   // A cancelled upload leaves no partial image (and any earlier file as it was).
   if (bar.isbreak) return false;
-  out->Commit();
+  try {
+    formats::WriteWholeFileAtomically(file_name, formats::WritePs1Image(card, layout));
+  } catch (const InOutError&) {
+    return false;
+  }
   return true;
 }
 
@@ -70,11 +72,22 @@ bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
   auto in = PcInFile::Open(file_name);
   if (!in) return false;
   // Anything but a whole card image would leave the card with a directory
-  // that does not match its blocks.
-  if (in->Size() != static_cast<uint64_t>(kPS1CardBytes)) return false;
-  const std::vector<uint8_t> image = in->ReadPrefix(kPS1CardBytes);
-  if (image.size() != static_cast<size_t>(kPS1CardBytes))
-    throw InOutError(file_name, "the card image ended early");
+  // that does not match its blocks. An image of another tool's layout is
+  // the card's bytes after its header.
+  constexpr uint64_t kLargestImage = kPS1CardBytes + 3904;  // a DexDrive image
+  const char* not_an_image = "the file is not a whole PS1 card image of a known layout";
+  if (in->Size() < static_cast<uint64_t>(kPS1CardBytes) || in->Size() > kLargestImage) {
+    last_error_ = not_an_image;
+    return false;
+  }
+  std::vector<uint8_t> image = in->ReadPrefix(static_cast<size_t>(in->Size()));
+  if (image.size() != in->Size()) throw InOutError(file_name, "the card image ended early");
+  const auto kind = formats::IdentifyImage(image, image.size(), file_name);
+  if (!kind || !kind->ps1) {
+    last_error_ = not_an_image;
+    return false;
+  }
+  image.erase(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(kind->header));
   if (!IsPS1CardImage(image)) {
     last_error_ = "the file is not a PS1 card image";
     return false;

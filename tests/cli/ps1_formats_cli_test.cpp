@@ -198,6 +198,14 @@ TEST_F(CliPs1Formats, ImagesOfEveryLayoutListAndChangeAsARawImageDoes) {
   EXPECT_EQ(ReadFileBytes(back), after);
   EXPECT_EQ(Run({"convert", card, dir.File("out.vmp")}, card).code, 1);
   EXPECT_FALSE(fs::exists(dir.File("out.vmp")));
+
+  // The whole card to and from files of those layouts.
+  const std::string dumped = dir.File("dumped.gme");
+  ASSERT_EQ(Run({"ps1", "dump", dumped}, card).code, 0);
+  EXPECT_EQ(ReadFileBytes(dumped), g);
+  WriteFileBytes(card, before);
+  ASSERT_EQ(Run({"ps1", "write", out_mem, "--yes"}, card).code, 0);
+  EXPECT_EQ(ReadFileBytes(card), after);
 }
 
 }  // namespace
