@@ -15,6 +15,7 @@
 #include "card/formatter.h"
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "formats/images.h"
 #include "manager/ps1card.h"
 #include "sim/medium.h"
 
@@ -27,7 +28,8 @@ constexpr int kRecentCount = 6;
 // A PS1 image by the names emulators give them; anything else is a PS2 card.
 bool PS1ImageName(const QString& path) {
   const QString ext = QFileInfo(path).suffix().toLower();
-  return ext == "mcr" || ext == "mcd" || ext == "pss" || ext == "mc" || ext == "gme";
+  return ext == "mcr" || ext == "mcd" || ext == "pss" || ext == "mc" || ext == "ddf" ||
+         ext == "gme" || ext == "vgs" || ext == "mem" || ext == "vmp";
 }
 
 // Writes a blank PS2 card image with an empty file system: built beside the
@@ -56,8 +58,10 @@ void CreatePS2Image(const QString& path) {
   }
 }
 
+// In the layout its name asks for (".gme", ".vgs"/".mem" with their headers).
 void CreatePS1Image(const QString& path) {
-  const std::vector<uint8_t> bytes = manager::FormattedPS1Card();
+  const std::vector<uint8_t> bytes = formats::WritePs1Image(
+      manager::FormattedPS1Card(), formats::Ps1ImageFormatForPath(PathOf(path)));
   AtomicFile out(PathOf(path));
   out.stream().write(reinterpret_cast<const char*>(bytes.data()),
                      static_cast<std::streamsize>(bytes.size()));
@@ -119,15 +123,21 @@ OpenedImage& TForm1::OpenImageFile(const QString& file) {
       RememberRecentImage(path);
       return *images_[i];
     }
+  // The image layer tells the layout by the file's size and header, so the
+  // image is written back in the format it came in.
+  const auto layout = formats::IdentifyImageFile(PathOf(path));
+  if (!layout) throw InOutError(PathOf(path), "not a PS2 or PS1 card image of a known layout");
   auto image = std::make_unique<OpenedImage>();
   image->path = path;
-  const bool ps1 = QFileInfo(path).size() == manager::kPS1CardBytes;
-  image->kind = ps1 ? kPS1Card : kPS2Card;
+  image->kind = layout->ps1 ? kPS1Card : kPS2Card;
+  image->format = layout->format;
+  image->read_only = layout->read_only;
   image->session = std::make_unique<sim::LoopbackSession>();
   image->session->clock.keep_sleeps = false;
   // Medium::Open says why a file is no card image of that kind.
   image->session->adapter.InsertCard(
-      sim::Medium::Open(PathOf(path), ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2));
+      sim::Medium::Open(PathOf(path), layout->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2,
+                        {layout->header, layout->spare, layout->read_only}));
   image->manager = std::make_unique<manager::TPS2MFMSYS>(image->session->link);
   try {
     image->manager->InitSystem(PathOf(work_folder_));

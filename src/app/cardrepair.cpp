@@ -26,7 +26,7 @@ void TForm1::CheckRepairClick() {
       return;
     }
     SetOperationCaption("Check and repair card");
-    auto& volume = PS2MFMSYS1.Volume();
+    auto& volume = Card().Volume();
     bool mounted = false, healthy = false;
     card::RepairPlan plan;
     StartBusy();
@@ -53,7 +53,7 @@ void TForm1::CheckRepairClick() {
         card::ApplyRepair(volume, plan);
         return volume.Mount() && card::CheckFileSystem(volume).Healthy();
       });
-      (void)CardWork([&] { return PS2MFMSYS1.Catalog(); });
+      (void)CardWork([&] { return Card().Catalog(); });
       FillSaveList();
       StopBusy();
       HideNotify();

@@ -62,6 +62,7 @@ void TForm1::FormattoPS2Click() {
       SetOperationCaption("");
       return;
     }
+    if (RefuseReadOnly(current_image_)) return;
     if (current_device_ == kPS1Card) {
       ui_.Beep();
       if (ui_.Warn("The PS1 card will be Erease, Card data will be lose, Erase?")) {
@@ -196,7 +197,7 @@ void TForm1::PS1ReadClick() {
 
 void TForm1::PS1writeClick() {
   Guarded([this] {
-    if (ChoosePS1Card()) {
+    if (ChoosePS1Card() && !RefuseReadOnly(current_image_)) {
       if (const auto file = ui_.OpenFile(PS1OpenDialog)) {
         if (!QFileInfo::exists(*file)) {
           ui_.Information("File not exists.");

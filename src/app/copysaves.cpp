@@ -61,39 +61,52 @@ void TForm1::CopySaverClick() {
       ui_.Information("Open a second device to copy to.");
       return;
     }
+    if (RefuseReadOnly(other_.image)) return;
     const bool ps1 = list_device_ == kPS1Card;
     if (ps1 != (other_.kind == kPS1Card)) {
       ui_.Information("PS1 saves copy to a PS1 card, PS2 saves to a PS2 card or SmartMedia.");
       return;
     }
-    std::string name;
-    int ps1_entry = -1;
-    TfileIP folder;
-    if (ps1) {
-      if (!ps1_list_.selected || ps1_list_.selected_position >= ps1_list_.count) return;
-      ps1_entry = ps1_list_.entries[ps1_list_.selected_position];
-      if (ps1_entry >= manager::kPS1Entries) return;
-      name = Card().PS1Card.Items[ps1_entry].FileName;
-    } else {
-      if (!selected_) return;
-      if (SelectedSaveFolder(folder) != SaveSelection::kFolder) {
-        ui_.Information(texts::kNotSupportSelect);
-        return;
-      }
-      name = folder.Name;
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+      if (ps1 && ps1_list_.selected && ps1_list_.selected_position < ps1_list_.count)
+        rows = {ps1_list_.selected_position};
+      else if (!ps1 && selected_)
+        rows = {selected_index_};
     }
+    std::vector<ListedSave> saves;
+    if (!ListedSaves(rows, saves)) return;
     SetOperationCaption("Copy Save");
-    const QString source = WorkFile(kCopySource);
+    // Every save is read off the source before the target is touched, so
+    // the source is never reopened between the copies.
+    std::vector<QString> sources;
+    auto forget_sources = [&sources] {
+      for (const QString& s : sources) QFile::remove(s);
+    };
     ShowNotify("Backup Saver Now..");
     StartBusy();
-    const bool backed_up =
-        ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(source), ps1_entry); })
-            : Card().Volume().Mounted() &&
-                  CardWork([&] { return Card().BackupSaveFolder(PathOf(source), folder); });
+    bool backed_up = true;
+    for (size_t i = 0; i < saves.size() && backed_up; ++i) {
+      ListedSave& save = saves[i];
+      const QString source = WorkFile(kCopySource) + (i ? QString("-%1").arg(i) : QString());
+      sources.push_back(source);
+      backed_up =
+          ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(source), save.ps1_entry); })
+              : Card().Volume().Mounted() &&
+                    CardWork([&] { return Card().BackupSaveFolder(PathOf(source), save.folder); });
+      if (!backed_up && saves.size() > 1) {
+        StopBusy();
+        HideNotify();
+        forget_sources();
+        ui_.Information(QString(texts::kUploadSaverFail) + "\n" + texts::Quoted(save.name));
+        SetOperationCaption("");
+        return;
+      }
+    }
     StopBusy();
     HideNotify();
     if (!backed_up) {
-      QFile::remove(source);
+      forget_sources();
       ui_.Information(texts::kUploadSaverFail);
       SetOperationCaption("");
       return;
@@ -101,15 +114,28 @@ void TForm1::CopySaverClick() {
     const DeviceRef from{list_card_, list_device_, list_medium_, list_image_};
     const DeviceRef to = other_;
     SwitchTo(to);
-    const std::optional<bool> copied = ps1 ? CopyPS1Save(source, name) : CopyPS2Save(source, name);
-    QFile::remove(source);
+    QStringList failed;
+    int copies = 0;
+    for (size_t i = 0; i < saves.size(); ++i) {
+      const std::optional<bool> copied =
+          ps1 ? CopyPS1Save(sources[i], saves[i].name) : CopyPS2Save(sources[i], saves[i].name);
+      if (!copied) continue;  // declined, or already there
+      ++copies;
+      if (!*copied) failed << texts::Quoted(saves[i].name);
+    }
+    forget_sources();
     // Both devices read again: the target into the split view, the source
     // back into the list.
     CatalogChosenDevice();
     SwitchTo(from);
     CatalogChosenDevice();
     selected_tree_index_ = 0;
-    if (copied) ui_.Information(*copied ? "Copy complete." : "Copy Fail.");
+    if (saves.size() == 1 && copies == 1)
+      ui_.Information(failed.isEmpty() ? "Copy complete." : "Copy Fail.");
+    else if (!failed.isEmpty())
+      ui_.Information("Copy Fail.\n" + failed.join("\n"));
+    else if (copies > 0)
+      ui_.Information("Copy complete.");
     SetOperationCaption("");
   });
 }

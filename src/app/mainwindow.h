@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dialogs/uiservices.h"
+#include "formats/images.h"
 #include "manager/ps2mfmsys.h"
 #include "sim/loopback_platform.h"
 
@@ -90,6 +91,9 @@ struct ImageList {
 struct OpenedImage {
   QString path;
   DeviceKind kind = kNoDevice;
+  formats::ImageFormat format = formats::ImageFormat::kPs2Raw;
+  // Opened for reading only: its format's signature is not remade here.
+  bool read_only = false;
   std::unique_ptr<sim::LoopbackSession> session;
   std::unique_ptr<manager::TPS2MFMSYS> manager;
   OpenedImage() = default;
@@ -192,7 +196,7 @@ class TForm1 : public QMainWindow {
   ImageList ImageList3;       // menu images
 
   FileDialogOptions OpenDialog1, OpenDialog2, SaveDialog1, PS1OpenDialog, PS1SaveDialog,
-      PS1itmOpenDialog, PS1itmSaveDialog, ImageOpenDialog, ImageNewDialog;
+      PS1itmOpenDialog, PS1itmSaveDialog, ImageOpenDialog, ImageNewDialog, BackupFolderDialog;
 
   // Shared window operations.
   void ShowNotify(const QString& text);
@@ -221,6 +225,9 @@ class TForm1 : public QMainWindow {
   const std::vector<SaveEntry>& SaveEntries() const { return entries_; }
   const PS1SaveList& PS1List() const { return ps1_list_; }
   bool SaveSelected() const { return selected_; }
+  // The rows of the list's selected saves, in list order: several can be
+  // selected for backup, delete, copy and dragging out.
+  std::vector<int> SelectedRows() const;
   int SelectedTreeIndex() const { return selected_tree_index_; }
   const QString& OperationCaption() const { return operation_caption_; }
   int MarkerIndex() const { return marker_index_; }
@@ -339,6 +346,23 @@ class TForm1 : public QMainWindow {
   // The save folder under the list's selection; sets the selected tree index.
   enum class SaveSelection { kNoIndex, kNotFolder, kFolder };
   SaveSelection SelectedSaveFolder(TfileIP& folder);
+  SaveSelection SaveFolderAt(int row, TfileIP& folder);
+  // A save of the list's device as a command over several saves takes it.
+  struct ListedSave {
+    std::string name;
+    TfileIP folder;      // PS2 card or SmartMedia
+    int ps1_entry = -1;  // PS1 card: its first block's directory entry
+  };
+  // The saves of the given rows; false, after "not support select <file>",
+  // when a row names no save folder.
+  [[nodiscard]] bool ListedSaves(const std::vector<int>& rows, std::vector<ListedSave>& saves);
+  // Backup and delete of several selected saves: one folder or one question
+  // for the set; a failure names its save and the others go on.
+  void BackupSaveSet(const std::vector<int>& rows);
+  void DeleteSaveSet(const std::vector<int>& rows);
+  // An image opened for reading only takes no change: says so; true when
+  // the command must end there.
+  bool RefuseReadOnly(int image);
   QListWidgetItem* AddListItem(const std::string& name, const std::string& title, int image);
   void SetItemImage(int row, int image);
   void SetItemState(int row, int state);

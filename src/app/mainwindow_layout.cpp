@@ -135,7 +135,9 @@ void TForm1::BuildControls() {
   Savertableview->setResizeMode(QListView::Adjust);
   Savertableview->setMovement(QListView::Static);
   Savertableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  Savertableview->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Several saves can be selected (Ctrl and Shift) for backup, delete, copy
+  // and dragging out; the other commands take the one last clicked.
+  Savertableview->setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Saves are dragged out as files and save files dropped in (see
   // savedragdrop.cpp); the list never moves its own items.
   Savertableview->setDragEnabled(true);

@@ -127,10 +127,13 @@ void TForm1::PrepareSaversFolder() {
     throw std::runtime_error(texts::SaversFolderError(path).toStdString());
   for (FileDialogOptions* d :
        {&OpenDialog1, &OpenDialog2, &SaveDialog1, &PS1OpenDialog, &PS1SaveDialog, &PS1itmOpenDialog,
-        &PS1itmSaveDialog, &ImageOpenDialog, &ImageNewDialog})
+        &PS1itmSaveDialog, &ImageOpenDialog, &ImageNewDialog, &BackupFolderDialog})
     d->start_folder = path;
-  ImageOpenDialog.filter = "Card images|*.ps2 *.mc2 *.mcd *.mcr *.pss *.bin|All files|*";
-  ImageNewDialog.filter = "PS2 card image|*.ps2|PS1 card image|*.mcr";
+  ImageOpenDialog.filter =
+      "Card images|*.ps2 *.mc2 *.bin *.mcd *.mcr *.mc *.pss *.ddf *.gme *.vgs *.mem *.vmp"
+      "|All files|*";
+  BackupFolderDialog.title = "Backup Savers to Folder";
+  ImageNewDialog.filter = "PS2 card image|*.ps2|PS1 card image|*.mcr *.gme *.vgs";
   ImageNewDialog.default_extension = ".ps2";
   ImageNewDialog.confirm_overwrite = true;
   OpenDialog2.filter = SaveDialog1.filter = "*.psu|*.psu|*.psd|*.psd";

@@ -36,4 +36,15 @@ inline std::string ArchiveSaveName(const QString& path) {
   return text.toStdString();
 }
 
+// What the save commands need of a save file before the card manager reads
+// it whole: the save's name and the bytes it counts against the free space.
+struct SaveFileFacts {
+  std::string name;
+  int64_t bytes = 0;
+};
+// A PS2 save file of any format the core reads. A ".psu" counts its length;
+// a compressed one the clusters its save takes. A file the core does not
+// read gives the archive's name field and its length, and its append fails.
+SaveFileFacts PS2SaveFileFacts(const QString& path);
+
 }  // namespace travosk

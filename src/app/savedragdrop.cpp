@@ -12,6 +12,7 @@
 #include "app/mainwindow.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "manager/savereplace.h"
 
 namespace travosk {
 namespace {
@@ -50,6 +51,7 @@ void TForm1::RestoreDroppedFiles(const QStringList& files) {
   Guarded([&] {
     if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
+    if (RefuseReadOnly(list_image_)) return;
     for (const QString& file : files) {
       if (list_device_ == kPS1Card)
         AppendPS1Saver(file);
@@ -67,31 +69,51 @@ QStringList TForm1::ExportSelectedForDrag() {
     const QString folder = work_folder_ + "drag";
     QDir(folder).removeRecursively();
     if (!QDir().mkpath(folder)) return;
-    bool ok = false;
-    QString file;
-    if (list_device_ == kPS1Card) {
-      if (!ps1_list_.selected || ps1_list_.selected_position >= ps1_list_.count) return;
-      const int e = ps1_list_.entries[ps1_list_.selected_position];
-      if (e >= manager::kPS1Entries) return;
-      file = folder + "/" + SafeFileName(Decoded(Card().PS1Card.Items[e].FileName)) + ".mcs";
-      ShowNotify("Backup Saver Now..");
-      StartBusy();
-      ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(file), e); });
-    } else {
-      TfileIP save;
-      if (!selected_ || SelectedSaveFolder(save) != SaveSelection::kFolder) return;
-      file = folder + "/" + SafeFileName(Decoded(save.Name)) + ".psu";
-      ShowNotify("Backup Saver Now..");
-      StartBusy();
-      ok = Card().Volume().Mounted() &&
-           CardWork([&] { return Card().BackupSaveFolder(PathOf(file), save); });
+    const bool ps1 = list_device_ == kPS1Card;
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+      if (ps1 && ps1_list_.selected && ps1_list_.selected_position < ps1_list_.count)
+        rows = {ps1_list_.selected_position};
+      else if (!ps1 && selected_)
+        rows = {selected_index_};
+    }
+    std::vector<ListedSave> saves;
+    // A drag carries no message box: a row that names no save drags nothing.
+    for (const int row : rows) {
+      ListedSave save;
+      if (ps1) {
+        save.ps1_entry = ps1_list_.entries[row];
+        if (save.ps1_entry >= manager::kPS1Entries) return;
+        save.name = Card().PS1Card.Items[save.ps1_entry].FileName;
+      } else {
+        if (SaveFolderAt(row, save.folder) != SaveSelection::kFolder) return;
+        save.name = save.folder.Name;
+      }
+      saves.push_back(std::move(save));
+    }
+    if (saves.empty()) return;
+    ShowNotify("Backup Saver Now..");
+    StartBusy();
+    bool ok = true;
+    for (ListedSave& save : saves) {
+      // Two saves of one name get files of their own.
+      QString file = folder + "/" + SafeFileName(Decoded(save.name)) + (ps1 ? ".mcs" : ".psu");
+      if (QFileInfo::exists(file))
+        file = QFile::decodeName(QByteArray::fromStdString(
+            manager::KeptCopyPath(PathOf(folder), save.name, ps1 ? ".mcs" : ".psu")));
+      ok = ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(file), save.ps1_entry); })
+               : Card().Volume().Mounted() &&
+                     CardWork([&] { return Card().BackupSaveFolder(PathOf(file), save.folder); });
+      if (!ok) break;
+      files << file;
     }
     StopBusy();
     HideNotify();
-    if (ok)
-      files << file;
-    else
+    // A drag that cannot carry every save it was asked for carries none.
+    if (!ok) {
+      files.clear();
       ui_.Information(texts::kUploadSaverFail);
+    }
   });
   return files;
 }

@@ -16,10 +16,13 @@ constexpr const char* kEditFile = "~psd._";
 }  // namespace
 
 TForm1::SaveSelection TForm1::SelectedSaveFolder(TfileIP& folder) {
+  return SaveFolderAt(selected_index_, folder);
+}
+
+TForm1::SaveSelection TForm1::SaveFolderAt(int row, TfileIP& folder) {
   selected_tree_index_ = 0;
-  if (selected_index_ < 0 || selected_index_ >= static_cast<int>(entries_.size()))
-    return SaveSelection::kNoIndex;
-  const int position = entries_[selected_index_].folder_index;
+  if (row < 0 || row >= static_cast<int>(entries_.size())) return SaveSelection::kNoIndex;
+  const int position = entries_[row].folder_index;
   const card::TDiritemTable& nodes = Card().Nodes();
   if (position < 0 || static_cast<size_t>(position) >= nodes.Count()) return SaveSelection::kNoIndex;
   selected_tree_index_ = nodes.At(position).Index;
@@ -33,7 +36,10 @@ void TForm1::DeleteSaverClick() {
   Guarded([this] {
     if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
-    if (list_device_ == kPS1Card) {
+    if (RefuseReadOnly(list_image_)) return;
+    if (const auto rows = SelectedRows(); rows.size() > 1) {
+      DeleteSaveSet(rows);
+    } else if (list_device_ == kPS1Card) {
       DeletePS1SaverFlow();
     } else if (selected_) {
       TfileIP folder;
@@ -99,7 +105,7 @@ void TForm1::savereditbtnClick() {
       ui_.Information("This function do not support PS1 card.");
       return;
     }
-    if (!selected_) return;
+    if (!selected_ || RefuseReadOnly(list_image_)) return;
     TfileIP folder;
     const SaveSelection selection = SelectedSaveFolder(folder);
     if (selection == SaveSelection::kNoIndex) {

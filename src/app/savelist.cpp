@@ -197,10 +197,21 @@ void TForm1::FillPS1List() {
   ShowDeviceImage(kPS1Card);
 }
 
+std::vector<int> TForm1::SelectedRows() const {
+  const int listed = list_device_ == kPS1Card ? ps1_list_.count : static_cast<int>(entries_.size());
+  std::vector<int> rows;
+  for (const QListWidgetItem* item : Savertableview->selectedItems())
+    if (const int row = Savertableview->row(item); row >= 0 && row < listed) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
 void TForm1::SavertableviewSelectItem() {
   const QList<QListWidgetItem*> chosen = Savertableview->selectedItems();
   if (chosen.isEmpty()) return;
-  const int row = Savertableview->row(chosen.first());
+  // Of several selected saves, the one last clicked is the selected save.
+  QListWidgetItem* current = Savertableview->currentItem();
+  const int row = Savertableview->row(current && current->isSelected() ? current : chosen.first());
   QString caption;
   int64_t size = 0;
   if (list_device_ == kPS1Card) {
@@ -217,6 +228,13 @@ void TForm1::SavertableviewSelectItem() {
     const SaveEntry& entry = entries_[row];
     caption = Decoded(entry.name) + " " + Decoded(entry.title);
     size = entry.size;
+  }
+  if (const auto rows = SelectedRows(); rows.size() > 1) {
+    caption = QString("%1 saves selected").arg(rows.size());
+    size = 0;
+    for (const int r : rows)
+      size += list_device_ == kPS1Card ? Card().PS1Card.Items[ps1_list_.entries[r]].Size
+                                       : entries_[r].size;
   }
   SelectLabel->setText(caption);
   SelectLabel->adjustSize();

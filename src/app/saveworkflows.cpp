@@ -17,6 +17,7 @@ void TForm1::AppendSaverClick() {
   Guarded([this] {
     if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
+    if (RefuseReadOnly(list_image_)) return;
     if (list_device_ == kPS1Card) {
       AppendPS1Saver();
       return;
@@ -34,7 +35,9 @@ void TForm1::AppendArchive(const QString& archive) {
     SetOperationCaption("");
     return;
   }
-  const std::string name = ArchiveSaveName(archive);
+  // Any save file the core reads: its own name and the room it takes.
+  const SaveFileFacts facts = PS2SaveFileFacts(archive);
+  const std::string& name = facts.name;
   TfileIP existing;
   bool replace = false;
   if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
@@ -70,7 +73,7 @@ void TForm1::AppendArchive(const QString& archive) {
   } else {
     ShowNotify("Append Saver Now...");
     StartBusy();
-    if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
+    if (facts.bytes < Capacity() - used_bytes_) {
       TfileIP blank = card::RootDirectory();
       ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
       if (ok) {
@@ -188,6 +191,10 @@ void TForm1::SaverBackupClick() {
   Guarded([this] {
     if (RefuseWithoutCatalogue()) return;
     RestoreListDevice();
+    if (const auto rows = SelectedRows(); rows.size() > 1) {
+      BackupSaveSet(rows);
+      return;
+    }
     if (list_device_ == kPS1Card) {
       BackupPS1Saver();
       return;

@@ -31,6 +31,7 @@ class ScreenshotUi final : public UiServices {
   void Error(const QString& text) override { messages_ << "Error: " + text; }
   std::optional<QString> OpenFile(const FileDialogOptions&) override { return std::nullopt; }
   std::optional<QString> SaveFile(const FileDialogOptions&) override { return std::nullopt; }
+  std::optional<QString> ChooseFolder(const FileDialogOptions&) override { return std::nullopt; }
   void Beep() override {}
   int ShowModal(QDialog& dialog) override;
 

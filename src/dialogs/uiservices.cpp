@@ -82,6 +82,14 @@ std::optional<QString> QtUiServices::SaveFile(const FileDialogOptions& options) 
   return WithDefaultExtension(name, options.default_extension);
 }
 
+std::optional<QString> QtUiServices::ChooseFolder(const FileDialogOptions& options) {
+  const QString name = QFileDialog::getExistingDirectory(
+      parent_, options.title.isEmpty() ? QString("Choose Folder") : options.title,
+      options.start_folder, DialogOptions(options) | QFileDialog::ShowDirsOnly);
+  if (name.isEmpty()) return std::nullopt;
+  return name;
+}
+
 void QtUiServices::Beep() { QApplication::beep(); }
 
 int QtUiServices::ShowModal(QDialog& dialog) { return dialog.exec(); }

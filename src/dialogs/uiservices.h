@@ -42,6 +42,8 @@ class UiServices {
   // The chosen file, or nothing when the dialog was cancelled.
   [[nodiscard]] virtual std::optional<QString> OpenFile(const FileDialogOptions& options) = 0;
   [[nodiscard]] virtual std::optional<QString> SaveFile(const FileDialogOptions& options) = 0;
+  // A folder (for several files written at once), or nothing when cancelled.
+  [[nodiscard]] virtual std::optional<QString> ChooseFolder(const FileDialogOptions& options) = 0;
 
   virtual void Beep() = 0;
 
@@ -66,6 +68,7 @@ class QtUiServices final : public UiServices {
   void Error(const QString& text) override;
   std::optional<QString> OpenFile(const FileDialogOptions& options) override;
   std::optional<QString> SaveFile(const FileDialogOptions& options) override;
+  std::optional<QString> ChooseFolder(const FileDialogOptions& options) override;
   void Beep() override;
   int ShowModal(QDialog& dialog) override;
 

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QtTest>
 
+#include "formats/files.h"
 #include "gui_rig.h"
 #include "manager/archive_builder.h"
 
@@ -62,6 +63,37 @@ class DragDropTest : public QObject {
     rig.ui.files.push_back(rig.Saver("again.psu"));
     w.SaverBackupClick();
     QCOMPARE(ReadAll(out[0]), ReadAll(rig.Saver("again.psu")));
+  }
+
+  void CompressedSavesDropByTheirOwnNameAndSetsDragOut() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    // A ".max" of a save the card holds: its name is inside the compressed
+    // body, so the overwrite question must come from reading the file.
+    rig.Select("BASLUS-21003SIZES");
+    rig.ui.files.push_back(rig.Saver("sizes.psu"));
+    w.SaverBackupClick();
+    const auto save = formats::ReadPs2SaveFile(rig.Saver("sizes.psu").toStdString());
+    const auto max = formats::WritePs2Save(save, formats::SaveFormat::kMax);
+    WriteAll(rig.Saver("sizes.max"), QByteArray(reinterpret_cast<const char*>(max.data()),
+                                                static_cast<qsizetype>(max.size())));
+    rig.ui.Clear();
+    rig.ui.answers = {true};
+    DropFiles(w.Savertableview->viewport(), {rig.Saver("sizes.max")});
+    QTRY_COMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    QCOMPARE(rig.ui.Questions(),
+             QStringList{"Saver \"BASLUS-21003SIZES\" on Memory card, OVERWRITE ?"});
+    QCOMPARE(rig.ListNames().size(), 7);
+
+    // Two saves selected are dragged out as two archives.
+    rig.Select("BASLUS-21003SIZES");
+    w.Savertableview->item(rig.Row("BASLUS-21001TRAVOSK"))->setSelected(true);
+    QStringList out = w.ExportSelectedForDrag();
+    for (QString& f : out) f = QFileInfo(f).fileName();
+    out.sort();
+    QCOMPARE(out, (QStringList{"BASLUS-21001TRAVOSK.psu", "BASLUS-21003SIZES.psu"}));
+    QVERIFY(rig.ui.Settled());
   }
 
   void PS1SavesDropAndDragAsMcs() {

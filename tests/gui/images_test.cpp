@@ -127,6 +127,70 @@ class ImagesTest : public QObject {
     QCOMPARE(rig.ui.Texts("error"), QStringList());
   }
 
+  void ImagesOfOtherLayoutsKeepTheirLayout() {
+    GuiRig rig(Cards("demo-ps1.mcr", "", sim::MediumKind::kPS1));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS1");
+    rig.Select("BASLUS-00102STARS");
+    rig.ui.files.push_back(rig.Saver("stars.PS1"));
+    w.SaverBackupClick();
+    // A DexDrive image and a PSP image of a fresh card, and the raw one the
+    // window makes: the same save goes to each.
+    const QString raw = rig.Work("fresh.mcr");
+    rig.ui.files.push_back(raw);
+    w.NewImageClick();
+    const QByteArray gme_head = QByteArray("123-456-STD").leftJustified(3904, '\0');
+    const QByteArray vmp_head = QByteArray("\0PMV", 4).leftJustified(128, '\x5a');
+    const QByteArray fresh = ReadAll(raw);
+    WriteAll(rig.Work("fresh.gme"), gme_head + fresh);
+    WriteAll(rig.Work("fresh.vmp"), vmp_head + fresh);
+    rig.ui.files.push_back(rig.Saver("stars.PS1"));
+    w.AppendSaverClick();
+    rig.ui.Clear();
+    rig.ui.files = {rig.Work("fresh.gme"), rig.Saver("stars.PS1")};
+    w.OpenImageClick();
+    QCOMPARE(w.DEVICENAME->text(), QString("PS1 CARD"));
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    QCOMPARE(rig.ListNames(), QStringList{"BASLUS-00102STARS"});
+    const QByteArray gme = ReadAll(rig.Work("fresh.gme"));
+    QCOMPARE(gme.left(3904), gme_head);
+    QCOMPARE(gme.mid(3904), ReadAll(raw));
+    // The PSP image is signed: it is listed, and a change is refused.
+    rig.ui.Clear();
+    rig.ui.files = {rig.Work("fresh.vmp")};
+    w.OpenImageClick();
+    QCOMPARE(rig.ListNames(), QStringList());
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info").size(), qsizetype{1});
+    QVERIFY(rig.ui.Texts("info")[0].contains("reading only"));
+    QCOMPARE(ReadAll(rig.Work("fresh.vmp")), vmp_head + fresh);
+    QVERIFY(rig.ui.Settled());
+  }
+
+  void EcclessImagesAreWrittenWithoutSpareBytes() {
+    GuiRig rig(Cards(""));
+    TForm1& w = rig.w();
+    // The demo card without the 16 spare bytes of every page.
+    const QByteArray full = ReadAll(DataFile("demo-ps2.ps2"));
+    QByteArray data;
+    for (qsizetype at = 0; at < full.size(); at += 528) data += full.mid(at, 512);
+    const QString image = rig.Work("noecc.ps2");
+    WriteAll(image, data);
+    rig.ui.files = {image, rig.Work("new.psu")};
+    WriteAll(rig.Work("new.psu"),
+             QByteArray::fromStdString(manager::BuildSaveArchive(
+                 "BASLUS-30012NOECC", {{"DATA", "no spare bytes"}}, 1709294400)));
+    w.OpenImageClick();
+    QCOMPARE(rig.ListNames().size(), 7);
+    w.AppendSaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
+    QCOMPARE(QFileInfo(image).size(), data.size());
+    QCOMPARE(SaveArchive(image, "BASLUS-30012NOECC").mid(4 * 512, 14),
+             QByteArray("no spare bytes"));
+    QVERIFY(ImageHealthy(image, sim::MediumKind::kPS2));
+  }
+
   void CopyBetweenTwoImagesIsVerified() {
     GuiRig rig(Cards(""));
     TForm1& w = rig.w();

@@ -18,14 +18,14 @@ namespace travosk::testing {
 class ScriptedUi final : public UiServices {
  public:
   struct Entry {
-    QString kind;  // "info", "confirm", "warn", "error", "open", "save", "modal"
+    QString kind;  // "info", "confirm", "warn", "error", "open", "save", "folder", "modal"
     QString text;
   };
   using ModalAnswer = std::function<int(QDialog&)>;
 
   std::vector<Entry> log;
   std::deque<bool> answers;                   // Confirm and Warn, in turn
-  std::deque<QString> files;  // OpenFile and SaveFile, in turn; a null string cancels
+  std::deque<QString> files;  // OpenFile, SaveFile, ChooseFolder in turn; a null string cancels
   std::deque<ModalAnswer> modals;             // ShowModal, in turn
   std::vector<FileDialogOptions> dialogs;     // every file dialog shown
   QStringList unexpected;
@@ -47,6 +47,10 @@ class ScriptedUi final : public UiServices {
   }
   std::optional<QString> SaveFile(const FileDialogOptions& options) override {
     log.push_back({"save", options.filter});
+    return File(options);
+  }
+  std::optional<QString> ChooseFolder(const FileDialogOptions& options) override {
+    log.push_back({"folder", options.title});
     return File(options);
   }
   void Beep() override { ++beeps; }
