@@ -152,6 +152,7 @@ void TForm1::BuildControls() {
   QFont list_font = font;
   list_font.setBold(false);
   Savertableview->setFont(list_font);
+  OtherList->setFont(list_font);
 
   SelectLabel = MakeLabel(client, "SelectLabel", "", 8, 294);
   Label6 = MakeLabel(client, "Label6", "SIZE:", 384, 330);

@@ -32,7 +32,7 @@ QString CardTime(const TfileIP& f, size_t at) {
 
 void TForm1::AttachOwnIcon(int entry, const std::vector<TfileIP>& files, int& image_counter) {
   std::string error;
-  auto icon = manager::LoadSaveIcon(PS2MFMSYS1, files, error);
+  auto icon = manager::LoadSaveIcon(Card(), files, error);
   if (!icon) return;  // the generic picture stays
   auto shared = std::make_shared<const manager::SaveIcon>(std::move(*icon));
   const int frames = std::min(kListFrames, manager::IconLoopFrames(shared->icon));
@@ -77,7 +77,7 @@ void TForm1::ShowSavePreview(int row) {
   std::shared_ptr<const manager::SaveIcon> icon;
   if (list_device_ == kPS1Card) {
     if (row >= ps1_list_.count) return;
-    const TPs1FileitemRec& rec = PS2MFMSYS1.PS1Card.Items[ps1_list_.entries[row]];
+    const TPs1FileitemRec& rec = list_card_->PS1Card.Items[ps1_list_.entries[row]];
     facts.name = Decoded(rec.FileName);
     facts.title = Decoded(rec.Title);
     facts.size = ByteCount(rec.Size);
@@ -89,7 +89,7 @@ void TForm1::ShowSavePreview(int row) {
     facts.name = Decoded(e.name);
     facts.title = Decoded(e.title);
     facts.size = ByteCount(e.size);
-    card::TDiritemTable& nodes = PS2MFMSYS1.Nodes();
+    card::TDiritemTable& nodes = list_card_->Nodes();
     if (e.folder_index >= 0 && static_cast<size_t>(e.folder_index) < nodes.Count()) {
       const TfileIP& folder = nodes.At(static_cast<size_t>(e.folder_index)).Item;
       facts.created = CardTime(folder, card::entry::kCreated);

@@ -48,6 +48,10 @@ class ImagesTest : public QObject {
     rig.ui.files.push_back(image);
     w.OpenImageClick();
     QCOMPARE(rig.ListNames().size(), 7);
+    // The saves' own icons, read from the image as from a card in the adapter.
+    std::vector<int> frames;
+    for (const SaveEntry& e : w.SaveEntries()) frames.push_back(e.frame_count);
+    QCOMPARE(frames, (std::vector<int>{1, 8, 8, 1, 8, 3, 1}));
     QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
     QCOMPARE(w.Label1->text(), QString("8MBytes Memory Detected."));
     QCOMPARE(w.ListImage(), 0);
