@@ -303,7 +303,7 @@ bool TForm1::SelectDevice() {
 
 int64_t TForm1::Capacity() {
   if (current_device_ == kPS1Card) return manager::kPS1Capacity;
-  return int64_t{Card().Access().CardBytes} / 528 * 512;
+  return static_cast<int64_t>(Card().Access().DataBytes());
 }
 
 void TForm1::ShowMemorySize() {

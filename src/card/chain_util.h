@@ -17,8 +17,7 @@
 namespace travosk::card::detail {
 
 inline constexpr uint16_t kSlotBytes = 512;
-// The bits of a FAT entry that carry the next cluster of a chain.
-inline constexpr uint32_t kNextMask = 0x7FFFFFFF;
+using card::kNextMask;
 
 // A cluster that the loaded table describes.
 inline bool InTable(const TPSFilemanager& v, uint32_t c) {

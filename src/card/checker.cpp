@@ -77,7 +77,7 @@ class Checker {
         break;
       }
       if (e == kChainEnd) break;
-      c = e & 0x7FFFFFFF;
+      c = e & kNextMask;
     }
     owners_.push_back(where.empty() ? "/" : where);
     return chain;

@@ -86,7 +86,7 @@ uint32_t TPSfileaccess::PagesPerBlock() const {
   return BlockBytes > 0 ? static_cast<uint32_t>(BlockBytes) / kPageBytes : 0;
 }
 
-bool TPSfileaccess::OpenCard(const std::string& /*image_name*/) {
+bool TPSfileaccess::OpenCard() {
   ++OpenCount;
   BlockBytes = kDefaultBlockBytes;
   CardBytes = kDefaultCardBytes;
@@ -95,7 +95,6 @@ bool TPSfileaccess::OpenCard(const std::string& /*image_name*/) {
 
   if (Medium == 1) {
     IsPS1Card = false;
-    if (!Com->IsReady()) return false;
     uint8_t r[8] = {};
     Com->LinkFault = false;
     Com->ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
@@ -124,7 +123,6 @@ bool TPSfileaccess::OpenCard(const std::string& /*image_name*/) {
   }
 
   if (Medium == 2) {
-    if (!Com->IsReady()) return false;
     uint8_t r[4] = {};
     Com->LinkFault = false;
     Com->ReadSMId(r[0], r[1], r[2], r[3]);

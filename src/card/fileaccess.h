@@ -36,7 +36,7 @@ class TPSfileaccess {
   void InitDefaults();
   void Done();
 
-  bool OpenCard(const std::string& image_name = {});
+  bool OpenCard();
   bool CloseCard();
   void SeekPage(uint32_t page);
   // Reads the page at the current address. False (and Com->LinkFault set)
@@ -81,6 +81,11 @@ class TPSfileaccess {
   uint32_t AddressablePages() const;
   // BlockBytes / 528.
   uint32_t PagesPerBlock() const;
+  // What the card holds for data: CardBytes less the 16 spare bytes of each
+  // page.
+  uint64_t DataBytes() const {
+    return static_cast<uint64_t>(CardBytes) / kPageBytes * kPageDataBytes;
+  }
 
  private:
   link::Link& link_;

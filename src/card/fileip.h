@@ -42,8 +42,6 @@ struct TfileIP {
   uint16_t NextOffset = 0;
   int32_t NextCluster = 0;
   int32_t RelatCluster = 0;
-  uint16_t Spare1 = 0;
-  uint8_t Spare2 = 0;
   std::array<uint8_t, 32> Header{};
 
   // Header bytes 4..7: a folder's entry count, a file's size.

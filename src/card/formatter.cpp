@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card/fileip.h"
+#include "card/volume.h"
 #include "common/bytes.h"
 
 namespace travosk::card {
@@ -44,7 +45,6 @@ constexpr uint8_t kCardFlags = 0x2B;
 constexpr uint32_t kIndirectCluster = 8;  // the first erase block's clusters 0..7 stay empty
 constexpr uint32_t kClustersPerFatCluster = 256;
 constexpr uint32_t kMaxPages = 65536;  // what the page commands can address
-constexpr uint32_t kFreeCluster = 0x7FFFFFFF;
 constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
 constexpr uint16_t kModeRootDot = 0x8427;     // exists, directory, read/write/execute
@@ -83,7 +83,7 @@ void BuildIndirect(const FormatLayout& l, uint32_t half, MutableBytes d) {
 void BuildFat(const FormatLayout& l, uint32_t f, uint32_t half, MutableBytes d) {
   for (uint32_t k = 0; k < kPageDataBytes / 4; ++k) {
     uint32_t e = f * kClustersPerFatCluster + half * (kPageDataBytes / 4) + k;
-    uint32_t value = (e == 0 || e >= l.alloc_end) ? kLastCluster : kFreeCluster;
+    uint32_t value = (e == 0 || e >= l.alloc_end) ? kChainEnd : kFreeEntry;
     store_le32(d, 4 * k, value);
   }
 }

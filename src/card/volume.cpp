@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "card/commitplan.h"
+#include "card/walk.h"
 #include "common/errors.h"
 
 namespace travosk::card {
@@ -15,7 +16,7 @@ namespace {
 constexpr int kEntriesPerPage = kPageDataBytes / 4;  // 128
 constexpr int kEntriesPerCluster = 2 * kEntriesPerPage;
 constexpr int kFatListEntries = 256;
-constexpr uint32_t kNextMask = 0xFFFF;  // a next number as the chain code reads it
+constexpr uint32_t kFreeChainMask = 0xFFFF;  // a next number as the chain code reads it
 
 }  // namespace
 
@@ -52,7 +53,7 @@ bool TPSFilemanager::Mount() {
   mounted_ = false;
   last_error_.clear();
   if (access_.IsOpen) access_.CloseCard();
-  if (!access_.OpenCard(ImageName)) {
+  if (!access_.OpenCard()) {
     return Refuse(access_.IsPS1Card ? "The card is a PS1 card" : "No card answers in the slot");
   }
   // Whatever an unfinished operation left in the cache is dropped here; what
@@ -137,15 +138,8 @@ bool TPSFilemanager::Mount() {
   }
 
   // Back to the root: the walk starts over with every mount.
-  WalkCurrentCluster = 0;
-  WalkCurrentOffset = 0;
-  WalkHeadCluster = 0;
-  WalkHeadOffset = 0;
-  WalkParentCluster = 0;
-  WalkParentOffset = 0;
-  WalkMore = 0;
+  ResetWalk(*this);
   StackDepth = 0;
-  WalkBufferCluster = -1;
 
   CardFat = Fat;
   cache_.SetCommitPlan(MakeCommitPlan(*this));
@@ -236,7 +230,7 @@ void TPSFilemanager::FreeChain(uint32_t first) {
     uint32_t e = Fat[c];
     Fat[c] = e & ~kInUse;
     if (e == kChainEnd || (e & kInUse) == 0) return;
-    c = e & kNextMask;
+    c = e & kFreeChainMask;
     if (c >= FatEntryCount()) return;
   }
 }
@@ -258,7 +252,7 @@ void TPSFilemanager::Release() {
   Stack.shrink_to_fit();
   StackBuffers.clear();
   StackBuffers.shrink_to_fit();
-  WalkBufferCluster = -1;
+  Walk.Buffer.cluster = -1;
   FatClusterList.clear();
   FatClusterList.shrink_to_fit();
   Fat.clear();

@@ -24,6 +24,38 @@ inline constexpr int kStackLevels = 64;
 inline constexpr uint32_t kChainEnd = 0xFFFFFFFF;
 inline constexpr uint32_t kFreeEntry = 0x7FFFFFFF;
 inline constexpr uint32_t kInUse = 0x80000000;
+// The bits of a FAT entry that carry the next cluster of a chain.
+inline constexpr uint32_t kNextMask = 0x7FFFFFFF;
+
+// The cluster of a directory that a walk holds, as the card held it under
+// which cache generation (cluster -1: none). Nothing reaches the card between
+// two commits, so while the generation stands the walk need not read that
+// cluster again.
+struct WalkBuffer {
+  std::array<uint8_t, kClusterBytes> bytes{};
+  int64_t cluster = -1;
+  uint64_t generation = 0;
+};
+
+// Where a directory walk stands: its current cluster and offset, the head of
+// the directory being walked and the entry that describes it (walk.h). The
+// catalogue walks with the volume's own cursor; a walk nested in another
+// operation keeps a cursor of its own, so it cannot disturb the catalogue's.
+// A fresh cursor stands at the root.
+struct WalkCursor {
+  int32_t CurrentCluster = 0;
+  uint16_t CurrentOffset = 0;
+  uint32_t HeadCluster = 0;
+  uint16_t HeadOffset = 0;
+  uint32_t ParentCluster = 0;
+  uint16_t ParentOffset = 0;
+  uint8_t More = 0;
+  // The FAT entry of the current cluster as it was when the walk read the
+  // cluster: the walk goes on from there even when its caller has since
+  // unlinked that cluster (deleting a folder's files as it walks them).
+  uint32_t Link = kChainEnd;
+  WalkBuffer Buffer;
+};
 
 // Superblock (card page 0).
 namespace superblock {
@@ -94,36 +126,14 @@ class TPSFilemanager {
   int32_t ProgressMin = 0;
   int32_t ProgressMax = 0;
   int32_t ProgressPos = 0;
-  uint8_t ProgressActive = 0;
 
-  // Walk state (see walk.h).
-  std::array<uint8_t, kClusterBytes> ClusterBuffer{};
-  // Which cluster the buffer holds as the card held it, under which cache
-  // generation (-1: none). Nothing reaches the card between two commits, so
-  // while the generation stands the walk need not read that cluster again.
-  int64_t WalkBufferCluster = -1;
-  uint64_t WalkBufferGeneration = 0;
-  struct WalkBuffer {
-    std::array<uint8_t, kClusterBytes> bytes{};
-    int64_t cluster = -1;
-    uint64_t generation = 0;
-  };
-  std::vector<TfileIP> Stack;  // kStackLevels
+  // The catalogue's walk (walk.h) and the positions it saved on entering a
+  // folder, each with the outer directory's cluster.
+  WalkCursor Walk;
+  std::vector<TfileIP> Stack;            // kStackLevels
   std::vector<WalkBuffer> StackBuffers;  // the outer directory's cluster, per level
   std::array<uint8_t, kStackLevels> StackFlags{};
   int32_t StackDepth = 0;
-  uint16_t WalkHeadOffset = 0;
-  uint32_t WalkHeadCluster = 0;
-  uint16_t WalkParentOffset = 0;
-  uint32_t WalkParentCluster = 0;
-  int32_t WalkCurrentCluster = 0;
-  uint16_t WalkCurrentOffset = 0;
-  uint8_t WalkMore = 0;
-  // The FAT entry of the current cluster as it was when the walk read the
-  // cluster: the walk goes on from there even when its caller has since
-  // unlinked that cluster (deleting a folder's files as it walks them).
-  uint32_t WalkLink = kChainEnd;
-  std::string ImageName;
 
  private:
   [[nodiscard]] bool ReadPageAt(uint32_t page, Page& out);

@@ -18,7 +18,6 @@ namespace travosk::card {
 namespace {
 
 using detail::InTable;
-using detail::kNextMask;
 using detail::kSlotBytes;
 using detail::Links;
 
@@ -45,26 +44,26 @@ bool StepGoesBack(const TPSFilemanager& v, uint32_t head, uint32_t left, uint32_
 
 // Moves the walk to the next slot: the other half of the cluster, or the
 // first slot of the next cluster of the chain (-1 when there is none).
-void Advance(TPSFilemanager& v) {
-  v.WalkCurrentOffset = static_cast<uint16_t>((v.WalkCurrentOffset + kSlotBytes) & 0x3FF);
-  if (v.WalkCurrentOffset != 0) return;
-  const auto left = static_cast<uint32_t>(v.WalkCurrentCluster);
-  const uint32_t a = v.WalkLink;
+void Advance(const TPSFilemanager& v, WalkCursor& w) {
+  w.CurrentOffset = static_cast<uint16_t>((w.CurrentOffset + kSlotBytes) % kClusterBytes);
+  if (w.CurrentOffset != 0) return;
+  const auto left = static_cast<uint32_t>(w.CurrentCluster);
+  const uint32_t a = w.Link;
   const uint32_t next = a & kNextMask;
-  if (!Links(a) || !InTable(v, next) || StepGoesBack(v, v.WalkHeadCluster, left, next)) {
-    v.WalkCurrentCluster = kNoCluster;
+  if (!Links(a) || !InTable(v, next) || StepGoesBack(v, w.HeadCluster, left, next)) {
+    w.CurrentCluster = kNoCluster;
   } else {
-    v.WalkCurrentCluster = static_cast<int32_t>(next);
+    w.CurrentCluster = static_cast<int32_t>(next);
   }
 }
 
-bool CurrentInTable(const TPSFilemanager& v) {
-  return v.WalkCurrentCluster >= 0 && InTable(v, static_cast<uint32_t>(v.WalkCurrentCluster));
+bool CurrentInTable(const TPSFilemanager& v, const WalkCursor& w) {
+  return w.CurrentCluster >= 0 && InTable(v, static_cast<uint32_t>(w.CurrentCluster));
 }
 
-void SetNext(const TPSFilemanager& v, TfileIP& x) {
-  x.NextCluster = v.WalkCurrentCluster;
-  x.NextOffset = v.WalkCurrentOffset;
+void SetNext(const WalkCursor& w, TfileIP& x) {
+  x.NextCluster = w.CurrentCluster;
+  x.NextOffset = w.CurrentOffset;
 }
 
 bool AttributesClear(const uint8_t* cluster, uint16_t o) {
@@ -105,100 +104,93 @@ namespace {
 
 // Reads cluster c of the directory being walked into the walk's buffer, unless
 // the buffer holds it already from the card as it still is.
-void LoadWalkCluster(TPSFilemanager& v, uint32_t c) {
+void LoadWalkCluster(TPSFilemanager& v, WalkBuffer& b, uint32_t c) {
   const uint64_t generation = v.cache().Generation();
-  if (v.WalkBufferCluster == static_cast<int64_t>(c) && v.WalkBufferGeneration == generation) {
-    return;
-  }
-  v.WalkBufferCluster = -1;
-  v.ReadCluster(c, v.ClusterBuffer.data());
-  v.WalkBufferCluster = c;
-  v.WalkBufferGeneration = generation;
+  if (b.cluster == static_cast<int64_t>(c) && b.generation == generation) return;
+  b.cluster = -1;
+  v.ReadCluster(c, b.bytes.data());
+  b.cluster = c;
+  b.generation = generation;
 }
 
 }  // namespace
 
 void ResetWalk(TPSFilemanager& v) {
-  v.WalkCurrentCluster = 0;
-  v.WalkCurrentOffset = 0;
-  v.WalkHeadCluster = 0;
-  v.WalkHeadOffset = 0;
-  v.WalkParentCluster = 0;
-  v.WalkParentOffset = 0;
+  v.Walk = WalkCursor{};
 }
 
-bool ReadFirstEntry(TPSFilemanager& v, TfileIP& x) {
-  if (!CurrentInTable(v)) {
-    v.WalkMore = 0;
+bool ReadFirstEntry(TPSFilemanager& v, WalkCursor& w, TfileIP& x) {
+  if (!CurrentInTable(v, w)) {
+    w.More = 0;
     return false;
   }
-  const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
+  const auto current = static_cast<uint32_t>(w.CurrentCluster);
   const uint32_t a = v.Fat[current];
-  v.WalkMore = !(a == kChainEnd && v.WalkCurrentOffset != 0);
+  w.More = !(a == kChainEnd && w.CurrentOffset != 0);
   if ((a & kInUse) == 0) return false;
-  LoadWalkCluster(v, current);
-  v.WalkLink = a;
+  LoadWalkCluster(v, w.Buffer, current);
+  w.Link = a;
 
-  x.HeadOffset = v.WalkCurrentOffset;
-  x.HeadCluster = v.WalkCurrentCluster;
-  v.WalkHeadOffset = v.WalkCurrentOffset;
-  v.WalkHeadCluster = current;
-  x.ParentOffset = v.WalkParentOffset;
-  x.ParentCluster = v.WalkParentCluster;
-  x.NowOffset = v.WalkCurrentOffset;
+  x.HeadOffset = w.CurrentOffset;
+  x.HeadCluster = w.CurrentCluster;
+  w.HeadOffset = w.CurrentOffset;
+  w.HeadCluster = current;
+  x.ParentOffset = w.ParentOffset;
+  x.ParentCluster = w.ParentCluster;
+  x.NowOffset = w.CurrentOffset;
   x.NowCluster = current;
 
-  const bool valid = DecodeEntry(v.ClusterBuffer.data(), v.WalkCurrentOffset, x);
-  Advance(v);
-  SetNext(v, x);
+  const bool valid = DecodeEntry(w.Buffer.bytes.data(), w.CurrentOffset, x);
+  Advance(v, w);
+  SetNext(w, x);
   return valid;
 }
 
-bool ReadNextEntry(TPSFilemanager& v, TfileIP& x) {
-  if (!v.WalkMore) return false;
-  if (!CurrentInTable(v)) {
-    v.WalkMore = 0;
+bool ReadNextEntry(TPSFilemanager& v, WalkCursor& w, TfileIP& x) {
+  if (!w.More) return false;
+  if (!CurrentInTable(v, w)) {
+    w.More = 0;
     return false;
   }
-  const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
-  if (v.WalkCurrentOffset == 0) {
-    v.WalkLink = v.Fat[current];
-    LoadWalkCluster(v, current);
+  const auto current = static_cast<uint32_t>(w.CurrentCluster);
+  if (w.CurrentOffset == 0) {
+    w.Link = v.Fat[current];
+    LoadWalkCluster(v, w.Buffer, current);
   }
   // After the second entry of the chain's last cluster nothing more is read.
-  v.WalkMore = !(v.WalkCurrentOffset == kSlotBytes && !Links(v.WalkLink));
+  w.More = !(w.CurrentOffset == kSlotBytes && !Links(w.Link));
 
-  x.NowOffset = v.WalkCurrentOffset;
+  x.NowOffset = w.CurrentOffset;
   x.NowCluster = current;
-  const uint8_t* cluster = v.ClusterBuffer.data();
-  const bool valid = DecodeEntry(cluster, v.WalkCurrentOffset, x);
-  const bool result = valid && AttributesClear(cluster, v.WalkCurrentOffset);
+  const uint8_t* cluster = w.Buffer.bytes.data();
+  const bool valid = DecodeEntry(cluster, w.CurrentOffset, x);
+  const bool result = valid && AttributesClear(cluster, w.CurrentOffset);
 
   // A "." entry marks the head of the directory that holds it.
   if (valid && x.Dir == 1 && x.Deleted == 0 && x.Name == ".") {
-    v.WalkHeadCluster = current;
-    v.WalkHeadOffset = v.WalkCurrentOffset;
+    w.HeadCluster = current;
+    w.HeadOffset = w.CurrentOffset;
   }
-  x.HeadOffset = v.WalkHeadOffset;
-  x.HeadCluster = static_cast<int32_t>(v.WalkHeadCluster);
-  x.ParentOffset = v.WalkParentOffset;
-  x.ParentCluster = v.WalkParentCluster;
+  x.HeadOffset = w.HeadOffset;
+  x.HeadCluster = static_cast<int32_t>(w.HeadCluster);
+  x.ParentOffset = w.ParentOffset;
+  x.ParentCluster = w.ParentCluster;
 
-  Advance(v);
-  SetNext(v, x);
+  Advance(v, w);
+  SetNext(w, x);
   return result;
 }
 
-bool EnterDirectory(TPSFilemanager& v, const TfileIP& x) {
+bool EnterDirectory(const TPSFilemanager& v, WalkCursor& w, const TfileIP& x) {
   if (x.RelatCluster == kNoCluster || x.NowCluster == kChainEnd) return false;
   const auto first = static_cast<uint32_t>(x.RelatCluster);
   if (!InTable(v, first)) return false;
-  v.WalkCurrentCluster = x.RelatCluster;
-  v.WalkCurrentOffset = 0;
-  v.WalkHeadCluster = first;
-  v.WalkHeadOffset = 0;
-  v.WalkParentCluster = x.NowCluster;
-  v.WalkParentOffset = x.NowOffset;
+  w.CurrentCluster = x.RelatCluster;
+  w.CurrentOffset = 0;
+  w.HeadCluster = first;
+  w.HeadOffset = 0;
+  w.ParentCluster = x.NowCluster;
+  w.ParentOffset = x.NowOffset;
   return true;
 }
 
@@ -210,43 +202,38 @@ void PushPosition(TPSFilemanager& v, const TfileIP& x) {
   if (v.StackBuffers.size() < static_cast<size_t>(kStackLevels))
     v.StackBuffers.resize(kStackLevels);
   v.Stack[v.StackDepth] = x;
-  v.StackFlags[v.StackDepth] = v.WalkMore;
+  v.StackFlags[v.StackDepth] = v.Walk.More;
   // The outer directory's cluster goes with the level, so that coming back
   // out of the folder finds it without another trip to the card.
-  auto& saved = v.StackBuffers[static_cast<size_t>(v.StackDepth)];
-  saved.bytes = v.ClusterBuffer;
-  saved.cluster = v.WalkBufferCluster;
-  saved.generation = v.WalkBufferGeneration;
+  v.StackBuffers[static_cast<size_t>(v.StackDepth)] = v.Walk.Buffer;
   ++v.StackDepth;
 }
 
 void PopPosition(TPSFilemanager& v, TfileIP& x) {
   if (v.StackDepth < 1) return;
   --v.StackDepth;
+  WalkCursor& w = v.Walk;
   x = v.Stack[v.StackDepth];
-  v.WalkMore = v.StackFlags[v.StackDepth];
-  v.WalkCurrentCluster = x.NextCluster;
-  v.WalkCurrentOffset = x.NextOffset;
-  v.WalkHeadCluster = static_cast<uint32_t>(x.HeadCluster);
-  v.WalkHeadOffset = x.HeadOffset;
+  w.More = v.StackFlags[v.StackDepth];
+  w.CurrentCluster = x.NextCluster;
+  w.CurrentOffset = x.NextOffset;
+  w.HeadCluster = static_cast<uint32_t>(x.HeadCluster);
+  w.HeadOffset = x.HeadOffset;
   // The entries read after the folder belong to the outer directory again, so
   // they name its describing entry, not the folder's.
-  v.WalkParentCluster = x.ParentCluster;
-  v.WalkParentOffset = x.ParentOffset;
+  w.ParentCluster = x.ParentCluster;
+  w.ParentOffset = x.ParentOffset;
   if (static_cast<size_t>(v.StackDepth) < v.StackBuffers.size()) {
-    const auto& saved = v.StackBuffers[static_cast<size_t>(v.StackDepth)];
-    v.ClusterBuffer = saved.bytes;
-    v.WalkBufferCluster = saved.cluster;
-    v.WalkBufferGeneration = saved.generation;
+    w.Buffer = v.StackBuffers[static_cast<size_t>(v.StackDepth)];
   } else {
-    v.WalkBufferCluster = -1;
+    w.Buffer.cluster = -1;
   }
-  if (CurrentInTable(v)) {
-    const auto current = static_cast<uint32_t>(v.WalkCurrentCluster);
-    v.WalkLink = v.Fat[current];
-    LoadWalkCluster(v, current);
+  if (CurrentInTable(v, w)) {
+    const auto current = static_cast<uint32_t>(w.CurrentCluster);
+    w.Link = v.Fat[current];
+    LoadWalkCluster(v, w.Buffer, current);
   } else {
-    v.WalkCurrentCluster = kNoCluster;
+    w.CurrentCluster = kNoCluster;
   }
 }
 

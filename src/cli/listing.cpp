@@ -101,9 +101,8 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
     error = e.what();
     return false;
   }
-  const auto& access = manager.Access();
-  listing.capacity = static_cast<uint64_t>(access.CardBytes) / 528 * 512;
-  listing.free = manager::FreeClusters(manager.Volume()) * 1024;
+  listing.capacity = manager.Access().DataBytes();
+  listing.free = manager::FreeClusters(manager.Volume()) * card::kClusterBytes;
   listing.used = listing.capacity > listing.free ? listing.capacity - listing.free : 0;
   return true;
 }

@@ -84,6 +84,8 @@ class TPS2Mcom {
   void ReadPS1Frame(uint8_t hi, uint8_t lo, Page& frame);
   void WritePS1Frame(uint8_t hi, uint8_t lo, const Page& frame);
 
+  // Always true: the link is ready whenever this object exists. Nothing in
+  // the system tests it, since a branch for false could never run.
   bool IsReady() const { return true; }
   // Busy-waits on the clock for ConnectDelay + 1 changes of its second, so
   // the wait lasts between ConnectDelay and ConnectDelay + 1 seconds; nothing

@@ -94,14 +94,14 @@ bool TPS2MFMSYS::ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool&
       ++files;
   };
 
-  card::PushPosition(v, folder);
-  if (card::EnterDirectory(v, folder)) {
+  card::WalkCursor walk;
+  if (card::EnterDirectory(v, walk, folder)) {
     TfileIP item;
-    if (card::ReadFirstEntry(v, item)) {
+    if (card::ReadFirstEntry(v, walk, item)) {
       ++slots;
       take(item);
       if (!item.Deleted) ++written;
-      while (!isbreak && written < count && card::ReadNextEntry(v, item)) {
+      while (!isbreak && written < count && card::ReadNextEntry(v, walk, item)) {
         ++slots;
         if (!item.Deleted) ++written;
         take(item);
@@ -110,7 +110,6 @@ bool TPS2MFMSYS::ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool&
       }
     }
   }
-  card::PopPosition(v, folder);
   v.ProgressPos = v.ProgressMax;
   FireFileProgress(folder, isbreak);
 
@@ -182,23 +181,15 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
   v.ProgressMin = 0;
   v.ProgressMax = 100;
   v.ProgressPos = 0;
-  v.ProgressActive = 1;
   FireFileProgress(target, isbreak);
 
   formats::Ps2Save save;
   try {
-    if (!std::ifstream(file_name, std::ios::binary)) {
-      v.ProgressActive = 0;
-      return false;
-    }
+    if (!std::ifstream(file_name, std::ios::binary)) return false;
     save = formats::ReadPs2SaveFile(file_name);
   } catch (const formats::FormatError& e) {
     last_error_ = e.what();
-    v.ProgressActive = 0;
     return false;
-  } catch (const InOutError&) {
-    v.ProgressActive = 0;
-    throw;
   }
   return AppendSaveValue(save, target, isbreak);
 }
@@ -210,7 +201,6 @@ bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
   v.ProgressMin = 0;
   v.ProgressMax = 100;
   v.ProgressPos = 0;
-  v.ProgressActive = 1;
   FireFileProgress(target, isbreak);
   return AppendSaveValue(save, target, isbreak);
 }
@@ -253,7 +243,6 @@ bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, 
   // A refused or cancelled append stages nothing that a later commit could
   // carry to the card.
   if (!committed) cache_->ResetCache();
-  v.ProgressActive = 0;
   return result;
 }
 

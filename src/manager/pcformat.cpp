@@ -20,10 +20,6 @@ constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
 
 bool TPS2MFMSYS::FormatToPC(const std::string& image_file_name) {
   last_error_.clear();
-  if (!Com().IsReady()) {
-    if (OnLinkSysbusy) OnLinkSysbusy();
-    return false;
-  }
   // The image commands address the SmartMedia slot whatever medium is
   // selected, so any other selection must not reach them.
   if (Access().Medium != kSmartMediaSlot) return false;

@@ -151,7 +151,6 @@ void TPS2MFMSYS::FlushCard() {
   volume_->ProgressMin = 0;
   volume_->ProgressMax = cache_->BlocksToWrite() - 1;
   volume_->ProgressPos = 0;
-  volume_->ProgressActive = 1;
   FireFileProgress(none, isbreak);
 
   // An adapter that has gone silent takes block writes without a sign of
@@ -200,10 +199,10 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
     v.ProgressMin = 0;
     v.ProgressPos = 0;
 
-    card::PushPosition(v, folder);
-    if (card::EnterDirectory(v, folder)) {
+    card::WalkCursor walk;
+    if (card::EnterDirectory(v, walk, folder)) {
       TfileIP item;
-      bool more = card::ReadFirstEntry(v, item);
+      bool more = card::ReadFirstEntry(v, walk, item);
       bool first = true;
       // The first entry is the folder's "."; the walk is bounded by the chain.
       while (more) {
@@ -216,10 +215,9 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
         }
         first = false;
         if (isbreak) break;
-        more = card::ReadNextEntry(v, item);
+        more = card::ReadNextEntry(v, walk, item);
       }
     }
-    card::PopPosition(v, folder);
     v.ProgressPos = v.ProgressMax;
     FireFileProgress(folder, isbreak);
 
@@ -259,10 +257,8 @@ bool TPS2MFMSYS::ExportFile(const std::string& file_name, TfileIP& entry) {
 }
 
 bool TPS2MFMSYS::CheckLink() {
-  if (!Com().IsReady()) {
-    if (OnLinkSysbusy) OnLinkSysbusy();
-    return false;
-  }
+  // The link is always ready (TPS2Mcom::IsReady), so OnLinkSysbusy never
+  // fires here: what can fail is recognising the card.
   return access_->OpenCard();
 }
 
@@ -301,10 +297,6 @@ bool TPS2MFMSYS::EraseCard() {
 
 bool TPS2MFMSYS::FormatCard() {
   if (access_->Medium == 0) return false;
-  if (!Com().IsReady()) {
-    if (OnLinkSysbusy) OnLinkSysbusy();
-    return false;
-  }
   if (!access_->OpenCard()) return false;
   const bool erased = EraseCard();
   // Erase commands get no answer, so an adapter that went silent during the

@@ -38,6 +38,8 @@ class TPS2MFMSYS {
   ~TPS2MFMSYS();
 
   TNotifyEvent OnErroroninit;
+  // The link is never busy (its IsReady always answers true), so this event
+  // never fires; the front ends still handle it as one of the twelve.
   TNotifyEvent OnLinkSysbusy;
   TFileIPEvent OnAddrootNode;
   TFileIPEvent OnAddChildNode;

@@ -6,12 +6,13 @@
 #include <optional>
 #include <vector>
 
+#include "formats/save.h"
 #include "manager/ps1records.h"
 
 namespace travosk::manager {
 namespace {
 
-constexpr size_t kHeader = 512;
+constexpr size_t kHeader = formats::kEntryBytes;
 
 std::optional<std::vector<uint8_t>> ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -42,7 +43,8 @@ std::optional<std::vector<uint8_t>> WithoutPlaces(std::vector<uint8_t> a) {
     if (at + kHeader > a.size()) return std::nullopt;
     clear(at);
     const uint64_t length = Le32(a, at + 4);
-    at += kHeader + (length + 1023) / 1024 * 1024;
+    at +=
+        kHeader + (length + formats::kBlockBytes - 1) / formats::kBlockBytes * formats::kBlockBytes;
   }
   if (at != a.size()) return std::nullopt;
   return a;

@@ -27,7 +27,7 @@ uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
     ++n;
     const uint32_t e = v.Fat[c];
     if (e == card::kChainEnd || !(e & card::kInUse)) break;
-    c = e & 0x7FFFFFFF;
+    c = e & card::kNextMask;
   }
   return n;
 }
@@ -124,30 +124,38 @@ uint64_t FolderClusters(TPS2MFMSYS& manager, TfileIP folder) {
   auto& v = manager.Volume();
   if (!folder.Dir || folder.RelatCluster < 0) return 0;
   uint64_t clusters = ChainLength(v, static_cast<uint32_t>(folder.RelatCluster));
-  card::PushPosition(v, folder);
-  if (card::EnterDirectory(v, folder)) {
+  card::WalkCursor walk;
+  if (card::EnterDirectory(v, walk, folder)) {
     TfileIP item;
-    bool more = card::ReadFirstEntry(v, item);
+    bool more = card::ReadFirstEntry(v, walk, item);
     while (more) {
       if (!item.Dir && !item.Deleted && item.RelatCluster >= 0)
         clusters += ChainLength(v, static_cast<uint32_t>(item.RelatCluster));
-      more = card::ReadNextEntry(v, item);
+      more = card::ReadNextEntry(v, walk, item);
     }
   }
-  card::PopPosition(v, folder);
   return clusters;
 }
 
 std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name) {
-  std::optional<TfileIP> found;
-  auto previous = manager.OnAddrootNode;
-  manager.OnAddrootNode = [&](TfileIP& x) {
-    if (!found && x.Dir && !x.Deleted && !x.IsDotName() && x.Name == name) found = x;
-    if (previous) previous(x);
-  };
-  const bool ok = manager.Catalog();
-  manager.OnAddrootNode = previous;
-  return ok ? found : std::nullopt;
+  // The catalogue mounts the card afresh and shows it to the front end; the
+  // search then walks the root again with a cursor of its own, over the
+  // entries the catalogue listed (as many as the root's "." counts).
+  if (!manager.Catalog()) return std::nullopt;
+  auto& v = manager.Volume();
+  try {
+    card::WalkCursor walk;
+    TfileIP x;
+    (void)card::ReadFirstEntry(v, walk, x);
+    const int64_t count = x.Name == "." && !x.Deleted ? manager.EntryCount(x) : 0;
+    int64_t passed = x.Deleted ? 0 : 1;
+    while (passed < count && card::ReadNextEntry(v, walk, x)) {
+      if (!x.Deleted) ++passed;
+      if (x.Dir && !x.Deleted && !x.IsDotName() && x.Name == name) return x;
+    }
+  } catch (const CardError&) {
+  }
+  return std::nullopt;
 }
 
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, TfileIP existing,
