@@ -87,12 +87,13 @@ void TDEVICEDlg::PrepareDevices(int devices_found, int first_kind, int second_ki
   }
 }
 
-void TDEVICEDlg::PrepareImages(const QStringList& names) {
+void TDEVICEDlg::PrepareImages(const QStringList& names, const std::vector<int>& kinds) {
   for (QPushButton* b : image_buttons_) delete b;
   image_buttons_.clear();
   constexpr int kFirstTop = 104;
   for (int i = 0; i < names.size(); ++i) {
-    QPushButton* b = MakeButton(this, "", names[i], kPS2Card, kFirstTop + 40 * i);
+    const int kind = static_cast<size_t>(i) < kinds.size() ? kinds[static_cast<size_t>(i)] : kPS2Card;
+    QPushButton* b = MakeButton(this, "", names[i], kind, kFirstTop + 40 * i);
     b->setObjectName(QString("DEVImage%1").arg(i));
     connect(b, &QPushButton::clicked, this, [this, i] {
       Choice = 1;

@@ -23,8 +23,9 @@ class TDEVICEDlg : public QDialog {
   void PrepareDevices(int devices_found, int first_kind, int second_kind);
   // Called after PrepareDevices with the names of the open card images: one
   // button each ("DEVImage0"...) below the adapter's devices, the dialog
-  // growing to hold them. With no image open the dialog is as it was.
-  void PrepareImages(const QStringList& names);
+  // growing to hold them, each with the picture of its DeviceKind (a PS2
+  // card when none is given). With no image open the dialog is as it was.
+  void PrepareImages(const QStringList& names, const std::vector<int>& kinds = {});
 
   QLabel* NODEVICE;
   QPushButton* DEVPS1;

@@ -283,8 +283,12 @@ bool TForm1::SelectDevice() {
   TDEVICEDlg& dlg = *forms_.DEVICEDlg;
   dlg.PrepareDevices(devices_found_, device_list_[0], device_list_[1]);
   QStringList names;
-  for (const auto& image : images_) names << QFileInfo(image->path).fileName();
-  dlg.PrepareImages(names);
+  std::vector<int> kinds;
+  for (const auto& image : images_) {
+    names << QFileInfo(image->path).fileName();
+    kinds.push_back(image->kind);
+  }
+  dlg.PrepareImages(names, kinds);
   if (ui_.ShowModal(dlg) != QDialog::Accepted) return false;
   if (dlg.ImageIndex >= 0 && dlg.ImageIndex < static_cast<int>(images_.size())) {
     ChooseImage(dlg.ImageIndex);

@@ -129,6 +129,7 @@ void TForm1::DeleteSaveSet(const std::vector<int>& rows) {
   StartBusy();
   QStringList failed;
   int deleted = 0;
+  const uint64_t changes = ChangesSent();
   // Each save keeps its place in its directory while others are deleted, so
   // what the catalogue said of the later ones still holds.
   for (ListedSave& save : saves) {
@@ -141,13 +142,19 @@ void TForm1::DeleteSaveSet(const std::vector<int>& rows) {
       failed << FailedLine(save.name, Card().LastError());
   }
   if (ps1) ps1_list_.selected = false;
-  if (deleted > 0) {
-    if (ps1) {
-      (void)CardWork([&] { return Card().PS1Catalog(); });
-      FillPS1List();
+  // A delete that failed part way may have changed the card all the same:
+  // whatever was sent to it, the list shows the card as it now is.
+  if (deleted > 0 || ChangesSent() != changes) {
+    if (ps1 ? CardWork([&] { return Card().PS1Catalog(); })
+            : CardWork([&] { return Card().Catalog(); })) {
+      if (ps1)
+        FillPS1List();
+      else
+        FillSaveList();
     } else {
-      (void)CardWork([&] { return Card().Catalog(); });
-      FillSaveList();
+      // The card changed and cannot be read again (pulled out, say): the
+      // list would show saves that are gone.
+      ForgetCatalogue(changes);
     }
   }
   RedetectAdapter();

@@ -5,8 +5,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QtTest>
+#include <chrono>
 
 #include "gui_rig.h"
+#include "manager/savereplace.h"
 
 using namespace travosk;
 using namespace travosk::testing;
@@ -16,6 +18,23 @@ namespace {
 void SelectRows(GuiRig& rig, const QStringList& names) {
   rig.Select(names.first());
   for (const QString& n : names) rig.w().Savertableview->item(rig.Row(n))->setSelected(true);
+}
+
+// Whether a save of that name is on the card image, read by a card manager of
+// its own from a copy.
+bool OnCard(const QString& image, const QString& name) {
+  QTemporaryDir work;
+  const QString copy = QDir(work.path()).filePath("copy.ps2");
+  QFile::copy(image, copy);
+  QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+  sim::LoopbackSession s;
+  s.adapter.InsertCard(sim::Medium::Open(copy.toStdString(), sim::MediumKind::kPS2));
+  manager::TPS2MFMSYS m(s.link);
+  m.InitSystem(work.path().toStdString());
+  m.Access().Medium = 1;
+  const bool found = manager::FindSave(m, name.toStdString()).has_value();
+  m.DoneSystem();
+  return found;
 }
 
 }  // namespace
@@ -102,6 +121,36 @@ class SaveSetTest : public QObject {
     QCOMPARE(rig.ListNames(), expected);
     QVERIFY(ImageHealthy(rig.card_image, sim::MediumKind::kPS2));
     QVERIFY(rig.ui.Settled());
+  }
+
+  void AdapterPulledDuringADeleteOfASet() {
+    GuiRig rig(Cards("demo-ps2.ps2"));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS2");
+    rig.session.platform.SetPacketDelay(std::chrono::microseconds(200));
+    QTimer pull;
+    pull.setInterval(2);
+    QObject::connect(&pull, &QTimer::timeout, [&] {
+      if (w.CardBusy()) {
+        rig.session.platform.Unplug(rig.session.adapter);
+        pull.stop();
+      }
+    });
+    pull.start();
+    rig.ui.Clear();
+    rig.ui.answers = {true};
+    SelectRows(rig, {"BASLUS-21003SIZES", "BASLUS-21001TRAVOSK"});
+    w.DeleteSaverClick();
+    pull.stop();
+    const QStringList info = rig.ui.Texts("info");
+    QVERIFY(!info.isEmpty());
+    QVERIFY2(info.last().startsWith("Delete Fail.\n\""), qPrintable(info.join(" | ")));
+    // The list never shows a save that is gone from the card: it is as it
+    // was when nothing reached the card, and empty when the card changed
+    // and could not be read again.
+    for (const QString& name : {QString("BASLUS-21003SIZES"), QString("BASLUS-21001TRAVOSK")})
+      if (rig.ListNames().contains(name)) QVERIFY(OnCard(rig.card_image, name));
+    QVERIFY(rig.ListNames().isEmpty() || rig.ListNames().size() == 7);
   }
 
   void PS1SetsBackUpAsMcsAndDelete() {
