@@ -91,7 +91,9 @@ int Convert(Context& c, const std::string& in_path, const std::string& out_path,
     return c.Fail("\"" + out_path + "\" exists: add --overwrite to replace it");
   std::vector<uint8_t> in;
   try {
-    in = formats::LoadSaveFile(in_path);
+    // The largest card image: 64 MB of 528-byte pages.
+    constexpr uint64_t kLargestImage = (uint64_t{64} << 20) / kData * kPage;
+    in = formats::LoadWholeFile(in_path, std::max(kLargestImage, formats::kMaxSaveFileBytes));
   } catch (const formats::FormatError&) {
     return c.Fail("\"" + in_path + "\" is larger than any card image or save");
   }

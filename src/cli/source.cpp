@@ -46,6 +46,10 @@ Source::Source(const SourceOptions& options) {
     if (!options.image.empty()) {
       const auto image = formats::IdentifyImageFile(options.image);
       if (!image) throw InOutError(options.image, "not a PS2 or PS1 card image of a known layout");
+      if (const auto problem =
+              formats::ImageOpenProblem(*image, std::filesystem::file_size(options.image));
+          !problem.empty())
+        throw InOutError(options.image, problem);
       image_format_ = image->format;
       read_only_ = image->read_only;
       const sim::ImageLayout layout{image->header, image->spare, image->read_only};

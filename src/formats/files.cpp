@@ -85,11 +85,15 @@ std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
 }
 
 std::vector<uint8_t> LoadSaveFile(const std::string& path) {
+  return LoadWholeFile(path, kMaxSaveFileBytes);
+}
+
+std::vector<uint8_t> LoadWholeFile(const std::string& path, uint64_t max_bytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw InOutError(path, std::strerror(errno));
   const std::streamoff size = in.tellg();
   if (size < 0) throw InOutError(path, "cannot read the file");
-  if (static_cast<uint64_t>(size) > kMaxSaveFileBytes)
+  if (static_cast<uint64_t>(size) > max_bytes)
     throw FormatError("the file is larger than any save a card holds");
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   in.seekg(0);

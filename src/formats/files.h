@@ -41,6 +41,9 @@ std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path);
 // The whole file, refused (FormatError) when it is larger than any save.
 // Throws InOutError when it cannot be read.
 std::vector<uint8_t> LoadSaveFile(const std::string& path);
+// The same with another bound (a 64 MB card image with its spare bytes is
+// larger than any save).
+std::vector<uint8_t> LoadWholeFile(const std::string& path, uint64_t max_bytes);
 
 // Read a PS2 (or PS1) save of any readable format. Throw FormatError for a
 // file that is not one, InOutError for one that ends early or cannot be read.

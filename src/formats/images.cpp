@@ -90,6 +90,16 @@ std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
 
 namespace travosk::formats {
 
+std::string ImageOpenProblem(const ImageKind& kind, uint64_t size) {
+  if (kind.ps1) return {};
+  constexpr uint64_t kLargestPages = 32768;
+  const uint64_t pages = size / (kind.spare ? kPageBytes : kDataPageBytes);
+  if (pages <= kLargestPages) return {};
+  return "a PS2 image of " + std::to_string(pages * kDataPageBytes >> 20) +
+         " MB: the adapter sizes cards of up to 16 MB (32,768 pages), so larger images cannot be "
+         "opened as a card (convert still changes their layout)";
+}
+
 ImageFormat Ps1ImageFormatForPath(std::string_view path) {
   const std::string ext = Extension(path);
   if (ext == "gme") return ImageFormat::kPs1Gme;

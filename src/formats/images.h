@@ -41,6 +41,12 @@ std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_vi
 // Reads the head of the file itself; throws InOutError when it cannot.
 std::optional<ImageKind> IdentifyImageFile(const std::string& path);
 
+// Why a card image of this kind and size cannot be opened as a card, or ""
+// when it can. The adapter's card reply gives a PS2 card's page count in
+// 256s in one byte, and its page commands carry 16-bit page numbers: PS2
+// images of more than 16 MB (32,768 pages) cannot be sized or reached.
+std::string ImageOpenProblem(const ImageKind& kind, uint64_t size);
+
 // The layout a PS1 card image of this name is written in: ".gme" DexDrive,
 // ".vgs"/".mem" VGS, ".vmp" PSP (which is not written), any other raw.
 ImageFormat Ps1ImageFormatForPath(std::string_view path);

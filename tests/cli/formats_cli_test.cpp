@@ -10,6 +10,7 @@
 #include "cli/cli.h"
 #include "formats/files.h"
 #include "support/card_fixture.h"
+#include "support/manager_fixture.h"
 
 namespace travosk {
 namespace {
@@ -106,6 +107,33 @@ TEST_F(CliFormats, BackupAllWritesEverySaveOnceAndConvertRoundTrips) {
     EXPECT_TRUE(
         std::equal(got.begin(), got.end(), expected[i].bytes.begin(), expected[i].bytes.end()));
   }
+}
+
+TEST_F(CliFormats, SixteenMegabyteImagesInBothLayoutsAndLargerOnesRefused) {
+  // A blank ECC-less 16 MB card: made a file system, given a save, checked,
+  // and moved to 528-byte pages and back unchanged.
+  const std::string card = dir.File("card16.bin"), ecc = dir.File("card16.ps2"),
+                    back = dir.File("back16.bin");
+  support::WriteFileBytes(card, std::string(16u << 20, '\xFF'));
+  ASSERT_EQ(Run({"mkfs", "--yes", "--image", card}).code, 0);
+  const auto restore = Run({"restore", PeerFolder() + "/BASLUS-60002BETA.max", "--image", card});
+  ASSERT_EQ(restore.code, 0) << restore.err;
+  EXPECT_EQ(fs::file_size(card), 16u << 20);
+  EXPECT_EQ(Run({"check", "--image", card}).code, 0);
+  ASSERT_EQ(Run({"convert", card, ecc, "--format", "ps2"}).code, 0);
+  EXPECT_EQ(fs::file_size(ecc), (16u << 20) / 512 * 528);
+  const auto ls = Run({"ls", "--image", ecc});
+  EXPECT_NE(ls.out.find("BASLUS-60002BETA"), std::string::npos) << ls.err;
+  EXPECT_EQ(Run({"check", "--image", ecc}).code, 0);
+  ASSERT_EQ(Run({"convert", ecc, back}).code, 0);
+  EXPECT_EQ(ReadAll(back), ReadAll(card));
+
+  // 32 MB is more than the adapter's card reply can size: a clear refusal.
+  const std::string big = dir.File("card32.bin");
+  support::WriteFileBytes(big, std::string(32u << 20, '\xFF'));
+  const auto refused = Run({"ls", "--image", big});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("up to 16 MB"), std::string::npos) << refused.err;
 }
 
 }  // namespace
