@@ -2,7 +2,10 @@
 // starts from the deep paths, and one of each kind of damage the readers must
 // refuse, so it starts next to their checks. Usage: travosk-fuzz-seeds DIR
 // (the corpus folder; one subfolder per target is filled).
+#include <zlib.h>
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "card/fileip.h"
 #include "common/bytes.h"
+#include "formats/cbs.h"
 #include "formats/lzari.h"
 #include "formats/max.h"
 #include "formats/ps1save.h"
@@ -80,6 +84,83 @@ void ArchiveSeeds(Writer& w) {
 
 // ----- save file readers -----
 
+void PutName(Bytes8& out, size_t at, const std::string& name) {
+  std::memcpy(out.data() + at, name.data(), name.size());
+}
+
+// The formats this system reads but does not write, laid out as published.
+Bytes8 CbsOf(const formats::Ps2Save& save) {
+  Bytes8 body;
+  for (const auto& f : save.files) {
+    const size_t at = body.size();
+    body.resize(at + 64, 0);
+    std::copy_n(f.entry.begin() + card::entry::kCreated, 8, body.begin() + at);
+    std::copy_n(f.entry.begin() + card::entry::kModified, 8, body.begin() + at + 8);
+    store_le32(body, at + 16, f.Length());
+    store_le16(body, at + 20, load_le16(f.entry, card::entry::kMode));
+    PutName(body, at + 32, f.Name());
+    const Bytes content = f.Content();
+    body.insert(body.end(), content.begin(), content.end());
+  }
+  uLongf size = compressBound(body.size());
+  Bytes8 packed(size);
+  compress2(packed.data(), &size, body.data(), body.size(), 9);
+  packed.resize(size);
+  formats::CbsCrypt(packed);
+  Bytes8 out(0x128, 0);
+  PutName(out, 0, std::string("CFU\0", 4));
+  store_le32(out, 8, 0x128);
+  store_le32(out, 12, static_cast<uint32_t>(body.size()));
+  store_le32(out, 16, static_cast<uint32_t>(packed.size()));
+  PutName(out, 0x14, save.Name());
+  store_le32(out, 0x48, formats::kFolderMode);
+  out.insert(out.end(), packed.begin(), packed.end());
+  return out;
+}
+
+Bytes8 SharkPortOf(const formats::Ps2Save& save) {
+  Bytes8 out(17 + 4 + 3 * 4 + 4, 0);
+  PutName(out, 0, std::string("\x0d\0\0\0SharkPortSave", 17));
+  auto record = [&out](const std::string& name, uint32_t size, uint16_t mode) {
+    const size_t at = out.size();
+    out.resize(at + 98, 0);
+    store_le16(out, at, 98);
+    PutName(out, at + 2, name);
+    store_le32(out, at + 66, size);
+    store_le16(out, at + 78, static_cast<uint16_t>((mode >> 8) | (mode << 8)));
+  };
+  record(save.Name(), static_cast<uint32_t>(save.files.size() + 2), formats::kFolderMode);
+  for (const auto& f : save.files) {
+    record(f.Name(), f.Length(), load_le16(f.entry, card::entry::kMode));
+    const Bytes content = f.Content();
+    out.insert(out.end(), content.begin(), content.end());
+  }
+  store_le32(out, 33, static_cast<uint32_t>(out.size() - 37));
+  out.resize(out.size() + 4, 0);
+  return out;
+}
+
+Bytes8 PsvOf(const formats::Ps2Save& save) {
+  Bytes8 out(0xA0 + 0x3C * save.files.size(), 0);
+  PutName(out, 0, std::string("\0VSP", 4));
+  store_le32(out, 0x3C, 2);
+  store_le32(out, 0x64, static_cast<uint32_t>(save.files.size()));
+  store_le32(out, 0x68 + 0x10, static_cast<uint32_t>(save.files.size() + 2));
+  store_le32(out, 0x68 + 0x14, formats::kFolderMode);
+  PutName(out, 0x68 + 0x18, save.Name());
+  for (size_t i = 0; i < save.files.size(); ++i) {
+    const auto& f = save.files[i];
+    const size_t at = 0xA0 + 0x3C * i;
+    store_le32(out, at + 0x10, f.Length());
+    store_le32(out, at + 0x14, load_le16(f.entry, card::entry::kMode));
+    PutName(out, at + 0x18, f.Name());
+    store_le32(out, at + 0x38, static_cast<uint32_t>(out.size()));
+    const Bytes content = f.Content();
+    out.insert(out.end(), content.begin(), content.end());
+  }
+  return out;
+}
+
 void SaveReaderSeeds(Writer& w) {
   const auto saves = fuzz::TwoSaves();
   const Bytes8 game = ToBytes(fuzz::BuildArchive(saves[0]));
@@ -90,6 +171,17 @@ void SaveReaderSeeds(Writer& w) {
   ps1.frame = formats::MakePs1Frame("BASLUS-00900SEED", 1);
   ps1.blocks.assign(formats::kPs1BlockBytes, 0x5A);
   w.Put("fuzz_save_readers", "one-block.mcs", formats::WriteMcs(ps1));
+  w.Put("fuzz_save_readers", "game.cbs", CbsOf(save));
+  w.Put("fuzz_save_readers", "game.sps", SharkPortOf(save));
+  w.Put("fuzz_save_readers", "game.psv", PsvOf(save));
+  Bytes8 psv1(0x84, 0);
+  PutName(psv1, 0, std::string("\0VSP", 4));
+  store_le32(psv1, 0x3C, 1);
+  store_le32(psv1, 0x40, formats::kPs1BlockBytes);
+  store_le32(psv1, 0x44, 0x84);
+  PutName(psv1, 0x64, "BASLUS-00900SEED");
+  psv1.insert(psv1.end(), ps1.blocks.begin(), ps1.blocks.end());
+  w.Put("fuzz_save_readers", "one-block-ps1.psv", psv1);
 
   std::vector<uint8_t> text;
   for (int i = 0; text.size() < 3000; ++i)

@@ -136,9 +136,11 @@ void TForm1::PrepareSaversFolder() {
   ImageNewDialog.filter = "PS2 card image|*.ps2|PS1 card image|*.mcr *.gme *.vgs";
   ImageNewDialog.default_extension = ".ps2";
   ImageNewDialog.confirm_overwrite = true;
-  OpenDialog2.filter = SaveDialog1.filter = "*.psu|*.psu|*.psd|*.psd";
+  SaveDialog1.filter = "*.psu|*.psu|*.psd|*.psd";
+  OpenDialog2.filter = "PS2 saves|*.psu *.psd *.max *.cbs *.sps *.xps *.psv|All files|*";
   OpenDialog2.default_extension = SaveDialog1.default_extension = ".psu";
-  PS1itmOpenDialog.filter = PS1itmSaveDialog.filter = "*.PS1|*.PS1";
+  PS1itmSaveDialog.filter = "*.PS1|*.PS1";
+  PS1itmOpenDialog.filter = "PS1 saves|*.PS1 *.ps1 *.mcs *.psx *.mcb *.mcx *.pda *.psv|All files|*";
   PS1itmOpenDialog.default_extension = PS1itmSaveDialog.default_extension = ".ps1";
   PS1OpenDialog.filter = PS1SaveDialog.filter = "*.pss|*.pss";
   PS1OpenDialog.default_extension = PS1SaveDialog.default_extension = ".pss";

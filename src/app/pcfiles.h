@@ -10,6 +10,7 @@
 #include "app/strings.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "manager/savereplace.h"
 
 namespace travosk {
 
@@ -26,14 +27,12 @@ inline QByteArray ReadFilePrefix(const QString& path, qint64 count) {
   return file.read(count);
 }
 
-// The save's name in an archive: the text at byte 64, up to its first NUL and
-// at most 255 characters.
+// The name of the save in a save file of any readable format; empty when the
+// file holds none. A file that cannot be opened throws InOutError.
 inline std::string ArchiveSaveName(const QString& path) {
-  const QByteArray head = ReadFilePrefix(path, 64 + 255);
-  if (head.size() <= 64) return {};
-  QByteArray text = head.mid(64);
-  if (const qsizetype nul = text.indexOf('\0'); nul >= 0) text.truncate(nul);
-  return text.toStdString();
+  (void)ReadFilePrefix(path, 1);
+  const auto info = manager::InspectArchive(PathOf(path));
+  return info ? info->name : std::string();
 }
 
 // What the save commands need of a save file before the card manager reads

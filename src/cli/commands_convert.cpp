@@ -105,22 +105,27 @@ int Convert(Context& c, const std::string& in_path, const std::string& out_path,
     if (!chosen)
       return c.Fail("unknown save format \"" + format + "\" (psu, max, mcs, psx or raw)");
   }
+  std::vector<uint8_t> out;
+  std::string reading = in_path;  // the file an error concerns
   try {
     const auto detected = formats::DetectSaveFormat(in, in_path);
     if (detected && formats::IsPs1Format(*detected)) {
       const auto save = formats::ReadPs1Save(in, in_path);
       const auto target = chosen.value_or(formats::Ps1FormatForPath(out_path));
       if (!formats::IsPs1Format(target)) return c.Fail("a PS1 save is written as mcs, psx or raw");
-      formats::WriteWholeFileAtomically(out_path, formats::WritePs1Save(save, target));
-      return kExitOk;
+      reading = out_path;
+      out = formats::WritePs1Save(save, target);
+    } else {
+      const auto save = formats::ReadPs2Save(in, in_path);
+      const auto target = chosen.value_or(formats::FormatForPath(out_path));
+      if (formats::IsPs1Format(target)) return c.Fail("a PS2 save is written as psu or max");
+      reading = out_path;
+      out = formats::WritePs2Save(save, target);
     }
-    const auto save = formats::ReadPs2Save(in, in_path);
-    const auto target = chosen.value_or(formats::FormatForPath(out_path));
-    if (formats::IsPs1Format(target)) return c.Fail("a PS2 save is written as psu or max");
-    formats::WriteWholeFileAtomically(out_path, formats::WritePs2Save(save, target));
   } catch (const formats::FormatError& e) {
-    return c.Fail("\"" + in_path + "\": " + e.what());
+    return c.Fail("\"" + reading + "\": " + e.what());
   }
+  formats::WriteWholeFileAtomically(out_path, out);
   return kExitOk;
 }
 

@@ -71,9 +71,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       return BackupSave(c, save, file, format);
     };
   });
-  auto* convert = app.add_subcommand(
-      "convert",
-      "convert a save file (.psu .psd .max, PS1 saves) or a card image to another format");
+  auto* convert = app.add_subcommand("convert",
+                                     "convert a save file (.psu .psd .max .cbs .sps .xps .psv, PS1 "
+                                     "saves) or a card image to another format");
   convert->add_option("IN", file)->required();
   convert->add_option("OUT", out_path)->required();
   convert->add_option("--format", format,
@@ -83,7 +83,8 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   convert->add_flag("--overwrite", overwrite, "replace OUT when it exists");
   convert->callback(
       [&] { action = [&] { return Convert(c, file, out_path, format, overwrite); }; });
-  auto* restore = app.add_subcommand("restore", "put a save (.psu .psd .max) on the card");
+  auto* restore =
+      app.add_subcommand("restore", "put a save (.psu .psd .max .cbs .sps .xps .psv) on the card");
   restore->add_option("FILE", file)->required();
   restore->add_flag("--overwrite", overwrite, "replace a save of the same name");
   restore->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");
@@ -123,7 +124,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   ps1b->add_option("--format", format, "mcs, psx or raw (by default the file's extension)");
   ps1b->callback([&] { action = [&] { return PS1Backup(c, entry, file, format); }; });
   auto* ps1r = ps1->add_subcommand(
-      "restore", "put a PS1 save (.PS1 .mcs .psx .mcb .mcx .pda, raw) on the card");
+      "restore", "put a PS1 save (.PS1 .mcs .psx .mcb .mcx .pda .psv, raw) on the card");
   ps1r->add_option("FILE", file)->required();
   ps1r->add_flag("--overwrite", overwrite, "replace a save of the same name");
   ps1r->add_flag("--keep-both", keep_both, "keep a save of the same name beside the new one");

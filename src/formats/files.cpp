@@ -8,9 +8,12 @@
 
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "formats/cbs.h"
 #include "formats/max.h"
 #include "formats/ps1save.h"
 #include "formats/psu.h"
+#include "formats/psv.h"
+#include "formats/sharkport.h"
 
 namespace travosk::formats {
 
@@ -40,6 +43,13 @@ std::string_view FormatName(SaveFormat f) {
       return "psx";
     case SaveFormat::kRaw:
       return "raw";
+    case SaveFormat::kCbs:
+      return "cbs";
+    case SaveFormat::kSps:
+      return "sps";
+    case SaveFormat::kPsv:
+    case SaveFormat::kPs1Psv:
+      return "psv";
   }
   return "?";
 }
@@ -55,22 +65,30 @@ SaveFormat FormatForPath(std::string_view path) {
   const std::string ext = Extension(path);
   if (ext == "max") return SaveFormat::kMax;
   if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
+  if (ext == "cbs") return SaveFormat::kCbs;
+  if (ext == "sps" || ext == "xps") return SaveFormat::kSps;
+  if (ext == "psv") return SaveFormat::kPsv;
   return SaveFormat::kPsu;
 }
 
 bool IsPs1Format(SaveFormat f) {
-  return f == SaveFormat::kMcs || f == SaveFormat::kPsx || f == SaveFormat::kRaw;
+  return f == SaveFormat::kMcs || f == SaveFormat::kPsx || f == SaveFormat::kRaw ||
+         f == SaveFormat::kPs1Psv;
 }
 
 SaveFormat Ps1FormatForPath(std::string_view path) {
   const std::string ext = Extension(path);
   if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return SaveFormat::kPsx;
   if (ext == "raw" || (ext.empty() && LooksLikePs1SaveName(path))) return SaveFormat::kRaw;
+  if (ext == "psv") return SaveFormat::kPs1Psv;  // read only: refused when written
   return SaveFormat::kMcs;
 }
 
 std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
   if (LooksLikeMax(file)) return SaveFormat::kMax;
+  if (LooksLikeCbs(file)) return SaveFormat::kCbs;
+  if (LooksLikeSharkPort(file)) return SaveFormat::kSps;
+  if (LooksLikePsv(file)) return IsPs1Psv(file) ? SaveFormat::kPs1Psv : SaveFormat::kPsv;
   if (LooksLikeMcs(file)) return SaveFormat::kMcs;
   if (LooksLikePsx(file)) return SaveFormat::kPsx;
   if (LooksLikeRawPs1(file)) return SaveFormat::kRaw;
@@ -81,6 +99,9 @@ std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
   if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
   if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return SaveFormat::kPsx;
   if (ext == "raw") return SaveFormat::kRaw;
+  if (ext == "cbs") return SaveFormat::kCbs;
+  if (ext == "sps" || ext == "xps") return SaveFormat::kSps;
+  if (ext == "psv") return SaveFormat::kPsv;
   return std::nullopt;
 }
 
@@ -113,9 +134,16 @@ Ps2Save ReadPs2Save(Bytes file, const std::string& path) {
       return ReadPsu(file, path);
     case SaveFormat::kMax:
       return ReadMax(file, path, std::time(nullptr));
+    case SaveFormat::kCbs:
+      return ReadCbs(file, path);
+    case SaveFormat::kSps:
+      return ReadSharkPort(file, path);
+    case SaveFormat::kPsv:
+      return ReadPsv(file, path);
     case SaveFormat::kMcs:
     case SaveFormat::kPsx:
     case SaveFormat::kRaw:
+    case SaveFormat::kPs1Psv:
       throw FormatError("the file is a PS1 save (use the PS1 commands)");
   }
   throw FormatError("the file is not a save this system reads");
@@ -132,6 +160,7 @@ Ps1Save ReadPs1Save(Bytes file, const std::string& path) {
     throw FormatError("the file is a PS2 save (restore it to a PS2 card)");
   if (format == SaveFormat::kPsx) return ReadPsx(file, path);
   if (format == SaveFormat::kRaw) return ReadRawPs1(file, path);
+  if (format == SaveFormat::kPs1Psv) return ReadPs1Psv(file, path);
   return ReadMcs(file, path);
 }
 
@@ -149,7 +178,13 @@ std::vector<uint8_t> WritePs2Save(const Ps2Save& save, SaveFormat format) {
     case SaveFormat::kMcs:
     case SaveFormat::kPsx:
     case SaveFormat::kRaw:
+    case SaveFormat::kPs1Psv:
       throw FormatError("a PS2 save cannot be written as a PS1 save file");
+    case SaveFormat::kCbs:
+    case SaveFormat::kSps:
+    case SaveFormat::kPsv:
+      throw FormatError("this system reads ." + std::string(FormatName(format)) +
+                        " saves but does not write them (use .psu or .max)");
   }
   throw FormatError("this system does not write that format");
 }
@@ -162,6 +197,8 @@ std::vector<uint8_t> WritePs1Save(const Ps1Save& save, SaveFormat format) {
       return WritePsx(save);
     case SaveFormat::kRaw:
       return WriteRawPs1(save);
+    case SaveFormat::kPs1Psv:
+      throw FormatError("this system reads .psv saves but does not write them (use .mcs)");
     default:
       throw FormatError("a PS1 save is written as a .mcs/.PS1, .psx or raw file");
   }

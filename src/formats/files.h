@@ -19,13 +19,21 @@ enum class SaveFormat {
   kMcs,  // ".PS1"/".mcs" PS1 single save
   kPsx,  // ".psx"/".mcb"/".mcx"/".pda" PS1 save after a 54-byte header
   kRaw,  // a PS1 save's blocks alone, named by the file
+  // Read only.
+  kCbs,     // ".cbs" cheat-device save
+  kSps,     // ".sps"/".xps" cheat-device save
+  kPsv,     // ".psv" PS3 export of a PS2 save
+  kPs1Psv,  // ".psv" PS3 export of a PS1 save
 };
 
-// "psu", "max", "mcs", "psx", "raw".
+// "psu", "max", "mcs", "psx", "raw", "cbs", "sps", "psv".
 std::string_view FormatName(SaveFormat f);
+// The formats that can be written: "psu", "max", "mcs".
 std::optional<SaveFormat> FormatByName(std::string_view name);
-// The format a file of this name is written in: ".max" and ".mcs"/".ps1" by
-// their extension (any case), every other name a ".psu" archive.
+// The format a file of this name is written in: ".max", ".mcs"/".ps1" and
+// the read-only formats by their extension (any case), so that writing one
+// of those is refused rather than done in another layout; every other name
+// a ".psu" archive.
 SaveFormat FormatForPath(std::string_view path);
 bool IsPs1Format(SaveFormat f);
 // The format a PS1 save file of this name is written in: ".psx", ".mcb",

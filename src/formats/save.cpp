@@ -55,6 +55,31 @@ void AddFile(Ps2Save& save, Ps2File file) {
   store_le32(save.folder, entry::kLength, static_cast<uint32_t>(save.files.size() + 2));
 }
 
+Entry MakeStampedEntry(uint16_t mode, uint32_t length, std::string_view name, Bytes created,
+                       Bytes modified) {
+  Entry e = MakeEntry(mode, length, name, 0);
+  std::copy_n(created.begin(), std::min<size_t>(created.size(), 8), e.begin() + entry::kCreated);
+  std::copy_n(modified.begin(), std::min<size_t>(modified.size(), 8), e.begin() + entry::kModified);
+  return e;
+}
+
+void CheckEntryName(const std::string& name, std::string_view what) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    throw FormatError(std::string(what) + " has no name a card entry can take");
+  if (name.size() > kEntryNameMax)
+    throw FormatError(std::string(what) + " \"" + name + "\" has a name longer than a card keeps");
+}
+
+bool IsFileMode(uint16_t mode) {
+  return (mode & (entry::kModeExists | kModeFile | entry::kModeDirectory)) ==
+         (entry::kModeExists | kModeFile);
+}
+
+bool IsFolderMode(uint16_t mode) {
+  return (mode & (entry::kModeExists | kModeFile | entry::kModeDirectory)) ==
+         (entry::kModeExists | entry::kModeDirectory);
+}
+
 std::string Ps1Save::Name() const {
   return load_cstr(frame, ps1frame::kName, ps1frame::kNameMax + 1);
 }

@@ -38,6 +38,9 @@ using Entry = std::array<uint8_t, kEntryBytes>;
 
 inline constexpr uint16_t kFileMode = 0x8417;    // exists, file, read/write/execute
 inline constexpr uint16_t kFolderMode = 0x8427;  // exists, directory, read/write/execute
+inline constexpr uint16_t kModeFile = 0x0010;
+// Bytes of a name an entry keeps: its 32-byte field, the last one its NUL.
+inline constexpr size_t kEntryNameMax = 31;
 
 struct Ps2File {
   Entry entry{};  // its directory entry; the first-cluster field is the card's business
@@ -71,6 +74,15 @@ Ps2File MakeFile(const Entry& entry, Bytes content);
 Ps2Save MakeSave(std::string_view name, std::time_t when);
 // Adds a file, keeping the folder's length at files + 2.
 void AddFile(Ps2Save& save, Ps2File file);
+// An entry with the 8-byte time stamps a save file carries, taken as they are.
+Entry MakeStampedEntry(uint16_t mode, uint32_t length, std::string_view name, Bytes created,
+                       Bytes modified);
+// Refuses (FormatError) a name no card entry can take: empty, "." or "..",
+// holding a '/', or longer than the 31 bytes an entry's name field keeps.
+void CheckEntryName(const std::string& name, std::string_view what);
+// A file entry's mode: it must exist and be a file, never a folder.
+bool IsFileMode(uint16_t mode);
+bool IsFolderMode(uint16_t mode);
 
 // A PS1 save, as a ".PS1"/".mcs" file holds it.
 inline constexpr size_t kPs1FrameBytes = 128;
