@@ -54,7 +54,7 @@ Rig::Rig(Media media, int megabytes) : media_(media) {
   link.FindAdapter();
   (void)trace.TakeDeviceEvents();
   mgr.InitSystem(dir.path());
-  mgr.Access().Medium = media == Media::kSmartMedia ? 2 : 1;
+  mgr.Access().Medium = media == Media::kSmartMedia ? Slot::kSmartMedia : Slot::kCard;
   if (media == Media::kPS1) FormatPS1(image());
   ResetMeters();
 }

@@ -153,7 +153,7 @@ std::vector<DemoSave> SmartMediaSaves() {
 }
 
 // Formats the medium in the slot and writes the saves; throws on any failure.
-void Fill(sim::LoopbackSession& session, uint8_t medium, const std::vector<DemoSave>& saves) {
+void Fill(sim::LoopbackSession& session, Slot medium, const std::vector<DemoSave>& saves) {
   card::TPSfileaccess access{session.link};
   access.InitDefaults();  // no settings file, a private cache file
   access.Medium = medium;
@@ -196,7 +196,7 @@ void MakeCard(const std::string& path, sim::MediumKind kind, int megabytes,
       session.adapter.InsertSmartMedia(sim::Medium::Open(temp, kind));
     else
       session.adapter.InsertCard(sim::Medium::Open(temp, kind));
-    Fill(session, smartmedia ? 2 : 1, saves);
+    Fill(session, smartmedia ? Slot::kSmartMedia : Slot::kCard, saves);
   } catch (...) {
     std::remove(temp.c_str());
     throw;

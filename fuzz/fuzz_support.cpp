@@ -124,7 +124,7 @@ SimulatedCard::SimulatedCard(sim::MediumKind kind, const std::string& image_name
   session_.adapter.InsertCard(sim::Medium::Open(image, kind));
   mgr_ = std::make_unique<manager::TPS2MFMSYS>(session_.link);
   mgr_->InitSystem(folder);
-  mgr_->Access().Medium = 1;
+  mgr_->Access().Medium = Slot::kCard;
 }
 
 SimulatedCard::~SimulatedCard() {

@@ -46,7 +46,7 @@ void CreatePS2Image(const QString& path) {
       session.adapter.InsertCard(sim::Medium::Open(partial, sim::MediumKind::kPS2));
       card::TPSfileaccess access(session.link);
       access.InitDefaults();
-      access.Medium = 1;
+      access.Medium = Slot::kCard;
       if (!access.OpenCard() || !card::FormatFileSystem(access, std::time(nullptr)))
         throw InOutError(target, "the new card image could not be formatted");
     }
@@ -159,7 +159,7 @@ void TForm1::ChooseImage(int index) {
   OpenedImage& image = *images_.at(static_cast<size_t>(index));
   current_image_ = index;
   card_ = image.manager.get();
-  Card().Access().Medium = 1;
+  Card().Access().Medium = Slot::kCard;
   current_device_ = image.kind;
   DEVICENAME->setText(image.kind == kPS1Card ? "PS1 CARD" : "PS2 CARD");
   DEVICENAME->adjustSize();

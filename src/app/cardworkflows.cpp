@@ -80,7 +80,8 @@ void TForm1::FormattoPS2Click() {
     } else if (!CardWork([&] { return Card().CheckLink(); })) {
       ui_.Information(texts::kCanNotConnect);
     } else {
-      const QString word = Card().Access().Medium == 1 ? "PS2 MemoryCard" : "SmartMediaCard";
+      const QString word =
+          Card().Access().Medium == Slot::kCard ? "PS2 MemoryCard" : "SmartMediaCard";
       ui_.Beep();
       if (ui_.Warn("The " + word + " will be Erease, " + word + " data will be lose, Erase?")) {
         ui_.Beep();
@@ -111,7 +112,7 @@ void TForm1::FormattoPCClick() {
     dlg.DEVPS2->setEnabled(true);
     if (!chosen) {
       RedetectAdapter();
-    } else if (Card().Access().Medium != 2) {
+    } else if (Card().Access().Medium != Slot::kSmartMedia) {
       ui_.Beep();
       ui_.Information("Only support SmartMedia Card.");
     } else if (CardWork([&] { return Card().CheckLink(); })) {
@@ -155,7 +156,7 @@ bool TForm1::ChoosePS1Card() {
     RedetectAdapter();
     return false;
   }
-  if (Card().Access().Medium != 1 || CardWork([&] { return Card().CheckLink(); })) {
+  if (Card().Access().Medium != Slot::kCard || CardWork([&] { return Card().CheckLink(); })) {
     ui_.Information(texts::kPleaseInsertPS1);
     return false;
   }
@@ -212,7 +213,7 @@ void TForm1::PS1writeClick() {
             ShowNotify(texts::kCatalogLoading);
             if (CardWork([&] { return Card().PS1Catalog(); })) {
               list_device_ = kPS1Card;
-              list_medium_ = 1;
+              list_medium_ = Slot::kCard;
               list_card_ = card_;
               list_image_ = current_image_;
               FillPS1List();

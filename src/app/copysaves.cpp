@@ -26,7 +26,7 @@ QString KindName(DeviceKind kind) {
 
 }  // namespace
 
-void TForm1::KeepListAsOther(manager::TPS2MFMSYS* next_card, uint8_t next_medium) {
+void TForm1::KeepListAsOther(manager::TPS2MFMSYS* next_card, Slot next_medium) {
   if (list_device_ == kNoDevice) return;
   if (list_card_ == next_card && list_medium_ == next_medium) return;  // read again
   other_ = {list_card_, list_device_, list_medium_, list_image_};

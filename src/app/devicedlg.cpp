@@ -3,14 +3,15 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "common/slots.h"
 #include "dialogs/pictures.h"
 
 namespace travosk {
 namespace {
 
-constexpr int kPS2Card = 1;
-constexpr int kPS1Card = 2;
-constexpr int kSmartMedia = 3;
+constexpr int kPS2Card = static_cast<int>(CardKind::kPS2);
+constexpr int kPS1Card = static_cast<int>(CardKind::kPS1);
+constexpr int kSmartMedia = static_cast<int>(CardKind::kSmartMedia);
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int kind,
                         int top) {

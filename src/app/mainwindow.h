@@ -52,7 +52,12 @@ class ToptForm;
 using card::TfileIP;
 using manager::TPs1FileitemRec;
 
-enum DeviceKind : uint8_t { kNoDevice = 0, kPS2Card = 1, kPS1Card = 2, kSmartMedia = 3 };
+// The device the window works on: the kind of card in a slot or image.
+using DeviceKind = CardKind;
+inline constexpr DeviceKind kNoDevice = CardKind::kNone;
+inline constexpr DeviceKind kPS2Card = CardKind::kPS2;
+inline constexpr DeviceKind kPS1Card = CardKind::kPS1;
+inline constexpr DeviceKind kSmartMedia = CardKind::kSmartMedia;
 
 // One save of a PS2 card or SmartMedia as the list shows it (item k is entry k).
 struct SaveEntry {
@@ -211,7 +216,7 @@ class TForm1 : public QMainWindow {
   void ShowMemorySize();
   void ShowUsage();
   void ResetSelectionDisplay();
-  void ShowDeviceImage(int kind);
+  void ShowDeviceImage(DeviceKind kind);
   void OpenConfigDialog();
   void TraceEntry(const TfileIP& fileip);
 
@@ -219,7 +224,7 @@ class TForm1 : public QMainWindow {
   DeviceKind CurrentDevice() const { return current_device_; }
   DeviceKind ListDevice() const { return list_device_; }
   int DevicesFound() const { return devices_found_; }
-  const std::array<uint8_t, 4>& DeviceList() const { return device_list_; }
+  const std::array<DeviceKind, 4>& DeviceList() const { return device_list_; }
   int64_t UsedBytes() const { return used_bytes_; }
   int64_t Capacity();
   const std::vector<SaveEntry>& SaveEntries() const { return entries_; }
@@ -431,18 +436,18 @@ class TForm1 : public QMainWindow {
   // The device and slot whose catalogue the list shows: the save commands
   // work on them even after a card command chose another device.
   DeviceKind list_device_ = kNoDevice;
-  uint8_t list_medium_ = 1;
+  Slot list_medium_ = Slot::kCard;
   std::vector<std::unique_ptr<OpenedImage>> images_;
   // A device the window has catalogued: its card manager, kind, slot and image.
   struct DeviceRef {
     manager::TPS2MFMSYS* card = nullptr;
     DeviceKind kind = kNoDevice;
-    uint8_t medium = 1;
+    Slot medium = Slot::kCard;
     int image = -1;
   };
   DeviceRef other_;
   // The list's device becomes the other device; the split view shows it.
-  void KeepListAsOther(manager::TPS2MFMSYS* next_card, uint8_t next_medium);
+  void KeepListAsOther(manager::TPS2MFMSYS* next_card, Slot next_medium);
   void SwitchTo(const DeviceRef& device);
   std::optional<bool> CopyPS2Save(const QString& source_file, const std::string& name);
   std::optional<bool> CopyPS1Save(const QString& source_file, const std::string& name);
@@ -451,7 +456,7 @@ class TForm1 : public QMainWindow {
   int current_image_ = -1;  // index in images_ of the current device, -1 the adapter
   int list_image_ = -1;
   std::vector<int> root_level_;  // absolute indexes of the tree's root-level nodes
-  std::array<uint8_t, 4> device_list_{};
+  std::array<DeviceKind, 4> device_list_{};
   bool selected_ = false;
   int selected_index_ = 0;
   std::vector<SaveEntry> entries_;

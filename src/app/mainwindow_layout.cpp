@@ -55,7 +55,7 @@ QFrame* MakeBevel(QWidget* parent, const QRect& place) {
 void TForm1::BuildPictures() {
   for (int i = 0; i < pictures::kTreeImages; ++i) ImageList1.Add(pictures::Tree(i));
   ImageList2.Add(QPixmap());
-  for (int kind = kPS2Card; kind <= kSmartMedia; ++kind)
+  for (int kind = static_cast<int>(kPS2Card); kind <= static_cast<int>(kSmartMedia); ++kind)
     ImageList2.Add(pictures::Device(kind, QSize(30, 29)));
   for (int i = 0; i < pictures::kStateImages; ++i) Stateimglist.Add(pictures::StateMarker(i));
   for (int i = 0; i < pictures::kMenuImages; ++i) ImageList3.Add(pictures::Menu(i));
@@ -168,7 +168,7 @@ void TForm1::BuildControls() {
   CatalogBtn = MakeButton(client, "CatalogBtn", "OPEN/CATALOG", QRect(180, 387, 193, 30));
   BitBtn1 = MakeButton(client, "BitBtn1", "RESET", QRect(379, 355, 102, 32));
   EXIT = MakeButton(client, "EXIT", "EXIT", QRect(379, 389, 102, 32));
-  CatalogBtn->setIcon(QIcon(pictures::Device(kPS2Card, QSize(20, 20))));
+  CatalogBtn->setIcon(QIcon(pictures::Device(static_cast<int>(kPS2Card), QSize(20, 20))));
   BitBtn1->setIcon(QIcon(pictures::Menu(6)));
 
   Animate1 = new BusyAnimation(client);

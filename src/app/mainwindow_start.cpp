@@ -24,7 +24,7 @@
 namespace travosk {
 namespace {
 
-QString DeviceName(int kind) {
+QString DeviceName(DeviceKind kind) {
   switch (kind) {
     case kPS2Card:
       return "PS2 CARD";
@@ -244,28 +244,13 @@ void TForm1::ProbeDevices() {
   link::TPS2Mcom& com = PS2MFMSYS1.Com();
   chosen_slot_ = 0;
   int count = 0;
-  device_list_.fill(0);
-  uint8_t r[8] = {};
-  com.LinkFault = false;
-  CardWork([&] { com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]); });
-  // A reply that did not arrive says nothing about the slot.
-  if (!com.LinkFault) {
-    auto neither = [](uint8_t b) { return b != 0xFF && b != 0x5A; };
-    auto all_z = [&r] {
-      for (uint8_t b : r)
-        if (b != 0x5A) return false;
-      return true;
-    };
-    if (neither(r[0]) && neither(r[1]) && neither(r[2]) && neither(r[3]))
-      device_list_[count++] = kPS2Card;
-    else if (all_z())
-      device_list_[count++] = kPS1Card;
-  }
-  uint8_t s[4] = {};
-  com.LinkFault = false;
-  CardWork([&] { com.ReadSMId(s[0], s[1], s[2], s[3]); });
-  if (!com.LinkFault && s[0] != 0xFF && s[1] != 0xFF && s[2] != 0xFF)
-    device_list_[count++] = kSmartMedia;
+  device_list_.fill(kNoDevice);
+  // A slot whose reply did not arrive is taken as empty.
+  card::SlotContent slot;
+  CardWork([&] { slot = card::ProbeSlot(com, Slot::kCard); });
+  if (slot.kind != CardKind::kNone) device_list_[count++] = slot.kind;
+  CardWork([&] { slot = card::ProbeSlot(com, Slot::kSmartMedia); });
+  if (slot.kind != CardKind::kNone) device_list_[count++] = slot.kind;
   com.LinkFault = false;
   devices_found_ = count;
   if (count > 0) RedetectAdapter();
@@ -280,10 +265,11 @@ bool TForm1::SelectDevice() {
     return false;
   } else {
     devices_found_ = chosen_slot_ = 0;
-    device_list_.fill(0);
+    device_list_.fill(kNoDevice);
   }
   TDEVICEDlg& dlg = *forms_.DEVICEDlg;
-  dlg.PrepareDevices(devices_found_, device_list_[0], device_list_[1]);
+  dlg.PrepareDevices(devices_found_, static_cast<int>(device_list_[0]),
+                     static_cast<int>(device_list_[1]));
   QStringList names;
   std::vector<int> kinds;
   for (const auto& image : images_) {
@@ -298,12 +284,12 @@ bool TForm1::SelectDevice() {
   }
   card_ = &PS2MFMSYS1;
   current_image_ = -1;
-  PS2MFMSYS1.Access().Medium = dlg.Choice == 1 ? 1 : 2;
+  PS2MFMSYS1.Access().Medium = dlg.Choice == 1 ? Slot::kCard : Slot::kSmartMedia;
   chosen_slot_ = dlg.SlotIndex;
-  const int kind = device_list_[chosen_slot_ & 3];
+  const DeviceKind kind = device_list_[chosen_slot_ & 3];
   DEVICENAME->setText(DeviceName(kind));
   DEVICENAME->adjustSize();
-  current_device_ = static_cast<DeviceKind>(kind);
+  current_device_ = kind;
   return true;
 }
 
@@ -331,7 +317,9 @@ void TForm1::ResetSelectionDisplay() {
   SetRightAligned(SAVERSIZELabel, "-------- KBytes", 537, 76);
 }
 
-void TForm1::ShowDeviceImage(int kind) { DEVImage1->setPixmap(ImageList2.At(kind)); }
+void TForm1::ShowDeviceImage(DeviceKind kind) {
+  DEVImage1->setPixmap(ImageList2.At(static_cast<int>(kind)));
+}
 
 bool TForm1::TreeEmpty() const { return TreeView1->topLevelItemCount() == 0; }
 

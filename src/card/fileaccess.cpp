@@ -10,8 +10,6 @@ namespace {
 // Defaults that stand until a card answers: an 8 MB PS2 card.
 constexpr int32_t kDefaultBlockBytes = 16 * kPageBytes;    // 8,448
 constexpr int32_t kDefaultCardBytes = 16384 * kPageBytes;  // 8,650,752
-// ReadCardSpecs gives the page count divided by 256 in r5.
-constexpr int32_t kBytesPer256Pages = 256 * kPageBytes;  // 135,168
 constexpr uint8_t kNoCard = 0xFF;
 constexpr uint8_t kPS1Reply = 0x5A;  // "Z": a PS1 card answers eight of them
 constexpr int32_t kPS1CardBytes = 131072;
@@ -53,6 +51,41 @@ void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t
   b0 = static_cast<uint8_t>(value);
 }
 
+SlotContent ProbeSlot(link::TPS2Mcom& com, Slot slot) {
+  SlotContent content;
+  com.LinkFault = false;
+  if (slot == Slot::kCard) {
+    uint8_t r[8] = {};
+    com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+    // A failed query leaves the shared buffer's old bytes in r: never judge them.
+    if (com.LinkFault) return content;
+    content.answered = true;
+    if (std::all_of(r, r + 4, [](uint8_t b) { return b != kNoCard && b != kPS1Reply; })) {
+      // r2 is the erase block in pages and r5 the page count / 256.
+      content.kind = CardKind::kPS2;
+      content.pages_per_block = r[2];
+      content.pages = r[5] * 256u;
+    } else if (std::all_of(r, r + 8, [](uint8_t b) { return b == kPS1Reply; })) {
+      content.kind = CardKind::kPS1;
+    }
+  } else if (slot == Slot::kSmartMedia) {
+    uint8_t r[4] = {};
+    com.ReadSMId(r[0], r[1], r[2], r[3]);
+    if (com.LinkFault) return content;
+    content.answered = true;
+    if (r[0] == kNoCard || r[1] == kNoCard || r[2] == kNoCard) return content;
+    const SmartMediaRow* row = &kSmartMediaOther;
+    for (const auto& candidate : kSmartMediaRows) {
+      if (candidate.code == r[1]) row = &candidate;
+    }
+    content.kind = CardKind::kSmartMedia;
+    content.device_code = r[1];
+    content.pages_per_block = static_cast<uint32_t>(row->pages_per_block);
+    content.pages = static_cast<uint32_t>(row->pages);
+  }
+  return content;
+}
+
 TPSfileaccess::TPSfileaccess(link::Link& link) : link_(link) {}
 
 TPSfileaccess::~TPSfileaccess() = default;
@@ -60,14 +93,14 @@ TPSfileaccess::~TPSfileaccess() = default;
 void TPSfileaccess::Init(const std::string& settings_folder) {
   SettingsFolder = settings_folder;
   Com = std::make_unique<link::TPS2Mcom>(link_);
-  Medium = 0;
+  Medium = Slot::kNone;
   // Last: a bad settings line throws only after everything above is in place.
   LoadSettings();
 }
 
 void TPSfileaccess::InitDefaults() {
   Com = std::make_unique<link::TPS2Mcom>(link_);
-  Medium = 0;
+  Medium = Slot::kNone;
 }
 
 void TPSfileaccess::Done() {
@@ -93,28 +126,21 @@ bool TPSfileaccess::OpenCard() {
   IsOpen = false;
   if (!Com) return false;
 
-  if (Medium == 1) {
+  if (Medium == Slot::kCard) {
     IsPS1Card = false;
-    uint8_t r[8] = {};
-    Com->LinkFault = false;
-    Com->ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
-    // A failed query leaves the shared buffer's old bytes in r: never judge them.
-    if (Com->LinkFault) return false;
-
-    bool ps2 = std::all_of(r, r + 4, [](uint8_t b) { return b != kNoCard && b != kPS1Reply; });
-    if (ps2) {
-      // r2 is the erase block in pages and r5 the page count / 256. A reply
-      // that names no block size the cache can hold, or no pages, is not a
-      // card the system can work with: opening it would divide blocks into
-      // nothing or write across block boundaries.
-      uint32_t pages_per_block = r[2];
-      if (!IsPowerOfTwo(pages_per_block) || pages_per_block > 64 || r[5] == 0) return false;
-      BlockBytes = static_cast<int32_t>(pages_per_block) * kPageBytes;
-      CardBytes = r[5] * kBytesPer256Pages;
+    const SlotContent slot = ProbeSlot(*Com, Slot::kCard);
+    if (slot.kind == CardKind::kPS2) {
+      // A reply that names no block size the cache can hold, or no pages, is
+      // not a card the system can work with: opening it would divide blocks
+      // into nothing or write across block boundaries.
+      if (!IsPowerOfTwo(slot.pages_per_block) || slot.pages_per_block > 64 || slot.pages == 0)
+        return false;
+      BlockBytes = static_cast<int32_t>(slot.pages_per_block) * kPageBytes;
+      CardBytes = static_cast<int32_t>(slot.pages) * kPageBytes;
       IsOpen = true;
       return true;
     }
-    if (std::all_of(r, r + 8, [](uint8_t b) { return b == kPS1Reply; })) {
+    if (slot.kind == CardKind::kPS1) {
       CardBytes = kPS1CardBytes;
       BlockBytes = kPS1BlockBytes;
       IsPS1Card = true;
@@ -122,18 +148,11 @@ bool TPSfileaccess::OpenCard() {
     return false;
   }
 
-  if (Medium == 2) {
-    uint8_t r[4] = {};
-    Com->LinkFault = false;
-    Com->ReadSMId(r[0], r[1], r[2], r[3]);
-    if (Com->LinkFault) return false;
-    if (r[0] == kNoCard || r[1] == kNoCard || r[2] == kNoCard) return false;
-    const SmartMediaRow* row = &kSmartMediaOther;
-    for (const auto& candidate : kSmartMediaRows) {
-      if (candidate.code == r[1]) row = &candidate;
-    }
-    BlockBytes = row->pages_per_block * kPageBytes;
-    CardBytes = row->pages * kPageBytes;
+  if (Medium == Slot::kSmartMedia) {
+    const SlotContent slot = ProbeSlot(*Com, Slot::kSmartMedia);
+    if (slot.kind != CardKind::kSmartMedia) return false;
+    BlockBytes = static_cast<int32_t>(slot.pages_per_block) * kPageBytes;
+    CardBytes = static_cast<int32_t>(slot.pages) * kPageBytes;
     IsOpen = true;
     return true;
   }
@@ -154,10 +173,10 @@ void TPSfileaccess::SeekPage(uint32_t page) {
 }
 
 bool TPSfileaccess::ReadPage(Page& buffer) {
-  if (!Com || (Medium != 1 && Medium != 2)) return false;
+  if (!Com || Medium == Slot::kNone) return false;
   Page local{};
   Com->LinkFault = false;
-  if (Medium == 1) {
+  if (Medium == Slot::kCard) {
     Com->ReadPS2Page(PageLo, PageHi, local);
   } else {
     Com->ReadSMPage(PageLo, PageHi, local);
@@ -170,7 +189,7 @@ bool TPSfileaccess::ReadPage(Page& buffer) {
 }
 
 bool TPSfileaccess::EraseBlock(uint32_t first_page) {
-  if (!Com || (Medium != 1 && Medium != 2)) return false;
+  if (!Com || Medium == Slot::kNone) return false;
   uint32_t per_block = PagesPerBlock();
   if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
     return false;
@@ -178,7 +197,7 @@ bool TPSfileaccess::EraseBlock(uint32_t first_page) {
   uint8_t lo = static_cast<uint8_t>(first_page);
   uint8_t hi = static_cast<uint8_t>(first_page >> 8);
   Com->LinkFault = false;
-  if (Medium == 1) {
+  if (Medium == Slot::kCard) {
     Com->ErasePS2Block(lo, hi);
     if (Com->LinkFault) return false;
     // The PS2 card needs time after an erase before it takes page writes.
@@ -197,7 +216,7 @@ bool TPSfileaccess::WriteBlock(uint32_t first_page, const uint8_t* data) {
 }
 
 bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
-  if (!Com || (Medium != 1 && Medium != 2)) return false;
+  if (!Com || Medium == Slot::kNone) return false;
   uint32_t per_block = PagesPerBlock();
   if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
     return false;
@@ -208,7 +227,7 @@ bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
   for (uint32_t i = 0; i < per_block; ++i) {
     std::copy_n(data + static_cast<size_t>(i) * kPageBytes, kPageBytes, local.begin());
     uint8_t lo = static_cast<uint8_t>(first_page + i);
-    if (Medium == 1) {
+    if (Medium == Slot::kCard) {
       Com->WritePS2Page(lo, hi, local);
     } else {
       Com->WriteSMPage(lo, hi, local);
@@ -221,11 +240,11 @@ bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
 }
 
 bool TPSfileaccess::WritePage(uint32_t page, const Page& data) {
-  if (!Com || (Medium != 1 && Medium != 2) || page >= kAddressablePages) return false;
+  if (!Com || Medium == Slot::kNone || page >= kAddressablePages) return false;
   uint8_t lo = static_cast<uint8_t>(page);
   uint8_t hi = static_cast<uint8_t>(page >> 8);
   Com->LinkFault = false;
-  if (Medium == 1) {
+  if (Medium == Slot::kCard) {
     Com->WritePS2Page(lo, hi, data);
   } else {
     Com->WriteSMPage(lo, hi, data);

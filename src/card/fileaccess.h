@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/slots.h"
 #include "link/link.h"
 #include "link/ps2mcom.h"
 
@@ -21,6 +22,19 @@ inline constexpr int kPageDataBytes = 512;
 uint16_t JoinBytes16(uint8_t hi, uint8_t lo);
 uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0);
 void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t& b0);
+
+// What a slot answers to its query (ReadCardSpecs for the card slot, ReadSMId
+// for SmartMedia): the kind of card it holds (kNone for an empty slot) and,
+// for PS2 cards and SmartMedia, their geometry.
+struct SlotContent {
+  bool answered = false;  // false: the reply did not arrive, nothing is known
+  CardKind kind = CardKind::kNone;
+  uint32_t pages = 0;            // PS2: the reply's page count in 256s
+  uint32_t pages_per_block = 0;  // PS2: as the reply says; SmartMedia: by device code
+  uint8_t device_code = 0;       // SmartMedia
+};
+// Queries one slot, leaving Com->LinkFault as the query set it.
+SlotContent ProbeSlot(link::TPS2Mcom& com, Slot slot);
 
 class TPSfileaccess {
  public:
@@ -63,7 +77,7 @@ class TPSfileaccess {
   void SaveSettings(uint16_t port_base, int32_t delay);
   std::string SettingsPath() const { return SettingsFolder + "PS2M.cfg"; }
 
-  uint8_t Medium = 0;  // 1 card slot, 2 SmartMedia slot
+  Slot Medium = Slot::kNone;  // the slot the card commands address
   bool IsOpen = false;
   std::string SettingsFolder;
   int32_t BlockBytes = 8448;

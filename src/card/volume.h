@@ -143,7 +143,7 @@ class TPSFilemanager {
   TPSfileaccess& access_;
   TPSEarsemanager& cache_;
   bool mounted_ = false;
-  uint8_t mounted_medium_ = 0;
+  Slot mounted_medium_ = Slot::kNone;
   uint64_t mounted_open_count_ = 0;
   std::string last_error_;
 };

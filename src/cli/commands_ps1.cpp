@@ -21,7 +21,7 @@ std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
   c.source.slot = "card";
   auto source = std::make_unique<Source>(c.source);
   auto& m = source->Manager();
-  m.Access().Medium = 1;
+  m.Access().Medium = Slot::kCard;
   if (!source->FromImage() && source->Link().DevicePath().empty()) {
     code = c.Fail("no adapter found");
     return nullptr;
@@ -261,25 +261,17 @@ int Devices(Context& c) {
   const bool answers = com.DetectAdapter();
   std::string card = "no answer", smartmedia = "no answer";
   if (answers) {
-    uint8_t r[8] = {};
-    com.LinkFault = false;
-    com.ReadCardSpecs(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
-    bool none = false, ps1 = true;
-    for (int i = 0; i < 4; ++i) none |= r[i] == 0xFF || r[i] == 0x5A;
-    for (int i = 0; i < 8; ++i) ps1 &= r[i] == 0x5A;
-    const uint32_t pages = r[4] | (r[5] << 8) | (r[6] << 16) | (static_cast<uint32_t>(r[7]) << 24);
-    card = com.LinkFault ? "no answer"
-           : !none       ? "PS2 card, " + std::to_string(pages) + " pages"
-           : ps1         ? "PS1 card"
-                         : "empty";
-    uint8_t s[4] = {};
-    com.LinkFault = false;
-    com.ReadSMId(s[0], s[1], s[2], s[3]);
+    const card::SlotContent slot = card::ProbeSlot(com, Slot::kCard);
+    card = !slot.answered                ? "no answer"
+           : slot.kind == CardKind::kPS2 ? "PS2 card, " + std::to_string(slot.pages) + " pages"
+           : slot.kind == CardKind::kPS1 ? "PS1 card"
+                                         : "empty";
+    const card::SlotContent sm = card::ProbeSlot(com, Slot::kSmartMedia);
     char code[8];
-    std::snprintf(code, sizeof code, "0x%02X", s[1]);
-    smartmedia = com.LinkFault                                    ? "no answer"
-                 : (s[0] != 0xFF && s[1] != 0xFF && s[2] != 0xFF) ? std::string("SmartMedia, device code ") + code
-                                                                  : "empty";
+    std::snprintf(code, sizeof code, "0x%02X", sm.device_code);
+    smartmedia = !sm.answered                       ? "no answer"
+                 : sm.kind == CardKind::kSmartMedia ? std::string("SmartMedia, device code ") + code
+                                                    : "empty";
   }
   if (c.json) {
     c.out << "{\"adapters\": [{\"path\": " << JsonString(link.DevicePath())

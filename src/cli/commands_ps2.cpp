@@ -318,8 +318,9 @@ int PcFormat(Context& c, const std::string& size) {
   c.source.slot = "smartmedia";
   auto source = std::make_unique<Source>(c.source);
   auto& m = source->Manager();
-  m.Access().Medium = 2;
-  if (!source->FromImage() && source->Link().DevicePath().empty()) return c.Fail("no adapter found");
+  m.Access().Medium = Slot::kSmartMedia;
+  if (!source->FromImage() && source->Link().DevicePath().empty())
+    return c.Fail("no adapter found");
   if (!m.CheckLink()) return c.Fail("no SmartMedia in the adapter");
   const std::string image = "pcf" + size + ".bin";
   const std::string target = m.WorkFolder() + image;

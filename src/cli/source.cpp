@@ -74,9 +74,9 @@ Source::Source(const SourceOptions& options) {
   } catch (const ConversionError& e) {
     settings_warning_ = e.what();
   }
-  const bool smartmedia = options.slot == "smartmedia" ||
-                          (options.image.empty() && !options.sm_image.empty());
-  manager_->Access().Medium = smartmedia ? 2 : 1;
+  const bool smartmedia =
+      options.slot == "smartmedia" || (options.image.empty() && !options.sm_image.empty());
+  manager_->Access().Medium = smartmedia ? Slot::kSmartMedia : Slot::kCard;
 }
 
 Source::~Source() {

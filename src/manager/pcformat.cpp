@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kImagePages = 1152;
 constexpr size_t kImageRecordBytes = 528;  // one page: 512 data bytes, 16 spare
-constexpr uint8_t kSmartMediaSlot = 2;
 constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
 
 }  // namespace
@@ -22,7 +21,7 @@ bool TPS2MFMSYS::FormatToPC(const std::string& image_file_name) {
   last_error_.clear();
   // The image commands address the SmartMedia slot whatever medium is
   // selected, so any other selection must not reach them.
-  if (Access().Medium != kSmartMediaSlot) return false;
+  if (Access().Medium != Slot::kSmartMedia) return false;
   if (!Access().OpenCard()) return false;
   const int pages_per_block = Access().BlockBytes / static_cast<int>(kImageRecordBytes);
   if (pages_per_block <= 0) return false;

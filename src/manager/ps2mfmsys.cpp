@@ -55,7 +55,7 @@ void TPS2MFMSYS::InitSystem(const std::string& work_folder) {
   nodes_.ClearNodes();
   access_->IsOpen = false;
   cache_->OpenCache();
-  access_->Medium = 1;
+  access_->Medium = Slot::kCard;
   if (settings_error) std::rethrow_exception(settings_error);
 }
 
@@ -278,9 +278,9 @@ bool TPS2MFMSYS::EraseCard() {
     const auto lo = static_cast<uint8_t>(page & 0xFF);
     const auto hi = static_cast<uint8_t>((page >> 8) & 0xFF);
     Com().LinkFault = false;
-    if (a.Medium == 1)
+    if (a.Medium == Slot::kCard)
       Com().ErasePS2Block(lo, hi);
-    else if (a.Medium == 2)
+    else if (a.Medium == Slot::kSmartMedia)
       Com().EraseSMBlock(lo, hi);
     if (Com().LinkFault) {
       last_error_ = "the adapter stopped answering";
@@ -296,7 +296,7 @@ bool TPS2MFMSYS::EraseCard() {
 }
 
 bool TPS2MFMSYS::FormatCard() {
-  if (access_->Medium == 0) return false;
+  if (access_->Medium == Slot::kNone) return false;
   if (!access_->OpenCard()) return false;
   const bool erased = EraseCard();
   // Erase commands get no answer, so an adapter that went silent during the

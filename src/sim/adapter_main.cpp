@@ -97,7 +97,7 @@ void Format(const std::string& path, MediumKind kind) {
   }
   travosk::card::TPSfileaccess access(session.link);
   access.InitDefaults();
-  access.Medium = sm ? 2 : 1;
+  access.Medium = sm ? travosk::Slot::kSmartMedia : travosk::Slot::kCard;
   if (!access.OpenCard()) throw Failure{"the new card was not recognised"};
   if (!travosk::card::FormatFileSystem(access, std::time(nullptr))) {
     throw Failure{"formatting the new card failed"};

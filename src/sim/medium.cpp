@@ -63,6 +63,8 @@ uint64_t BlankBytes(const std::string& path, MediumKind kind, int megabytes) {
     case MediumKind::kSmartMedia:
       if (const auto* g = SmartMediaBySize(megabytes)) return uint64_t(g->pages) * kRawPageBytes;
       throw InOutError(path, "unsupported SmartMedia size");
+    case MediumKind::kNone:
+      break;
   }
   throw InOutError(path, "unknown medium kind");
 }
@@ -129,6 +131,8 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
       device_code = g->device_code;
       break;
     }
+    case MediumKind::kNone:
+      throw InOutError(path, "unknown medium kind");
   }
 
   // A read-only image is mapped privately: the medium in memory may change

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "common/slots.h"
+
 namespace travosk::sim {
 
-enum class MediumKind { kPS2, kPS1, kSmartMedia };
+// The kind of card a medium is; kNone names no medium.
+using MediumKind = CardKind;
 
 inline constexpr size_t kRawPageBytes = 528;
 inline constexpr size_t kDataPageBytes = 512;

@@ -24,7 +24,7 @@ struct TappedAdapter {
     loop.Plug(adapter);
     link.FindAdapter();
     access.InitDefaults();
-    access.Medium = 2;
+    access.Medium = Slot::kSmartMedia;
   }
   sim::Adapter adapter;
   sim::LoopbackPlatform loop;
@@ -86,7 +86,7 @@ TEST(CardAccess, OpenCardSizesSmartMediaByDeviceCode) {
     EXPECT_EQ(rig.access.AddressablePages(), row.addressable);
   }
   CardRig empty({.media = CardMedia::kNone});
-  empty.access.Medium = 2;
+  empty.access.Medium = Slot::kSmartMedia;
   EXPECT_FALSE(empty.access.OpenCard());
   EXPECT_FALSE(empty.access.IsOpen);
 }

@@ -36,7 +36,7 @@ TEST_F(Settings, MissingFileIsCreatedWithTheDefaults) {
   EXPECT_EQ(ReadFile(path), "888\r\n00000000\r\n");
   EXPECT_EQ(access.Com->PortBase, 0x378);
   EXPECT_EQ(access.Com->ConnectDelay, 0);
-  EXPECT_EQ(access.Medium, 0);
+  EXPECT_EQ(access.Medium, Slot::kNone);
 }
 
 TEST_F(Settings, LinesAreReadAsDecimalWithEitherLineEnd) {
@@ -68,7 +68,7 @@ TEST_F(Settings, BadLineTakesItsDefaultAndIsReportedAfterSetup) {
   ASSERT_NE(access.Com, nullptr);
   EXPECT_EQ(access.Com->PortBase, 0x378);
   EXPECT_EQ(access.Com->ConnectDelay, 5);
-  EXPECT_EQ(access.Medium, 0);
+  EXPECT_EQ(access.Medium, Slot::kNone);
 
   WriteFile(path, "632\r\n12x\r\n");
   EXPECT_THROW(access.LoadSettings(), ConversionError);

@@ -114,7 +114,7 @@ class CardCommandsTest : public QObject {
     rig.ui.files.push_back(rig.Saver("sizes.psu"));
     w.SaverBackupClick();
     QCOMPARE(rig.ui.Texts("info"), QStringList{"Upload Saver complete."});
-    QCOMPARE(w.PS2MFMSYS1.Access().Medium, uint8_t{1});
+    QCOMPARE(w.PS2MFMSYS1.Access().Medium, Slot::kCard);
     QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
     QVERIFY(ReadAll(rig.Saver("sizes.psu")).contains("BASLUS-21003SIZES"));
   }

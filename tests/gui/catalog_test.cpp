@@ -233,7 +233,7 @@ class CatalogTest : public QObject {
     QCOMPARE(rig.ListNames(), (QStringList{"BASLUS-21101SMART", "BESCES-21102STARS"}));
     QCOMPARE(w.DEVICENAME->text(), QString("SMART CARD"));
     QCOMPARE(w.Label1->text(), QString("16MBytes Memory Detected."));
-    QCOMPARE(w.PS2MFMSYS1.Access().Medium, uint8_t{2});
+    QCOMPARE(w.PS2MFMSYS1.Access().Medium, Slot::kSmartMedia);
     QCOMPARE(w.SaveEntries()[1].frame_count, 2);
 
     // With the card slot empty the SmartMedia is still offered.

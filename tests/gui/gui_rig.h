@@ -53,7 +53,7 @@ inline bool ImageHealthy(const QString& image, sim::MediumKind kind) {
     session.adapter.InsertCard(sim::Medium::Open(copy.toStdString(), kind));
   manager::TPS2MFMSYS mgr(session.link);
   mgr.InitSystem(work.path().toStdString());
-  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? 2 : 1;
+  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? Slot::kSmartMedia : Slot::kCard;
   try {
     const bool healthy = mgr.Volume().Mount() && card::CheckFileSystem(mgr.Volume()).Healthy();
     mgr.DoneSystem();

@@ -24,7 +24,7 @@ QByteArray SaveArchive(const QString& image, const std::string& save) {
   manager::TPS2MFMSYS m(s.link);
   QTemporaryDir work;
   m.InitSystem(work.path().toStdString());
-  m.Access().Medium = 1;
+  m.Access().Medium = Slot::kCard;
   QByteArray out;
   const QString file = QDir(work.path()).filePath("save.psu");
   if (auto folder = manager::FindSave(m, save))

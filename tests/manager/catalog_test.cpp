@@ -220,7 +220,7 @@ TEST(EraseCard, ErasesEveryBlockAndFormatCardRefusesTheImageMedium) {
   for (uint8_t b : rig.medium().bytes()) ASSERT_EQ(b, 0xFF);
   EXPECT_FALSE(rig.mgr.Catalog());
 
-  rig.mgr.Access().Medium = 0;
+  rig.mgr.Access().Medium = Slot::kNone;
   rig.adapter().ResetCounters();
   EXPECT_FALSE(rig.mgr.FormatCard());
   EXPECT_EQ(rig.adapter().counters().transactions, 0u);

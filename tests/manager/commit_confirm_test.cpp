@@ -35,7 +35,7 @@ TEST(CommitConfirmation, ReadsBackABlockTheCommitWrote) {
   link.FindAdapter();
   TPS2MFMSYS mgr(link);
   mgr.InitSystem(dir.path());
-  mgr.Access().Medium = 1;
+  mgr.Access().Medium = Slot::kCard;
   ASSERT_TRUE(mgr.Access().OpenCard());
   ASSERT_TRUE(card::FormatFileSystem(mgr.Access(), support::kFormatTime));
 

@@ -42,7 +42,7 @@ class DemoRig {
     else
       session.adapter.InsertCard(sim::Medium::Open(image, kind));
     mgr.InitSystem(dir.path());
-    mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? 2 : 1;
+    mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? Slot::kSmartMedia : Slot::kCard;
   }
   ~DemoRig() { mgr.DoneSystem(); }
 

@@ -86,12 +86,12 @@ TEST(FormatToPC, RefusesBeforeErasingAnything) {
 
   // The image commands never go to the card slot.
   rig.WriteImage("pcf8M.bin", kImagePages);
-  rig.mgr.Access().Medium = 1;
+  rig.mgr.Access().Medium = Slot::kCard;
   EXPECT_FALSE(rig.mgr.FormatToPC("pcf8M.bin"));
   EXPECT_EQ(rig.counters().blocks_erased, 0u);
 
   // Without a SmartMedia nothing is recognised.
-  rig.mgr.Access().Medium = 2;
+  rig.mgr.Access().Medium = Slot::kSmartMedia;
   rig.session.adapter.InsertSmartMedia(nullptr);
   EXPECT_FALSE(rig.mgr.FormatToPC("pcf8M.bin"));
 }

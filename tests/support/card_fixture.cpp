@@ -45,7 +45,7 @@ CardRig::CardRig(CardSetup setup) {
   }
 
   access.Init(dir.path());
-  access.Medium = smartmedia_ ? 2 : 1;
+  access.Medium = smartmedia_ ? Slot::kSmartMedia : Slot::kCard;
   cache.OpenCache();
 
   bool file_system = setup.media == CardMedia::kPS2 || setup.media == CardMedia::kSmartMedia;

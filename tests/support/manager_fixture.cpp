@@ -25,7 +25,7 @@ ManagerRig::ManagerRig(CardSetup setup) {
       session.adapter.InsertCard(std::move(medium));
   }
   mgr.InitSystem(dir.path());
-  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? 2 : 1;
+  mgr.Access().Medium = kind == sim::MediumKind::kSmartMedia ? Slot::kSmartMedia : Slot::kCard;
   if (setup.formatted && kind != sim::MediumKind::kPS1 && setup.media != CardMedia::kNone) {
     if (!mgr.Access().OpenCard() || !card::FormatFileSystem(mgr.Access(), kFormatTime))
       throw std::runtime_error("the test card could not be formatted");
