@@ -31,7 +31,7 @@ bool OnCard(const QString& image, const QString& name) {
   s.adapter.InsertCard(sim::Medium::Open(copy.toStdString(), sim::MediumKind::kPS2));
   manager::TPS2MFMSYS m(s.link);
   m.InitSystem(work.path().toStdString());
-  m.Access().Medium = 1;
+  m.Access().Medium = Slot::kCard;
   const bool found = manager::FindSave(m, name.toStdString()).has_value();
   m.DoneSystem();
   return found;
