@@ -274,7 +274,7 @@ bool TForm1::SelectDevice() {
   std::vector<int> kinds;
   for (const auto& image : images_) {
     names << QFileInfo(image->path).fileName();
-    kinds.push_back(image->kind);
+    kinds.push_back(static_cast<int>(image->kind));
   }
   dlg.PrepareImages(names, kinds);
   if (ui_.ShowModal(dlg) != QDialog::Accepted) return false;
