@@ -127,6 +127,10 @@ OpenedImage& TForm1::OpenImageFile(const QString& file) {
   // image is written back in the format it came in.
   const auto layout = formats::IdentifyImageFile(PathOf(path));
   if (!layout) throw InOutError(PathOf(path), "not a PS2 or PS1 card image of a known layout");
+  if (const auto problem =
+          formats::ImageOpenProblem(*layout, static_cast<uint64_t>(QFileInfo(path).size()));
+      !problem.empty())
+    throw InOutError(PathOf(path), problem);
   auto image = std::make_unique<OpenedImage>();
   image->path = path;
   image->kind = layout->ps1 ? kPS1Card : kPS2Card;

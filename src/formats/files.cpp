@@ -17,20 +17,6 @@
 
 namespace travosk::formats {
 
-namespace {
-
-std::string Extension(std::string_view path) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  std::string ext(path.substr(dot + 1));
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
-}  // namespace
-
 std::string_view FormatName(SaveFormat f) {
   switch (f) {
     case SaveFormat::kPsu:
@@ -62,7 +48,7 @@ std::optional<SaveFormat> FormatByName(std::string_view name) {
 }
 
 SaveFormat FormatForPath(std::string_view path) {
-  const std::string ext = Extension(path);
+  const std::string ext = PathExtension(path);
   if (ext == "max") return SaveFormat::kMax;
   if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;
   if (ext == "cbs") return SaveFormat::kCbs;
@@ -77,7 +63,7 @@ bool IsPs1Format(SaveFormat f) {
 }
 
 SaveFormat Ps1FormatForPath(std::string_view path) {
-  const std::string ext = Extension(path);
+  const std::string ext = PathExtension(path);
   if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return SaveFormat::kPsx;
   if (ext == "raw" || (ext.empty() && LooksLikePs1SaveName(path))) return SaveFormat::kRaw;
   if (ext == "psv") return SaveFormat::kPs1Psv;  // read only: refused when written
@@ -93,7 +79,7 @@ std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path) {
   if (LooksLikePsx(file)) return SaveFormat::kPsx;
   if (LooksLikeRawPs1(file)) return SaveFormat::kRaw;
   if (LooksLikePsu(file)) return SaveFormat::kPsu;
-  const std::string ext = Extension(path);
+  const std::string ext = PathExtension(path);
   if (ext == "psu" || ext == "psd") return SaveFormat::kPsu;
   if (ext == "max") return SaveFormat::kMax;
   if (ext == "mcs" || ext == "ps1") return SaveFormat::kMcs;

@@ -25,16 +25,6 @@ bool Starts(Bytes head, std::string_view magic) {
   return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
 }
 
-std::string Extension(std::string_view path) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  std::string ext(path.substr(dot + 1));
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
 }  // namespace
 
 std::string_view ImageFormatName(ImageFormat f) {
@@ -56,7 +46,7 @@ std::string_view ImageFormatName(ImageFormat f) {
 }
 
 std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_view path) {
-  const std::string ext = Extension(path);
+  const std::string ext = PathExtension(path);
   if (size == kPs1CardImageBytes) return ImageKind{ImageFormat::kPs1Raw, true};
   // DexDrive images open with "123-456-STD"; some tools leave the header
   // zero, so the size and the extension are enough.
@@ -101,7 +91,7 @@ std::string ImageOpenProblem(const ImageKind& kind, uint64_t size) {
 }
 
 ImageFormat Ps1ImageFormatForPath(std::string_view path) {
-  const std::string ext = Extension(path);
+  const std::string ext = PathExtension(path);
   if (ext == "gme") return ImageFormat::kPs1Gme;
   if (ext == "vgs" || ext == "mem") return ImageFormat::kPs1Vgs;
   if (ext == "vmp") return ImageFormat::kPs1Vmp;

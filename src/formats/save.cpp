@@ -1,6 +1,7 @@
 #include "formats/save.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace travosk::formats {
 
@@ -99,6 +100,16 @@ std::array<uint8_t, kPs1FrameBytes> MakePs1Frame(std::string_view name, size_t b
     f[ps1frame::kName + i] = static_cast<uint8_t>(name[i]);
   StorePs1Checksum(f);
   return f;
+}
+
+std::string PathExtension(std::string_view path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(path.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
 }
 
 }  // namespace travosk::formats

@@ -84,6 +84,9 @@ void CheckEntryName(const std::string& name, std::string_view what);
 bool IsFileMode(uint16_t mode);
 bool IsFolderMode(uint16_t mode);
 
+// The extension of a file path in lower case, empty when its last part has none.
+std::string PathExtension(std::string_view path);
+
 // A PS1 save, as a ".PS1"/".mcs" file holds it.
 inline constexpr size_t kPs1FrameBytes = 128;
 inline constexpr size_t kPs1BlockBytes = 8192;
