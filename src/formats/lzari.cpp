@@ -264,8 +264,11 @@ std::vector<uint8_t> LzariCompress(Bytes input) {
   if (input.empty()) return out;
   // The window starts filled with spaces; matches may reach into them.
   constexpr size_t kStart = kWindow - kMaxMatch;
+  // No save is larger; the bound also lets the compiler see that the
+  // window's size cannot wrap.
+  if (input.size() > kMaxSaveBytes) throw FormatError("the data is larger than any save");
   std::vector<uint8_t> text(kStart + input.size(), ' ');
-  for (size_t i = 0; i < input.size(); ++i) text[kStart + i] = input[i];
+  std::copy_n(input.data(), input.size(), text.data() + kStart);
   MatchFinder finder(text);
   for (size_t p = kStart - kMaxMatch; p < kStart; ++p) finder.Insert(p);
 
