@@ -1,47 +1,123 @@
-// The command line's commands; each answers an exit code.
+// The command line's commands: each has its own options, filled in by the
+// parser from the table in table.cpp, and a run function that answers an
+// exit code.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "cli/context.h"
+#include "cli/listing.h"
+#include "manager/savereplace.h"
 
 namespace travosk::cli {
 
 // Opens the source and checks that it answers and holds a PS2 file system
-// card; on failure `code` holds the exit code.
-std::unique_ptr<Source> OpenPS2(Context& c, int& code);
+// card, then asks `question` (when given) as Context::Confirm does; on
+// failure or refusal `code` holds the exit code.
+std::unique_ptr<Source> OpenPS2(Context& c, int& code, const std::string& question = {});
+// Opens the card as OpenPS2 does and finds the save folder called `name`.
+std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::TfileIP& folder,
+                                    int& code);
+// A PS2 card opened and listed, and one save on it.
+struct ListedSave {
+  std::unique_ptr<Source> source;
+  CardListing listing;
+  const SaveRow* save = nullptr;
+};
+// Opens the card as OpenPS2 does and finds the save called `name`; false,
+// with `code`, when the card cannot be opened or listed or holds no such save.
+bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code);
+// "what failed: why", when the card manager knows why.
+int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what);
 
-int Devices(Context& c);
-int ListSaves(Context& c);
-int ListSave(Context& c, const std::string& save);
-int Extract(Context& c, const std::string& save_file, const std::string& out_path);
-int DeleteSave(Context& c, const std::string& save);
-int FormatCard(Context& c);
-int MakeFileSystem(Context& c);
-int BackupSave(Context& c, const std::string& save, const std::string& file,
-               const std::string& format);
-int BackupAll(Context& c, const std::string& folder, const std::string& format, bool overwrite);
+struct NoOptions {};
+
+// The adapter itself: what it holds, and its link settings.
+int Devices(Context& c, const NoOptions&);
+struct ConfigOptions {
+  int port = -1;   // unset: keep the setting
+  int delay = -1;
+};
+int ShowConfig(Context& c, const ConfigOptions& o);
+
+// PS2 cards and SmartMedia.
+struct ListOptions {
+  std::string save;  // empty: every save
+};
+int List(Context& c, const ListOptions& o);
+struct ExtractOptions {
+  std::string save_file;  // SAVE/FILE
+  std::string out;
+};
+int Extract(Context& c, const ExtractOptions& o);
+struct DeleteOptions {
+  std::string save;
+};
+int DeleteSave(Context& c, const DeleteOptions& o);
+int FormatCard(Context& c, const NoOptions&);
+int MakeFileSystem(Context& c, const NoOptions&);
+struct BackupOptions {
+  std::string save, file;
+  std::string format;      // psu or max; empty: the file's extension
+  std::string all_folder;  // --all: every save, one file each
+  bool overwrite = false;
+};
+int Backup(Context& c, const BackupOptions& o);
+struct RestoreOptions {
+  std::string file;
+  bool overwrite = false;
+  bool keep_both = false;
+};
+int RestoreSave(Context& c, const RestoreOptions& o);
+struct PcFormatOptions {
+  std::string size;  // 4M, 8M, 16M or 32M
+};
+int PcFormat(Context& c, const PcFormatOptions& o);
+struct CheckOptions {
+  bool repair = false;  // plan the mending of what the check found, show it, commit it when confirmed
+};
+int Check(Context& c, const CheckOptions& o);
+struct IconOptions {
+  std::string save, out;
+  int size = 128;
+  long long frame = 0;
+};
+int WriteIcon(Context& c, const IconOptions& o);
+
 // Save files between formats, and card images between layouts.
-int Convert(Context& c, const std::string& in, const std::string& out, const std::string& format,
-            bool overwrite);
-int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both);
-int PcFormat(Context& c, const std::string& size);
-int ShowConfig(Context& c, int port, int delay);
+struct ConvertOptions {
+  std::string in, out;
+  std::string format;  // empty: the extension of `out`
+  bool overwrite = false;
+};
+int Convert(Context& c, const ConvertOptions& o);
 
-int PS1List(Context& c);
-// The writer is `format` (mcs, psx, raw) or else the one the file's name asks for.
-int PS1Backup(Context& c, int entry, const std::string& file, const std::string& format = {});
-int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both);
-int PS1Delete(Context& c, int entry);
-int PS1Dump(Context& c, const std::string& file);
-int PS1Write(Context& c, const std::string& file);
-int PS1Format(Context& c);
+// A restore that finds a save of the same name on the card: --overwrite,
+// or a "y" typed at a terminal, lets it replace that save.
+bool MayReplace(Context& c, const RestoreOptions& o, const std::string& name, int& code);
+// The exit code of a replace; `kept` is where the old save was kept.
+int ReplaceOutcome(Context& c, manager::ReplaceResult result, const std::string& kept,
+                   const std::string& backup_failed);
 
-// `repair`: plan the mending of what the check found, show it, and commit it
-// when confirmed.
-int Check(Context& c, bool repair);
-int WriteIcon(Context& c, const std::string& save, const std::string& out_path, int size,
-              long long frame);
+// PS1 cards.
+int PS1List(Context& c, const NoOptions&);
+struct PS1BackupOptions {
+  int block = -1;      // the save's first block, 1..15
+  std::string file;
+  std::string format;  // mcs, psx or raw; empty: the file's extension
+};
+int PS1Backup(Context& c, const PS1BackupOptions& o);
+int PS1Restore(Context& c, const RestoreOptions& o);
+struct PS1DeleteOptions {
+  int block = -1;
+};
+int PS1Delete(Context& c, const PS1DeleteOptions& o);
+struct ImageFileOptions {
+  std::string file;
+};
+int PS1Dump(Context& c, const ImageFileOptions& o);
+int PS1Write(Context& c, const ImageFileOptions& o);
+int PS1Format(Context& c, const NoOptions&);
 
 }  // namespace travosk::cli

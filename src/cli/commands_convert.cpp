@@ -85,9 +85,9 @@ int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<u
 
 }  // namespace
 
-int Convert(Context& c, const std::string& in_path, const std::string& out_path,
-            const std::string& format, bool overwrite) {
-  if (!overwrite && std::filesystem::exists(out_path))
+int Convert(Context& c, const ConvertOptions& o) {
+  const std::string &in_path = o.in, &out_path = o.out, &format = o.format;
+  if (!o.overwrite && std::filesystem::exists(out_path))
     return c.Fail("\"" + out_path + "\" exists: add --overwrite to replace it");
   std::vector<uint8_t> in;
   try {

@@ -41,24 +41,19 @@ std::optional<manager::RgbaImage> GenericPicture(const std::string& work_folder)
 
 }  // namespace
 
-int WriteIcon(Context& c, const std::string& save, const std::string& out_path, int size,
-              long long frame) {
+int WriteIcon(Context& c, const IconOptions& o) {
+  const std::string &save = o.save, &out_path = o.out;
+  const int size = o.size;
   int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  auto& m = source->Manager();
-  CardListing listing;
+  ListedSave found;
+  if (!OpenListedSave(c, save, found, code)) return code;
+  auto& m = found.source->Manager();
   std::string error;
-  if (!ListCard(m, listing, error)) return c.Fail(error);
-  const SaveRow* row = nullptr;
-  for (const auto& s : listing.saves)
-    if (s.folder.Name == save) row = &s;
-  if (!row) return c.Fail("no save \"" + save + "\" on the card");
 
-  if (auto icon = manager::LoadSaveIcon(m, row->files, error)) {
+  if (auto icon = manager::LoadSaveIcon(m, found.save->files, error)) {
     manager::IconView view;
     view.size = size;
-    view.phase = manager::IconFramePhase(icon->icon, frame);
+    view.phase = manager::IconFramePhase(icon->icon, o.frame);
     WritePng(out_path, manager::RenderIcon(icon->icon, icon->look, view));
     return kExitOk;
   }

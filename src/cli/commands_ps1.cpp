@@ -1,4 +1,4 @@
-// Commands on PS1 cards, and the device listing.
+// Commands on PS1 cards.
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -43,17 +43,10 @@ std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
   return entries;
 }
 
-// The record of the save whose first block is `block`, after a scan; null
-// (with the failure reported in `code`) when no save starts there.
-// "what failed: why", when the card manager knows why.
-int FailWith(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
-  return c.Fail(what + (m.LastError().empty() ? "" : ": " + m.LastError()));
-}
-
 // The card of a command that writes: an image opened read only is refused
 // before anything else happens, rather than taking no change and reporting
-// success.
-std::unique_ptr<Source> OpenPS1ForChange(Context& c, int& code) {
+// success. `question`, when given, is asked next as Context::Confirm does.
+std::unique_ptr<Source> OpenPS1ForChange(Context& c, int& code, const std::string& question = {}) {
   auto source = OpenPS1(c, code);
   if (source && source->ReadOnlyImage()) {
     code = c.Fail("\"" + c.source.image +
@@ -62,9 +55,12 @@ std::unique_ptr<Source> OpenPS1ForChange(Context& c, int& code) {
                   ".vgs to change it)");
     return nullptr;
   }
+  if (source && !question.empty() && !c.Confirm(question, code)) return nullptr;
   return source;
 }
 
+// The record of the save whose first block is `block`, after a scan; null
+// (with the failure reported in `code`) when no save starts there.
 const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int block, int& code) {
   if (!m.ScanPS1()) {
     code = c.Fail("the card could not be read");
@@ -80,7 +76,7 @@ const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int b
 
 }  // namespace
 
-int PS1List(Context& c) {
+int PS1List(Context& c, const NoOptions&) {
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
@@ -120,7 +116,10 @@ int PS1List(Context& c) {
   return kExitOk;
 }
 
-int PS1Backup(Context& c, int block, const std::string& file, const std::string& format_name) {
+int PS1Backup(Context& c, const PS1BackupOptions& o) {
+  const int block = o.block;
+  const std::string& file = o.file;
+  const std::string& format_name = o.format;
   const std::optional<formats::SaveFormat> format =
       format_name.empty() ? formats::Ps1FormatForPath(file) : formats::FormatByName(format_name);
   if (!format || !formats::IsPs1Format(*format))
@@ -132,14 +131,15 @@ int PS1Backup(Context& c, int block, const std::string& file, const std::string&
   if (!SaveAt(c, m, block, code)) return code;
   c.AttachProgress(m, "Backing up");
   formats::Ps1Save save;
-  if (!m.ReadPS1Saver(block - 1, save)) return FailWith(c, m, "Upload Saver Fail.");
+  if (!m.ReadPS1Saver(block - 1, save)) return FailWithReason(c, m, "Upload Saver Fail.");
   formats::WriteWholeFileAtomically(file, formats::WritePs1Save(save, *format));
   c.EndProgress();
   return kExitOk;
 }
 
-int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_both) {
-  if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+int PS1Restore(Context& c, const RestoreOptions& o) {
+  const std::string& file = o.file;
+  if (o.overwrite && o.keep_both) return c.Fail("give --overwrite or --keep-both, not both");
   // The whole file is read and checked before the card is touched; the save
   // it holds, not the file's length, decides the room it needs.
   formats::Ps1Save save;
@@ -160,38 +160,19 @@ int PS1Restore(Context& c, const std::string& file, bool overwrite, bool keep_bo
   for (int e : SaveEntries(m))
     if (m.PS1Card.Items[e].FileName == name) existing = e;
   c.AttachProgress(m, "Restoring");
-  if (existing >= 0 && !keep_both) {
-    if (!overwrite) {
-      if (!c.terminal.input_is_tty)
-        return c.Fail("save \"" + name +
-                      "\" is already on the card: add --overwrite or --keep-both");
-      c.err << "Save \"" << name << "\" is on the card. Replace it? [y/N] " << std::flush;
-      std::string answer;
-      std::getline(c.in, answer);
-      if (answer != "y" && answer != "Y" && answer != "yes") return c.Fail("not restored");
-    }
-    const std::string backup = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".PS1");
-    switch (manager::ReplacePS1Save(m, save, existing, backup)) {
-      case manager::ReplaceResult::kDone:
-        c.EndProgress();
-        return kExitOk;
-      case manager::ReplaceResult::kNoRoom:
-        return c.Fail("not enough free space on the card");
-      case manager::ReplaceResult::kBackupFailed:
-        return c.Fail("the save on the card could not be backed up; nothing was changed");
-      case manager::ReplaceResult::kFailedRestored:
-        return c.Fail("restore failed; the save on the card was kept");
-      case manager::ReplaceResult::kFailedLost:
-        return c.Fail("restore failed and the old save could not be put back; it is kept in " +
-                      backup);
-    }
+  if (existing >= 0 && !o.keep_both) {
+    if (!MayReplace(c, o, name, code)) return code;
+    const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".PS1");
+    return ReplaceOutcome(c, manager::ReplacePS1Save(m, save, existing, kept), kept,
+                          "the save on the card could not be backed up; nothing was changed");
   }
-  if (!m.DownloadPS1Saver(save)) return FailWith(c, m, "Download Saver Fail.");
+  if (!m.DownloadPS1Saver(save)) return FailWithReason(c, m, "Download Saver Fail.");
   c.EndProgress();
   return kExitOk;
 }
 
-int PS1Delete(Context& c, int block) {
+int PS1Delete(Context& c, const PS1DeleteOptions& o) {
+  const int block = o.block;
   int code = kExitOk;
   auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
@@ -204,39 +185,37 @@ int PS1Delete(Context& c, int block) {
   return kExitOk;
 }
 
-int PS1Dump(Context& c, const std::string& file) {
+int PS1Dump(Context& c, const ImageFileOptions& o) {
+  const std::string& file = o.file;
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Uploading");
-  if (!m.UploadPS1Card(file)) return FailWith(c, m, "Upload Fail.");
+  if (!m.UploadPS1Card(file)) return FailWithReason(c, m, "Upload Fail.");
   c.EndProgress();
   return kExitOk;
 }
 
-int PS1Write(Context& c, const std::string& file) {
+int PS1Write(Context& c, const ImageFileOptions& o) {
+  const std::string& file = o.file;
   if (!std::filesystem::exists(file)) return c.Fail("File not exists.");
   int code = kExitOk;
-  auto source = OpenPS1ForChange(c, code);
+  auto source = OpenPS1ForChange(c, code, "Write \"" + file + "\" over the whole PS1 card?");
   if (!source) return code;
   auto& m = source->Manager();
-  int refused = kExitOk;
-  if (!c.Confirm("Write \"" + file + "\" over the whole PS1 card?", refused)) return refused;
   c.AttachProgress(m, "Downloading");
-  if (!m.DownloadPS1Card(file)) return FailWith(c, m, "Download Fail.");
+  if (!m.DownloadPS1Card(file)) return FailWithReason(c, m, "Download Fail.");
   c.EndProgress();
   return kExitOk;
 }
 
-int PS1Format(Context& c) {
+int PS1Format(Context& c, const NoOptions&) {
   int code = kExitOk;
-  auto source = OpenPS1ForChange(c, code);
+  auto source = OpenPS1ForChange(
+      c, code, "The PS1 card will be erased; every save on it will be lost. Erase?");
   if (!source) return code;
   auto& m = source->Manager();
-  int refused = kExitOk;
-  if (!c.Confirm("The PS1 card will be erased; every save on it will be lost. Erase?", refused))
-    return refused;
   // The card's first block (header and directory) is cleared; the console
   // then sees an unformatted card.
   link::Page zero{};
@@ -245,52 +224,5 @@ int PS1Format(Context& c) {
   return kExitOk;
 }
 
-int Devices(Context& c) {
-  Source source(c.source);
-  auto& link = source.Link();
-  auto& com = source.Manager().Com();
-  const auto interfaces = link.platform().ListInterfaces();
-  if (!interfaces || interfaces->empty() || link.DevicePath().empty()) {
-    if (c.json) c.out << "{\"adapters\": []}\n";
-    else c.out << "no adapter found\n";
-    // An adapter that is there but may not be opened is worth one more line.
-    if (const std::string problem = link.platform().OpenProblem(); !problem.empty())
-      c.err << problem << "\n";
-    return kExitFailed;
-  }
-  const bool answers = com.DetectAdapter();
-  std::string card = "no answer", smartmedia = "no answer";
-  if (answers) {
-    const card::SlotContent slot = card::ProbeSlot(com, Slot::kCard);
-    card = !slot.answered                ? "no answer"
-           : slot.kind == CardKind::kPS2 ? "PS2 card, " + std::to_string(slot.pages) + " pages"
-           : slot.kind == CardKind::kPS1 ? "PS1 card"
-                                         : "empty";
-    const card::SlotContent sm = card::ProbeSlot(com, Slot::kSmartMedia);
-    char code[8];
-    std::snprintf(code, sizeof code, "0x%02X", sm.device_code);
-    smartmedia = !sm.answered                       ? "no answer"
-                 : sm.kind == CardKind::kSmartMedia ? std::string("SmartMedia, device code ") + code
-                                                    : "empty";
-  }
-  if (c.json) {
-    c.out << "{\"adapters\": [{\"path\": " << JsonString(link.DevicePath())
-          << ", \"answers\": " << (answers ? "true" : "false") << ", \"card\": " << JsonString(card)
-          << ", \"smartmedia\": " << JsonString(smartmedia) << "}], \"interfaces\": [";
-    for (size_t i = 0; i < interfaces->size(); ++i)
-      c.out << (i ? ", " : "") << JsonString((*interfaces)[i]);
-    c.out << "], \"kinds\": [";
-    for (size_t i = 0; i < interfaces->size(); ++i)
-      c.out << (i ? ", " : "") << JsonString(link.platform().InterfaceKind((*interfaces)[i]));
-    c.out << "]}\n";
-  } else {
-    for (const auto& path : *interfaces)
-      c.out << (path == link.DevicePath() ? "* " : "  ") << path << "  ("
-            << link.platform().InterfaceKind(path) << ")\n";
-    c.out << "adapter " << link.DevicePath() << ": " << (answers ? "answers" : "does not answer")
-          << "\n  card slot: " << card << "\n  SmartMedia slot: " << smartmedia << "\n";
-  }
-  return answers ? kExitOk : kExitFailed;
-}
 
 }  // namespace travosk::cli

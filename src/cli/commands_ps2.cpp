@@ -25,7 +25,7 @@ namespace travosk::cli {
 
 using card::TfileIP;
 
-std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
+std::unique_ptr<Source> OpenPS2(Context& c, int& code, const std::string& question) {
   auto source = std::make_unique<Source>(c.source);
   if (!source->SettingsWarning().empty())
     c.err << "travosk-cli: settings: " << source->SettingsWarning() << " (the default is used)\n";
@@ -44,26 +44,45 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code) {
                                        : "no card in the selected slot");
     return nullptr;
   }
+  if (!question.empty() && !c.Confirm(question, code)) return nullptr;
   return source;
 }
 
-namespace {
-
-// "what failed: why", when the card manager knows why.
 int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
   return c.Fail(what + (m.LastError().empty() ? "" : ": " + m.LastError()));
 }
 
-bool FindSaveRow(CardListing& listing, const std::string& name, SaveRow*& row) {
-  for (auto& s : listing.saves)
+std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::TfileIP& folder,
+                                    int& code) {
+  auto source = OpenPS2(c, code);
+  if (!source) return nullptr;
+  auto found = manager::FindSave(source->Manager(), name);
+  if (!found) {
+    code = c.Fail("no save \"" + name + "\" on the card");
+    return nullptr;
+  }
+  folder = *found;
+  return source;
+}
+
+bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code) {
+  found.source = OpenPS2(c, code);
+  if (!found.source) return false;
+  std::string error;
+  if (!ListCard(found.source->Manager(), found.listing, error)) {
+    code = c.Fail(error);
+    return false;
+  }
+  for (const auto& s : found.listing.saves)
     if (s.folder.Name == name) {
-      row = &s;
+      found.save = &s;
       return true;
     }
+  code = c.Fail("no save \"" + name + "\" on the card");
   return false;
 }
 
-}  // namespace
+namespace {
 
 int ListSaves(Context& c) {
   int code = kExitOk;
@@ -100,13 +119,9 @@ int ListSaves(Context& c) {
 
 int ListSave(Context& c, const std::string& name) {
   int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  CardListing listing;
-  std::string error;
-  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
-  SaveRow* row = nullptr;
-  if (!FindSaveRow(listing, name, row)) return c.Fail("no save \"" + name + "\" on the card");
+  ListedSave found;
+  if (!OpenListedSave(c, name, found, code)) return code;
+  const SaveRow* row = found.save;
   if (c.json) c.out << "{\"name\": " << JsonString(name) << ", \"files\": [";
   for (size_t i = 0; i < row->files.size(); ++i) {
     const auto& f = row->files[i];
@@ -128,75 +143,6 @@ int ListSave(Context& c, const std::string& name) {
   return kExitOk;
 }
 
-int Extract(Context& c, const std::string& save_file, const std::string& out_path) {
-  const auto slash = save_file.find('/');
-  if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
-  const std::string save = save_file.substr(0, slash), name = save_file.substr(slash + 1);
-  int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  CardListing listing;
-  std::string error;
-  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
-  SaveRow* row = nullptr;
-  if (!FindSaveRow(listing, save, row)) return c.Fail("no save \"" + save + "\" on the card");
-  for (const auto& f : row->files) {
-    if (f.Name != name) continue;
-    std::string data;
-    if (!ReadFileData(source->Manager(), f, data))
-      return c.Fail("the file's clusters could not be read in full");
-    AtomicFile file(out_path);
-    file.stream().write(data.data(), static_cast<std::streamsize>(data.size()));
-    file.Commit();
-    return kExitOk;
-  }
-  return c.Fail("no file \"" + name + "\" in save \"" + save + "\"");
-}
-
-int DeleteSave(Context& c, const std::string& name) {
-  int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  auto& m = source->Manager();
-  auto folder = manager::FindSave(m, name);
-  if (!folder) return c.Fail("no save \"" + name + "\" on the card");
-  int refused = kExitOk;
-  if (!c.Confirm("Delete save \"" + name + "\"?", refused)) return refused;
-  c.AttachProgress(m, "Deleting");
-  if (!m.DeleteSaveFolder(*folder))
-    return FailWithReason(c, m, "delete failed");
-  c.EndProgress();
-  return kExitOk;
-}
-
-int FormatCard(Context& c) {
-  int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  auto& m = source->Manager();
-  int refused = kExitOk;
-  if (!c.Confirm("Erase the whole card? Every save on it will be lost.", refused)) return refused;
-  c.AttachProgress(m, "Erasing");
-  if (!m.FormatCard()) return FailWithReason(c, m, "format failed");
-  c.EndProgress();
-  return kExitOk;
-}
-
-int MakeFileSystem(Context& c) {
-  int code = kExitOk;
-  auto source = OpenPS2(c, code);
-  if (!source) return code;
-  auto& m = source->Manager();
-  int refused = kExitOk;
-  if (!c.Confirm("Write an empty file system? Every save on the card will be lost.", refused))
-    return refused;
-  // Written past the cache: whatever it knew of the card is gone.
-  m.Cache().ResetCache();
-  if (!card::FormatFileSystem(m.Access(), std::time(nullptr)))
-    return c.Fail("the card could not be written");
-  return kExitOk;
-}
-
 int BackupSave(Context& c, const std::string& name, const std::string& file,
                const std::string& format_name) {
   std::optional<formats::SaveFormat> format;
@@ -204,15 +150,14 @@ int BackupSave(Context& c, const std::string& name, const std::string& file,
   if (!format_name.empty() && (!format || formats::IsPs1Format(*format)))
     return c.Fail("a PS2 save is written as psu or max, not " + format_name);
   int code = kExitOk;
-  auto source = OpenPS2(c, code);
+  card::TfileIP folder;
+  auto source = OpenPS2Save(c, name, folder, code);
   if (!source) return code;
   auto& m = source->Manager();
-  auto folder = manager::FindSave(m, name);
-  if (!folder) return c.Fail("no save \"" + name + "\" on the card");
   const auto chosen = format.value_or(formats::FormatForPath(file));
   if (formats::IsPs1Format(chosen)) return c.Fail("a PS2 save is written as .psu or .max");
   c.AttachProgress(m, "Backing up");
-  if (!m.BackupSave(file, *folder, chosen)) return FailWithReason(c, m, "backup failed");
+  if (!m.BackupSave(file, folder, chosen)) return FailWithReason(c, m, "backup failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -259,8 +204,115 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
   return kExitOk;
 }
 
-int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_both) {
-  if (overwrite && keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+}  // namespace
+
+int List(Context& c, const ListOptions& o) {
+  return o.save.empty() ? ListSaves(c) : ListSave(c, o.save);
+}
+
+int Backup(Context& c, const BackupOptions& o) {
+  if (!o.all_folder.empty()) {
+    if (!o.save.empty()) return c.Fail("give --all DIR or SAVE FILE, not both");
+    return BackupAll(c, o.all_folder, o.format, o.overwrite);
+  }
+  if (o.save.empty() || o.file.empty()) return c.Fail("give SAVE FILE, or --all DIR");
+  return BackupSave(c, o.save, o.file, o.format);
+}
+
+int Extract(Context& c, const ExtractOptions& o) {
+  const auto slash = o.save_file.find('/');
+  if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
+  const std::string save = o.save_file.substr(0, slash), name = o.save_file.substr(slash + 1);
+  int code = kExitOk;
+  ListedSave found;
+  if (!OpenListedSave(c, save, found, code)) return code;
+  for (const auto& f : found.save->files) {
+    if (f.Name != name) continue;
+    std::string data;
+    if (!ReadFileData(found.source->Manager(), f, data))
+      return c.Fail("the file's clusters could not be read in full");
+    AtomicFile file(o.out);
+    file.stream().write(data.data(), static_cast<std::streamsize>(data.size()));
+    file.Commit();
+    return kExitOk;
+  }
+  return c.Fail("no file \"" + name + "\" in save \"" + save + "\"");
+}
+
+int DeleteSave(Context& c, const DeleteOptions& o) {
+  const std::string& name = o.save;
+  int code = kExitOk;
+  card::TfileIP folder;
+  auto source = OpenPS2Save(c, name, folder, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  int refused = kExitOk;
+  if (!c.Confirm("Delete save \"" + name + "\"?", refused)) return refused;
+  c.AttachProgress(m, "Deleting");
+  if (!m.DeleteSaveFolder(folder))
+    return FailWithReason(c, m, "delete failed");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int FormatCard(Context& c, const NoOptions&) {
+  int code = kExitOk;
+  auto source = OpenPS2(c, code, "Erase the whole card? Every save on it will be lost.");
+  if (!source) return code;
+  auto& m = source->Manager();
+  c.AttachProgress(m, "Erasing");
+  if (!m.FormatCard()) return FailWithReason(c, m, "format failed");
+  c.EndProgress();
+  return kExitOk;
+}
+
+int MakeFileSystem(Context& c, const NoOptions&) {
+  int code = kExitOk;
+  auto source =
+      OpenPS2(c, code, "Write an empty file system? Every save on the card will be lost.");
+  if (!source) return code;
+  auto& m = source->Manager();
+  // Written past the cache: whatever it knew of the card is gone.
+  m.Cache().ResetCache();
+  if (!card::FormatFileSystem(m.Access(), std::time(nullptr)))
+    return c.Fail("the card could not be written");
+  return kExitOk;
+}
+
+
+
+bool MayReplace(Context& c, const RestoreOptions& o, const std::string& name, int& code) {
+  if (o.overwrite) return true;
+  if (!c.terminal.input_is_tty) {
+    code = c.Fail("save \"" + name + "\" is already on the card: add --overwrite or --keep-both");
+    return false;
+  }
+  c.err << "Save \"" << name << "\" is on the card. Replace it? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(c.in, answer);
+  if (answer == "y" || answer == "Y" || answer == "yes") return true;
+  code = c.Fail("not restored");
+  return false;
+}
+
+int ReplaceOutcome(Context& c, manager::ReplaceResult result, const std::string& kept,
+                   const std::string& backup_failed) {
+  switch (result) {
+    case manager::ReplaceResult::kDone: c.EndProgress(); return kExitOk;
+    case manager::ReplaceResult::kNoRoom: return c.Fail("not enough free space on the card");
+    case manager::ReplaceResult::kBackupFailed: return c.Fail(backup_failed);
+    case manager::ReplaceResult::kFailedRestored:
+      return c.Fail("restore failed; the save on the card was kept");
+    case manager::ReplaceResult::kFailedLost:
+      return c.Fail("restore failed and the old save could not be put back; it is kept in " +
+                    kept);
+  }
+  return kExitFailed;
+}
+
+int RestoreSave(Context& c, const RestoreOptions& o) {
+  const std::string& file = o.file;
+  if (o.overwrite && o.keep_both) return c.Fail("give --overwrite or --keep-both, not both");
   const auto info = manager::InspectArchive(file);
   if (!info) {
     std::string why;
@@ -277,33 +329,13 @@ int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_b
   auto& m = source->Manager();
   if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
   c.AttachProgress(m, "Restoring");
-  if (auto existing = manager::FindSave(m, info->name)) {
-    if (!overwrite && !keep_both) {
-      if (!c.terminal.input_is_tty)
-        return c.Fail("save \"" + info->name +
-                      "\" is already on the card: add --overwrite or --keep-both");
-      c.err << "Save \"" << info->name << "\" is on the card. Replace it? [y/N] " << std::flush;
-      std::string answer;
-      std::getline(c.in, answer);
-      if (answer != "y" && answer != "Y" && answer != "yes") return c.Fail("not restored");
-      overwrite = true;
-    }
-    if (overwrite) {
-      const std::string backup =
-          manager::KeptCopyPath(m.WorkFolder() + "savers", info->name, ".psu");
-      switch (manager::ReplaceSave(m, file, *existing, backup)) {
-        case manager::ReplaceResult::kDone: c.EndProgress(); return kExitOk;
-        case manager::ReplaceResult::kNoRoom: return c.Fail("not enough free space on the card");
-        case manager::ReplaceResult::kBackupFailed:
-          return FailWithReason(
-              c, m, "the save on the card could not be backed up, so nothing was changed");
-        case manager::ReplaceResult::kFailedRestored:
-          return c.Fail("restore failed; the save on the card was kept");
-        case manager::ReplaceResult::kFailedLost:
-          return c.Fail("restore failed and the old save could not be put back; it is kept in " +
-                        backup);
-      }
-    }
+  if (auto existing = manager::FindSave(m, info->name); existing && !o.keep_both) {
+    if (!MayReplace(c, o, info->name, code)) return code;
+    const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", info->name, ".psu");
+    const auto result = manager::ReplaceSave(m, file, *existing, kept);
+    const std::string why = m.LastError().empty() ? "" : ": " + m.LastError();
+    return ReplaceOutcome(
+        c, result, kept, "the save on the card could not be backed up, so nothing was changed" + why);
   }
   if (info->clusters > manager::FreeClusters(m.Volume()))
     return c.Fail("not enough free space on the card");
@@ -314,7 +346,8 @@ int RestoreSave(Context& c, const std::string& file, bool overwrite, bool keep_b
   return kExitOk;
 }
 
-int PcFormat(Context& c, const std::string& size) {
+int PcFormat(Context& c, const PcFormatOptions& o) {
+  const std::string& size = o.size;
   c.source.slot = "smartmedia";
   auto source = std::make_unique<Source>(c.source);
   auto& m = source->Manager();
@@ -344,24 +377,6 @@ int PcFormat(Context& c, const std::string& size) {
   return kExitOk;
 }
 
-int ShowConfig(Context& c, int port, int delay) {
-  Source source(c.source);
-  auto& access = source.Manager().Access();
-  if (port >= 0 || delay >= 0) {
-    const uint16_t new_port = port >= 0 ? static_cast<uint16_t>(port) : access.Com->PortBase;
-    const int32_t new_delay = delay >= 0 ? delay : access.Com->ConnectDelay;
-    access.Com->PortBase = new_port;
-    access.Com->ConnectDelay = new_delay;
-    access.SaveSettings(new_port, new_delay);
-  }
-  if (c.json)
-    c.out << "{\"port\": " << access.Com->PortBase << ", \"delay\": " << access.Com->ConnectDelay
-          << "}\n";
-  else
-    c.out << "port base " << access.Com->PortBase << "\nconnection delay "
-          << access.Com->ConnectDelay << "\n";
-  return kExitOk;
-}
 
 }  // namespace travosk::cli
 
@@ -409,7 +424,8 @@ int Repair(Context& c, card::TPSFilemanager& volume) {
 
 }  // namespace
 
-int Check(Context& c, bool repair) {
+int Check(Context& c, const CheckOptions& o) {
+  const bool repair = o.repair;
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;

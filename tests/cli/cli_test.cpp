@@ -1,6 +1,8 @@
 // travosk-cli on card images: listings, JSON, extract, delete, backup and
 // restore, mkfs, check, PS1 commands and exit codes.
 #include "cli/cli.h"
+#include "cli/manual.h"
+#include "cli/table.h"
 
 #include <gtest/gtest.h>
 
@@ -217,6 +219,23 @@ TEST_F(Cli, UsageErrorsAndMissingCardsHaveTheirExitCodes) {
   const auto missing = Run({"ls", "--image", rig.dir.File("nothing.img")});
   EXPECT_EQ(missing.code, 1);
   EXPECT_FALSE(missing.err.empty());
+}
+
+TEST_F(Cli, NamesItselfAndItsVersionAndHasAManualOfEveryCommand) {
+  const auto version = Run({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("travosk-cli ", 0), 0u) << version.out;
+  EXPECT_NE(Run({"--help"}).out.find("Usage: travosk-cli [OPTIONS] SUBCOMMAND"), std::string::npos);
+  EXPECT_NE(Run({"ps1", "backup", "--help"}).out.find("Usage: travosk-cli ps1 backup"),
+            std::string::npos);
+  std::ostringstream manual;
+  cli::WriteManual(manual);
+  for (const auto& command : cli::Commands()) {
+    if (!command.declare) continue;  // a group
+    EXPECT_NE(manual.str().find(".SS " + std::string(command.name)), std::string::npos)
+        << command.name;
+  }
+  EXPECT_NE(manual.str().find(".SS ps1 backup N FILE [\\-\\-format TEXT]"), std::string::npos);
 }
 
 TEST(CliPS1, RestoresListsBacksUpAndDeletesSaves) {

@@ -1,0 +1,186 @@
+#include "cli/table.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "cli/commands.h"
+#include "cli/context.h"
+
+namespace travosk::cli {
+
+namespace {
+
+// A row's `declare`: `define` adds the arguments to the command's parser,
+// bound to an options value of the command's own, which `run` then takes.
+template <class Options>
+std::function<Runner(CLI::App&)> Declare(
+    int (*run)(Context&, const Options&),
+    std::type_identity_t<void (*)(CLI::App&, Options&)> define = nullptr) {
+  return [run, define](CLI::App& app) {
+    auto options = std::make_shared<Options>();
+    if (define) define(app, *options);
+    return Runner([run, options](Context& c) { return run(c, *options); });
+  };
+}
+
+void AddRestoreOptions(CLI::App& app, RestoreOptions& o) {
+  app.add_option("FILE", o.file)->required();
+  app.add_flag("--overwrite", o.overwrite, "replace a save of the same name");
+  app.add_flag("--keep-both", o.keep_both, "keep a save of the same name beside the new one");
+}
+
+void AddBlock(CLI::App& app, int& block) {
+  app.add_option("N", block, "the save's first block, 1..15")->required()->check(CLI::Range(1, 15));
+}
+
+void AddImageFile(CLI::App& app, ImageFileOptions& o) {
+  app.add_option("FILE", o.file)->required();
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> table = {
+      {"devices", "list the adapters found and what their slots hold", Declare(Devices)},
+      {"ls", "list the saves, or the files of one save",
+       Declare<ListOptions>(List,
+                            [](CLI::App& app, ListOptions& o) {
+                              app.add_option("SAVE", o.save, "a save folder");
+                            })},
+      {"extract", "copy one file of a save to a PC file",
+       Declare<ExtractOptions>(Extract,
+                               [](CLI::App& app, ExtractOptions& o) {
+                                 app.add_option("SAVE/FILE", o.save_file)->required();
+                                 app.add_option("OUT", o.out)->required();
+                               })},
+      {"delete", "delete a save",
+       Declare<DeleteOptions>(DeleteSave,
+                              [](CLI::App& app, DeleteOptions& o) {
+                                app.add_option("SAVE", o.save)->required();
+                              })},
+      {"format", "erase the whole card (the console then sees an unformatted card)",
+       Declare(FormatCard)},
+      {"mkfs", "write an empty PS2 file system", Declare(MakeFileSystem)},
+      {"backup", "back a save up to a .psu (or .max) file, or every save with --all DIR",
+       Declare<BackupOptions>(
+           Backup,
+           [](CLI::App& app, BackupOptions& o) {
+             app.add_option("SAVE", o.save);
+             app.add_option("FILE", o.file);
+             app.add_option("--format", o.format, "psu or max (by default the file's extension)")
+                 ->check(CLI::IsMember({"psu", "max"}));
+             app.add_option("--all", o.all_folder,
+                            "write every save into this folder, one file each");
+             app.add_flag("--overwrite", o.overwrite, "with --all: replace files that exist");
+           })},
+      {"convert",
+       "convert a save file (.psu .psd .max .cbs .sps .xps .psv, PS1 saves) or a card image to "
+       "another format",
+       Declare<ConvertOptions>(
+           Convert,
+           [](CLI::App& app, ConvertOptions& o) {
+             app.add_option("IN", o.in)->required();
+             app.add_option("OUT", o.out)->required();
+             app.add_option("--format", o.format,
+                            "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc, ps1, gme or vgs "
+                            "for card images (by default the extension of OUT)");
+             app.add_flag("--overwrite", o.overwrite, "replace OUT when it exists");
+           })},
+      {"restore", "put a save (.psu .psd .max .cbs .sps .xps .psv) on the card",
+       Declare<RestoreOptions>(RestoreSave, AddRestoreOptions)},
+      {"pcformat", "turn the SmartMedia into a PC card",
+       Declare<PcFormatOptions>(PcFormat,
+                                [](CLI::App& app, PcFormatOptions& o) {
+                                  app.add_option("--size", o.size)
+                                      ->required()
+                                      ->check(CLI::IsMember({"4M", "8M", "16M", "32M"}));
+                                })},
+      {"config", "show or set the link settings",
+       Declare<ConfigOptions>(ShowConfig,
+                              [](CLI::App& app, ConfigOptions& o) {
+                                app.add_option("--port", o.port, "parallel port base (decimal)");
+                                app.add_option("--delay", o.delay,
+                                               "connection delay in seconds");
+                              })},
+      {"icon", "render a save's own icon to a PNG file",
+       Declare<IconOptions>(WriteIcon,
+                            [](CLI::App& app, IconOptions& o) {
+                              app.add_option("SAVE", o.save)->required();
+                              app.add_option("OUT", o.out, "the PNG file")->required();
+                              app.add_option("--size", o.size, "pixels a side (default 128)")
+                                  ->check(CLI::Range(1, 4096));
+                              app.add_option("--frame", o.frame,
+                                             "frame of the animation's loop (default 0)");
+                            })},
+      {"check", "check the card's file system; exit 1 when anything is wrong",
+       Declare<CheckOptions>(Check,
+                             [](CLI::App& app, CheckOptions& o) {
+                               app.add_flag("--repair", o.repair,
+                                            "free lost clusters, correct entry counts and cut "
+                                            "chains that run into free clusters, after showing "
+                                            "the plan");
+                             })},
+      {"ps1", "PS1 card commands", nullptr},
+      {"ps1 ls", "list the saves", Declare(PS1List)},
+      {"ps1 backup", "copy a save to a .PS1/.mcs, .psx or raw file",
+       Declare<PS1BackupOptions>(
+           PS1Backup,
+           [](CLI::App& app, PS1BackupOptions& o) {
+             AddBlock(app, o.block);
+             app.add_option("FILE", o.file)->required();
+             app.add_option("--format", o.format, "mcs, psx or raw (by default the file's extension)");
+           })},
+      {"ps1 restore", "put a PS1 save (.PS1 .mcs .psx .mcb .mcx .pda .psv, raw) on the card",
+       Declare<RestoreOptions>(PS1Restore, AddRestoreOptions)},
+      {"ps1 delete", "delete a save",
+       Declare<PS1DeleteOptions>(PS1Delete,
+                                 [](CLI::App& app, PS1DeleteOptions& o) { AddBlock(app, o.block); })},
+      {"ps1 dump", "copy the whole card to a .pss image",
+       Declare<ImageFileOptions>(PS1Dump, AddImageFile)},
+      {"ps1 write", "write a .pss image to the whole card",
+       Declare<ImageFileOptions>(PS1Write, AddImageFile)},
+      {"ps1 format", "erase the card's directory block", Declare(PS1Format)},
+  };
+  return table;
+}
+
+void BuildParser(CLI::App& app, Context& c, Runner& chosen) {
+  app.name(std::string(kProgram));
+  app.description(std::string(kProgram) + ": " + std::string(kSummary));
+  app.set_version_flag("--version", std::string(kProgram) + " " + TRAVOSK_VERSION);
+  app.require_subcommand(1);
+  app.add_option("--image", c.source.image,
+                 "a card image (PS1 by its size of 131,072 bytes, else PS2)");
+  app.add_option("--sm-image", c.source.sm_image, "a SmartMedia image");
+  app.add_option("--slot", c.source.slot, "card or smartmedia (the adapter's slot)")
+      ->check(CLI::IsMember({"card", "smartmedia"}));
+  app.add_option("--workdir", c.source.workdir, "folder of the settings and the cache's temp file");
+  app.add_flag("--json", c.json, "print the facts as JSON");
+  app.add_flag("--yes,-y", c.yes, "confirm destructive commands without asking");
+
+  // The options above are the program's; every command and group falls
+  // through to it for an option it does not know, so they may stand before
+  // or after the command's name: "--image c.ps2 ls" and "ls --image c.ps2"
+  // are the same command.
+  app.fallthrough();
+  for (const auto& row : Commands()) {
+    CLI::App* parent = &app;
+    std::string_view name = row.name;
+    if (const auto space = name.find(' '); space != std::string_view::npos) {
+      parent = app.get_subcommand(std::string(name.substr(0, space)));
+      name = name.substr(space + 1);
+    }
+    CLI::App* sub = parent->add_subcommand(std::string(name), std::string(row.help));
+    sub->fallthrough();
+    if (!row.declare) {
+      sub->require_subcommand(1);
+      continue;
+    }
+    sub->callback([&chosen, run = row.declare(*sub)] { chosen = run; });
+  }
+}
+
+}  // namespace travosk::cli
