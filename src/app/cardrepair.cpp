@@ -19,12 +19,7 @@ QString Lines(const std::vector<std::string>& lines) {
 
 void TForm1::CheckRepairClick() {
   Guarded([this] {
-    if (RefuseWithoutCatalogue()) return;
-    RestoreListDevice();
-    if (list_device_ == kPS1Card) {
-      ui_.Information("This function do not support PS1 card.");
-      return;
-    }
+    if (RefuseUnlessPS2List()) return;
     SetOperationCaption("Check and repair card");
     auto& volume = Card().Volume();
     bool mounted = false, healthy = false;

@@ -67,13 +67,7 @@ void TForm1::CopySaverClick() {
       ui_.Information("PS1 saves copy to a PS1 card, PS2 saves to a PS2 card or SmartMedia.");
       return;
     }
-    std::vector<int> rows = SelectedRows();
-    if (rows.empty()) {
-      if (ps1 && ps1_list_.selected && ps1_list_.selected_position < ps1_list_.count)
-        rows = {ps1_list_.selected_position};
-      else if (!ps1 && selected_)
-        rows = {selected_index_};
-    }
+    const std::vector<int> rows = ChosenRows();
     std::vector<ListedSave> saves;
     if (!ListedSaves(rows, saves)) return;
     SetOperationCaption("Copy Save");
@@ -144,9 +138,7 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
   ShowNotify(texts::kCatalogLoading);
   StartBusy();
   auto finish = [this](std::optional<bool> result) {
-    RedetectAdapter();
-    StopBusy();
-    HideNotify();
+    EndCardWork();
     return result;
   };
   if (!CardWork([&] { return Card().Catalog(); })) return finish(false);
@@ -194,9 +186,7 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
   ShowNotify(texts::kCatalogLoading);
   StartBusy();
   auto finish = [this](std::optional<bool> result) {
-    RedetectAdapter();
-    StopBusy();
-    HideNotify();
+    EndCardWork();
     return result;
   };
   if (!CardWork([&] { return Card().PS1Catalog(); })) return finish(false);

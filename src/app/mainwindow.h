@@ -209,6 +209,9 @@ class TForm1 : public QMainWindow {
   void StartBusy();
   void StopBusy();
   void RedetectAdapter();
+  // The end of every card command: the adapter asked again, the busy
+  // animation and the notice gone.
+  void EndCardWork();
   void ProbeDevices();
   [[nodiscard]] bool SelectDevice();
   void FillSaveList();
@@ -233,6 +236,8 @@ class TForm1 : public QMainWindow {
   // The rows of the list's selected saves, in list order: several can be
   // selected for backup, delete, copy and dragging out.
   std::vector<int> SelectedRows() const;
+  // The selected rows, or else the row of the selected save alone.
+  std::vector<int> ChosenRows() const;
   int SelectedTreeIndex() const { return selected_tree_index_; }
   const QString& OperationCaption() const { return operation_caption_; }
   int MarkerIndex() const { return marker_index_; }
@@ -347,6 +352,9 @@ class TForm1 : public QMainWindow {
   // The save commands' first check: with no catalogue read, beep and say
   // "Device not opened"; true when the command must end there.
   bool RefuseWithoutCatalogue();
+  // That check, then the list's device restored; a PS1 card is refused too,
+  // for the commands that work on PS2 file systems alone.
+  bool RefuseUnlessPS2List();
   QTreeWidgetItem* AddTreeNode(QTreeWidgetItem* parent, const QString& text, int image);
   // The save folder under the list's selection; sets the selected tree index.
   enum class SaveSelection { kNoIndex, kNotFolder, kFolder };

@@ -240,6 +240,12 @@ void TForm1::RedetectAdapter() {
   (void)CardWork([&] { return Card().Com().DetectAdapter(); });
 }
 
+void TForm1::EndCardWork() {
+  RedetectAdapter();
+  StopBusy();
+  HideNotify();
+}
+
 void TForm1::ProbeDevices() {
   link::TPS2Mcom& com = PS2MFMSYS1.Com();
   chosen_slot_ = 0;
@@ -327,6 +333,14 @@ bool TForm1::RefuseWithoutCatalogue() {
   if (!TreeEmpty()) return false;
   ui_.Beep();
   ui_.Information(texts::kDeviceNotOpened);
+  return true;
+}
+
+bool TForm1::RefuseUnlessPS2List() {
+  if (RefuseWithoutCatalogue()) return true;
+  RestoreListDevice();
+  if (list_device_ != kPS1Card) return false;
+  ui_.Information("This function do not support PS1 card.");
   return true;
 }
 

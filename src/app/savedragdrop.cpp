@@ -70,13 +70,7 @@ QStringList TForm1::ExportSelectedForDrag() {
     QDir(folder).removeRecursively();
     if (!QDir().mkpath(folder)) return;
     const bool ps1 = list_device_ == kPS1Card;
-    std::vector<int> rows = SelectedRows();
-    if (rows.empty()) {
-      if (ps1 && ps1_list_.selected && ps1_list_.selected_position < ps1_list_.count)
-        rows = {ps1_list_.selected_position};
-      else if (!ps1 && selected_)
-        rows = {selected_index_};
-    }
+    const std::vector<int> rows = ChosenRows();
     std::vector<ListedSave> saves;
     // A drag carries no message box: a row that names no save drags nothing.
     for (const int row : rows) {

@@ -59,9 +59,7 @@ void TForm1::DeleteSaverClick() {
             (void)CardWork([&] { return Card().Catalog(); });
             FillSaveList();
           }
-          RedetectAdapter();
-          StopBusy();
-          HideNotify();
+          EndCardWork();
           selected_tree_index_ = 0;
           ui_.Information(ok ? "Delete complete." : "Delete Fail.");
         }
@@ -99,12 +97,7 @@ void TForm1::DeletePS1SaverFlow() {
 
 void TForm1::savereditbtnClick() {
   Guarded([this] {
-    if (RefuseWithoutCatalogue()) return;
-    RestoreListDevice();
-    if (list_device_ == kPS1Card) {
-      ui_.Information("This function do not support PS1 card.");
-      return;
-    }
+    if (RefuseUnlessPS2List()) return;
     if (!selected_ || RefuseReadOnly(list_image_)) return;
     TfileIP folder;
     const SaveSelection selection = SelectedSaveFolder(folder);

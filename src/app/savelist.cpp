@@ -206,6 +206,18 @@ std::vector<int> TForm1::SelectedRows() const {
   return rows;
 }
 
+std::vector<int> TForm1::ChosenRows() const {
+  std::vector<int> rows = SelectedRows();
+  if (!rows.empty()) return rows;
+  if (list_device_ == kPS1Card) {
+    if (ps1_list_.selected && ps1_list_.selected_position < ps1_list_.count)
+      rows = {ps1_list_.selected_position};
+  } else if (selected_) {
+    rows = {selected_index_};
+  }
+  return rows;
+}
+
 void TForm1::SavertableviewSelectItem() {
   const QList<QListWidgetItem*> chosen = Savertableview->selectedItems();
   if (chosen.isEmpty()) return;

@@ -103,9 +103,7 @@ void TForm1::BackupSaveSet(const std::vector<int>& rows) {
     else
       failed << FailedLine(save.name, Card().LastError());
   }
-  RedetectAdapter();
-  StopBusy();
-  HideNotify();
+  EndCardWork();
   if (!failed.isEmpty())
     ui_.Information(QString(texts::kUploadSaverFail) + "\n" + failed.join("\n"));
   else if (written > 0)
@@ -157,9 +155,7 @@ void TForm1::DeleteSaveSet(const std::vector<int>& rows) {
       ForgetCatalogue(changes);
     }
   }
-  RedetectAdapter();
-  StopBusy();
-  HideNotify();
+  EndCardWork();
   selected_tree_index_ = 0;
   ui_.Information(failed.isEmpty() ? QString("Delete complete.")
                                    : "Delete Fail.\n" + failed.join("\n"));

@@ -82,9 +82,7 @@ void TForm1::AppendArchive(const QString& archive) {
       }
     }
   }
-  RedetectAdapter();
-  StopBusy();
-  HideNotify();
+  EndCardWork();
   selected_tree_index_ = 0;
   ui_.Information(ok ? texts::kDownloadSaverComplete : texts::kDownloadSaverFail);
   SetOperationCaption("");
@@ -215,9 +213,7 @@ void TForm1::SaverBackupClick() {
       StartBusy();
       const bool ok = Card().Volume().Mounted() &&
                       CardWork([&] { return Card().BackupSaveFolder(PathOf(*target), folder); });
-      RedetectAdapter();
-      StopBusy();
-      HideNotify();
+      EndCardWork();
       ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
     }
     SetOperationCaption("");
@@ -235,9 +231,7 @@ void TForm1::BackupPS1Saver() {
     ShowNotify("Backup Saver Now..");
     StartBusy();
     const bool ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(*target), e); });
-    RedetectAdapter();
-    StopBusy();
-    HideNotify();
+    EndCardWork();
     ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
   }
   SetOperationCaption("");
