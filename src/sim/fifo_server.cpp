@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -222,7 +223,17 @@ void FifoServer::Dispatch() {
   if (!adapter_.ExpectsDataPhase()) DropUnreadReplies();
   (void)adapter_.Write(in_.data(), in_.size());
   in_.clear();
-  if (adapter_.HasReply()) SendReply();
+  if (!adapter_.HasReply()) return;
+  // The PC sends nothing while it waits for a reply, so a packet already
+  // behind this one means it stopped waiting: sent now, the reply could be
+  // read as the answer to that packet before it is seen and dropped.
+  int waiting = 0;
+  if (::ioctl(commands_.get(), FIONREAD, &waiting) == 0 && waiting > 0) {
+    uint8_t stale[kDataPhaseBytes];
+    (void)adapter_.Read(stale, sizeof stale);
+    return;
+  }
+  SendReply();
 }
 
 void FifoServer::DropUnreadReplies() {
