@@ -1,5 +1,7 @@
 #include "card/commitplan.h"
 
+#include <vector>
+
 #include "card/volume.h"
 
 namespace travosk::card {
@@ -29,11 +31,21 @@ class Classifier {
  public:
   explicit Classifier(TPSFilemanager& v) : v_(v) {}
 
-  BlockWrite operator()(uint32_t block_start) const {
+  // Whether the change removes is the same for every block, and takes a
+  // pass over the whole table: it is found once for all of them.
+  std::vector<BlockWrite> operator()(const std::vector<uint32_t>& block_starts) const {
+    const bool removing = Removing();
+    std::vector<BlockWrite> how;
+    how.reserve(block_starts.size());
+    for (uint32_t start : block_starts) how.push_back(Classify(start, removing));
+    return how;
+  }
+
+ private:
+  BlockWrite Classify(uint32_t block_start, bool removing) const {
     const uint32_t per_block = v_.access().PagesPerBlock();
     const uint32_t end = block_start + per_block;
     const bool live = HoldsLiveData(block_start, end);
-    const bool removing = Removing();
     const int64_t visible = v_.cache().VisibleEntryBlock();
     BlockWrite w;
     w.protect = live;
@@ -64,7 +76,6 @@ class Classifier {
     return w;
   }
 
- private:
   bool InUseBefore(uint32_t c) const { return (v_.CardFat[c] & kInUse) != 0; }
 
   // A change removes when it releases a cluster that was in use.

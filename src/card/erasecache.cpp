@@ -1,12 +1,23 @@
-// The erase-block cache. Block images live in the temp file, one slot of
-// BlockBytes after another in the order in which the blocks were first
-// touched; a state byte per page says whether the temp file or the card holds
-// the page's current content.
+// The erase-block cache. Each slot holds the image of one erase block; a state
+// byte per page says whether the image or the card holds the page's current
+// content.
+//
+// Where the images live. Nothing outside this process reads them: a mount
+// drops whatever the cache held, and what survives an interruption is on the
+// card (its backup blocks), never in the temp file. So the temp file is only
+// room, and memory serves as well while it is small. An image is made in
+// memory; memory holds up to kCacheMemoryBytes of them, and once that is
+// full the image of the block that entered first moves to the slot's place
+// in the temp file in one write, making room. Most operations touch far fewer
+// blocks (an append of 1 MB, about 130), so they never reach the temp file; a
+// backup of a whole card reads every block once and moves half of them out,
+// a block at a time. Keeping all 1,024 slots in memory instead would take up
+// to 34 MB with 64-page blocks. Every page a read brings in stays known,
+// wherever its image is, so no operation reads the card more than before.
 #include "card/erasecache.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,7 +69,10 @@ void TPSEarsemanager::TempFile::Close() {
 TPSEarsemanager::TPSEarsemanager(TPSfileaccess& access)
     : access_(access),
       block_buffer_(static_cast<size_t>(kMaxPagesPerBlock) * kPageBytes + 1),
-      page_state_(static_cast<size_t>(kMaxSlots) * kMaxPagesPerBlock) {}
+      page_state_(static_cast<size_t>(kMaxSlots) * kMaxPagesPerBlock),
+      slot_of_(kAddressLimit, -1) {
+  image_of_.fill(-1);
+}
 
 TPSEarsemanager::~TPSEarsemanager() = default;
 
@@ -113,15 +127,30 @@ void TPSEarsemanager::OpenCache() {
 
 void TPSEarsemanager::CloseCache() {
   file_.Close();
+  // The images go with the file: a slot left over is then in neither, and
+  // whatever still uses it fails as it would on the closed file.
+  images_.clear();
+  free_images_.clear();
+  image_of_.fill(-1);
 }
 
 void TPSEarsemanager::ResetCache() {
   block_bytes_ = access_.IsOpen ? access_.BlockBytes : kDefaultBlockBytes;
+  for (int i = 0; i < slot_count_; ++i) SetBlock(i, kNoBlock);
   slot_count_ = 0;
   std::fill(page_state_.begin(), page_state_.end(), 0);
   block_list_.fill(0);
   written_.fill(false);
   entered_.fill(0);
+  // The images stay allocated for the next operation, unless the blocks are
+  // now of another size.
+  if (image_bytes_ != static_cast<size_t>(block_bytes_)) {
+    images_.clear();
+    image_bytes_ = static_cast<size_t>(block_bytes_);
+  }
+  image_of_.fill(-1);
+  free_images_.clear();
+  for (int i = static_cast<int>(images_.size()) - 1; i >= 0; --i) free_images_.push_back(i);
   next_entry_ = 0;
   visible_page_ = -1;
   visible_added_ = false;
@@ -157,15 +186,6 @@ void TPSEarsemanager::ReadTemp(uint64_t offset, uint8_t* dest, size_t count) {
   }
 }
 
-void TPSEarsemanager::ReserveSlot(int slot) {
-  const int fd = Fd();
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw InOutError(file_name_, Reason());
-  const uint64_t end = PageOffset(slot + 1, 0);
-  if (static_cast<uint64_t>(st.st_size) >= end) return;
-  if (::ftruncate(fd, static_cast<off_t>(end)) != 0) throw InOutError(file_name_, Reason());
-}
-
 void TPSEarsemanager::WriteTemp(uint64_t offset, const uint8_t* src, size_t count) {
   int fd = Fd();
   while (count > 0) {
@@ -177,6 +197,50 @@ void TPSEarsemanager::WriteTemp(uint64_t offset, const uint8_t* src, size_t coun
     offset += static_cast<uint64_t>(n);
     count -= static_cast<size_t>(n);
   }
+}
+
+void TPSEarsemanager::Load(int slot, uint32_t index, uint8_t* dest, size_t count) {
+  if (const uint8_t* image = Image(slot)) {
+    std::memcpy(dest, image + static_cast<size_t>(index) * kPageBytes, count);
+  } else {
+    ReadTemp(PageOffset(slot, index), dest, count);
+  }
+}
+
+void TPSEarsemanager::Store(int slot, uint32_t index, const uint8_t* src, size_t count) {
+  if (uint8_t* image = Image(slot)) {
+    std::memcpy(image + static_cast<size_t>(index) * kPageBytes, src, count);
+  } else {
+    WriteTemp(PageOffset(slot, index), src, count);
+  }
+}
+
+size_t TPSEarsemanager::MaxImages() const {
+  return std::max<size_t>(1, kCacheMemoryBytes / static_cast<size_t>(block_bytes_));
+}
+
+void TPSEarsemanager::TakeImage(int slot) {
+  if (!free_images_.empty()) {
+    image_of_[slot] = static_cast<int16_t>(free_images_.back());
+    free_images_.pop_back();
+    return;
+  }
+  if (images_.size() < MaxImages()) {
+    images_.push_back(std::make_unique<uint8_t[]>(image_bytes_));
+    image_of_[slot] = static_cast<int16_t>(images_.size() - 1);
+    return;
+  }
+  int oldest = -1;
+  for (int i = 0; i < slot_count_; ++i) {
+    if (i != slot && image_of_[i] >= 0 && (oldest < 0 || entered_[i] < entered_[oldest]))
+      oldest = i;
+  }
+  // The whole image goes, so the slot's extent in the file is complete: an
+  // absent page's bytes there are never read. Until the write has succeeded
+  // the slot keeps its image in memory.
+  WriteTemp(PageOffset(oldest, 0), Image(oldest), static_cast<size_t>(block_bytes_));
+  image_of_[slot] = image_of_[oldest];
+  image_of_[oldest] = -1;
 }
 
 void TPSEarsemanager::CheckCluster(uint32_t first_page) const {
@@ -221,31 +285,38 @@ int TPSEarsemanager::FreeSlotIndex() {
 }
 
 int TPSEarsemanager::FindSlot(uint32_t block_start) const {
-  for (int i = 0; i < slot_count_; ++i) {
-    if (block_list_[i] == block_start) return i;
-  }
-  return -1;
+  return block_start < slot_of_.size() ? slot_of_[block_start] : -1;
 }
 
-int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state, bool write_image) {
+void TPSEarsemanager::SetBlock(int slot, uint32_t block_start) {
+  const uint32_t old = block_list_[slot];
+  if (old < slot_of_.size() && slot_of_[old] == slot) slot_of_[old] = -1;
+  block_list_[slot] = block_start;
+  if (block_start < slot_of_.size()) slot_of_[block_start] = static_cast<int16_t>(slot);
+}
+
+int TPSEarsemanager::MakeSlot(uint32_t block_start, uint8_t state) {
+  // A cache whose temp file could not be opened takes no block: any image
+  // may have to move there.
+  Fd();
   const int slot = FreeSlotIndex();
   const bool reused = slot < slot_count_;
   uint8_t* row = &page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock];
   if (reused) {
     // The old block leaves before its image is overwritten, so a failed
     // write below cannot leave the slot naming it with someone else's bytes.
-    block_list_[slot] = kNoBlock;
+    SetBlock(slot, kNoBlock);
     std::fill(row, row + kMaxPagesPerBlock, 0);
   }
-  if (write_image) {
-    WriteTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
-  }
+  // Moving another image out to make room can fail; the slot is then not
+  // counted (or names no block).
+  if (image_of_[slot] < 0) TakeImage(slot);
   std::fill(row, row + kMaxPagesPerBlock, 0);
   std::fill(row, row + PagesPerBlock(), state);
-  block_list_[slot] = block_start;
+  SetBlock(slot, block_start);
   written_[slot] = false;
   entered_[slot] = next_entry_++;
-  // Counted only once its image is in the temp file.
+  // Counted only once it has its image.
   if (!reused) ++slot_count_;
   return slot;
 }
@@ -267,12 +338,12 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
       uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
       uint8_t* dest = dest1024 + k * kPageDataBytes;
       if (state == kPagePresent) {
-        ReadTemp(PageOffset(slot, index), dest, kPageDataBytes);
+        Load(slot, index, dest, kPageDataBytes);
         continue;
       }
       Page page;
       ReadCardPage(first_page + k, page);
-      WriteTemp(PageOffset(slot, index), page.data(), kPageBytes);
+      Store(slot, index, page.data(), kPageBytes);
       state = kPagePresent;
       std::copy_n(page.begin(), kPageDataBytes, dest);
     }
@@ -289,7 +360,8 @@ void TPSEarsemanager::CacheReadCluster(uint32_t first_page, uint8_t* dest1024) {
     std::copy(page.begin(), page.end(),
               block_buffer_.begin() + static_cast<ptrdiff_t>(j) * kPageBytes);
   }
-  MakeSlot(start, kPagePresent);
+  const int slot_made = MakeSlot(start, kPagePresent);
+  std::copy_n(block_buffer_.begin(), block_bytes_, Image(slot_made));
   uint32_t index = first_page - start;
   std::copy_n(block_buffer_.begin() + static_cast<ptrdiff_t>(index) * kPageBytes, kPageDataBytes,
               dest1024);
@@ -305,7 +377,7 @@ bool TPSEarsemanager::SameAsCard(int slot, uint32_t index, const uint8_t* src102
   if (state[0] != kPagePresent || state[1] != kPagePresent) return false;
   std::array<uint8_t, kPageDataBytes> held{};
   for (uint32_t k = 0; k < 2; ++k) {
-    ReadTemp(PageOffset(slot, index + k), held.data(), held.size());
+    Load(slot, index + k, held.data(), held.size());
     if (!std::equal(held.begin(), held.end(), src1024 + k * kPageDataBytes)) return false;
   }
   return true;
@@ -319,13 +391,13 @@ void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1
   if (slot < 0) {
     // Nothing is read from the card now: the pages this write does not cover
     // are fetched at the flush, if no later operation supplies them first.
-    std::fill_n(block_buffer_.begin(), block_bytes_, kPlaceholder);
     slot = MakeSlot(start, kPageAbsent);
+    std::fill_n(Image(slot), block_bytes_, kPlaceholder);
   }
   for (uint32_t k = 0; k < 2; ++k) {
     uint32_t index = first_page + k - start;
     // Only the data bytes: the spare bytes never travel to the card.
-    WriteTemp(PageOffset(slot, index), src1024 + k * kPageDataBytes, kPageDataBytes);
+    Store(slot, index, src1024 + k * kPageDataBytes, kPageDataBytes);
     page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
   }
   written_[slot] = true;
@@ -343,20 +415,17 @@ void TPSEarsemanager::NoteCardPage(uint32_t page, const Page& content) {
     int slot = FindSlot(start);
     if (slot < 0) {
       // A note never pushes out another block: it only fills free room.
-      // Only the noted page goes into the temp file: an absent page's
-      // placeholder is never read.
+      // Only the noted page is filled in: an absent page's bytes are never
+      // read.
       if (slot_count_ >= kMaxSlots) return;
-      WriteTemp(PageOffset(slot_count_, index), content.data(), kPageBytes);
-      // The slot's whole extent must exist in the file: a later write puts
-      // only data bytes into its pages, and the flush reads the slot whole.
-      ReserveSlot(slot_count_);
-      slot = MakeSlot(start, kPageAbsent, false);
+      slot = MakeSlot(start, kPageAbsent);
+      Store(slot, index, content.data(), kPageBytes);
       page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index] = kPagePresent;
       return;
     }
     uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + index];
     if (state == kPagePresent) return;
-    WriteTemp(PageOffset(slot, index), content.data(), kPageBytes);
+    Store(slot, index, content.data(), kPageBytes);
     state = kPagePresent;
   } catch (const InOutError&) {
     // The page stays with the card; nothing the cache holds has changed.
@@ -373,31 +442,40 @@ bool TPSEarsemanager::ReadKnownCluster(uint32_t first_page, uint8_t* dest1024) {
   if (state[0] != kPagePresent || state[1] != kPagePresent) return false;
   try {
     for (uint32_t k = 0; k < 2; ++k)
-      ReadTemp(PageOffset(slot, index + k), dest1024 + k * kPageDataBytes, kPageDataBytes);
+      Load(slot, index + k, dest1024 + k * kPageDataBytes, kPageDataBytes);
   } catch (const InOutError&) {
     return false;  // the card still has it
   }
   return true;
 }
 
-std::vector<int> TPSEarsemanager::FlushOrder() const {
-  std::vector<int> order;
+std::vector<TPSEarsemanager::Planned> TPSEarsemanager::FlushPlan() const {
+  std::vector<Planned> plan;
+  std::vector<uint32_t> starts;
   for (int slot = 0; slot < slot_count_; ++slot) {
-    if (written_[slot]) order.push_back(slot);
+    if (!written_[slot]) continue;
+    plan.push_back({slot, BlockWrite{}});
+    starts.push_back(block_list_[slot]);
   }
-  std::vector<int> rank(static_cast<size_t>(slot_count_), 0);
-  if (plan_.classify)
-    for (int slot : order) rank[static_cast<size_t>(slot)] = plan_.classify(block_list_[slot]).rank;
-  std::sort(order.begin(), order.end(), [&](int a, int b) {
-    const auto ra = rank[static_cast<size_t>(a)], rb = rank[static_cast<size_t>(b)];
-    return ra != rb ? ra < rb : entered_[a] < entered_[b];
+  if (plan_.classify && !plan.empty()) {
+    const auto how = plan_.classify(starts);
+    if (how.size() != plan.size()) throw CardError("The commit plan does not answer for every block");
+    for (size_t i = 0; i < plan.size(); ++i) plan[i].how = how[i];
+  }
+  std::sort(plan.begin(), plan.end(), [&](const Planned& a, const Planned& b) {
+    return a.how.rank != b.how.rank ? a.how.rank < b.how.rank
+                                    : entered_[a.slot] < entered_[b.slot];
   });
-  return order;
+  return plan;
+}
+
+int TPSEarsemanager::BlocksToWrite() const {
+  return static_cast<int>(std::count(written_.begin(), written_.begin() + slot_count_, true));
 }
 
 int TPSEarsemanager::LastWrittenSlot() const {
-  const auto order = FlushOrder();
-  return order.empty() ? -1 : order.back();
+  const auto plan = FlushPlan();
+  return plan.empty() ? -1 : plan.back().slot;
 }
 
 void TPSEarsemanager::CompleteBlocks() {
@@ -405,12 +483,15 @@ void TPSEarsemanager::CompleteBlocks() {
   Page page;
   // Only blocks that go back to the card need every page; the others keep
   // what they have.
-  for (int slot : FlushOrder()) {
+  // The order matters: the pages are read in the order their blocks are
+  // written.
+  for (const auto& planned : FlushPlan()) {
+    const int slot = planned.slot;
     for (uint32_t j = 0; j < per_block; ++j) {
       uint8_t& state = page_state_[static_cast<size_t>(slot) * kMaxPagesPerBlock + j];
       if (state != kPageAbsent) continue;
       ReadCardPage(block_list_[slot] + j, page);
-      WriteTemp(PageOffset(slot, j), page.data(), kPageBytes);
+      Store(slot, j, page.data(), kPageBytes);
       state = kPagePresent;
     }
   }
@@ -420,19 +501,22 @@ void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>&
   // Every page is completed before the first block is erased, so a card that
   // cannot be read fails the flush while the card is still untouched.
   CompleteBlocks();
-  const auto order = FlushOrder();
+  const auto order = FlushPlan();
   const int slots = static_cast<int>(order.size());
   protected_written_ = 0;
   for (int n = 0; n < slots; ++n) {
-    const int slot = order[static_cast<size_t>(n)];
-    ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+    const int slot = order[static_cast<size_t>(n)].slot;
+    const uint8_t* image = Image(slot);
+    if (!image) {
+      ReadTemp(PageOffset(slot, 0), block_buffer_.data(), static_cast<size_t>(block_bytes_));
+      image = block_buffer_.data();
+    }
     const uint32_t start = block_list_[slot];
     // A block that holds data the commit leaves as it is goes through the
     // backup blocks, so that an interruption cannot take that data with it.
-    const bool protect = plan_.classify && plan_.backup.valid && plan_.classify(start).protect;
-    const bool written =
-        protect ? RewriteThroughBackup(access_, plan_.backup, start, block_buffer_.data())
-                : access_.WriteBlock(start, block_buffer_.data());
+    const bool protect = plan_.classify && plan_.backup.valid && order[static_cast<size_t>(n)].how.protect;
+    const bool written = protect ? RewriteThroughBackup(access_, plan_.backup, start, image)
+                                 : access_.WriteBlock(start, image);
     if (!written) {
       throw CardError("Writing the erase block at card page " + std::to_string(start) + " failed");
     }

@@ -1,12 +1,15 @@
 // TPSEarsemanager: the write-back cache of erase blocks. A card is flash and is
 // written in whole erase blocks, while the file system changes single clusters:
-// every change lands here first, in block images kept in the temp file
-// "~PS2M.tmp", and reaches the card only when the cache is flushed.
+// every change lands here first, in block images kept in memory and, past a
+// few megabytes, in the temp file "~PS2M.tmp", and reaches the card only when
+// the cache is flushed.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,10 +18,13 @@
 
 namespace travosk::card {
 
-inline constexpr uint8_t kPagePresent = 0x11;  // the temp file holds the page's content
-inline constexpr uint8_t kPageAbsent = 0xFF;   // the card holds it; the temp copy is a placeholder
+inline constexpr uint8_t kPagePresent = 0x11;  // the slot's image holds the page's content
+inline constexpr uint8_t kPageAbsent = 0xFF;   // the card holds it; the image's copy is a placeholder
 inline constexpr int kMaxSlots = 1024;
 inline constexpr int kMaxPagesPerBlock = 64;
+// The most memory the block images take; the images of further blocks go to
+// the temp file. 4 MiB holds 496 blocks of 16 pages, half an 8 MB card.
+inline constexpr size_t kCacheMemoryBytes = size_t{4} << 20;
 
 // How a commit writes one block: its place in the commit's order (lower
 // first; blocks of equal rank in the order they were first touched) and
@@ -29,9 +35,11 @@ struct BlockWrite {
 };
 // What the mounted volume tells the cache about commits: how to write each
 // block, through which backup blocks, and what to do once a commit is on
-// the card.
+// the card. classify answers for every block a commit writes at once (one
+// answer per block start, in the order given): what all the answers depend
+// on is worked out once.
 struct CommitPlan {
-  std::function<BlockWrite(uint32_t block_start)> classify;
+  std::function<std::vector<BlockWrite>(const std::vector<uint32_t>& block_starts)> classify;
   BackupBlocks backup;
   std::function<void()> committed;
 };
@@ -97,7 +105,7 @@ class TPSEarsemanager {
   // The slot whose block the flush writes last, -1 when no block is written.
   int LastWrittenSlot() const;
   // Blocks the next flush writes.
-  int BlocksToWrite() const { return static_cast<int>(FlushOrder().size()); }
+  int BlocksToWrite() const;
   // Grows with every reset: what was read from the card under an older
   // generation may no longer be what the card holds.
   uint64_t Generation() const { return generation_; }
@@ -107,6 +115,10 @@ class TPSEarsemanager {
   uint32_t SlotBlockStart(int slot) const { return block_list_[slot]; }
   bool SlotWritten(int slot) const { return written_[slot]; }
   uint8_t PageState(int slot, int page_index) const { return page_state_[slot * 64 + page_index]; }
+  // Whether the slot's image is in memory (else in the temp file).
+  bool SlotInMemory(int slot) const { return image_of_[slot] >= 0; }
+  // Block images allocated in memory, at most kCacheMemoryBytes' worth.
+  int ImagesInMemory() const { return static_cast<int>(images_.size()); }
   const std::string& FileName() const { return file_name_; }
 
  private:
@@ -135,6 +147,21 @@ class TPSEarsemanager {
            static_cast<uint64_t>(index) * kPageBytes;
   }
   int FindSlot(uint32_t block_start) const;
+  // Names the slot's block, keeping the index from blocks to slots.
+  void SetBlock(int slot, uint32_t block_start);
+  // The slot's block image when it is in memory, nullptr when it is in the
+  // temp file.
+  uint8_t* Image(int slot) {
+    const int i = image_of_[slot];
+    return i < 0 ? nullptr : images_[static_cast<size_t>(i)].get();
+  }
+  // Bytes of a slot's image from page index on, wherever the image is.
+  void Load(int slot, uint32_t index, uint8_t* dest, size_t count);
+  void Store(int slot, uint32_t index, const uint8_t* src, size_t count);
+  size_t MaxImages() const;
+  // Gives the slot an image in memory: a free one or, with every one taken,
+  // that of the slot that entered first, whose image moves to the temp file.
+  void TakeImage(int slot);
   bool SameAsCard(int slot, uint32_t index, const uint8_t* src1024);
   void CheckCluster(uint32_t first_page) const;
   // A slot index for a new block: the next free one or, with every slot in
@@ -143,17 +170,19 @@ class TPSEarsemanager {
   int FreeSlotIndex();
   bool HasRoomForSlot() const;
   void CheckRoomForSlot() const;
-  // The block buffer's image goes into the slot's place in the temp file
-  // unless write_image is false.
-  int MakeSlot(uint32_t block_start, uint8_t state, bool write_image = true);
-  // Written slots in the order their blocks first entered the cache.
-  std::vector<int> FlushOrder() const;
+  // A slot for the block, its image in memory; the caller fills the image.
+  int MakeSlot(uint32_t block_start, uint8_t state);
+  // Written slots in the order the flush writes them, with how each is
+  // written.
+  struct Planned {
+    int slot;
+    BlockWrite how;
+  };
+  std::vector<Planned> FlushPlan() const;
   void ReadCardPage(uint32_t page, Page& out);
   int Fd() const;
   void ReadTemp(uint64_t offset, uint8_t* dest, size_t count);
   void WriteTemp(uint64_t offset, const uint8_t* src, size_t count);
-  // Grows the temp file, when it is shorter, to the end of the slot's extent.
-  void ReserveSlot(int slot);
 
   TPSfileaccess& access_;
   TempFile file_;
@@ -162,8 +191,15 @@ class TPSEarsemanager {
   std::vector<uint8_t> block_buffer_;
   std::vector<uint8_t> page_state_;
   std::array<uint32_t, kMaxSlots> block_list_{};
+  std::vector<int16_t> slot_of_;  // the slot of each block start, -1 for none
   std::array<bool, kMaxSlots> written_{};      // a cluster write changed the slot's block
   std::array<uint64_t, kMaxSlots> entered_{};  // when the block entered the cache
+  // Block images in memory, each of image_bytes_; image_of_ names a slot's
+  // (an index into images_), -1 for a slot whose image is in the temp file.
+  std::vector<std::unique_ptr<uint8_t[]>> images_;
+  std::vector<int> free_images_;
+  size_t image_bytes_ = 0;
+  std::array<int16_t, kMaxSlots> image_of_{};
   uint64_t next_entry_ = 0;
   CommitPlan plan_;
   int64_t visible_page_ = -1;

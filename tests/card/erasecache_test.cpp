@@ -258,6 +258,43 @@ TEST_F(Cache, NotedPagesSpareReadsAndNeverOverrideAChange) {
   for (uint32_t p = 1602; p < 1616; ++p) EXPECT_EQ(rig.PageData(p)[7], static_cast<uint8_t>(p + 7));
 }
 
+TEST_F(Cache, BlocksPastTheMemoryLimitMoveToTheTempFileAndStayKnown) {
+  // More blocks read than memory holds: the first ones move to the temp file,
+  // and what they hold is still the card's, known without reading it again.
+  const int in_memory = static_cast<int>(kCacheMemoryBytes / 8448);
+  const int blocks = in_memory + 40;
+  std::array<uint8_t, 1024> back{};
+  for (int b = 100; b < 100 + blocks; ++b)
+    rig.cache.CacheReadCluster(static_cast<uint32_t>(b) * 16, back.data());
+  EXPECT_EQ(rig.cache.ImagesInMemory(), in_memory);
+  // The 40 that entered first (block 100 in slot 0 among them) moved out.
+  EXPECT_EQ(rig.cache.SlotBlockStart(0), 1600u);
+  EXPECT_FALSE(rig.cache.SlotInMemory(0));
+  EXPECT_FALSE(rig.cache.SlotInMemory(39));
+  EXPECT_TRUE(rig.cache.SlotInMemory(40));
+  rig.ResetCounters();
+
+  // Block 100, moved out: read back as the card holds it, and the same bytes
+  // written back are no change.
+  rig.cache.CacheReadCluster(1602, back.data());
+  EXPECT_TRUE(std::equal(back.begin(), back.begin() + 512, rig.PageData(1602).begin()));
+  EXPECT_TRUE(std::equal(back.begin() + 512, back.end(), rig.PageData(1603).begin()));
+  rig.cache.CacheWriteCluster(1602, back.data());
+  EXPECT_EQ(rig.cache.BlocksToWrite(), 0);
+  // A change to it is flushed with the rest of the block from the temp file.
+  const auto data = Pattern(0x6B);
+  rig.cache.CacheWriteCluster(1604, data.data());
+  rig.cache.FlushCache();
+  EXPECT_EQ(rig.counters().pages_read, 0u);
+  EXPECT_EQ(rig.counters().blocks_erased, 1u);
+  EXPECT_EQ(rig.counters().pages_written, 16u);
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 512, rig.PageData(1604).begin()));
+  for (uint32_t p = 1600; p < 1616; ++p) {
+    if (p == 1604 || p == 1605) continue;
+    EXPECT_EQ(rig.PageData(p)[7], static_cast<uint8_t>(p + 7)) << p;
+  }
+}
+
 TEST(CacheCapacity, RefusesMoreThan1024BlocksBetweenFlushes) {
   CardRig rig({.media = CardMedia::kSmartMedia, .megabytes = 32, .formatted = false});
   ASSERT_TRUE(rig.access.OpenCard());
