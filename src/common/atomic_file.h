@@ -30,7 +30,11 @@ class AtomicFile {
     ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
     temp_ = pattern;
-    out_.open(temp_, std::ios::binary | std::ios::trunc);
+    // Opened as it is, not truncated: it is new and empty, and a truncation
+    // would make the file system write the file out at its close (a guard
+    // for programs that rewrite a file in place), which this rename makes
+    // needless and which costs a backup of many saves much of its time.
+    out_.open(temp_, std::ios::binary | std::ios::in | std::ios::out);
     if (!out_) {
       std::remove(temp_.c_str());
       throw InOutError(target_, "cannot create file");
