@@ -313,34 +313,37 @@ int ReplaceOutcome(Context& c, manager::ReplaceResult result, const std::string&
 int RestoreSave(Context& c, const RestoreOptions& o) {
   const std::string& file = o.file;
   if (o.overwrite && o.keep_both) return c.Fail("give --overwrite or --keep-both, not both");
-  const auto info = manager::InspectArchive(file);
-  if (!info) {
-    std::string why;
-    try {
-      (void)formats::ReadPs2SaveFile(file);
-    } catch (const std::exception& e) {
-      why = std::string(": ") + e.what();
-    }
-    return c.Fail("\"" + file + "\" is not a save that can be restored" + why);
+  // The file is read once: its name and size decide what happens, and the
+  // same value goes onto the card.
+  std::optional<formats::Ps2Save> save;
+  std::string unreadable;
+  try {
+    save = formats::ReadPs2SaveFile(file);
+  } catch (const formats::FormatError& e) {
+    unreadable = std::string(": ") + e.what();
+  } catch (const InOutError& e) {
+    unreadable = std::string(": ") + e.what();
   }
+  if (!save) return c.Fail("\"" + file + "\" is not a save that can be restored" + unreadable);
+  const std::string name = save->Name();
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
   c.AttachProgress(m, "Restoring");
-  if (auto existing = manager::FindSave(m, info->name); existing && !o.keep_both) {
-    if (!MayReplace(c, o, info->name, code)) return code;
-    const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", info->name, ".psu");
-    const auto result = manager::ReplaceSave(m, file, *existing, kept);
+  if (auto existing = manager::FindSave(m, name); existing && !o.keep_both) {
+    if (!MayReplace(c, o, name, code)) return code;
+    const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".psu");
+    const auto result = manager::ReplaceSave(m, *save, *existing, kept);
     const std::string why = m.LastError().empty() ? "" : ": " + m.LastError();
     return ReplaceOutcome(
         c, result, kept, "the save on the card could not be backed up, so nothing was changed" + why);
   }
-  if (info->clusters > manager::FreeClusters(m.Volume()))
+  if (save->Clusters() > manager::FreeClusters(m.Volume()))
     return c.Fail("not enough free space on the card");
   card::TfileIP root = card::RootDirectory();
-  if (!m.AppendSaveArchive(file, root))
+  if (!m.AppendSave(*save, root))
     return FailWithReason(c, m, "restore failed");
   c.EndProgress();
   return kExitOk;

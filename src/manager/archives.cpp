@@ -196,6 +196,7 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
 
 bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
   last_error_.clear();
+  if (!ReopenCatalogued()) return false;
   auto& v = *volume_;
   bool isbreak = false;
   v.ProgressMin = 0;

@@ -63,6 +63,7 @@ class TPS2MFMSYS {
   [[nodiscard]] bool Catalog();
   // Reads a save file of any readable format and puts the save on the card.
   [[nodiscard]] bool AppendSaveArchive(const std::string& file_name, TfileIP& target);
+  // The same for a save already read from its file.
   [[nodiscard]] bool AppendSave(const formats::Ps2Save& save, TfileIP& target);
   [[nodiscard]] bool DeleteSaveFolder(TfileIP& folder);
   // `clusters`, when given, receives the card cluster of every data block the

@@ -162,6 +162,12 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
                           const std::string& backup_path) {
   const auto incoming = ReadSave(archive);
   if (!incoming) return ReplaceResult::kFailedRestored;
+  return ReplaceSave(manager, *incoming, existing, backup_path);
+}
+
+ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& save, TfileIP existing,
+                          const std::string& backup_path) {
+  const formats::Ps2Save* incoming = &save;
   auto fits = [&] {
     return incoming->Clusters() <=
            FreeClusters(manager.Volume()) + FolderClusters(manager, existing);

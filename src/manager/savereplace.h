@@ -53,6 +53,9 @@ std::string KeptCopyPath(const std::string& folder, const std::string& save_name
 // the current catalogue; a fresh one is left behind.
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive,
                           card::TfileIP existing, const std::string& backup_path);
+// The same with the new save already read from its file.
+ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
+                          card::TfileIP existing, const std::string& backup_path);
 
 // The same for a PS1 card: replaces the save whose first block is directory
 // entry `entry` with `save` (read from a file of any PS1 format). The room is
