@@ -76,8 +76,12 @@ std::vector<uint8_t> WritePsu(const Ps2Save& save) {
   std::vector<uint8_t> out;
   size_t size = 3 * kEntryBytes;
   for (const auto& f : save.files) size += kEntryBytes + f.data.size();
-  out.reserve(size);
-  auto put = [&out](Bytes b) { out.insert(out.end(), b.begin(), b.end()); };
+  out.resize(size);
+  size_t at = 0;
+  auto put = [&out, &at](Bytes b) {
+    std::copy(b.begin(), b.end(), out.begin() + static_cast<ptrdiff_t>(at));
+    at += b.size();
+  };
   put(save.folder);
   put(save.dot);
   put(save.dotdot);
