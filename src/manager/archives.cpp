@@ -173,16 +173,20 @@ bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
   return true;
 }
 
-bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target) {
+bool TPS2MFMSYS::BeginAppend(TfileIP& target, bool& isbreak) {
   last_error_.clear();
   if (!ReopenCatalogued()) return false;
   auto& v = *volume_;
-  bool isbreak = false;
   v.ProgressMin = 0;
   v.ProgressMax = 100;
   v.ProgressPos = 0;
   FireFileProgress(target, isbreak);
+  return true;
+}
 
+bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target) {
+  bool isbreak = false;
+  if (!BeginAppend(target, isbreak)) return false;
   formats::Ps2Save save;
   try {
     if (!std::ifstream(file_name, std::ios::binary)) return false;
@@ -195,15 +199,8 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
 }
 
 bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
-  last_error_.clear();
-  if (!ReopenCatalogued()) return false;
-  auto& v = *volume_;
   bool isbreak = false;
-  v.ProgressMin = 0;
-  v.ProgressMax = 100;
-  v.ProgressPos = 0;
-  FireFileProgress(target, isbreak);
-  return AppendSaveValue(save, target, isbreak);
+  return BeginAppend(target, isbreak) && AppendSaveValue(save, target, isbreak);
 }
 
 bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak) {

@@ -137,6 +137,9 @@ class TPS2MFMSYS {
   [[nodiscard]] bool ReopenCatalogued();
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
+  // The start of both appends: the card reopened if it was closed since its
+  // catalogue, and the progress reset and shown.
+  bool BeginAppend(TfileIP& target, bool& isbreak);
   bool AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak);
 };
 

@@ -165,11 +165,10 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
   return ReplaceSave(manager, *incoming, existing, backup_path);
 }
 
-ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& save, TfileIP existing,
+ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming, TfileIP existing,
                           const std::string& backup_path) {
-  const formats::Ps2Save* incoming = &save;
   auto fits = [&] {
-    return incoming->Clusters() <=
+    return incoming.Clusters() <=
            FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
   };
   // A save whose folder entry is the card save's own was most likely backed
@@ -177,7 +176,7 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& save, Tfi
   // bytes differ, and then no room is needed. Otherwise the room is checked
   // before the old save is even read.
   const auto own = card::BuildHeader(existing);
-  const bool maybe_same = std::equal(own.begin(), own.end(), incoming->folder.begin());
+  const bool maybe_same = std::equal(own.begin(), own.end(), incoming.folder.begin());
   if (!maybe_same && !fits()) return ReplaceResult::kNoRoom;
   std::vector<uint32_t> clusters;
   if (!manager.BackupSaveFolder(backup_path, existing, &clusters))
@@ -188,8 +187,8 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& save, Tfi
   // the changed blocks are written. Nothing else on the card changes, so a
   // failure leaves the folder whole and the old bytes can go back the same way.
   const auto old = maybe_same ? ReadSave(backup_path) : std::nullopt;
-  if (old && SameSaveOtherData(*incoming, *old, clusters)) {
-    const InPlace written = WriteDataInPlace(manager, *incoming, clusters);
+  if (old && SameSaveOtherData(incoming, *old, clusters)) {
+    const InPlace written = WriteDataInPlace(manager, incoming, clusters);
     if (written == InPlace::kDone) {
       (void)manager.Catalog();
       std::remove(backup_path.c_str());
@@ -223,7 +222,7 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& save, Tfi
   };
 
   const bool deleted = manager.DeleteSaveFolder(existing);
-  if (deleted && manager.Catalog() && append(*incoming)) {
+  if (deleted && manager.Catalog() && append(incoming)) {
     (void)manager.Catalog();
     std::remove(backup_path.c_str());
     return ReplaceResult::kDone;
