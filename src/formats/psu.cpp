@@ -9,30 +9,7 @@ namespace travosk::formats {
 namespace entry = card::entry;
 
 namespace {
-
-// Reads through the file in order, refusing every length that runs past it.
-class Cursor {
- public:
-  Cursor(Bytes file, const std::string& source) : file_(file), source_(source) {}
-  Bytes Take(uint64_t count) {
-    if (count > file_.size() - at_) throw InOutError(source_, "the archive ends early");
-    const Bytes out = file_.subspan(at_, static_cast<size_t>(count));
-    at_ += static_cast<size_t>(count);
-    return out;
-  }
-  Entry TakeEntry() {
-    Entry e{};
-    const Bytes b = Take(kEntryBytes);
-    std::copy(b.begin(), b.end(), e.begin());
-    return e;
-  }
-
- private:
-  Bytes file_;
-  const std::string& source_;
-  size_t at_ = 0;
-};
-
+constexpr const char* kArchive = "the archive";
 }  // namespace
 
 bool LooksLikePsu(Bytes file) {
@@ -44,28 +21,28 @@ bool LooksLikePsu(Bytes file) {
 }
 
 Ps2Save ReadPsu(Bytes file, const std::string& source) {
-  Cursor in(file, source);
+  FileCursor in(file, source);
   Ps2Save save;
-  save.folder = in.TakeEntry();
+  save.folder = in.TakeEntry(kArchive);
   const uint32_t length = load_le32(save.folder, entry::kLength);
   const std::string name = save.Name();
   if (load_le16(save.folder, entry::kReserved) != 0 ||
       !(load_le16(save.folder, entry::kMode) & entry::kModeDirectory) || length < 2 ||
       name == "." || name == "..")
     throw FormatError("the file's first entry is not a save folder");
-  save.dot = in.TakeEntry();
-  save.dotdot = in.TakeEntry();
+  save.dot = in.TakeEntry(kArchive);
+  save.dotdot = in.TakeEntry(kArchive);
   // The count comes from the file: records are read one by one until the file
   // runs out, never reserved ahead.
   uint64_t total = 0;
   for (uint32_t i = 0; i < length - 2; ++i) {
     Ps2File f;
-    f.entry = in.TakeEntry();
+    f.entry = in.TakeEntry(kArchive);
     const uint64_t blocks = (uint64_t{f.Length()} + kBlockBytes - 1) / kBlockBytes;
     total += blocks * kBlockBytes;
     if (total > kMaxSaveBytes)
       throw FormatError("file \"" + f.Name() + "\" claims more bytes than a card holds");
-    const Bytes data = in.Take(blocks * kBlockBytes);
+    const Bytes data = in.Take(blocks * kBlockBytes, kArchive);
     f.data.assign(data.begin(), data.end());
     save.files.push_back(std::move(f));
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/errors.h"
+
 namespace travosk::formats {
 
 namespace entry = card::entry;
@@ -110,6 +112,24 @@ std::string PathExtension(std::string_view path) {
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext;
+}
+
+Bytes FileCursor::Take(uint64_t count, const char* what) {
+  if (count > file_.size() - at_) throw InOutError(source_, std::string(what) + " ends early");
+  const Bytes out = file_.subspan(at_, static_cast<size_t>(count));
+  at_ += static_cast<size_t>(count);
+  return out;
+}
+
+Entry FileCursor::TakeEntry(const char* what) {
+  Entry e{};
+  const Bytes b = Take(kEntryBytes, what);
+  std::copy(b.begin(), b.end(), e.begin());
+  return e;
+}
+
+uint32_t FileCursor::TakeLe32(const char* what) {
+  return load_le32(Take(4, what), 0);
 }
 
 }  // namespace travosk::formats

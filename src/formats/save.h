@@ -91,6 +91,22 @@ std::string PathExtension(std::string_view path);
 inline constexpr size_t kPs1FrameBytes = 128;
 inline constexpr size_t kPs1BlockBytes = 8192;
 inline constexpr size_t kPs1MaxBlocks = 15;
+// Reads through a file in order, refusing every length that runs past its
+// end: an InOutError naming the file, "<what> ends early".
+class FileCursor {
+ public:
+  FileCursor(Bytes file, const std::string& source) : file_(file), source_(source) {}
+  Bytes Take(uint64_t count, const char* what);
+  Entry TakeEntry(const char* what);
+  uint32_t TakeLe32(const char* what);
+  size_t Left() const { return file_.size() - at_; }
+
+ private:
+  Bytes file_;
+  const std::string& source_;
+  size_t at_ = 0;
+};
+
 namespace ps1frame {
 inline constexpr size_t kState = 0;       // 0x51: in use, first block of a save
 inline constexpr size_t kSize = 4;        // u32: the save's size in bytes

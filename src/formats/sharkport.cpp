@@ -21,30 +21,12 @@ constexpr size_t kRecModified = 90;
 constexpr size_t kRecMin = 98;  // the fields above; devices add more after them
 constexpr size_t kNameBytes = 64;
 
-class Cursor {
- public:
-  Cursor(Bytes file, const std::string& source) : file_(file), source_(source) {}
-  Bytes Take(uint64_t count, const char* what) {
-    if (count > file_.size() - at_) throw InOutError(source_, std::string(what) + " ends early");
-    const Bytes out = file_.subspan(at_, static_cast<size_t>(count));
-    at_ += static_cast<size_t>(count);
-    return out;
-  }
-  uint32_t U32(const char* what) { return load_le32(Take(4, what), 0); }
-  size_t Left() const { return file_.size() - at_; }
-
- private:
-  Bytes file_;
-  const std::string& source_;
-  size_t at_ = 0;
-};
-
 uint16_t Swapped(uint16_t v) {
   return static_cast<uint16_t>((v >> 8) | (v << 8));
 }
 
 // A whole record, its length field included.
-Bytes TakeRecord(Cursor& in) {
+Bytes TakeRecord(FileCursor& in) {
   const Bytes head = in.Take(2, "a .sps record");
   const uint16_t length = load_le16(head, kRecLength);
   if (length < kRecMin) throw FormatError("a record of the .sps/.xps save is too short");
@@ -60,13 +42,14 @@ bool LooksLikeSharkPort(Bytes file) {
 
 Ps2Save ReadSharkPort(Bytes file, const std::string& source) {
   if (!LooksLikeSharkPort(file)) throw FormatError("the file is not a .sps/.xps save");
-  Cursor in(file, source);
+  FileCursor in(file, source);
   in.Take(kMagicBytes + 4, "the .sps header");
-  for (int text = 0; text < 3; ++text) in.Take(in.U32("the .sps header"), "a .sps header text");
-  const uint32_t rest = in.U32("the .sps header");
+  for (int text = 0; text < 3; ++text)
+    in.Take(in.TakeLe32("the .sps header"), "a .sps header text");
+  const uint32_t rest = in.TakeLe32("the .sps header");
   if (rest > in.Left())
     throw InOutError(source, "the .sps save ends before the length it announces");
-  Cursor body(file.subspan(file.size() - in.Left(), rest), source);
+  FileCursor body(file.subspan(file.size() - in.Left(), rest), source);
 
   const Bytes dir = TakeRecord(body);
   const std::string name = load_cstr(dir, kRecName, kNameBytes);
