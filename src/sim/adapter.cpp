@@ -73,6 +73,10 @@ bool Adapter::Faulted() {
 long Adapter::Write(const uint8_t* data, size_t count) {
   if (!plugged_) return -1;
   if (silent_) return static_cast<long>(count);
+  if (drop_data_phase_) {
+    drop_data_phase_ = false;
+    if (count == kDataPhaseBytes) return static_cast<long>(count);
+  }
   if (pending_write_) {
     // A data phase is one 512-byte transfer. A packet instead means the PC
     // gave up on the write; anything else breaks off the transaction rather
@@ -89,6 +93,14 @@ long Adapter::Write(const uint8_t* data, size_t count) {
   if (count != kPacketBytes) return -1;
   std::array<uint8_t, 16> packet;
   std::memcpy(packet.data(), data, kPacketBytes);
+  if (fail_at_ && counters_.transactions == *fail_at_) {
+    fail_at_.reset();
+    ++counters_.transactions;
+    reply_ready_ = false;
+    const uint16_t pair = Pair(packet[0], packet[1]);
+    drop_data_phase_ = pair == kWritePS2Page || pair == kWriteSMPage || pair == kWritePS1Frame;
+    return -1;
+  }
   Execute(packet);
   return static_cast<long>(count);
 }
@@ -252,6 +264,9 @@ void Adapter::UnplugAfter(uint64_t n) {
 void Adapter::SilentAfter(uint64_t n) {
   silent_at_ = counters_.transactions + n;
 }
+void Adapter::FailOnceAfter(uint64_t n) {
+  fail_at_ = counters_.transactions + n;
+}
 void Adapter::CorruptReadAfter(uint64_t n) {
   corrupt_read_at_ = reads_answered_ + n;
 }
@@ -259,7 +274,9 @@ void Adapter::CorruptReadAfter(uint64_t n) {
 void Adapter::ClearFaults() {
   unplug_at_.reset();
   silent_at_.reset();
+  fail_at_.reset();
   corrupt_read_at_.reset();
+  drop_data_phase_ = false;
   silent_ = false;
   plugged_ = true;
 }

@@ -69,9 +69,14 @@ class Adapter {
   long Write(const uint8_t* data, size_t count);
   long Read(uint8_t* data, size_t count);
   // True between a write command's packet and its data phase.
-  bool ExpectsDataPhase() const { return pending_write_.has_value() && plugged_ && !silent_; }
+  bool ExpectsDataPhase() const {
+    return (pending_write_.has_value() || drop_data_phase_) && plugged_ && !silent_;
+  }
   // Drops a write command whose data phase never came.
-  void AbortTransaction() { pending_write_.reset(); }
+  void AbortTransaction() {
+    pending_write_.reset();
+    drop_data_phase_ = false;
+  }
   // True when a reply waits to be read.
   bool HasReply() const { return reply_ready_ && plugged_ && !silent_; }
 
@@ -81,10 +86,16 @@ class Adapter {
   // Fault injection, counted in command packets received from now on:
   // after n more transactions the adapter is unplugged (every transfer fails)
   // or goes silent (every write is swallowed and counts for nothing, reads
-  // fail). CorruptReadAfter(n) lets n replies pass and flips byte 0 of the
-  // next one. ClearFaults cancels them all and plugs the adapter back in.
+  // fail). FailOnceAfter(n) lets n packets pass and refuses the next one
+  // (its transfer fails, nothing is done, nothing answered) and then goes on
+  // as before, still plugged: a USB transfer that failed once. A write
+  // command's data phase that comes all the same (a PC that could not see the
+  // failure) is swallowed. CorruptReadAfter(n) lets n replies pass and flips
+  // byte 0 of the next one. ClearFaults cancels them all and plugs the
+  // adapter back in.
   void UnplugAfter(uint64_t n);
   void SilentAfter(uint64_t n);
+  void FailOnceAfter(uint64_t n);
   void CorruptReadAfter(uint64_t n);
   void ClearFaults();
   bool plugged() const { return plugged_; }
@@ -106,7 +117,8 @@ class Adapter {
   Counters counters_;
   bool plugged_ = true;
   bool silent_ = false;
-  std::optional<uint64_t> unplug_at_, silent_at_, corrupt_read_at_;
+  bool drop_data_phase_ = false;  // the data phase of a refused write command
+  std::optional<uint64_t> unplug_at_, silent_at_, fail_at_, corrupt_read_at_;
   uint64_t reads_answered_ = 0;  // replies prepared, for CorruptReadAfter
 };
 

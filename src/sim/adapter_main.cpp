@@ -2,6 +2,7 @@
 // directory and serves it until SIGINT or SIGTERM, or creates card images.
 //
 //   travosk-adapter [--card FILE] [--smartmedia FILE] [--device-root DIR]
+//                   [--unplug-after N] [--fail-once-at N] [--silent-after N]
 //   travosk-adapter create ps2|ps1|sm4|sm8|sm16|sm32|sm64 FILE [--formatted]
 //
 // Exit status: 0 success, 1 failure (one line on stderr), 2 usage.
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "card/fileaccess.h"
@@ -64,8 +66,18 @@ MediumKind CardKindOf(const std::string& path) {
   return static_cast<uint64_t>(st.st_size) == kPS1CardBytes ? MediumKind::kPS1 : MediumKind::kPS2;
 }
 
-int Serve(const std::string& card, const std::string& smartmedia, std::string root) {
+// Faults to inject, each counted in command packets from the start (packets
+// are numbered from 0: N packets are served as usual first).
+struct Faults {
+  std::optional<uint64_t> unplug_after, fail_once_at, silent_after;
+};
+
+int Serve(const std::string& card, const std::string& smartmedia, std::string root,
+          const Faults& faults) {
   Adapter adapter;
+  if (faults.unplug_after) adapter.UnplugAfter(*faults.unplug_after);
+  if (faults.fail_once_at) adapter.FailOnceAfter(*faults.fail_once_at);
+  if (faults.silent_after) adapter.SilentAfter(*faults.silent_after);
   if (!card.empty()) adapter.InsertCard(Medium::Open(card, CardKindOf(card)));
   if (!smartmedia.empty())
     adapter.InsertSmartMedia(Medium::Open(smartmedia, MediumKind::kSmartMedia));
@@ -79,6 +91,10 @@ int Serve(const std::string& card, const std::string& smartmedia, std::string ro
   server.Serve();
   g_server.store(nullptr);
   server.Unplug();
+  if (!adapter.plugged()) {
+    std::cerr << "travosk-adapter: unplugged after " << adapter.counters().transactions
+              << " command packets\n";
+  }
   return 0;
 }
 
@@ -148,6 +164,13 @@ int main(int argc, char** argv) {
   app.add_option("--card", card, "card-slot image (131,072 bytes: PS1 card, else PS2 card)");
   app.add_option("--smartmedia", smartmedia, "SmartMedia image");
   app.add_option("--device-root", root, "device root (default: $TRAVOSK_DEVICE_ROOT, ...)");
+  Faults faults;
+  app.add_option("--unplug-after", faults.unplug_after,
+                 "serve N command packets, then unplug (the interface is removed)");
+  app.add_option("--fail-once-at", faults.fail_once_at,
+                 "refuse command packet N (from 0) once and go on plugged in");
+  app.add_option("--silent-after", faults.silent_after,
+                 "serve N command packets, then take everything and answer nothing");
 
   auto* create = app.add_subcommand("create", "write a blank (erased) card image");
   std::string kind, file;
@@ -168,7 +191,7 @@ int main(int argc, char** argv) {
 
   try {
     if (create->parsed()) return Create(kind, file, formatted);
-    return Serve(card, smartmedia, root);
+    return Serve(card, smartmedia, root, faults);
   } catch (const InOutError& e) {
     std::cerr << "travosk-adapter: " << e.what() << "\n";
   } catch (const Failure& f) {

@@ -198,10 +198,17 @@ void FifoServer::Serve() {
     }
     while (ReadSome()) {
     }
+    // An adapter that unplugged itself (its fault injection) is removed as a
+    // real one would be: the interface leaves, and transfers fail.
+    if (!adapter_.plugged()) {
+      Unplug();
+      return;
+    }
   }
 }
 
 bool FifoServer::ReadSome() {
+  if (!adapter_.plugged()) return false;
   const size_t need = adapter_.ExpectsDataPhase() ? kDataPhaseBytes : kPacketBytes;
   const size_t have = in_.size();
   in_.resize(need);

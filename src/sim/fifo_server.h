@@ -30,7 +30,9 @@ class FifoServer {
   uint32_t Node() const { return node_; }
   bool Plugged() const { return plugged_; }
 
-  // Serves until RequestStop. Throws InOutError when a FIFO fails.
+  // Serves until RequestStop, or until the adapter unplugs itself through its
+  // fault injection (then the interface is removed before Serve returns).
+  // Throws InOutError when a FIFO fails.
   void Serve();
   // Safe from a signal handler or another thread: wakes Serve and makes it return.
   void RequestStop() noexcept;

@@ -276,6 +276,35 @@ TEST(Adapter, SilentAdapterSwallowsCommandsAndData) {
   EXPECT_EQ(Ask(a, 0xCA, 0x59, 0x03)[1], 0x21);
 }
 
+TEST(Adapter, FailOnceRefusesOneCommandAndGoesOn) {
+  ScratchDir dir;
+  Adapter a;
+  a.InsertCard(Blank(dir, "ps2", MediumKind::kPS2));
+  a.FailOnceAfter(1);
+  Ask(a, 0xCA, 0x59, 0x03);
+  // The refused write changes nothing; its data phase, sent by a PC that could
+  // not tell, is swallowed rather than read as packets.
+  EXPECT_EQ(Send(a, 0xC8, 0xA2, 0x05), -1);
+  EXPECT_TRUE(a.plugged());
+  EXPECT_TRUE(a.ExpectsDataPhase());
+  EXPECT_EQ(a.Write(Filled(0x00).data(), 512), 512);
+  EXPECT_TRUE(AllBytes(a.card()->bytes(), 0xFF));
+  // Then everything works again, the same command included.
+  Put(a, 0xC8, 0xA2, 0x05, 0x00, Filled(0x3C));
+  EXPECT_EQ(Ask(a, 0xA5, 0x69, 0x05)[0], 0x3C);
+  EXPECT_EQ(a.counters().transactions, 4u);
+
+  // A refused read answers nothing; a PC that sees the failure sends the next
+  // packet without a data phase, and that packet is served.
+  a.FailOnceAfter(0);
+  Reply r{};
+  EXPECT_EQ(Send(a, 0xA5, 0x69, 0x05), -1);
+  EXPECT_EQ(a.Read(r.data(), r.size()), -1);
+  a.FailOnceAfter(0);
+  EXPECT_EQ(Send(a, 0xC8, 0xA2, 0x06), -1);
+  EXPECT_EQ(Ask(a, 0xA5, 0x69, 0x05)[0], 0x3C);
+}
+
 TEST(Adapter, CorruptReadFlipsOneByteOfOneReply) {
   Adapter a;
   a.CorruptReadAfter(1);

@@ -186,5 +186,109 @@ TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
   EXPECT_TRUE(com.LinkFault);
 }
 
+// The adapter program plugged in below a fresh device root with some
+// arguments, and a PC side connected to it.
+struct FaultyAdapter {
+  explicit FaultyAdapter(const std::vector<std::string>& faults)
+      : image(dir.File("card.ps2")), root(dir.File("devices")) {
+    Medium::CreateBlank(image, MediumKind::kPS2);
+    std::vector<std::string> args = {std::string(std::getenv("TRAVOSK_BIN")) + "/travosk-adapter",
+                                     "--card", image, "--device-root", root};
+    args.insert(args.end(), faults.begin(), faults.end());
+    process = std::make_unique<AdapterProcess>(args);
+    device_path = process->ReadLine(20s);
+    link.FindAdapter();
+  }
+  // Answers are waited for long; where none may come, briefly.
+  void Expect(bool answer) { platform.SetPipeTimeoutMs(answer ? 20000 : 300); }
+  ScratchDir dir;
+  std::string image, root;
+  link::LinuxPlatform platform{root, 20000};
+  link::FakeClock clock;
+  link::Link link{platform, clock};
+  link::TPS2Mcom com{link};
+  std::unique_ptr<AdapterProcess> process;
+  std::string device_path;
+};
+
+link::Page Filled(uint8_t value) {
+  link::Page page;
+  page.fill(value);
+  return page;
+}
+
+TEST(FifoEndToEnd, AdapterProgramTakesFaultsFromItsCommandLine) {
+  if (!std::getenv("TRAVOSK_BIN")) GTEST_SKIP() << "TRAVOSK_BIN is not set (run through CTest)";
+  {
+    // Packet 1, a page write, fails once. Its data phase still comes (a FIFO
+    // cannot refuse it) and is swallowed whole: made of erase commands for
+    // block 0, it would wipe the page written first if it were read as packets.
+    FaultyAdapter a({"--fail-once-at", "1"});
+    ASSERT_FALSE(a.device_path.empty());
+    ASSERT_TRUE(a.link.IsConnected());
+    a.com.WritePS2Page(0, 0, Filled(0x11));
+    link::Page erases{};
+    for (size_t i = 0; i < 512; i += 16) {
+      erases[i] = link::cmd::kErasePS2Block[0];
+      erases[i + 1] = link::cmd::kErasePS2Block[1];
+    }
+    a.com.WritePS2Page(5, 0, erases);
+    link::Page back{};
+    a.Expect(true);
+    a.com.ReadPS2Page(0, 0, back);
+    EXPECT_EQ(back[0], 0x11);
+    a.com.ReadPS2Page(5, 0, back);
+    EXPECT_EQ(back[0], 0xFF);  // the refused write did nothing
+    EXPECT_FALSE(a.com.LinkFault);
+    // The adapter is still there, and the same write now goes through.
+    a.com.WritePS2Page(5, 0, Filled(0x22));
+    a.com.ReadPS2Page(5, 0, back);
+    EXPECT_EQ(back[0], 0x22);
+    EXPECT_TRUE(std::filesystem::exists(a.device_path));
+  }
+  {
+    // A read refused once gets no answer; the next one is served.
+    FaultyAdapter a({"--fail-once-at", "0"});
+    ASSERT_TRUE(a.link.IsConnected());
+    link::Page back{};
+    a.Expect(false);
+    a.com.ReadPS2Page(0, 0, back);
+    EXPECT_TRUE(a.com.LinkFault);
+    a.com.LinkFault = false;
+    a.Expect(true);
+    EXPECT_TRUE(a.com.DetectAdapter());
+    EXPECT_FALSE(a.com.LinkFault);
+  }
+  {
+    // Two packets served, then the interface leaves and the program ends.
+    FaultyAdapter a({"--unplug-after", "2"});
+    ASSERT_TRUE(a.link.IsConnected());
+    a.Expect(true);
+    EXPECT_TRUE(a.com.DetectAdapter());
+    a.com.WritePS2Page(0, 0, Filled(0x33));  // its packet is the third: the unplug
+    EXPECT_EQ(a.process->Wait(20s), 0);
+    EXPECT_FALSE(std::filesystem::exists(a.device_path));
+    link::Page back{};
+    a.com.ReadPS2Page(0, 0, back);
+    EXPECT_TRUE(a.com.LinkFault);
+    auto seen = Medium::Open(a.image, MediumKind::kPS2);
+    EXPECT_EQ(seen->bytes()[0], 0xFF);  // the write's packet was the third
+  }
+  {
+    // One packet answered, then nothing; the interface stays.
+    FaultyAdapter a({"--silent-after", "1"});
+    ASSERT_TRUE(a.link.IsConnected());
+    a.Expect(true);
+    link::Page back{};
+    a.com.ReadPS2Page(0, 0, back);
+    EXPECT_FALSE(a.com.LinkFault);
+    a.Expect(false);
+    a.com.ReadPS2Page(0, 0, back);
+    EXPECT_TRUE(a.com.LinkFault);
+    EXPECT_TRUE(std::filesystem::exists(a.device_path));
+    EXPECT_EQ(a.process->Wait(0ms), -1);  // still running
+  }
+}
+
 }  // namespace
 }  // namespace travosk::sim
