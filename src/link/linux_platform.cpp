@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace travosk::link {
 namespace {
@@ -63,6 +65,12 @@ bool TakeString(const DeviceIdentity* device, std::string DeviceIdentity::*field
 bool OwnDirectory(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+// Bytes written to a FIFO that its reader has not taken yet (0 when unknown).
+int QueuedBytes(int fd) {
+  int queued = 0;
+  return ::ioctl(fd, FIONREAD, &queued) == 0 ? queued : 0;
 }
 
 }  // namespace
@@ -193,11 +201,24 @@ std::string LinuxPlatform::ReadHardwareKey(uint32_t node) {
 Handle LinuxPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
   const int flags = (end == PipeEnd::kRead ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
   const int fd = ::open(pipe_path.c_str(), flags);
-  return fd >= 0 ? fd : kInvalidHandle;
+  if (fd < 0) return kInvalidHandle;
+  pipes_[fd] = {pipe_path.substr(0, pipe_path.rfind('/')), end};
+  return fd;
 }
 
 void LinuxPlatform::ClosePipe(Handle h) {
-  if (h >= 0) ::close(h);
+  if (h < 0) return;
+  pipes_.erase(h);
+  ::close(h);
+}
+
+int LinuxPlatform::WritePipeBeside(Handle h) const {
+  const auto read = pipes_.find(h);
+  if (read == pipes_.end()) return -1;
+  for (const auto& [fd, pipe] : pipes_) {
+    if (pipe.end == PipeEnd::kWrite && pipe.interface == read->second.interface) return fd;
+  }
+  return -1;
 }
 
 long LinuxPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
@@ -222,7 +243,22 @@ long LinuxPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
 
 long LinuxPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(pipe_timeout_ms_);
+  // A reply is read only once the adapter has taken every byte sent to it.
+  // Before, the read FIFO may still hold the answer to an earlier packet
+  // (one the PC stopped waiting for): the adapter drops such a reply when it
+  // takes the next packet, but a read made before that would take it as the
+  // answer to this one.
+  const int sent = WritePipeBeside(h);
   size_t done = 0;
+  while (done == 0 && sent >= 0 && QueuedBytes(sent) > 0) {
+    pollfd entry{h, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, RemainingMs(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return -1;
+    if ((entry.revents & POLLIN) == 0) return -1;  // every writer has gone
+    // Bytes wait, but they answer an earlier packet: let the adapter drop them.
+    if (QueuedBytes(sent) > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
   while (done < count) {
     const ssize_t n = ::read(h, data + done, count - done);
     if (n > 0) {

@@ -3,6 +3,7 @@
 // device-change notifications come from inotify on the class directory.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,8 @@ class LinuxPlatform final : public Platform {
  private:
   const DeviceIdentity* Device(Handle h) const;
   void Watch();
+  // The open write pipe of the interface whose read pipe h is, or -1.
+  int WritePipeBeside(Handle h) const;
 
   std::string root_;
   int pipe_timeout_ms_;
@@ -67,6 +70,12 @@ class LinuxPlatform final : public Platform {
   int watch_ = -1;
   // Open devices: a handle is an index; closed entries are reused.
   std::vector<std::optional<DeviceIdentity>> devices_;
+  // Open pipes (the handle is the descriptor): the interface's path and end.
+  struct OpenedPipe {
+    std::string interface;
+    PipeEnd end;
+  };
+  std::map<Handle, OpenedPipe> pipes_;
 };
 
 }  // namespace travosk::link

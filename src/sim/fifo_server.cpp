@@ -211,6 +211,15 @@ bool FifoServer::ReadSome() {
   if (!adapter_.plugged()) return false;
   const size_t need = adapter_.ExpectsDataPhase() ? kDataPhaseBytes : kPacketBytes;
   const size_t have = in_.size();
+  // A new packet makes any unread reply stale (the PC gave up waiting for
+  // it). It is dropped before the packet leaves the FIFO: the PC reads an
+  // answer only once its packets have all been taken, so from then on the
+  // FIFO can hold nothing but the answer to the last of them.
+  int waiting = 0;
+  if (have == 0 && need == kPacketBytes && ::ioctl(commands_.get(), FIONREAD, &waiting) == 0 &&
+      waiting > 0) {
+    DropUnreadReplies();
+  }
   in_.resize(need);
   const ssize_t n = ::read(commands_.get(), in_.data() + have, need - have);
   if (n <= 0) {
@@ -225,9 +234,6 @@ bool FifoServer::ReadSome() {
 }
 
 void FifoServer::Dispatch() {
-  // A new packet makes any unread reply stale (the PC gave up waiting for
-  // it); left in the FIFO it would be taken as the answer to this one.
-  if (!adapter_.ExpectsDataPhase()) DropUnreadReplies();
   (void)adapter_.Write(in_.data(), in_.size());
   in_.clear();
   if (!adapter_.HasReply()) return;
