@@ -39,6 +39,9 @@ std::string DemoIcon(DemoIconArt art);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 void WriteGenericIcon(const std::string& folder);
+// The program's desktop icon, FOLDER/icons/hicolor/<N>x<N>/apps/<name>.png for
+// each size of the icon theme.
+void WriteAppIcons(const std::string& folder, const std::string& name);
 void WritePCFormatImages(const std::string& folder);
 void WriteDemoPS1(const std::string& folder);
 // The demo PS2 card and the 16 MB SmartMedia, formatted and filled through a

@@ -1,4 +1,5 @@
-// travosk-mkdata FOLDER: writes the supplied files and the demo cards.
+// travosk-mkdata FOLDER [ICON-NAME]: writes the supplied files and the demo
+// cards, and with an icon name the program's desktop icons.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -23,8 +24,8 @@ void WriteGenericIcon(const std::string& folder) {
 
 int main(int argc, char** argv) {
   using namespace travosk::mkdata;
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: travosk-mkdata FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: travosk-mkdata FOLDER [ICON-NAME]\n");
     return 2;
   }
   const std::string folder = argv[1];
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     WriteDemoPS1(folder);
     WriteDemoPS2(folder);
     WriteDemoSmartMedia(folder);
+    if (argc == 3) WriteAppIcons(folder, argv[2]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "travosk-mkdata: %s\n", e.what());
     return 1;
