@@ -14,6 +14,7 @@
 #include "common/errors.h"
 #include "app/strings.h"
 #include "manager/icons.h"
+#include "manager/savereplace.h"
 
 namespace travosk {
 namespace {
@@ -96,7 +97,6 @@ void TForm1::FillSaveList() {
     int position = -1;  // node-table position of the folder being read
     bool icon_sys = false;
     int last_file = -1;
-    int64_t total = 0;
     int entry = -1;  // its save table entry, once it has one
     std::vector<TfileIP> files;
   } folder;
@@ -122,7 +122,9 @@ void TForm1::FillSaveList() {
     }
     if (folder.icon_sys && folder.entry >= 0)
       AttachOwnIcon(folder.entry, folder.files, image_counter);
-    if (folder.entry >= 0) entries_[folder.entry].size = folder.total + 512;
+    if (folder.entry >= 0)
+      entries_[folder.entry].size = static_cast<int64_t>(
+          manager::OccupiedBytes(nodes.At(folder.position).Item, folder.files));
     folder = Folder{};
   };
 
@@ -134,7 +136,6 @@ void TForm1::FillSaveList() {
     if (f.Dir && root_level) {
       close_folder();
       folder.position = static_cast<int>(i);
-      folder.total = Card().EntryCount(f);
       continue;
     }
     // A file of the root belongs to no save; it ends the folder before it.
@@ -145,7 +146,6 @@ void TForm1::FillSaveList() {
     // Sub-folders of a save are not entered by the catalogue and hold no
     // bytes of their own here.
     if (folder.position < 0 || f.Dir) continue;
-    folder.total += Card().EntryCount(f);
     folder.last_file = static_cast<int>(i);
     folder.files.push_back(f);
     if (QString::fromStdString(f.Name).toUpper() != "ICON.SYS") continue;
@@ -160,10 +160,11 @@ void TForm1::FillSaveList() {
   }
   close_folder();
 
-  int64_t charged = 0;
-  for (const SaveEntry& e : entries_) charged += e.size;
+  // The file system's own count of free clusters, as the command line gives
+  // it: capacity less the saves would miss the system's own clusters.
   SetRightAligned(FreesizeLabel,
-                  QString::number((Capacity() - charged) / 1024) + "Kbytes " + texts::Free(),
+                  QString::number(manager::FreeBytes(Card().Volume()) / 1024) + "Kbytes " +
+                      texts::Free(),
                   288 + 85, 85);
   ShowDeviceImage(current_device_);
 }

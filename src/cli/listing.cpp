@@ -39,8 +39,6 @@ Bytes AsBytes(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
-uint64_t Clusters(uint64_t bytes) { return (bytes + 1023) / 1024; }
-
 }  // namespace
 
 bool ReadFileData(manager::TPS2MFMSYS& manager, const TfileIP& file, std::string& data) {
@@ -73,12 +71,10 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
   }
   try {
     for (auto& save : saves) {
-      save.size = Clusters(static_cast<uint64_t>(save.folder.Length()) * 512) * 1024;
+      save.size = manager::OccupiedBytes(save.folder, save.files);
       const TfileIP* icon_sys = nullptr;
-      for (const auto& f : save.files) {
-        save.size += Clusters(f.Length()) * 1024;
+      for (const auto& f : save.files)
         if (Upper(f.Name) == "ICON.SYS") icon_sys = &f;
-      }
       std::string data;
       if (icon_sys && ReadFileData(manager, *icon_sys, data)) {
         save.title = NonNulBytes(data, kIconSysTitle, kIconSysTitleBytes);
@@ -102,7 +98,7 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
     return false;
   }
   listing.capacity = manager.Access().DataBytes();
-  listing.free = manager::FreeClusters(manager.Volume()) * card::kClusterBytes;
+  listing.free = manager::FreeBytes(manager.Volume());
   listing.used = listing.capacity > listing.free ? listing.capacity - listing.free : 0;
   return true;
 }

@@ -120,6 +120,17 @@ uint64_t FreeClusters(const card::TPSFilemanager& v) {
   return free;
 }
 
+uint64_t FreeBytes(const card::TPSFilemanager& v) { return FreeClusters(v) * card::kClusterBytes; }
+
+uint64_t OccupiedBytes(const TfileIP& folder, const std::vector<TfileIP>& files) {
+  auto whole = [](uint64_t bytes) {
+    return (bytes + card::kClusterBytes - 1) / card::kClusterBytes * card::kClusterBytes;
+  };
+  uint64_t bytes = whole(uint64_t{folder.Length()} * card::entry::kBytes);
+  for (const TfileIP& f : files) bytes += whole(f.Length());
+  return bytes;
+}
+
 uint64_t FolderClusters(TPS2MFMSYS& manager, TfileIP folder) {
   auto& v = manager.Volume();
   if (!folder.Dir || folder.RelatCluster < 0) return 0;

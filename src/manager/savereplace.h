@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "manager/ps2mfmsys.h"
 
@@ -27,6 +28,12 @@ std::optional<ArchiveInfo> InspectArchive(const std::string& path);
 // Free clusters of the mounted card, and the clusters a save folder holds.
 uint64_t FreeClusters(const card::TPSFilemanager& volume);
 uint64_t FolderClusters(TPS2MFMSYS& manager, card::TfileIP folder);
+// The room the file system has left, in bytes: its free clusters, whole.
+uint64_t FreeBytes(const card::TPSFilemanager& volume);
+// The bytes a save occupies on the card, from its catalogue records alone:
+// the folder's entries (512 bytes each) and each file's data, every one in
+// whole clusters. `files` are the save's live files.
+uint64_t OccupiedBytes(const card::TfileIP& folder, const std::vector<card::TfileIP>& files);
 
 // Catalogues the card and answers the save folder of that name, if there is
 // one; the catalogue's events still reach the handlers assigned to them.

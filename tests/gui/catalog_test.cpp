@@ -153,13 +153,21 @@ class CatalogTest : public QObject {
     QCOMPARE(w.TreeView1->topLevelItem(0)->childCount(), 9);  // the empty folder is on the card
     QCOMPARE(w.SaveEntries().size(), size_t{8});
     QCOMPARE(rig.ListNames().last(), QString("BASLUS-30001KNOWN"));
-    // The folder's entry count (two files, "." and ".."), its files, and 512.
-    QCOMPARE(w.SaveEntries().back().size, int64_t{4 + 964 + 3000 + 512});
+    // What the save occupies on the card, in whole 1,024-byte clusters: its
+    // folder's four entries (two files, "." and ".."), 964 and 3,000 bytes.
+    QCOMPARE(w.SaveEntries().back().size, int64_t{2048 + 1024 + 3072});
     for (size_t i = 0; i < before.size(); ++i) QCOMPARE(w.SaveEntries()[i].size, before[i]);
-    int64_t charged = 0;
-    for (const SaveEntry& e : w.SaveEntries()) charged += e.size;
-    QCOMPARE(w.FreesizeLabel->text(),
-             QString::number((8388608 - charged) / 1024) + QString::fromUtf8("Kbytes 空容量"));
+    // The file system's own free clusters: the demo card's 6,820 KiB less one
+    // cluster for the empty folder, six for the other and one more for the
+    // root directory's two new entries.
+    QCOMPARE(w.FreesizeLabel->text(), QString::fromUtf8("6812Kbytes 空容量"));
+    rig.Select("BASLUS-30001KNOWN");
+    QCOMPARE(w.SAVERSIZELabel->text(), QString("6KBytes "));
+
+    // A fresh card: the whole file system's room, not the card's capacity.
+    rig.ui.files.push_back(rig.Work("fresh.ps2"));
+    w.NewImageClick();
+    QCOMPARE(w.FreesizeLabel->text(), QString::fromUtf8("8134Kbytes 空容量"));
   }
 
   // A folder without "ICON.SYS" whose last file is no PS1 save (no "SC"):
