@@ -38,14 +38,18 @@ TIconPreview::TIconPreview(QWidget* parent, std::shared_ptr<const manager::SaveI
   Facts->setObjectName("Facts");
   Facts->setTextFormat(Qt::PlainText);
   Facts->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  QStringList lines = {facts.title,
-                       facts.name,
-                       "",
-                       "Size: " + facts.size,
-                       "Created: " + facts.created,
-                       "Modified: " + facts.modified,
-                       "",
-                       "Files:"};
+  // A fact the save does not have (a PS1 save's dates and files) is left
+  // out rather than shown empty.
+  QStringList lines = {facts.title, facts.name, ""};
+  auto fact = [&lines](const char* label, const QString& value) {
+    if (!value.isEmpty()) lines << label + value;
+  };
+  fact("Product: ", facts.product);
+  fact("Blocks: ", facts.blocks);
+  fact("Size: ", facts.size);
+  fact("Created: ", facts.created);
+  fact("Modified: ", facts.modified);
+  if (!facts.files.isEmpty()) lines << "" << "Files:";
   for (const QString& f : facts.files) lines << "  " + f;
   Facts->setText(lines.join('\n'));
   auto* close = new QPushButton("Close", this);

@@ -22,6 +22,8 @@ struct SavePreviewFacts {
   QString name;
   QString title;
   QString size;
+  QString blocks;   // a PS1 save's blocks of 8,192 bytes
+  QString product;  // a PS1 save's product code, from its name
   QString created;
   QString modified;
   QStringList files;  // "name  size" lines

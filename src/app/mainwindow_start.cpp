@@ -18,6 +18,7 @@
 #include "app/mainwindow.h"
 #include "app/notifyform.h"
 #include "app/texts.h"
+#include "card/erasecache.h"
 #include "common/errors.h"
 #include "dialogs/optform.h"
 
@@ -89,6 +90,9 @@ void TForm1::FormCreate(const QString& work_folder) {
   QString folder = QDir(work_folder.isEmpty() ? QDir::currentPath() : work_folder).absolutePath();
   if (!folder.endsWith('/')) folder += '/';
   work_folder_ = folder;
+  // Private cache files of a copy that ended without closing them: nothing
+  // reads them again, and they would pile up in the working folder.
+  (void)card::RemoveStaleCacheFiles(PathOf(work_folder_));
   link_.SetMessageSink([this](const std::string& text) {
     OnWindowThread([&] { ui_.Information(QString::fromStdString(text)); });
   });

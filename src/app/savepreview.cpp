@@ -8,6 +8,7 @@
 #include "app/iconpreview.h"
 #include "app/mainwindow.h"
 #include "app/strings.h"
+#include "formats/ps1save.h"
 #include "manager/saveicon.h"
 
 namespace travosk {
@@ -81,6 +82,8 @@ void TForm1::ShowSavePreview(int row) {
     facts.name = Decoded(rec.FileName);
     facts.title = Decoded(rec.Title);
     facts.size = ByteCount(rec.Size);
+    facts.blocks = QString::number(rec.Size / manager::kPS1BlockBytes);
+    facts.product = QString::fromStdString(formats::Ps1ProductCode(rec.FileName));
     for (int k = 0; k < rec.IconFrames; ++k)
       pictures.push_back(savertableImage.At(rec.FirstImage + k));
   } else {

@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "common/errors.h"
 
@@ -66,6 +67,23 @@ void TPSEarsemanager::TempFile::Close() {
   remove_on_close_ = false;
 }
 
+int RemoveStaleCacheFiles(const std::string& folder) {
+  constexpr std::string_view kPrivatePrefix = "~PS2M-";  // and six characters of mkstemp
+  int removed = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != kPrivatePrefix.size() + 6 || name.rfind(kPrivatePrefix, 0) != 0) continue;
+    if (!entry.is_regular_file(ec)) continue;
+    const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    // A running copy holds its file: only one that no one holds goes.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
+    ::close(fd);
+  }
+  return removed;
+}
+
 TPSEarsemanager::TPSEarsemanager(TPSfileaccess& access)
     : access_(access),
       block_buffer_(static_cast<size_t>(kMaxPagesPerBlock) * kPageBytes + 1),
@@ -87,6 +105,9 @@ void TPSEarsemanager::OpenCache() {
     if (fd < 0) {
       open_error_ = Reason();
     } else {
+      // Held for as long as it is open: a file nobody holds was left by a
+      // copy of the program that ended early, and a later start removes it.
+      (void)::flock(fd, LOCK_EX | LOCK_NB);
       file_.Reset(fd, true, pattern);
     }
   };

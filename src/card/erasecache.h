@@ -210,4 +210,9 @@ class TPSEarsemanager {
   int block_bytes_ = 8448;
 };
 
+// Removes the private cache files ("~PS2M-XXXXXX") that copies of the program
+// which ended without closing their cache left in `folder`; a file another
+// running copy still holds stays. Answers how many were removed.
+int RemoveStaleCacheFiles(const std::string& folder);
+
 }  // namespace travosk::card

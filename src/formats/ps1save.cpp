@@ -129,6 +129,14 @@ bool LooksLikePs1SaveName(std::string_view file_name) {
          (name[1] == 'A' || name[1] == 'E' || name[1] == 'I');
 }
 
+std::string Ps1ProductCode(std::string_view save_name) {
+  // "B", the region letter, then ten characters of product code.
+  if (save_name.size() < 12 || save_name[0] != 'B' ||
+      (save_name[1] != 'A' && save_name[1] != 'E' && save_name[1] != 'I'))
+    return "";
+  return std::string(save_name.substr(2, 10));
+}
+
 Ps1Save ReadMcs(Bytes file, const std::string& source) {
   const uint64_t blocks = file.size() >= kPs1FrameBytes + kPs1BlockBytes
                               ? (file.size() - kPs1FrameBytes) / kPs1BlockBytes

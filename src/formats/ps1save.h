@@ -46,5 +46,8 @@ std::string Ps1NameFromPath(std::string_view path);
 // Whether a name (no extension, "BA"/"BE"/"BI" and a product code) is the
 // kind a raw save file carries.
 bool LooksLikePs1SaveName(std::string_view file_name);
+// The product code in a save's name ("SLUS-00102" of "BASLUS-00102STARS"),
+// "" when the name carries none.
+std::string Ps1ProductCode(std::string_view save_name);
 
 }  // namespace travosk::formats

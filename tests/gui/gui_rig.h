@@ -84,7 +84,9 @@ inline RigSetup Cards(const QString& card, const QString& smartmedia = {},
 
 class GuiRig {
  public:
-  explicit GuiRig(const RigSetup& setup) {
+  // The window works in a temporary folder of its own, or in `folder`.
+  explicit GuiRig(const RigSetup& setup, const QString& folder = {})
+      : folder_(folder.isEmpty() ? dir.path() : folder) {
     if (!dir.isValid()) throw std::runtime_error("no temporary folder");
     if (setup.generic_icon) QFile::copy(DataFile("PS2ICO.bmp"), Work("PS2ICO.bmp"));
     for (const char* image : {"pcf4M.bin", "pcf8M.bin", "pcf16M.bin", "pcf32M.bin"})
@@ -99,14 +101,14 @@ class GuiRig {
       session.adapter.InsertSmartMedia(
           sim::Medium::Open(sm_image.toStdString(), sim::MediumKind::kSmartMedia));
     }
-    forms = std::make_unique<FormSet>(session.link, ui, dir.path());
+    forms = std::make_unique<FormSet>(session.link, ui, folder_);
     // The tests step the animation themselves.
     w().Timer1->stop();
     w().Timer2->stop();
   }
 
   TForm1& w() { return *forms->Form1; }
-  QString Work(const QString& name) const { return QDir(dir.path()).filePath(name); }
+  QString Work(const QString& name) const { return QDir(folder_).filePath(name); }
   QString Saver(const QString& name) const { return QDir(Work("savers")).filePath(name); }
   QStringList ListNames() const {
     QStringList out;
@@ -125,6 +127,7 @@ class GuiRig {
   void Select(const QString& name) { w().Savertableview->setCurrentRow(Row(name)); }
 
   QTemporaryDir dir;
+  QString folder_;
   sim::LoopbackSession session;
   ScriptedUi ui;
   QString card_image;

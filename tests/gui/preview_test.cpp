@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "app/iconpreview.h"
 #include "gui_rig.h"
@@ -57,6 +60,55 @@ class PreviewTest : public QObject {
     w.ShowSavePreview(rig.Row("BASLUS-21007ICONONLY"));
     QVERIFY(shown);
     QVERIFY(rig.ui.Settled());
+  }
+
+  // A PS1 save has no dates and no files of its own: its blocks, size and
+  // product code, and no empty lines for the rest.
+  void APS1SaveShowsWhatItHas() {
+    GuiRig rig(Cards("demo-ps1.mcr", "", sim::MediumKind::kPS1));
+    TForm1& w = rig.w();
+    rig.Catalog("DEVPS1");
+    QString facts;
+    rig.ui.modals.push_back(Inspect(
+        [&](QDialog& d) { facts = static_cast<TIconPreview&>(d).Facts->text(); }, "CloseBtn"));
+    w.ShowSavePreview(rig.Row("BASLUS-00102STARS"));
+    QVERIFY2(facts.contains("\nProduct: SLUS-00102\nBlocks: 2\nSize: 16,384 bytes"),
+             qPrintable(facts));
+    for (const char* absent : {"Created:", "Modified:", "Files:"})
+      QVERIFY2(!facts.contains(absent), qPrintable(facts));
+    QVERIFY(rig.ui.Settled());
+  }
+
+  // The private cache files of images opened beside the adapter's card go
+  // at exit; those a copy that ended early left behind go at the next start,
+  // while one another running copy holds stays.
+  void CacheFilesDoNotPileUp() {
+    QTemporaryDir dir;
+    const QString stale = QDir(dir.path()).filePath("~PS2M-a1B2c3");
+    const QString held = QDir(dir.path()).filePath("~PS2M-d4E5f6");
+    WriteAll(stale, "left");
+    WriteAll(held, "used");
+    const int holder = ::open(QFile::encodeName(held).constData(), O_RDWR);
+    QVERIFY(holder >= 0);
+    QVERIFY(::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    auto cache_files = [&] {
+      return QDir(dir.path()).entryList({"~PS2M-*"}, QDir::Files | QDir::Hidden | QDir::System);
+    };
+    {
+      GuiRig rig(Cards("demo-ps2.ps2"), dir.path());
+      QCOMPARE(cache_files(), QStringList{"~PS2M-d4E5f6"});
+      rig.Catalog("DEVPS2");
+      for (const char* name : {"a.ps2", "b.ps2"}) {
+        QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), rig.Work(name)));
+        QFile::setPermissions(rig.Work(name), QFile::ReadOwner | QFile::WriteOwner);
+        rig.ui.files.push_back(rig.Work(name));
+        rig.w().OpenImageClick();
+      }
+      QCOMPARE(rig.ListNames().size(), 7);
+      QVERIFY(cache_files().size() > 1);  // the images' own caches
+    }
+    QCOMPARE(cache_files(), QStringList{"~PS2M-d4E5f6"});
+    ::close(holder);
   }
 };
 
