@@ -220,9 +220,13 @@ void Adapter::EraseBlock(Medium* m, uint16_t page) {
   NoteChange();
 }
 
-void Adapter::FinishWrite(const uint8_t* data) {
+void Adapter::FinishWrite(const uint8_t* sent) {
   const auto packet = *pending_write_;
   pending_write_.reset();
+  std::array<uint8_t, kDataPhaseBytes> taken;
+  std::memcpy(taken.data(), sent, taken.size());
+  if (write_filter) write_filter(taken);
+  const uint8_t* data = taken.data();
   const uint16_t pair = Pair(packet[0], packet[1]);
 
   if (pair == kWritePS1Frame) {

@@ -7,9 +7,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "sim/medium.h"
@@ -98,6 +100,10 @@ class Adapter {
   void FailOnceAfter(uint64_t n);
   void CorruptReadAfter(uint64_t n);
   void ClearFaults();
+  // Sees the data phase of every write command before the medium takes it,
+  // and may change it: a card that keeps other bytes than it was sent, with
+  // a page code that matches them.
+  std::function<void(std::span<uint8_t> data)> write_filter;
   bool plugged() const { return plugged_; }
   void Unplug() { plugged_ = false; }
 

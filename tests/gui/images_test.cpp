@@ -239,6 +239,30 @@ class ImagesTest : public QObject {
     QCOMPARE(rig.ui.Texts("info"), QStringList());
     QVERIFY(rig.ui.Settled());
   }
+
+  // The target keeps other bytes than it was sent (with page codes that
+  // match them): only the read-back tells, and the copy is no success.
+  void ACopyTheTargetReadsBackWrongIsAFailure() {
+    GuiRig rig(Cards(""));
+    TForm1& w = rig.w();
+    WriteAll(rig.Work("q.psu"), QByteArray::fromStdString(manager::BuildSaveArchive(
+                                    "BASLUS-30011COPY", {{"DATA", std::string(4000, 'Q')}},
+                                    1709294400)));
+    rig.ui.files = {rig.Work("a.ps2"), rig.Work("q.psu"), rig.Work("b.ps2")};
+    w.NewImageClick();
+    w.AppendSaverClick();
+    w.NewImageClick();
+    rig.Catalog("DEVImage0");
+    w.Images()[1]->session->adapter.write_filter = [](std::span<uint8_t> page) {
+      if (std::all_of(page.begin(), page.begin() + 16, [](uint8_t b) { return b == 'Q'; }))
+        page[100] = 'R';
+    };
+    rig.ui.Clear();
+    w.Savertableview->setCurrentRow(0);  // the save, listed by its file's name
+    w.CopySaverClick();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Copy Fail."});
+    QVERIFY(rig.ui.Settled());
+  }
 };
 
 QTEST_MAIN(ImagesTest)
