@@ -37,10 +37,6 @@ void TForm1::KeepListAsOther(manager::TPS2MFMSYS* next_card, Slot next_medium) {
                                      item->text(), OtherList);
     copy->setToolTip(item->data(kTitleRole).toString());
   }
-  QString name = KindName(other_.kind);
-  if (other_.image >= 0) name += "  " + QFileInfo(images_[other_.image]->path).fileName();
-  OtherDeviceName->setText(name);
-  OtherDeviceName->adjustSize();
   OtherPanel->show();
 }
 

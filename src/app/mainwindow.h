@@ -191,6 +191,9 @@ class TForm1 : public QMainWindow {
   QWidget* OtherPanel = nullptr;
   QLabel* OtherDeviceName = nullptr;
   QListWidget* OtherList = nullptr;
+  // The save commands on a save of the list, and on one of the right pane.
+  QMenu* ListMenu = nullptr;
+  QMenu* OtherMenu = nullptr;
   QTimer* Timer1;
   QTimer* Timer2;
 
@@ -283,6 +286,10 @@ class TForm1 : public QMainWindow {
   // (the one catalogued before it), verifies the copy and shows both.
   void CopySaverClick();
   bool OtherDeviceOpen() const { return other_.card != nullptr; }
+  // Runs a save command on the right pane's selected saves: their device is
+  // read into the list for it, and the list's own device back afterwards.
+  // Without saves chosen there, nothing runs unless needs_saves is false.
+  void OnOtherPane(const std::function<void()>& command, bool needs_saves = true);
   void Timer1Timer();
   void Timer2Timer();
   // A larger, animated picture of list item `row`'s icon with the save's
@@ -384,6 +391,14 @@ class TForm1 : public QMainWindow {
   // entry; the entry keeps the generic picture when the icon is unusable.
   void AttachOwnIcon(int entry, const std::vector<TfileIP>& files, int& image_counter);
   void SavertableviewContextMenu(const QPoint& at);
+  void BuildSaveMenus();
+  // A card image by its file name, the adapter as "adapter".
+  QString CardName(int image) const;
+  // Each pane's name for its card; the USB plug only over the adapter's.
+  void ShowPaneNames();
+  // Saves dragged from one pane onto the other, and files dropped on the
+  // right pane; true when handled.
+  bool HandlePaneDrop(QObject* watched, QEvent* event);
   void ConnectSavePreview();
   // The list's device becomes the current one again (see list_device_).
   void RestoreListDevice();

@@ -39,6 +39,7 @@ void TForm1::CatalogChosenDevice() {
       FillSaveList();
     RedetectAdapter();
     ShowMemorySize();
+    ShowPaneNames();
     for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn})
       b->setEnabled(true);
   } else {

@@ -95,12 +95,20 @@ void TForm1::BuildControls() {
   MakeBevel(OtherPanel, QRect(0, 0, 274, 31));
   MakeBevel(OtherPanel, QRect(0, 30, 272, 259));
   OtherDeviceName = MakeLabel(OtherPanel, "OtherDeviceName", "", 8, 10);
-  OtherList = new QListWidget(OtherPanel);
+  auto* other = new SaveListView(OtherPanel);
+  other->pane = "other";
+  OtherList = other;
   OtherList->setObjectName("OtherList");
   OtherList->setGeometry(2, 32, 268, 255);
   OtherList->setIconSize(QSize(32, 32));
   OtherList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  OtherList->setSelectionMode(QAbstractItemView::NoSelection);
+  // Its saves take the save commands (context menu) and are dragged onto
+  // the list to copy them; saves and files dropped on it go to its device.
+  OtherList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  OtherList->setDragEnabled(true);
+  OtherList->setDragDropMode(QAbstractItemView::DragOnly);
+  OtherList->setAcceptDrops(true);
+  OtherList->viewport()->setAcceptDrops(true);
   OtherPanel->hide();
   row->addWidget(OtherPanel);
   setCentralWidget(holder);
@@ -126,6 +134,7 @@ void TForm1::BuildControls() {
 
   auto* list = new SaveListView(client);
   list->ExportSelected = [this] { return ExportSelectedForDrag(); };
+  list->pane = "list";
   Savertableview = list;
   Savertableview->setObjectName("Savertableview");
   Savertableview->setGeometry(4, 32, 541, 255);
@@ -236,6 +245,7 @@ void TForm1::BuildControls() {
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
   ConnectSavePreview();
+  BuildSaveMenus();
   connect(Savertableview, &QListWidget::itemSelectionChanged, this,
           &TForm1::SavertableviewSelectItem);
   connect(TreeView1, &QTreeWidget::itemClicked, this,

@@ -165,7 +165,7 @@ void TForm1::WMDeviceChange() {
   } catch (const std::exception& e) {
     ui_.Error(QString::fromUtf8(e.what()));
   }
-  USBImage->setVisible(link_.IsConnected());
+  USBImage->setVisible(link_.IsConnected() && list_image_ < 0);
   if (notifier_ && command_depth_ == 0) notifier_->setEnabled(true);
 }
 

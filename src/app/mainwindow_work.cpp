@@ -90,6 +90,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (card_busy_ && watched->isWidgetType() && IsUserInput(event->type()) &&
       static_cast<QWidget*>(watched)->window() == this)
     return true;
+  if (Savertableview && HandlePaneDrop(watched, event)) return true;
   if (Savertableview && watched == Savertableview->viewport() && HandleListDrop(event)) return true;
   return QMainWindow::eventFilter(watched, event);
 }

@@ -15,15 +15,22 @@ class SaveListView : public QListWidget {
  public:
   explicit SaveListView(QWidget* parent = nullptr) : QListWidget(parent) {}
 
-  // The files that stand for the selected saves; empty ends the drag.
+  // The files that stand for the selected saves; empty ends the drag. A
+  // list without it drags its saves only onto the other pane.
   std::function<QStringList()> ExportSelected;
+  // Which pane a drag comes from ("list" or "other"), under kPaneFormat.
+  QByteArray pane;
+  static constexpr const char* kPaneFormat = "application/x-travosk-pane";
 
  protected:
   void startDrag(Qt::DropActions) override {
-    if (!ExportSelected) return;
-    const QStringList files = ExportSelected();
-    if (files.isEmpty()) return;
+    QStringList files;
+    if (ExportSelected) {
+      files = ExportSelected();
+      if (files.isEmpty()) return;
+    }
     auto* data = new QMimeData;
+    data->setData(kPaneFormat, pane);
     QList<QUrl> urls;
     for (const QString& f : files) urls << QUrl::fromLocalFile(f);
     data->setUrls(urls);

@@ -62,15 +62,6 @@ void TForm1::ConnectSavePreview() {
           &TForm1::SavertableviewContextMenu);
 }
 
-void TForm1::SavertableviewContextMenu(const QPoint& at) {
-  QListWidgetItem* item = Savertableview->itemAt(at);
-  if (!item) return;
-  const int row = Savertableview->row(item);
-  QMenu menu(this);
-  menu.addAction("Properties", this, [this, row] { ShowSavePreview(row); });
-  menu.exec(Savertableview->viewport()->mapToGlobal(at));
-}
-
 void TForm1::ShowSavePreview(int row) {
   if (row < 0 || row >= Savertableview->count()) return;
   SavePreviewFacts facts;

@@ -53,7 +53,7 @@ class ImagesTest : public QObject {
     for (const SaveEntry& e : w.SaveEntries()) frames.push_back(e.frame_count);
     QCOMPARE(frames, (std::vector<int>{1, 8, 8, 1, 8, 3, 1}));
     QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
-    QCOMPARE(w.Label1->text(), QString("8MBytes Memory Detected."));
+    QCOMPARE(w.Label1->text(), QString("mine.ps2"));  // the pane names the image
     QCOMPARE(w.ListImage(), 0);
     QCOMPARE(w.RecentImages(), QStringList{image});
     QCOMPARE(w.RecentImages1->actions().size(), 1);
