@@ -26,6 +26,7 @@
 class QAction;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
@@ -196,6 +197,16 @@ class TForm1 : public QMainWindow {
   QMenu* OtherMenu = nullptr;
   QTimer* Timer1;
   QTimer* Timer2;
+  // The saves as rows of name, title, size and date (View, Details), and the
+  // filter over both views.
+  QTreeWidget* SaveDetails = nullptr;
+  QLineEdit* SaveFilter = nullptr;
+  QMenu* View1 = nullptr;
+  QAction* IconsView1 = nullptr;
+  QAction* DetailsView1 = nullptr;
+  // The client area's size as built; the window grows from it.
+  static constexpr int kBaseClientWidth = 547;
+  static constexpr int kBaseClientHeight = 443;
 
   ImageList savertableImage;  // 32 x 32 save icons
   ImageList ImageList1;       // hidden tree
@@ -392,6 +403,24 @@ class TForm1 : public QMainWindow {
   void AttachOwnIcon(int entry, const std::vector<TfileIP>& files, int& image_counter);
   void SavertableviewContextMenu(const QPoint& at);
   void BuildSaveMenus();
+  void BuildSaveViews(QWidget* client);
+  void BuildViewMenu();
+  // The details rows of the list's saves, and the filter applied to both.
+  void FillSaveDetails();
+  void ApplySaveFilter();
+  // How each control follows the window's growth, and the growth applied.
+  struct Growth {
+    bool down = false;   // below the list: moves down
+    bool right = false;  // right of the middle: moves right
+    bool wider = false;
+    bool taller = false;
+  };
+  void NoteGrowingControls(QWidget* client);
+  void GrowControls(const QSize& client_size);
+  std::vector<std::pair<QWidget*, Growth>> growth_;
+  QSize grown_{0, 0};
+  QWidget* client_ = nullptr;
+  bool syncing_views_ = false;  // one view's selection is being copied to the other
   // A card image by its file name, the adapter as "adapter".
   QString CardName(int image) const;
   // Each pane's name for its card; the USB plug only over the adapter's.

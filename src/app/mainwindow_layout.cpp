@@ -22,8 +22,8 @@
 namespace travosk {
 namespace {
 
-constexpr int kClientWidth = 547;
-constexpr int kClientHeight = 443;
+constexpr int kClientWidth = TForm1::kBaseClientWidth;
+constexpr int kClientHeight = TForm1::kBaseClientHeight;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
   auto* label = new QLabel(text, parent);
@@ -66,7 +66,7 @@ void TForm1::BuildControls() {
   setWindowTitle("TRAVOSK v3.010e");
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   QFont font;
   font.setFamilies({"MS Sans Serif", "DejaVu Sans", "IPAGothic"});
   font.setPixelSize(11);
@@ -82,15 +82,21 @@ void TForm1::BuildControls() {
   auto* row = new QHBoxLayout(holder);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
-  row->setSizeConstraint(QLayout::SetFixedSize);
+  // The window opens at its designed size and grows from there (see
+  // saveviews.cpp); the right pane keeps its width.
+  row->setSizeConstraint(QLayout::SetMinimumSize);
   auto* client = new QWidget(holder);
+  client_ = client;
   client->setObjectName("ClientArea");
-  client->setFixedSize(kClientWidth, kClientHeight);
+  client->setMinimumSize(kClientWidth, kClientHeight);
+  client->resize(kClientWidth, kClientHeight);
   client->setAutoFillBackground(true);
-  row->addWidget(client);
+  row->addWidget(client, 1);
   OtherPanel = new QWidget(holder);
   OtherPanel->setObjectName("OtherPanel");
-  OtherPanel->setFixedSize(276, kClientHeight);
+  OtherPanel->setFixedWidth(276);
+  OtherPanel->setMinimumHeight(kClientHeight);
+  OtherPanel->resize(276, kClientHeight);
   OtherPanel->setAutoFillBackground(true);
   MakeBevel(OtherPanel, QRect(0, 0, 274, 31));
   MakeBevel(OtherPanel, QRect(0, 30, 272, 259));
@@ -246,6 +252,8 @@ void TForm1::BuildControls() {
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
   ConnectSavePreview();
   BuildSaveMenus();
+  BuildSaveViews(client);
+  NoteGrowingControls(client);
   connect(Savertableview, &QListWidget::itemSelectionChanged, this,
           &TForm1::SavertableviewSelectItem);
   connect(TreeView1, &QTreeWidget::itemClicked, this,
@@ -291,6 +299,7 @@ void TForm1::BuildMenu() {
   Tools1->addSeparator();
   CopySaver1 =
       item(Tools1, "CopySaver1", "&Copy Saver to Other Device", -1, &TForm1::CopySaverClick);
+  BuildViewMenu();
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -212,6 +212,7 @@ void TForm1::SetBar(int max, int min, int position) {
 }
 
 void TForm1::SetRightAligned(QLabel* label, const QString& text, int right, int width) {
+  right += grown_.width();  // the labels at the right follow the window's growth
   label->setText(text);
   const int needed = qMax(width, label->sizeHint().width());
   label->setGeometry(right - needed, label->y(), needed, label->sizeHint().height());

@@ -6,6 +6,7 @@
 // sees them in the order the operation made them. Input to the window's
 // commands is held off until the operation ends.
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QListWidget>
@@ -90,6 +91,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (card_busy_ && watched->isWidgetType() && IsUserInput(event->type()) &&
       static_cast<QWidget*>(watched)->window() == this)
     return true;
+  if (watched == client_ && event->type() == QEvent::Resize)
+    GrowControls(static_cast<QResizeEvent*>(event)->size());
   if (Savertableview && HandlePaneDrop(watched, event)) return true;
   if (Savertableview && watched == Savertableview->viewport() && HandleListDrop(event)) return true;
   return QMainWindow::eventFilter(watched, event);

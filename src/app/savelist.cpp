@@ -167,6 +167,7 @@ void TForm1::FillSaveList() {
                       texts::Free(),
                   288 + 85, 85);
   ShowDeviceImage(current_device_);
+  FillSaveDetails();
 }
 
 void TForm1::FillPS1List() {
@@ -196,6 +197,7 @@ void TForm1::FillPS1List() {
                       texts::Free(),
                   288 + 85, 85);
   ShowDeviceImage(kPS1Card);
+  FillSaveDetails();
 }
 
 std::vector<int> TForm1::SelectedRows() const {
