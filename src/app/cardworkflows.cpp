@@ -186,7 +186,7 @@ void TForm1::PS1ReadClick() {
             ui_.Information("Upload complete.");
             ui_.Beep();
           } else {
-            ui_.Information("Upload Fail.");
+            ShowFailure("Upload Fail.");
           }
         }
       }
@@ -221,7 +221,7 @@ void TForm1::PS1writeClick() {
           } else {
             HideNotify();
             ForgetCatalogue(changes);
-            ui_.Information("Download Fail.");
+            ShowFailure("Download Fail.");
           }
           HideNotify();
         }

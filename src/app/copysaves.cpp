@@ -19,6 +19,8 @@ namespace {
 
 constexpr const char* kCopySource = "~copy-source";
 constexpr const char* kCopyCheck = "~copy-check";
+constexpr const char* kNoAnswer = "the other card or the adapter did not answer as expected";
+constexpr const char* kReadsBackOther = "the copy on the other card reads back different bytes";
 
 QString KindName(DeviceKind kind) {
   return kind == kPS1Card ? "PS1 CARD" : kind == kSmartMedia ? "SMART CARD" : "PS2 CARD";
@@ -97,7 +99,7 @@ void TForm1::CopySaverClick() {
     HideNotify();
     if (!backed_up) {
       forget_sources();
-      ui_.Information(texts::kUploadSaverFail);
+      ShowFailure(texts::kUploadSaverFail);
       SetOperationCaption("");
       return;
     }
@@ -120,10 +122,12 @@ void TForm1::CopySaverClick() {
     SwitchTo(from);
     CatalogChosenDevice();
     selected_tree_index_ = 0;
-    if (saves.size() == 1 && copies == 1)
-      ui_.Information(failed.isEmpty() ? "Copy complete." : "Copy Fail.");
+    if (saves.size() == 1 && copies == 1 && failed.isEmpty())
+      ui_.Information("Copy complete.");
+    else if (saves.size() == 1 && copies == 1)
+      ui_.Failure(QString("Copy Fail.\n") + copy_failure_);
     else if (!failed.isEmpty())
-      ui_.Information("Copy Fail.\n" + failed.join("\n"));
+      ui_.Failure("Copy Fail.\n" + failed.join("\n") + "\n" + copy_failure_);
     else if (copies > 0)
       ui_.Information("Copy complete.");
     SetOperationCaption("");
@@ -131,6 +135,7 @@ void TForm1::CopySaverClick() {
 }
 
 std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string& name) {
+  copy_failure_ = kNoAnswer;
   ShowNotify(texts::kCatalogLoading);
   StartBusy();
   auto finish = [this](std::optional<bool> result) {
@@ -159,7 +164,10 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
     TfileIP root = card::RootDirectory();
     ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(source), root); });
   }
-  if (!ok) return finish(false);
+  if (!ok) {
+    if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
+    return finish(false);
+  }
   // The copy as the other device holds it must back up to the same save.
   const QString check = WorkFile(kCopyCheck);
   const bool same = CardWork([&] {
@@ -168,10 +176,12 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
            manager::SameSaveArchive(PathOf(source), PathOf(check));
   });
   QFile::remove(check);
+  if (!same) copy_failure_ = kReadsBackOther;
   return finish(same);
 }
 
 std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string& name) {
+  copy_failure_ = kNoAnswer;
   auto find = [this, &name] {
     for (int e = 0; e < manager::kPS1Entries; ++e) {
       const TPs1FileitemRec& rec = Card().PS1Card.Items[e];
@@ -193,7 +203,10 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
   }
   ShowNotify("Append Saver Now...");
   const bool ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(source)); });
-  if (!ok || !CardWork([&] { return Card().PS1Catalog(); })) return finish(false);
+  if (!ok || !CardWork([&] { return Card().PS1Catalog(); })) {
+    if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
+    return finish(false);
+  }
   const int e = find();
   const QString check = WorkFile(kCopyCheck);
   const bool same = e >= 0 && CardWork([&] {
@@ -201,6 +214,7 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
                              manager::SamePS1Save(PathOf(source), PathOf(check));
                     });
   QFile::remove(check);
+  if (!same) copy_failure_ = kReadsBackOther;
   return finish(same);
 }
 

@@ -361,6 +361,9 @@ class TForm1 : public QMainWindow {
   // waiting until it is done.
   void OnWindowThread(const std::function<void()>& handler);
   void SetOperationCaption(const QString& text);
+  // A failed command's message with its reason on a second line: the one
+  // given, else the card manager's last error.
+  void ShowFailure(const QString& text, const QString& reason = {});
   void SetStatusPanel(int panel, const QString& text);
   void SetBar(int max, int min, int position);
   // A right-aligned label keeps its right edge and grows to the left when
@@ -503,6 +506,7 @@ class TForm1 : public QMainWindow {
   void SwitchTo(const DeviceRef& device);
   std::optional<bool> CopyPS2Save(const QString& source_file, const std::string& name);
   std::optional<bool> CopyPS1Save(const QString& source_file, const std::string& name);
+  QString copy_failure_;  // why the last copy failed
   manager::TPS2MFMSYS* card_ = &PS2MFMSYS1;
   manager::TPS2MFMSYS* list_card_ = &PS2MFMSYS1;
   int current_image_ = -1;  // index in images_ of the current device, -1 the adapter

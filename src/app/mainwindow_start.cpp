@@ -194,6 +194,12 @@ void TForm1::Guarded(const std::function<void()>& command) {
   if (--command_depth_ == 0 && notifier_) notifier_->setEnabled(true);
 }
 
+void TForm1::ShowFailure(const QString& text, const QString& reason) {
+  QString why = reason.isEmpty() ? QString::fromStdString(Card().LastError()) : reason;
+  if (why.isEmpty()) why = "the card or the adapter did not answer as expected";
+  ui_.Failure(text + "\n" + why);
+}
+
 void TForm1::SetStatusPanel(int panel, const QString& text) {
   StatusPanels[panel]->setText(text);
   StatusBar1->repaint();

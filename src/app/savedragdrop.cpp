@@ -106,7 +106,7 @@ QStringList TForm1::ExportSelectedForDrag() {
     // A drag that cannot carry every save it was asked for carries none.
     if (!ok) {
       files.clear();
-      ui_.Information(texts::kUploadSaverFail);
+      ShowFailure(texts::kUploadSaverFail);
     }
   });
   return files;

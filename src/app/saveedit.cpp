@@ -61,7 +61,10 @@ void TForm1::DeleteSaverClick() {
           }
           EndCardWork();
           selected_tree_index_ = 0;
-          ui_.Information(ok ? "Delete complete." : "Delete Fail.");
+          if (ok)
+            ui_.Information("Delete complete.");
+          else
+            ShowFailure("Delete Fail.");
         }
       }
       SetOperationCaption("");
@@ -89,7 +92,7 @@ void TForm1::DeletePS1SaverFlow() {
       ui_.Information("Delete complete.");
     } else {
       HideNotify();
-      ui_.Information("Delete Fail.");
+      ShowFailure("Delete Fail.");
     }
   }
   SetOperationCaption("");

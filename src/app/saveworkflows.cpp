@@ -12,6 +12,12 @@
 #include "manager/savereplace.h"
 
 namespace travosk {
+namespace {
+
+constexpr const char* kNoRoomReason = "not enough free space on the card";
+constexpr const char* kNotReadReason = "the card is no longer the one read: OPEN/CATALOG it again";
+
+}  // namespace
 
 void TForm1::AppendSaverClick() {
   Guarded([this] {
@@ -31,7 +37,7 @@ void TForm1::AppendSaverClick() {
 void TForm1::AppendArchive(const QString& archive) {
   // Without a mounted card there is no allocation table to write into.
   if (!CardWork([&] { return Card().Catalog(); })) {
-    ui_.Information(texts::kDownloadSaverFail);
+    ShowFailure(texts::kDownloadSaverFail);
     SetOperationCaption("");
     return;
   }
@@ -55,6 +61,7 @@ void TForm1::AppendArchive(const QString& archive) {
   SetOperationCaption("Append Save");
   repaint();
   bool ok = false;
+  QString reason;
   if (replace) {
     // The old save goes only when the new one fits in the room it frees, is
     // backed up first, and comes back when the new one cannot be written.
@@ -64,6 +71,7 @@ void TForm1::AppendArchive(const QString& archive) {
     const auto result = CardWork(
         [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
     ok = result == manager::ReplaceResult::kDone;
+    if (result == manager::ReplaceResult::kNoRoom) reason = kNoRoomReason;
     FillSaveList();
     if (result == manager::ReplaceResult::kFailedLost) {
       StopBusy();
@@ -73,6 +81,7 @@ void TForm1::AppendArchive(const QString& archive) {
   } else {
     ShowNotify("Append Saver Now...");
     StartBusy();
+    if (facts.bytes >= Capacity() - used_bytes_) reason = kNoRoomReason;
     if (facts.bytes < Capacity() - used_bytes_) {
       TfileIP blank = card::RootDirectory();
       ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
@@ -84,7 +93,10 @@ void TForm1::AppendArchive(const QString& archive) {
   }
   EndCardWork();
   selected_tree_index_ = 0;
-  ui_.Information(ok ? texts::kDownloadSaverComplete : texts::kDownloadSaverFail);
+  if (ok)
+    ui_.Information(texts::kDownloadSaverComplete);
+  else
+    ShowFailure(texts::kDownloadSaverFail, reason);
   SetOperationCaption("");
 }
 
@@ -146,7 +158,7 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
     } else {
       HideNotify();
       RedetectAdapter();
-      ui_.Information(texts::kDownloadSaverFail);
+      ShowFailure(texts::kDownloadSaverFail);
     }
   }
   SetOperationCaption("");
@@ -176,11 +188,13 @@ void TForm1::ReplacePS1Saver(const formats::Ps1Save& save, const std::string& na
       break;
     case manager::ReplaceResult::kFailedLost:
       ui_.Error(texts::NotPutBack(name, backup));
-      ui_.Information(texts::kDownloadSaverFail);
+      ShowFailure(texts::kDownloadSaverFail);
       break;
     case manager::ReplaceResult::kBackupFailed:
+      ShowFailure(texts::kDownloadSaverFail, "the save on the card could not be backed up first");
+      break;
     case manager::ReplaceResult::kFailedRestored:
-      ui_.Information(texts::kDownloadSaverFail);
+      ShowFailure(texts::kDownloadSaverFail);
       break;
   }
 }
@@ -214,7 +228,10 @@ void TForm1::SaverBackupClick() {
       const bool ok = Card().Volume().Mounted() &&
                       CardWork([&] { return Card().BackupSaveFolder(PathOf(*target), folder); });
       EndCardWork();
-      ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
+      if (ok)
+        ui_.Information(texts::kUploadSaverComplete);
+      else
+        ShowFailure(texts::kUploadSaverFail, Card().Volume().Mounted() ? QString() : kNotReadReason);
     }
     SetOperationCaption("");
   });
@@ -232,7 +249,10 @@ void TForm1::BackupPS1Saver() {
     StartBusy();
     const bool ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(*target), e); });
     EndCardWork();
-    ui_.Information(ok ? texts::kUploadSaverComplete : texts::kUploadSaverFail);
+    if (ok)
+      ui_.Information(texts::kUploadSaverComplete);
+    else
+      ShowFailure(texts::kUploadSaverFail);
   }
   SetOperationCaption("");
 }

@@ -26,6 +26,7 @@ class ScreenshotUi final : public UiServices {
   const QStringList& Messages() const { return messages_; }
 
   void Information(const QString& text) override { messages_ << text; }
+  void Failure(const QString& text) override { messages_ << text; }
   bool Confirm(const QString& text) override;
   bool Warn(const QString& text) override;
   void Error(const QString& text) override { messages_ << "Error: " + text; }

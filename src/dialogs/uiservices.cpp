@@ -50,6 +50,10 @@ void QtUiServices::Information(const QString& text) {
   Box(parent_, QMessageBox::Information, "Information", text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
+void QtUiServices::Failure(const QString& text) {
+  Box(parent_, QMessageBox::Warning, "Information", text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
 bool QtUiServices::Confirm(const QString& text) {
   return Box(parent_, QMessageBox::Question, "Confirm", text, QMessageBox::Yes | QMessageBox::No,
              QMessageBox::Yes) == QMessageBox::Yes;

@@ -38,6 +38,9 @@ class UiServices {
   [[nodiscard]] virtual bool Warn(const QString& text) = 0;
   // The standard error box: exceptions that reached a command handler.
   virtual void Error(const QString& text) = 0;
+  // A box with OK and a warning sign: a command that failed, its message on
+  // the first line and why on the next.
+  virtual void Failure(const QString& text) = 0;
 
   // The chosen file, or nothing when the dialog was cancelled.
   [[nodiscard]] virtual std::optional<QString> OpenFile(const FileDialogOptions& options) = 0;
@@ -66,6 +69,7 @@ class QtUiServices final : public UiServices {
   bool Confirm(const QString& text) override;
   bool Warn(const QString& text) override;
   void Error(const QString& text) override;
+  void Failure(const QString& text) override;
   std::optional<QString> OpenFile(const FileDialogOptions& options) override;
   std::optional<QString> SaveFile(const FileDialogOptions& options) override;
   std::optional<QString> ChooseFolder(const FileDialogOptions& options) override;

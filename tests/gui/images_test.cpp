@@ -260,7 +260,8 @@ class ImagesTest : public QObject {
     rig.ui.Clear();
     w.Savertableview->setCurrentRow(0);  // the save, listed by its file's name
     w.CopySaverClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Copy Fail."});
+    QCOMPARE(rig.ui.Texts("fail"),
+             QStringList{"Copy Fail.\nthe copy on the other card reads back different bytes"});
     QVERIFY(rig.ui.Settled());
   }
 };

@@ -151,7 +151,7 @@ class PS1Test : public QObject {
     rig.ui.modals.push_back(Click("DEVPS1"));
     rig.ui.files.push_back(rig.Work("no/such/folder/card.pss"));
     w.PS1ReadClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Upload Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Upload Fail."});
 
     // The SmartMedia is no PS1 card: no file dialog.
     rig.ui.Clear();
@@ -190,7 +190,7 @@ class PS1Test : public QObject {
     rig.ui.modals.push_back(Click("DEVPS1"));
     rig.ui.files.push_back(rig.Saver("short.pss"));
     w.PS1writeClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Download Fail."});
     QCOMPARE(ReadAll(rig.card_image), pss);
 
     // Refused before anything was written: the list still shows the card.
@@ -201,7 +201,7 @@ class PS1Test : public QObject {
     rig.ui.modals.push_back(Click("DEVPS1"));
     rig.ui.files.push_back(rig.Saver("long.pss"));
     w.PS1writeClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Download Fail."});
     QCOMPARE(ReadAll(rig.card_image), pss);
     QCOMPARE(rig.ListNames(), names);
     QVERIFY(w.DeleteSaver->isEnabled());

@@ -117,12 +117,13 @@ class SavesTest : public QObject {
     rig.ui.Clear();
     rig.ui.files.push_back(rig.Saver("sizes.psu"));
     w.AppendSaverClick();
-    QCOMPARE(rig.ui.Texts("info"), (QStringList{"Can not connect PS2.", "Download Saver Fail."}));
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"Can not connect PS2."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Download Saver Fail."});
     rig.Select("BASLUS-21001TRAVOSK");
     rig.ui.Clear();
     rig.ui.answers = {true};
     w.DeleteSaverClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Delete Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Delete Fail."});
     QCOMPARE(ReadAll(blank), before);
   }
 
@@ -202,7 +203,7 @@ class SavesTest : public QObject {
     rig.ui.files.push_back(rig.Saver("huge.psu"));
     rig.ui.answers = {true};
     w.AppendSaverClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Download Saver Fail."});
     QCOMPARE(ReadAll(rig.card_image), image);
 
     // Refused half-way after the delete (a folder where a file should be):
@@ -217,7 +218,7 @@ class SavesTest : public QObject {
     rig.ui.answers = {true};
     rig.session.adapter.ResetCounters();
     w.AppendSaverClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Download Saver Fail."});
     QVERIFY(rig.session.adapter.counters().blocks_erased > 0);  // it was deleted, then put back
     QCOMPARE(rig.ui.Texts("error"), QStringList());
     QCOMPARE(rig.ListNames().count(save), 1);
@@ -232,7 +233,7 @@ class SavesTest : public QObject {
     rig.ui.Clear();
     rig.ui.files.push_back(rig.Work("no/such/folder/x.psu"));
     rig.w().SaverBackupClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Upload Saver Fail."});
+    QCOMPARE(rig.ui.Failures(), QStringList{"Upload Saver Fail."});
     // Nothing selected: nothing happens.
     rig.w().Savertableview->clearSelection();
     GuiRig fresh(Cards("demo-ps2.ps2"));

@@ -41,6 +41,7 @@ class ScriptedUi final : public UiServices {
     return Answer(text);
   }
   void Error(const QString& text) override { log.push_back({"error", text}); }
+  void Failure(const QString& text) override { log.push_back({"fail", text}); }
   std::optional<QString> OpenFile(const FileDialogOptions& options) override {
     log.push_back({"open", options.filter});
     return File(options);
@@ -70,6 +71,16 @@ class ScriptedUi final : public UiServices {
     QStringList out;
     for (const Entry& e : log)
       if (kind.isEmpty() || e.kind == kind) out << e.text;
+    return out;
+  }
+  // The failures' messages, their first lines; a failure that gives no
+  // reason on a line of its own is marked, so that a comparison fails.
+  QStringList Failures() const {
+    QStringList out;
+    for (const Entry& e : log)
+      if (e.kind == "fail")
+        out << (e.text.section('\n', 1).trimmed().isEmpty() ? "(no reason) " + e.text
+                                                            : e.text.section('\n', 0, 0));
     return out;
   }
   // Questions (confirm and warn) asked, in order.
