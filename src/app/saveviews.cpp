@@ -197,7 +197,8 @@ void TForm1::NoteGrowingControls(QWidget* client) {
   }
   // The right pane grows in height alone: its list and the list's frame.
   for (QObject* child : OtherPanel->children())
-    if (auto* widget = qobject_cast<QWidget*>(child); widget && widget->y() == 30)
+    if (auto* widget = qobject_cast<QWidget*>(child);
+        widget && (widget == OtherList || widget->y() == 30))
       growth_.push_back({widget, Growth{false, false, false, true}});
   grown_ = QSize(0, 0);
 }

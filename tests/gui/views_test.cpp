@@ -40,6 +40,7 @@ class ViewsTest : public QObject {
                 bar = w.ProgressBar1->geometry(), append = w.AppendSaver->geometry();
     w.resize(w.width() + 300, w.height() + 200);
     QTRY_COMPARE(w.Savertableview->size(), list.size() + QSize(300, 200));
+    QCOMPARE(w.OtherList->height(), list.height() + 200);  // the right pane's list too
     QCOMPARE(w.EXIT->geometry(), exit.translated(300, 200));
     QCOMPARE(w.AppendSaver->geometry(), append.translated(0, 200));
     QCOMPARE(w.ProgressBar1->geometry(), QRect(bar.x(), bar.y() + 200, bar.width() + 300, bar.height()));
