@@ -42,6 +42,7 @@ std::optional<manager::RgbaImage> GenericPicture(const std::string& work_folder)
 }  // namespace
 
 int WriteIcon(Context& c, const IconOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   const std::string &save = o.save, &out_path = o.out;
   const int size = o.size;
   int code = kExitOk;

@@ -31,9 +31,14 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code, const std::string& questi
     c.err << "travosk-cli: settings: " << source->SettingsWarning() << " (the default is used)\n";
   auto& m = source->Manager();
   // The mount that completes it runs only once: the marker is gone after it.
-  m.Volume().OnInterruptedWriteCompleted = [&c](uint32_t block) {
+  m.Volume().OnInterruptedWriteCompleted = [&c, in_memory = source->ChangesStayInMemory()](
+                                                uint32_t block) {
     c.err << "travosk-cli: an interrupted write to the card was completed (erase block " << block
-          << ")\n";
+          << ")";
+    // A command that only reads leaves the image as it is: the next command
+    // that writes completes it there.
+    if (in_memory) c.err << " in memory for this command; the image file is left as it was";
+    c.err << "\n";
   };
   if (!source->FromImage() && source->Link().DevicePath().empty()) {
     code = c.Fail("no adapter found");
@@ -207,10 +212,12 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
 }  // namespace
 
 int List(Context& c, const ListOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   return o.save.empty() ? ListSaves(c) : ListSave(c, o.save);
 }
 
 int Backup(Context& c, const BackupOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   if (!o.all_folder.empty()) {
     if (!o.save.empty()) return c.Fail("give --all DIR or SAVE FILE, not both");
     return BackupAll(c, o.all_folder, o.format, o.overwrite);
@@ -220,6 +227,7 @@ int Backup(Context& c, const BackupOptions& o) {
 }
 
 int Extract(Context& c, const ExtractOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   const auto slash = o.save_file.find('/');
   if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
   const std::string save = o.save_file.substr(0, slash), name = o.save_file.substr(slash + 1);
@@ -429,6 +437,7 @@ int Repair(Context& c, card::TPSFilemanager& volume) {
 
 int Check(Context& c, const CheckOptions& o) {
   const bool repair = o.repair;
+  c.source.only_reads = !repair;
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;

@@ -52,13 +52,18 @@ Source::Source(const SourceOptions& options) {
         throw InOutError(options.image, problem);
       image_format_ = image->format;
       read_only_ = image->read_only;
-      const sim::ImageLayout layout{image->header, image->spare, image->read_only};
+      const sim::ImageLayout layout{image->header, image->spare, image->read_only,
+                                    options.only_reads};
       session_->adapter.InsertCard(sim::Medium::Open(
           options.image, image->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
     }
-    if (!options.sm_image.empty())
+    if (!options.sm_image.empty()) {
+      sim::ImageLayout layout;
+      layout.reading_only = options.only_reads;
       session_->adapter.InsertSmartMedia(
-          sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia));
+          sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia, layout));
+    }
+    only_reads_ = options.only_reads;
     link_ = &session_->link;
   } else {
     platform_ = link::MakePlatform();

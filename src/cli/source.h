@@ -21,6 +21,9 @@ struct SourceOptions {
   std::string sm_image;   // a SmartMedia image
   std::string slot = "card";
   std::string workdir;    // settings and the cache's temp file
+  // The command only reads: an image is opened without write access, and
+  // what a mount would mend on it is mended in memory only.
+  bool only_reads = false;
 };
 
 // The folder that holds the command line's "PS2M.cfg" and "~PS2M.tmp".
@@ -40,6 +43,8 @@ class Source {
   // The image opened with --image takes no change (a PSP .vmp: its
   // signature would no longer match); commands that write refuse it.
   bool ReadOnlyImage() const { return read_only_; }
+  // Changes to the card image stay in memory (the command only reads).
+  bool ChangesStayInMemory() const { return FromImage() && only_reads_; }
   // The settings file's conversion error at start, if any (the default is used).
   const std::string& SettingsWarning() const { return settings_warning_; }
 
@@ -53,6 +58,7 @@ class Source {
   std::string settings_warning_;
   std::optional<formats::ImageFormat> image_format_;
   bool read_only_ = false;
+  bool only_reads_ = false;
 };
 
 }  // namespace travosk::cli

@@ -100,7 +100,8 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind) {
 std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
                                      const ImageLayout& layout) {
   const bool data_only = kind == MediumKind::kPS2 && !layout.spare;
-  FileDescriptor fd(::open(path.c_str(), (layout.read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC));
+  const bool file_unchanged = layout.read_only || layout.reading_only;
+  FileDescriptor fd(::open(path.c_str(), (file_unchanged ? O_RDONLY : O_RDWR) | O_CLOEXEC));
   if (fd.get() < 0) throw InOutError(path, SystemReason());
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw InOutError(path, SystemReason());
@@ -135,10 +136,10 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
       throw InOutError(path, "unknown medium kind");
   }
 
-  // A read-only image is mapped privately: the medium in memory may change
-  // (it never does: the adapter refuses to write it), the file never.
+  // An image that must stay as it is is mapped privately: the medium in
+  // memory may change, the file never.
   void* map = ::mmap(nullptr, file_size, PROT_READ | PROT_WRITE,
-                     layout.read_only ? MAP_PRIVATE : MAP_SHARED, fd.get(), 0);
+                     file_unchanged ? MAP_PRIVATE : MAP_SHARED, fd.get(), 0);
   if (map == MAP_FAILED) throw InOutError(path, SystemReason());
   auto* file = static_cast<uint8_t*>(map);
   std::unique_ptr<Medium> medium;

@@ -37,10 +37,13 @@ const SmartMediaGeometry* SmartMediaByImageBytes(uint64_t bytes);
 // images of some tools), with each PS2 page's 16 spare bytes or without them
 // (ECC-less images: 512 data bytes a page, the code made afresh on opening).
 // A read-only image takes no change: writes and erases leave it as it was.
+// One opened for reading only is opened without write access: changes (the
+// recovery of a mount) reach the medium in memory, never the file.
 struct ImageLayout {
   uint64_t header = 0;
   bool spare = true;
   bool read_only = false;
+  bool reading_only = false;
 };
 
 class Medium {
