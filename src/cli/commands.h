@@ -119,5 +119,8 @@ struct ImageFileOptions {
 int PS1Dump(Context& c, const ImageFileOptions& o);
 int PS1Write(Context& c, const ImageFileOptions& o);
 int PS1Format(Context& c, const NoOptions&);
+// Blocks marked in use that no save holds (a write cut short); --repair
+// marks them free.
+int PS1Check(Context& c, const CheckOptions& o);
 
 }  // namespace travosk::cli

@@ -77,6 +77,7 @@ const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int b
 }  // namespace
 
 int PS1List(Context& c, const NoOptions&) {
+  c.source.only_reads = true;  // the image is opened without write access
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
@@ -117,6 +118,7 @@ int PS1List(Context& c, const NoOptions&) {
 }
 
 int PS1Backup(Context& c, const PS1BackupOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   const int block = o.block;
   const std::string& file = o.file;
   const std::string& format_name = o.format;
@@ -186,6 +188,7 @@ int PS1Delete(Context& c, const PS1DeleteOptions& o) {
 }
 
 int PS1Dump(Context& c, const ImageFileOptions& o) {
+  c.source.only_reads = true;  // the image is opened without write access
   const std::string& file = o.file;
   int code = kExitOk;
   auto source = OpenPS1(c, code);
@@ -224,5 +227,38 @@ int PS1Format(Context& c, const NoOptions&) {
   return kExitOk;
 }
 
+
+int PS1Check(Context& c, const CheckOptions& o) {
+  c.source.only_reads = !o.repair;
+  int code = kExitOk;
+  auto source = o.repair ? OpenPS1ForChange(c, code) : OpenPS1(c, code);
+  if (!source) return code;
+  auto& m = source->Manager();
+  manager::TPs1FileRecD dir;
+  if (!manager::ReadPS1DirectoryFrames(m, dir)) return c.Fail("the card could not be read");
+  const std::vector<int> unheld = manager::PS1UnheldEntries(dir);
+  if (unheld.empty()) {
+    c.out << "no problems found\n";
+    return kExitOk;
+  }
+  c.out << unheld.size() << " blocks are marked in use but no save holds them (a write cut "
+        << "short):";
+  for (int e : unheld) c.out << " " << e + 1;
+  c.out << "\n";
+  if (!o.repair) return kExitFailed;
+  if (!c.Confirm("Mark these blocks free?", code)) return code;
+  link::Page page{};
+  for (int e : unheld) {
+    page.fill(0);
+    manager::FreePS1DirectoryFrame(page.data());
+    if (!m.WritePS1Frame(manager::PS1DirectoryFrameOf(e), page))
+      return FailWithReason(c, m, "marking block " + std::to_string(e + 1) + " free failed");
+  }
+  // Read back: every block is now free or held by a save.
+  if (!manager::ReadPS1DirectoryFrames(m, dir) || !manager::PS1UnheldEntries(dir).empty())
+    return c.Fail("the card did not confirm the repair");
+  c.out << "marked free\n";
+  return kExitOk;
+}
 
 }  // namespace travosk::cli

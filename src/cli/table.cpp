@@ -143,6 +143,12 @@ const std::vector<Command>& Commands() {
       {"ps1 write", "write a .pss image to the whole card",
        Declare<ImageFileOptions>(PS1Write, AddImageFile)},
       {"ps1 format", "erase the card's directory block", Declare(PS1Format)},
+      {"ps1 check", "find blocks in use that no save holds; exit 1 when there are any",
+       Declare<CheckOptions>(PS1Check,
+                             [](CLI::App& app, CheckOptions& o) {
+                               app.add_flag("--repair", o.repair,
+                                            "mark those blocks free, after showing them");
+                             })},
   };
   return table;
 }

@@ -72,11 +72,35 @@ std::vector<uint8_t> FormattedPS1Card() {
   return card;
 }
 
+std::vector<int> PS1UnheldEntries(const TPs1FileRecD& dir) {
+  std::bitset<kPS1Entries> held;
+  for (int e = 0; e < kPS1Entries; ++e) {
+    if (dir.Items[e].DirFrame[ps1dir::kState] != ps1state::kFirst) continue;
+    for (int b : PS1Chain(dir, e)) held.set(static_cast<size_t>(b));
+  }
+  std::vector<int> unheld;
+  for (int e = 0; e < kPS1Entries; ++e) {
+    const uint8_t state = dir.Items[e].DirFrame[ps1dir::kState];
+    if ((state & 0xF0) == ps1state::kInUse && !held.test(static_cast<size_t>(e)))
+      unheld.push_back(e);
+  }
+  return unheld;
+}
+
+void FreePS1DirectoryFrame(uint8_t* frame128) {
+  std::fill_n(frame128, kPS1FrameBytes, uint8_t{0});
+  frame128[ps1dir::kState] = ps1state::kDeleted;
+  frame128[ps1dir::kLink] = frame128[ps1dir::kLink + 1] = 0xFF;
+  PS1Checksum(frame128);
+}
+
 bool FindFreePS1Entry(const TPs1FileRecD& card, int& index) {
+  const std::vector<int> unheld = PS1UnheldEntries(card);
   for (int e = std::max(index, 0); e < kPS1Entries; ++e) {
     // Any other state is not free: 0xFF marks a block the card cannot use.
     const uint8_t state = card.Items[e].DirFrame[ps1dir::kState];
-    if (state >= ps1state::kDeleted && state <= ps1state::kLastFree) {
+    if ((state >= ps1state::kDeleted && state <= ps1state::kLastFree) ||
+        std::find(unheld.begin(), unheld.end(), e) != unheld.end()) {
       index = e;
       return true;
     }

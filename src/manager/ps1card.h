@@ -45,9 +45,17 @@ void PS1Checksum(uint8_t* frame128);
 // The bytes of a freshly formatted PS1 card image: the card header and
 // fifteen free directory entries.
 std::vector<uint8_t> FormattedPS1Card();
-// From index upward, the first of entries 0..14 that is free (0xA0..0xA3);
-// index is left on it. False when none remains.
+// Entries marked in use that no save holds: no chain from a save's first
+// block (0x51) reaches them. A save is written with its first block's frame
+// last, so that it never shows before it is whole; a write cut short before
+// that leaves its other blocks like this. No reader lists them, so they
+// count as free.
+std::vector<int> PS1UnheldEntries(const TPs1FileRecD& dir);
+// From index upward, the first of entries 0..14 that is free (0xA0..0xA3)
+// or in use by no save; index is left on it. False when none remains.
 [[nodiscard]] bool FindFreePS1Entry(const TPs1FileRecD& card, int& index);
+// A free directory frame, as a format writes it.
+void FreePS1DirectoryFrame(uint8_t* frame128);
 
 // Reads the 15 directory frames of the card into dir (titles left empty).
 // False when a transfer failed.

@@ -208,5 +208,42 @@ TEST_F(CliPs1Formats, ImagesOfEveryLayoutListAndChangeAsARawImageDoes) {
   EXPECT_EQ(ReadFileBytes(card), after);
 }
 
+// What a restore cut short before its first directory frame leaves: blocks
+// marked in use, chained, that no save starts. `ps1 ls` counts them free;
+// a restore must find them free too, and `ps1 check` reports them.
+TEST_F(CliPs1Formats, BlocksThatNoSaveHoldsAreFreeForARestoreAndCheckFreesThem) {
+  std::string orphaned = FormattedCard();
+  for (size_t e = 2; e <= 14; ++e) {
+    const size_t at = e * 128;
+    orphaned[at] = static_cast<char>(e == 14 ? 0x53 : 0x52);
+    const uint16_t link = e == 14 ? 0xFFFF : static_cast<uint16_t>(e);  // entry e + 1 - 1
+    orphaned[at + 8] = static_cast<char>(link & 0xFF);
+    orphaned[at + 9] = static_cast<char>(link >> 8);
+    char x = 0;
+    for (size_t i = 0; i < 127; ++i) x = static_cast<char>(x ^ orphaned[at + i]);
+    orphaned[at + 127] = x;
+  }
+  const std::string card = dir.File("orphans.mcr");
+  WriteFileBytes(card, orphaned);
+  EXPECT_NE(Run({"ps1", "ls"}, card).out.find("122880 bytes free"), std::string::npos);
+  const std::string big = dir.File("BESLES-00002BIG");
+  WriteFileBytes(big, FileOf(Save("BESLES-00002BIG", 14, "BIG"), formats::SaveFormat::kRaw));
+  const auto restored = Run({"ps1", "restore", big}, card);
+  EXPECT_EQ(restored.code, 0) << restored.err;
+  EXPECT_NE(Run({"ps1", "ls"}, card).out.find("BESLES-00002BIG"), std::string::npos);
+  EXPECT_EQ(Run({"ps1", "check"}, card).code, 0);
+
+  WriteFileBytes(card, orphaned);
+  const auto found = Run({"ps1", "check"}, card);
+  EXPECT_EQ(found.code, 1);
+  EXPECT_NE(found.out.find("13 blocks"), std::string::npos) << found.out;
+  EXPECT_EQ(ReadFileBytes(card), orphaned) << "a check without --repair changes nothing";
+  const auto repaired = Run({"ps1", "check", "--repair", "--yes"}, card);
+  EXPECT_EQ(repaired.code, 0) << repaired.out << repaired.err;
+  EXPECT_EQ(Run({"ps1", "check"}, card).code, 0);
+  EXPECT_EQ(ReadFileBytes(card).substr(0, 128), orphaned.substr(0, 128));
+  EXPECT_EQ(static_cast<uint8_t>(ReadFileBytes(card)[2 * 128]), 0xA0);
+}
+
 }  // namespace
 }  // namespace travosk
