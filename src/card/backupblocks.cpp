@@ -77,6 +77,16 @@ bool RewriteThroughBackup(TPSfileaccess& access, const BackupBlocks& backup, uin
          access.WriteBlock(first_page, data) && access.EraseBlock(marker);
 }
 
+bool RewritePending(TPSfileaccess& access, const BackupBlocks& backup) {
+  if (!backup.valid) return false;
+  const uint32_t marker = FirstPage(access, backup.block2);
+  Page page{};
+  ReadOrThrow(access, marker, page);
+  if (MarkerOf(page)) return true;
+  ReadOrThrow(access, marker + 1, page);
+  return MarkerOf(page).has_value();
+}
+
 RecoveryResult RecoverInterruptedWrite(TPSfileaccess& access, const BackupBlocks& backup) {
   RecoveryResult result;
   if (!backup.valid) return result;

@@ -39,6 +39,13 @@ struct RecoveryResult {
   uint32_t block = 0;  // the erase block completed
 };
 
+// True when backup block 2 holds a marker: a rewrite through the backup
+// blocks was cut short and no mount has completed or discarded it yet. A new
+// rewrite must not start then: its first step erases backup block 1, which
+// may hold the only whole copy of the interrupted block. Throws CardError
+// when the marker pages cannot be read.
+bool RewritePending(TPSfileaccess& access, const BackupBlocks& backup);
+
 // Applies the rule at mount. Throws CardError when the card cannot be read
 // or written.
 RecoveryResult RecoverInterruptedWrite(TPSfileaccess& access, const BackupBlocks& backup);

@@ -32,6 +32,11 @@
 namespace travosk::card {
 
 namespace {
+constexpr const char* kMountFirst =
+    "A write to the card failed; the card must be read again before anything else is written";
+}  // namespace
+
+namespace {
 
 constexpr const char* kTempName = "~PS2M.tmp";
 constexpr int kDefaultBlockBytes = 16 * kPageBytes;
@@ -405,6 +410,7 @@ bool TPSEarsemanager::SameAsCard(int slot, uint32_t index, const uint8_t* src102
 }
 
 void TPSEarsemanager::CacheWriteCluster(uint32_t first_page, const uint8_t* src1024) {
+  if (needs_mount_) throw CardError(kMountFirst);
   CheckCluster(first_page);
   const uint32_t start = BlockStart(first_page);
   int slot = FindSlot(start);
@@ -521,10 +527,20 @@ void TPSEarsemanager::CompleteBlocks() {
 void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>& progress) {
   // Every page is completed before the first block is erased, so a card that
   // cannot be read fails the flush while the card is still untouched.
+  if (needs_mount_) throw CardError(kMountFirst);
   CompleteBlocks();
   const auto order = FlushPlan();
   const int slots = static_cast<int>(order.size());
   protected_written_ = 0;
+  const bool protects = plan_.classify && plan_.backup.valid &&
+                        std::any_of(order.begin(), order.end(),
+                                    [](const Planned& p) { return p.how.protect; });
+  if (protects && RewritePending(access_, plan_.backup)) {
+    needs_mount_ = true;
+    throw CardError("A write to the card was cut short and is not yet completed");
+  }
+  // From the first erase on, a failure of any kind leaves the card unknown.
+  needs_mount_ = slots > 0;
   for (int n = 0; n < slots; ++n) {
     const int slot = order[static_cast<size_t>(n)].slot;
     const uint8_t* image = Image(slot);
@@ -539,11 +555,13 @@ void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>&
     const bool written = protect ? RewriteThroughBackup(access_, plan_.backup, start, image)
                                  : access_.WriteBlock(start, image);
     if (!written) {
+      needs_mount_ = true;
       throw CardError("Writing the erase block at card page " + std::to_string(start) + " failed");
     }
     if (protect) ++protected_written_;
     if (progress) progress(n, slots);
   }
+  needs_mount_ = false;
   ResetCache();
   if (plan_.committed) plan_.committed();
 }

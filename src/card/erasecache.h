@@ -84,6 +84,12 @@ class TPSEarsemanager {
   // Reads the pages of the blocks to be written that no operation saw into
   // the temp file (flush, step 1).
   void CompleteBlocks();
+  // After a flush that failed once it had begun writing, the card may hold
+  // half-written blocks and a pending rewrite in the backup blocks: nothing
+  // may be written (no cluster staged, no flush) until a mount has run the
+  // recovery and says so with MountDone. Resets do not clear it.
+  bool NeedsMount() const { return needs_mount_; }
+  void MountDone() { needs_mount_ = false; }
   // Set by the volume at mount and kept across resets; an empty plan writes
   // every block directly in first-touched order.
   void SetCommitPlan(CommitPlan plan) { plan_ = std::move(plan); }
@@ -205,6 +211,7 @@ class TPSEarsemanager {
   int64_t visible_page_ = -1;
   bool visible_added_ = false;
   int protected_written_ = 0;
+  bool needs_mount_ = false;
   uint64_t generation_ = 0;
   int slot_count_ = 0;
   int block_bytes_ = 8448;

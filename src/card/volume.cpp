@@ -74,6 +74,8 @@ bool TPSFilemanager::Mount() {
   } catch (const CardError& e) {
     return Refuse(e.what());
   }
+  // Whatever a failed flush left is mended now: writing may go on.
+  cache_.MountDone();
   if (recovery.what != Recovery::kNothing) {
     // What the mount read so far may be older than the card now.
     cache_.ResetCache();

@@ -206,7 +206,10 @@ bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
 bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak) {
   auto& v = *volume_;
   bool result = false;
-  bool committed = false;
+  bool committed = false, flushing = false;
+  // A refused append puts the table back (a failed commit mounted the card
+  // again, and then the table is the card's).
+  const std::vector<uint32_t> table = v.Fat;
   try {
     uint32_t files = 0;
     std::array<uint8_t, 2 * formats::kEntryBytes> dots{};
@@ -230,6 +233,7 @@ bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, 
       }
       result = ok && !isbreak;
       if (result) {
+        flushing = true;
         FlushCard();
         committed = true;
       }
@@ -240,7 +244,10 @@ bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, 
   }
   // A refused or cancelled append stages nothing that a later commit could
   // carry to the card.
-  if (!committed) cache_->ResetCache();
+  if (!committed) {
+    cache_->ResetCache();
+    if (!flushing) v.Fat = table;
+  }
   return result;
 }
 

@@ -166,21 +166,38 @@ void TPS2MFMSYS::FlushCard() {
     last_page = cache_->SlotBlockStart(last_written) + access_->PagesPerBlock() - 1;
     cache_->CacheReadCluster(last_page - 1, expected.data());
   }
-  cache_->FlushCache([&](int block, int) {
-    volume_->ProgressPos = block;
-    FireFileProgress(none, isbreak);
-  });
-  if (last_written >= 0) {
-    card::Page page{};
-    access_->SeekPage(last_page);
-    if (!access_->ReadPage(page) ||
-        !std::equal(page.begin(), page.begin() + card::kPageDataBytes,
-                    expected.begin() + card::kPageDataBytes))
-      throw CardError("The card did not confirm the commit: it may hold only part of the change");
+  try {
+    cache_->FlushCache([&](int block, int) {
+      volume_->ProgressPos = block;
+      FireFileProgress(none, isbreak);
+    });
+    if (last_written >= 0) {
+      card::Page page{};
+      access_->SeekPage(last_page);
+      if (!access_->ReadPage(page) ||
+          !std::equal(page.begin(), page.begin() + card::kPageDataBytes,
+                      expected.begin() + card::kPageDataBytes))
+        throw CardError(
+            "The card did not confirm the commit: it may hold only part of the change");
+    }
+  } catch (const CardError&) {
+    // The card may hold half-written blocks and a rewrite cut short in the
+    // backup blocks; a block read from it now, or a new rewrite (which starts
+    // by erasing backup block 1), could lose the only whole copy. Mounting
+    // again runs the recovery first and reloads the table as the card has it.
+    // When the card does not answer, writing stays refused until a mount does.
+    (void)volume_->Mount();
+    throw;
   }
 }
 
 bool TPS2MFMSYS::ReopenCatalogued() {
+  // A failed commit whose mount could not run leaves writing refused.
+  if (cache_->NeedsMount()) {
+    if (volume_->Mount()) return true;
+    last_error_ = volume_->LastError();
+    return false;
+  }
   if (!volume_->Mounted() || volume_->StillOpen()) return true;
   if (volume_->Remount()) return true;
   last_error_ = volume_->LastError();
@@ -193,7 +210,10 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
   if (!ReopenCatalogued()) return false;
   auto& v = *volume_;
   bool isbreak = false;
-  bool committed = false;
+  bool committed = false, flushing = false;
+  // A delete that fails before its commit puts the table back: a later
+  // commit would otherwise write the clusters it freed as free.
+  const std::vector<uint32_t> table = v.Fat;
   try {
     v.ProgressMax = 40;
     v.ProgressMin = 0;
@@ -230,6 +250,7 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
       card::DeleteEntry(v, folder);
       v.StoreFat();
       card::StoreCountInDot(v, folder);
+      flushing = true;
       FlushCard();
       committed = true;
     }
@@ -238,7 +259,9 @@ bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
   }
   if (!committed) {
     // Whatever the half-done delete staged must never reach the card later.
+    // A failed commit mounted the card again: its table is the card's.
     cache_->ResetCache();
+    if (!flushing) v.Fat = table;
     return false;
   }
   return !isbreak;

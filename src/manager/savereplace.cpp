@@ -243,6 +243,14 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
     std::remove(backup_path.c_str());
     return ReplaceResult::kFailedRestored;
   }
+  if (deleted && FindSave(manager, incoming.Name())) {
+    // The append's commit reached the card although it was not confirmed
+    // (its read-back failed); the mount after the failure shows a save whole
+    // or not at all. The old save going back beside it would make two
+    // folders of one name.
+    std::remove(backup_path.c_str());
+    return ReplaceResult::kDone;
+  }
   const bool restored = manager.Catalog() && append_backup();
   (void)manager.Catalog();
   if (!restored) return ReplaceResult::kFailedLost;
