@@ -226,7 +226,10 @@ void EmulatedAdapter::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg
     } else {
       Finish(urb_data, -EPIPE, nullptr, 0);  // a request the device does not know stalls
     }
-  } else if (urb.type != USBDEVFS_URB_TYPE_BULK && urb.type != USBDEVFS_URB_TYPE_INTERRUPT) {
+  } else if (urb.type != USBDEVFS_URB_TYPE_BULK) {
+    // Both endpoints are bulk ones (Descriptors): the kernel refuses a
+    // transfer of another kind on them, and so does the emulation.
+    ++seen_["SUBMITURB of the wrong kind"];
     Finish(urb_data, -EINVAL, nullptr, 0);
   } else if (in) {
     ++seen_["SUBMITURB bulk in"];
