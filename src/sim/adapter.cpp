@@ -93,11 +93,14 @@ long Adapter::Write(const uint8_t* data, size_t count) {
   if (count != kPacketBytes) return -1;
   std::array<uint8_t, 16> packet;
   std::memcpy(packet.data(), data, kPacketBytes);
-  if (fail_at_ && counters_.transactions == *fail_at_) {
+  const uint16_t pair = Pair(packet[0], packet[1]);
+  const bool answers = pair == kReadPS2Page || pair == kReadSMPage || pair == kReadCardSpecs ||
+                       pair == kReadSMId || pair == kReadPS1Frame ||
+                       (pair == kControl && packet[2] == kControlStatus);
+  if (fail_at_ && counters_.transactions >= *fail_at_ && (answers || !fail_answering_only_)) {
     fail_at_.reset();
     ++counters_.transactions;
     reply_ready_ = false;
-    const uint16_t pair = Pair(packet[0], packet[1]);
     drop_data_phase_ = pair == kWritePS2Page || pair == kWriteSMPage || pair == kWritePS1Frame;
     return -1;
   }
@@ -268,8 +271,9 @@ void Adapter::UnplugAfter(uint64_t n) {
 void Adapter::SilentAfter(uint64_t n) {
   silent_at_ = counters_.transactions + n;
 }
-void Adapter::FailOnceAfter(uint64_t n) {
+void Adapter::FailOnceAfter(uint64_t n, bool answering_only) {
   fail_at_ = counters_.transactions + n;
+  fail_answering_only_ = answering_only;
 }
 void Adapter::CorruptReadAfter(uint64_t n) {
   corrupt_read_at_ = reads_answered_ + n;

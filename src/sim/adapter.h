@@ -97,7 +97,11 @@ class Adapter {
   // adapter back in.
   void UnplugAfter(uint64_t n);
   void SilentAfter(uint64_t n);
-  void FailOnceAfter(uint64_t n);
+  // With answering_only, the refused command is the first at or after that
+  // point that answers (a read or the status): a PC that cannot see a
+  // refused write (one behind a FIFO) then sees the failure as a read that
+  // gets no answer, and no write is ever lost without a sign.
+  void FailOnceAfter(uint64_t n, bool answering_only = false);
   void CorruptReadAfter(uint64_t n);
   void ClearFaults();
   // Sees the data phase of every write command before the medium takes it,
@@ -125,6 +129,7 @@ class Adapter {
   bool silent_ = false;
   bool drop_data_phase_ = false;  // the data phase of a refused write command
   std::optional<uint64_t> unplug_at_, silent_at_, fail_at_, corrupt_read_at_;
+  bool fail_answering_only_ = false;
   uint64_t reads_answered_ = 0;  // replies prepared, for CorruptReadAfter
 };
 

@@ -76,7 +76,9 @@ int Serve(const std::string& card, const std::string& smartmedia, std::string ro
           const Faults& faults) {
   Adapter adapter;
   if (faults.unplug_after) adapter.UnplugAfter(*faults.unplug_after);
-  if (faults.fail_once_at) adapter.FailOnceAfter(*faults.fail_once_at);
+  // A FIFO takes every write, so the PC could not see a refused one: the
+  // failure lands on the first command from N on that answers.
+  if (faults.fail_once_at) adapter.FailOnceAfter(*faults.fail_once_at, true);
   if (faults.silent_after) adapter.SilentAfter(*faults.silent_after);
   if (!card.empty()) adapter.InsertCard(Medium::Open(card, CardKindOf(card)));
   if (!smartmedia.empty())
@@ -167,7 +169,8 @@ int main(int argc, char** argv) {
   app.add_option("--unplug-after", faults.unplug_after,
                  "serve N command packets, then unplug (the interface is removed)");
   app.add_option("--fail-once-at", faults.fail_once_at,
-                 "refuse command packet N (from 0) once and go on plugged in");
+                 "refuse once the first command from packet N (from 0) on that answers, "
+                 "and go on plugged in");
   app.add_option("--silent-after", faults.silent_after,
                  "serve N command packets, then take everything and answer nothing");
 
