@@ -198,7 +198,14 @@ bool TPS2MFMSYS::ReopenCatalogued() {
     last_error_ = volume_->LastError();
     return false;
   }
-  if (!volume_->Mounted() || volume_->StillOpen()) return true;
+  // A volume that is not mounted (never, or a mount that failed) has no
+  // table to write from: it is mounted first.
+  if (!volume_->Mounted()) {
+    if (volume_->Mount()) return true;
+    last_error_ = volume_->LastError();
+    return false;
+  }
+  if (volume_->StillOpen()) return true;
   if (volume_->Remount()) return true;
   last_error_ = volume_->LastError();
   return false;
