@@ -42,7 +42,7 @@ std::optional<manager::RgbaImage> GenericPicture(const std::string& work_folder)
 }  // namespace
 
 int WriteIcon(Context& c, const IconOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   const std::string &save = o.save, &out_path = o.out;
   const int size = o.size;
   int code = kExitOk;

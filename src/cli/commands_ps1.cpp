@@ -77,7 +77,7 @@ const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int b
 }  // namespace
 
 int PS1List(Context& c, const NoOptions&) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   int code = kExitOk;
   auto source = OpenPS1(c, code);
   if (!source) return code;
@@ -118,7 +118,7 @@ int PS1List(Context& c, const NoOptions&) {
 }
 
 int PS1Backup(Context& c, const PS1BackupOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   const int block = o.block;
   const std::string& file = o.file;
   const std::string& format_name = o.format;
@@ -188,7 +188,7 @@ int PS1Delete(Context& c, const PS1DeleteOptions& o) {
 }
 
 int PS1Dump(Context& c, const ImageFileOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   const std::string& file = o.file;
   int code = kExitOk;
   auto source = OpenPS1(c, code);

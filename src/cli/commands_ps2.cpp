@@ -212,12 +212,12 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
 }  // namespace
 
 int List(Context& c, const ListOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   return o.save.empty() ? ListSaves(c) : ListSave(c, o.save);
 }
 
 int Backup(Context& c, const BackupOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   if (!o.all_folder.empty()) {
     if (!o.save.empty()) return c.Fail("give --all DIR or SAVE FILE, not both");
     return BackupAll(c, o.all_folder, o.format, o.overwrite);
@@ -227,7 +227,7 @@ int Backup(Context& c, const BackupOptions& o) {
 }
 
 int Extract(Context& c, const ExtractOptions& o) {
-  c.source.only_reads = true;  // the image is opened without write access
+  c.source.only_reads = true;  // an image that may not be written is opened read-only
   const auto slash = o.save_file.find('/');
   if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
   const std::string save = o.save_file.substr(0, slash), name = o.save_file.substr(slash + 1);

@@ -22,6 +22,13 @@ std::string PrivateFolder(const std::string& folder) {
   return folder;
 }
 
+// A command that only reads opens an image it may not write without write
+// access; one it may write is opened as usual, so that what a mount mends
+// (an interrupted rewrite) reaches the file.
+bool KeptUnwritten(const SourceOptions& options, const std::string& path) {
+  return options.only_reads && ::access(path.c_str(), W_OK) != 0;
+}
+
 }  // namespace
 
 std::string DefaultWorkFolder() {
@@ -53,17 +60,18 @@ Source::Source(const SourceOptions& options) {
       image_format_ = image->format;
       read_only_ = image->read_only;
       const sim::ImageLayout layout{image->header, image->spare, image->read_only,
-                                    options.only_reads};
+                                    KeptUnwritten(options, options.image)};
       session_->adapter.InsertCard(sim::Medium::Open(
           options.image, image->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
     }
     if (!options.sm_image.empty()) {
       sim::ImageLayout layout;
-      layout.reading_only = options.only_reads;
+      layout.reading_only = KeptUnwritten(options, options.sm_image);
       session_->adapter.InsertSmartMedia(
           sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia, layout));
     }
-    only_reads_ = options.only_reads;
+    only_reads_ = (!options.image.empty() && KeptUnwritten(options, options.image)) ||
+                  (!options.sm_image.empty() && KeptUnwritten(options, options.sm_image));
     link_ = &session_->link;
   } else {
     platform_ = link::MakePlatform();

@@ -21,8 +21,9 @@ struct SourceOptions {
   std::string sm_image;   // a SmartMedia image
   std::string slot = "card";
   std::string workdir;    // settings and the cache's temp file
-  // The command only reads: an image is opened without write access, and
-  // what a mount would mend on it is mended in memory only.
+  // The command only reads: an image the user may not write is opened
+  // without write access, and what a mount would mend on it is mended in
+  // memory only.
   bool only_reads = false;
 };
 
