@@ -338,7 +338,8 @@ int RestoreSave(Context& c, const RestoreOptions& o) {
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.Catalog()) return c.Fail("the card carries no PS2 file system");
+  if (!m.Catalog())
+    return c.Fail(m.LastError().empty() ? "the card could not be read" : m.LastError());
   c.AttachProgress(m, "Restoring");
   if (auto existing = manager::FindSave(m, name); existing && !o.keep_both) {
     if (!MayReplace(c, o, name, code)) return code;
@@ -443,8 +444,7 @@ int Check(Context& c, const CheckOptions& o) {
   if (!source) return code;
   auto& volume = source->Manager().Volume();
   if (!volume.Mount())
-    return c.Fail("the card carries no PS2 file system" +
-                  (volume.LastError().empty() ? "" : ": " + volume.LastError()));
+    return c.Fail(volume.LastError().empty() ? "the card could not be read" : volume.LastError());
   const auto report = card::CheckFileSystem(volume);
   if (repair && !report.Healthy()) {
     if (!c.json) PrintReport(c, report);

@@ -48,7 +48,10 @@ std::string DefaultWorkFolder() {
 }
 
 Source::Source(const SourceOptions& options) {
+  const auto wait = link::LockWait();
   if (!options.image.empty() || !options.sm_image.empty()) {
+    for (const std::string* image : {&options.image, &options.sm_image})
+      if (!image->empty()) locks_.push_back(link::CardLock::OnImage(*image, wait));
     session_ = std::make_unique<sim::LoopbackSession>();
     if (!options.image.empty()) {
       const auto image = formats::IdentifyImageFile(options.image);
@@ -79,6 +82,12 @@ Source::Source(const SourceOptions& options) {
     owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
     link_ = owned_link_.get();
     link_->FindAdapter();
+    if (!link_->DevicePath().empty()) {
+      locks_.push_back(link::CardLock::OnDevice(link_->DevicePath(), wait));
+      // Pipes opened while another program held the adapter (a USB
+      // interface it had claimed, say) are opened again now it is ours.
+      link_->OpenPipes();
+    }
   }
   manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
   try {

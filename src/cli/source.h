@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "formats/images.h"
+#include "link/cardlock.h"
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/platform.h"
@@ -32,7 +34,8 @@ std::string DefaultWorkFolder();
 
 class Source {
  public:
-  // Throws InOutError for an image that cannot be opened.
+  // Throws InOutError for an image that cannot be opened, link::CardInUse
+  // when another program holds the card past the wait (link::LockWait).
   explicit Source(const SourceOptions& options);
   ~Source();
 
@@ -50,6 +53,9 @@ class Source {
   const std::string& SettingsWarning() const { return settings_warning_; }
 
  private:
+  // The command's hold on its card (cardlock.h), taken before anything of
+  // the card is read; released last, after the card manager is done.
+  std::vector<link::CardLock> locks_;
   std::unique_ptr<sim::LoopbackSession> session_;
   std::unique_ptr<link::Platform> platform_;
   std::unique_ptr<link::SystemClock> clock_;
