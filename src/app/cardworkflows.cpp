@@ -30,6 +30,10 @@ void TForm1::ForgetCatalogue(uint64_t changes) {
   if (list_device_ == kNoDevice || list_card_ != card_ || list_medium_ != Card().Access().Medium)
     return;
   if (ChangesSent() == changes) return;
+  DropList();
+}
+
+void TForm1::DropList() {
   ClearTree();
   Card().Nodes().ClearNodes();
   Savertableview->clear();

@@ -20,6 +20,7 @@
 
 #include "dialogs/uiservices.h"
 #include "formats/images.h"
+#include "link/cardlock.h"
 #include "manager/ps2mfmsys.h"
 #include "sim/loopback_platform.h"
 
@@ -262,6 +263,10 @@ class TForm1 : public QMainWindow {
   QStringList RecentImages() const;
   // A card operation is running: input to the window's commands waits.
   bool CardBusy() const { return card_busy_; }
+  // The adapter whose card the list shows was removed: the list is kept to
+  // read but no longer stands for a card, until the adapter's arrival reads
+  // it again.
+  bool ListStale() const { return list_stale_; }
 
   // Item roles of Savertableview.
   static constexpr int kImageRole = Qt::UserRole + 1;  // index in savertableImage
@@ -344,8 +349,13 @@ class TForm1 : public QMainWindow {
   // rather than ending the program.
   void Guarded(const std::function<void()>& command);
   // Runs a card operation on a worker thread while the window keeps painting
-  // (see mainwindow_work.cpp); exceptions come back to the caller.
+  // (see mainwindow_work.cpp); exceptions come back to the caller. The card
+  // of the current device is held (cardlock.h) from the command's first
+  // card operation to its end; link::CardInUse when another program keeps
+  // it past the wait.
   void RunCardWork(const std::function<void()>& work);
+  // The lock of the current device's card, taken now unless held already.
+  void HoldCurrentCard();
   template <class F>
   auto CardWork(F&& work) {
     using Result = decltype(work());
@@ -465,6 +475,15 @@ class TForm1 : public QMainWindow {
   // card, so it goes (the user reads the card again). A command refused
   // before it wrote anything keeps the list.
   void ForgetCatalogue(uint64_t changes);
+  // A save command found that the card changed since the list was read
+  // (manager::TPS2MFMSYS::CardChanged): the list is read again.
+  void ReadListAgainIfChanged();
+  // The list and its catalogue gone: no device's saves are shown.
+  void DropList();
+  // Device changes: a removal of the adapter whose card the list shows makes
+  // the list stale; its arrival reads it again.
+  void MarkListStale();
+  void ReadStaleListAgain();
   uint64_t ChangesSent();
   QString WorkFile(const char* name) const;
 
@@ -477,6 +496,9 @@ class TForm1 : public QMainWindow {
   int command_depth_ = 0;
   bool work_threads_ = false;  // card work goes to a worker once the window is built
   bool card_busy_ = false;
+  bool list_stale_ = false;
+  // The cards the running command holds, by image path or device path.
+  std::map<std::string, link::CardLock> card_locks_;
   bool config_shown_before_ = false;
 
   QTreeWidgetItem* root_node_ = nullptr;

@@ -1,5 +1,6 @@
 // OPEN/CATALOG: choose a device, read its catalogue and rebuild the list.
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 
 #include "app/mainwindow.h"
@@ -47,6 +48,38 @@ void TForm1::CatalogChosenDevice() {
   }
   StopBusy();
   HideNotify();
+}
+
+void TForm1::ReadListAgainIfChanged() {
+  if (list_device_ == kNoDevice || list_device_ == kPS1Card || list_card_ != card_ ||
+      !Card().CardChanged())
+    return;
+  if (CardWork([&] { return Card().Catalog(); }))
+    FillSaveList();
+  else
+    DropList();
+}
+
+void TForm1::MarkListStale() {
+  if (list_device_ == kNoDevice || list_image_ >= 0) return;
+  list_stale_ = true;
+  selected_ = false;
+  Savertableview->setEnabled(false);
+  for (QPushButton* b : {DeleteSaver, AppendSaver, SaverBackup, savereditbtn}) b->setEnabled(false);
+  SelectLabel->setText("The adapter was removed: this list is out of date.");
+  SelectLabel->adjustSize();
+}
+
+void TForm1::ReadStaleListAgain() {
+  Guarded([this] {
+    list_stale_ = false;
+    Savertableview->setEnabled(true);
+    // The card may have been written elsewhere meanwhile, or be another one.
+    RestoreListDevice();
+    CatalogChosenDevice();
+    if (TreeEmpty()) DropList();
+    ResetSelectionDisplay();
+  });
 }
 
 void TForm1::RestoreListDevice() {

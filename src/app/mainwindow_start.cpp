@@ -160,12 +160,15 @@ void TForm1::WMDeviceChange() {
   // A message box of the rescan runs its own event loop: the notifier must
   // not start a second handling inside the first.
   if (notifier_) notifier_->setEnabled(false);
+  const bool was_connected = link_.IsConnected();
   try {
     link_.HandlePendingDeviceChanges();
   } catch (const std::exception& e) {
     ui_.Error(QString::fromUtf8(e.what()));
   }
   USBImage->setVisible(link_.IsConnected() && list_image_ < 0);
+  if (was_connected && !link_.IsConnected()) MarkListStale();
+  if (list_stale_ && link_.IsConnected()) ReadStaleListAgain();
   if (notifier_ && command_depth_ == 0) notifier_->setEnabled(true);
 }
 
@@ -191,7 +194,11 @@ void TForm1::Guarded(const std::function<void()>& command) {
     SetOperationCaption("");
     ui_.Error(QString::fromUtf8(e.what()));
   }
-  if (--command_depth_ == 0 && notifier_) notifier_->setEnabled(true);
+  if (--command_depth_ == 0) {
+    // The card is another program's again between two commands.
+    card_locks_.clear();
+    if (notifier_) notifier_->setEnabled(true);
+  }
 }
 
 void TForm1::ShowFailure(const QString& text, const QString& reason) {
@@ -252,6 +259,7 @@ void TForm1::RedetectAdapter() {
 }
 
 void TForm1::EndCardWork() {
+  ReadListAgainIfChanged();
   RedetectAdapter();
   StopBusy();
   HideNotify();
@@ -341,7 +349,7 @@ void TForm1::ShowDeviceImage(DeviceKind kind) {
 bool TForm1::TreeEmpty() const { return TreeView1->topLevelItemCount() == 0; }
 
 bool TForm1::RefuseWithoutCatalogue() {
-  if (!TreeEmpty()) return false;
+  if (!TreeEmpty() && !list_stale_) return false;
   ui_.Beep();
   ui_.Information(texts::kDeviceNotOpened);
   return true;

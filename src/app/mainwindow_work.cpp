@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/mainwindow.h"
+#include "app/strings.h"
 
 namespace travosk {
 namespace {
@@ -44,18 +45,45 @@ bool IsUserInput(QEvent::Type type) {
 
 }  // namespace
 
+void TForm1::HoldCurrentCard() {
+  // An open image is its file; the adapter is its device, when other
+  // programs can reach it at all.
+  const bool image = current_image_ >= 0 && current_image_ < static_cast<int>(images_.size());
+  const std::string target = image ? PathOf(images_[current_image_]->path) : link_.DevicePath();
+  if (target.empty() || card_locks_.count(target)) return;
+  // An adapter inside this process (the tests' and the images' own) is
+  // beyond the reach of other programs.
+  if (!image && dynamic_cast<sim::LoopbackPlatform*>(&link_.platform())) return;
+  const auto wait = link::LockWait();
+  card_locks_.emplace(target, image ? link::CardLock::OnImage(target, wait)
+                                    : link::CardLock::OnDevice(target, wait));
+}
+
 void TForm1::RunCardWork(const std::function<void()>& work) {
+  // Outside a command (start-up, device changes) the card is held for this
+  // operation alone; inside one, until the command ends (Guarded).
+  struct LetGo {
+    TForm1& w;
+    ~LetGo() {
+      if (w.command_depth_ == 0 && !w.card_busy_) w.card_locks_.clear();
+    }
+  };
   // Work that an event handler starts while the worker waits for it, and
   // work before the window is up, runs where it is asked for.
   if (!work_threads_ || card_busy_ || QThread::currentThread() != thread()) {
+    LetGo let_go{*this};
+    HoldCurrentCard();
     work();
     return;
   }
   card_busy_ = true;
   std::exception_ptr error;
   QEventLoop loop;
+  // The wait for a card another program holds runs on the worker too, so
+  // the window keeps painting meanwhile.
   std::thread worker([&] {
     try {
+      HoldCurrentCard();
       work();
     } catch (...) {
       error = std::current_exception();
@@ -65,6 +93,7 @@ void TForm1::RunCardWork(const std::function<void()>& work) {
   loop.exec();
   worker.join();
   card_busy_ = false;
+  LetGo let_go{*this};
   if (error) std::rethrow_exception(error);
 }
 

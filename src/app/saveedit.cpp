@@ -55,6 +55,12 @@ void TForm1::DeleteSaverClick() {
           // The card must still be the one the list was read from.
           const bool ok = Card().Volume().Mounted() &&
                           CardWork([&] { return Card().DeleteSaveFolder(folder); });
+          // A save gone from the card since the list was read is named; the
+          // list is read again as the command ends.
+          const QString changed =
+              !ok && Card().CardChanged() ? texts::Quoted(folder.Name) + ": " +
+                                                QString::fromStdString(Card().LastError())
+                                          : QString();
           if (ok) {
             (void)CardWork([&] { return Card().Catalog(); });
             FillSaveList();
@@ -64,7 +70,7 @@ void TForm1::DeleteSaverClick() {
           if (ok)
             ui_.Information("Delete complete.");
           else
-            ShowFailure("Delete Fail.");
+            ShowFailure("Delete Fail.", changed);
         }
       }
       SetOperationCaption("");

@@ -143,7 +143,7 @@ bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
     ~Forget() { target = nullptr; }
   } forget{backup_clusters_};
   if (!folder.Dir || folder.IsDotName()) return false;
-  if (!ReopenCatalogued()) return false;
+  if (!ConfirmOnCard(folder)) return false;
   bool isbreak = false;
   volume_->ProgressMax = 40;
   volume_->ProgressMin = 0;
@@ -175,7 +175,9 @@ bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
 
 bool TPS2MFMSYS::BeginAppend(TfileIP& target, bool& isbreak) {
   last_error_.clear();
-  if (!ReopenCatalogued()) return false;
+  // The table and the root as the card holds them now, whatever was written
+  // since the catalogue.
+  if (!ReopenCatalogued(true)) return false;
   auto& v = *volume_;
   v.ProgressMin = 0;
   v.ProgressMax = 100;

@@ -78,8 +78,11 @@ void TPS2MFMSYS::FireFileProgress(TfileIP& fileip, bool& isbreak) {
 
 bool TPS2MFMSYS::Catalog() {
   last_error_.clear();
+  card_changed_ = false;
   if (!volume_->Mount()) {
-    last_error_ = "the card carries no PS2 file system";
+    // The mount's own reason: a card that did not answer or could not be
+    // read is not a card without a file system.
+    last_error_ = volume_->LastError();
     if (OnErroroninit) OnErroroninit();
     return false;
   }
@@ -191,7 +194,8 @@ void TPS2MFMSYS::FlushCard() {
   }
 }
 
-bool TPS2MFMSYS::ReopenCatalogued() {
+bool TPS2MFMSYS::ReopenCatalogued(bool afresh) {
+  card_changed_ = false;
   // A failed commit whose mount could not run leaves writing refused.
   if (cache_->NeedsMount()) {
     if (volume_->Mount()) return true;
@@ -205,16 +209,55 @@ bool TPS2MFMSYS::ReopenCatalogued() {
     last_error_ = volume_->LastError();
     return false;
   }
-  if (volume_->StillOpen()) return true;
+  if (!afresh && volume_->StillOpen()) return true;
   if (volume_->Remount()) return true;
   last_error_ = volume_->LastError();
+  return false;
+}
+
+bool TPS2MFMSYS::ConfirmOnCard(TfileIP& folder) {
+  last_error_.clear();
+  // Never taken on trust: what this program read of the card (table,
+  // directories, cached blocks) may be older than the card.
+  if (!ReopenCatalogued(true)) return false;
+  // The root's entries as many as its "." counts; of those of the folder's
+  // name the one at the cluster the catalogue saw wins, else the only one.
+  std::vector<TfileIP> named;
+  try {
+    auto& v = *volume_;
+    card::WalkCursor walk;
+    TfileIP x;
+    (void)card::ReadFirstEntry(v, walk, x);
+    const int64_t count = x.Name == "." && !x.Deleted ? EntryCount(x) : 0;
+    int64_t passed = x.Deleted ? 0 : 1;
+    while (passed < count && card::ReadNextEntry(v, walk, x)) {
+      if (x.Deleted) continue;
+      ++passed;
+      if (x.Dir && !x.IsDotName() && x.Name == folder.Name) named.push_back(x);
+    }
+  } catch (const CardError& e) {
+    last_error_ = e.what();
+    return false;
+  }
+  for (const TfileIP& x : named)
+    if (x.RelatCluster == folder.RelatCluster && x.Header == folder.Header) {
+      folder = x;
+      return true;
+    }
+  if (named.size() == 1) {
+    folder = named.front();
+    return true;
+  }
+  card_changed_ = true;
+  last_error_ = "the card changed since it was read: \"" + folder.Name + "\" is " +
+                (named.empty() ? "no longer on it" : "there more than once");
   return false;
 }
 
 bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
   last_error_.clear();
   if (!folder.Dir || folder.IsDotName()) return false;
-  if (!ReopenCatalogued()) return false;
+  if (!ConfirmOnCard(folder)) return false;
   auto& v = *volume_;
   bool isbreak = false;
   bool committed = false, flushing = false;

@@ -108,6 +108,20 @@ class TPS2MFMSYS {
   // Why the last operation failed, when it failed for a reason of the card or
   // the link rather than a refused precondition; empty otherwise.
   const std::string& LastError() const { return last_error_; }
+  // The last operation found that a save it was given (from an older
+  // catalogue) is no longer on the card: the card changed behind the
+  // catalogue, whose list must be read again.
+  bool CardChanged() const { return card_changed_; }
+
+  // The card is not ours alone: a console or another program may have
+  // written to it since the catalogue that named `folder`. Before a command
+  // reads or writes a save of that catalogue, the card as it is now is
+  // mounted afresh (superblock, allocation table; nothing staged or known
+  // from before survives) and the folder is found again by name in the
+  // root, so that the command works on what the card holds now. False, with
+  // CardChanged() and the reason in LastError(), when it is no longer there
+  // (or two of that name leave it unclear which one was meant).
+  [[nodiscard]] bool ConfirmOnCard(TfileIP& folder);
 
   card::TPSfileaccess& Access() { return *access_; }
   card::TPSEarsemanager& Cache() { return *cache_; }
@@ -132,9 +146,11 @@ class TPS2MFMSYS {
   // The save operations work on the card of the last catalogue. A card
   // command since, on either slot, opened a card and with it reset the
   // geometry that page and block writes use: the catalogued card's slot is
-  // then selected, opened and mounted again. False, with the reason in
-  // last_error_, when that card no longer mounts.
-  [[nodiscard]] bool ReopenCatalogued();
+  // then selected, opened and mounted again; `afresh`, it is mounted again
+  // in any case (ConfirmOnCard). False, with the reason in last_error_, when
+  // that card no longer mounts.
+  [[nodiscard]] bool ReopenCatalogued(bool afresh = false);
+  bool card_changed_ = false;
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
   // The start of both appends: the card reopened if it was closed since its

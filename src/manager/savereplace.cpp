@@ -178,6 +178,8 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, Tfile
 
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming, TfileIP existing,
                           const std::string& backup_path) {
+  // The room and the sameness below are judged on the card as it is now.
+  if (!manager.ConfirmOnCard(existing)) return ReplaceResult::kBackupFailed;
   auto fits = [&] {
     return incoming.Clusters() <=
            FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
