@@ -3,8 +3,10 @@
 #include "card/backupblocks.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "card/volume.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 
@@ -12,6 +14,8 @@ namespace travosk::card {
 
 namespace {
 
+constexpr size_t kSbAllocOffset = 0x34;   // u32 card cluster of allocatable cluster 0
+constexpr size_t kSbAllocEnd = 0x38;      // u32 allocatable clusters
 constexpr size_t kSbBackupBlock1 = 0x40;  // u32 erase block
 constexpr size_t kSbBackupBlock2 = 0x44;  // u32 erase block
 // The marker's first u32 names the block being rewritten with this bit set.
@@ -56,8 +60,34 @@ BackupBlocks BackupBlocksOf(std::span<const uint8_t> superblock, const TPSfileac
   b.block1 = load_le32(superblock, kSbBackupBlock1);
   b.block2 = load_le32(superblock, kSbBackupBlock2);
   const uint32_t blocks = BlockCount(access);
-  b.valid = b.block1 != 0 && b.block2 != 0 && b.block1 != b.block2 && b.block1 < blocks &&
-            b.block2 < blocks;
+  // The first card cluster past the allocatable area, and the block's first.
+  const uint64_t area_end =
+      uint64_t{load_le32(superblock, kSbAllocOffset)} + load_le32(superblock, kSbAllocEnd);
+  auto past_area = [&](uint32_t block) {
+    return uint64_t{block} * access.PagesPerBlock() / 2 >= area_end;
+  };
+  b.valid = b.block1 != b.block2 && b.block1 < blocks && b.block2 < blocks && past_area(b.block1) &&
+            past_area(b.block2);
+  return b;
+}
+
+BackupBlocks PendingBlockZeroRewrite(TPSfileaccess& access) {
+  BackupBlocks none;
+  const uint32_t blocks = BlockCount(access);
+  if (blocks < 3) return none;
+  BackupBlocks b{blocks - 1, blocks - 2, true};
+  const uint32_t marker = FirstPage(access, b.block2);
+  Page first{}, second{};
+  ReadOrThrow(access, marker, first);
+  ReadOrThrow(access, marker + 1, second);
+  const auto a = MarkerOf(first), c = MarkerOf(second);
+  if (!a || !c || *a != *c || *a != (0u | kMarkerBit)) return none;
+  // The copy must be of a block 0 that names these backup blocks itself.
+  Page copy{};
+  ReadOrThrow(access, FirstPage(access, b.block1), copy);
+  if (std::memcmp(copy.data(), superblock::kMagic, superblock::kMagicLength) != 0) return none;
+  const BackupBlocks named = BackupBlocksOf(copy, access);
+  if (!named.valid || named.block1 != b.block1 || named.block2 != b.block2) return none;
   return b;
 }
 

@@ -16,12 +16,22 @@ namespace travosk::card {
 struct BackupBlocks {
   uint32_t block1 = 0;  // erase block that receives the copy of the new contents
   uint32_t block2 = 0;  // erase block whose pages 0 and 1 carry the marker
-  bool valid = false;   // the superblock names two distinct blocks on the card
+  bool valid = false;   // two distinct blocks on the card, past the allocatable area
 };
 
 // The backup blocks the superblock (card page 0) names, checked against the
-// card's geometry: not block 0, not the same block twice, on the card.
+// card's geometry and the superblock's own allocatable area: two different
+// blocks, on the card, past the last cluster files may take. A number that
+// fails this names a block that may hold saves: erasing it for a recovery,
+// or copying a block into it, would destroy them.
 BackupBlocks BackupBlocksOf(std::span<const uint8_t> superblock, const TPSfileaccess& access);
+
+// The backup blocks of a card whose page 0 holds no superblock because a
+// rewrite of block 0 was cut short after its erase: the last two blocks of
+// the geometry, when the second carries a whole marker naming block 0 and
+// the first a copy of block 0 whose superblock names these two blocks.
+// Not valid otherwise. Throws CardError when the card cannot be read.
+BackupBlocks PendingBlockZeroRewrite(TPSfileaccess& access);
 
 // Rewrites the erase block at first_page with BlockBytes of 528-byte pages:
 // copy into backup block 1 under a marker in backup block 2, then the block

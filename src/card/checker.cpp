@@ -23,6 +23,7 @@ class Checker {
   CheckReport Run() {
     const auto& sb = v_.Superblock;
     alloc_end_ = load_le32(sb, kAllocEnd);
+    if (!v_.WriteRefusal().empty()) Add(CheckFinding::Kind::kSuperblock, "superblock", v_.WriteRefusal());
     if (load_le16(sb, kPageLength) != 512 || load_le16(sb, kPagesPerCluster) != 2)
       Add(CheckFinding::Kind::kSuperblock, "superblock", "page or cluster size is not 512 / 2");
     if (alloc_end_ == 0 || alloc_end_ > v_.FatEntryCount()) {

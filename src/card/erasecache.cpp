@@ -525,6 +525,7 @@ void TPSEarsemanager::CompleteBlocks() {
 }
 
 void TPSEarsemanager::FlushCache(const std::function<void(int slot, int slots)>& progress) {
+  if (!plan_.refusal.empty() && BlocksToWrite() > 0) throw CardError(plan_.refusal);
   // Every page is completed before the first block is erased, so a card that
   // cannot be read fails the flush while the card is still untouched.
   if (needs_mount_) throw CardError(kMountFirst);

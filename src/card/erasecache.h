@@ -42,6 +42,9 @@ struct CommitPlan {
   std::function<std::vector<BlockWrite>(const std::vector<uint32_t>& block_starts)> classify;
   BackupBlocks backup;
   std::function<void()> committed;
+  // Why the card takes no write: a flush with blocks to write fails with it
+  // before anything reaches the card.
+  std::string refusal;
 };
 
 class TPSEarsemanager {

@@ -60,17 +60,29 @@ bool TPSFilemanager::Mount() {
   // the mount reads from now on enters it as the card's content.
   cache_.ResetCache();
 
+  write_refusal_.clear();
   Page page{};
   if (!ReadPageAt(0, page)) return Refuse("Reading the superblock failed");
   Superblock = page;
-  if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
-    return Refuse("The card carries no PS2 file system");
-  }
-
-  Backup = BackupBlocksOf(Superblock, access_);
   RecoveryResult recovery;
   try {
-    recovery = RecoverInterruptedWrite(access_, Backup);
+    if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
+      // Block 0 erased by a rewrite that stopped there: the copy in the
+      // backup blocks is the card's block 0.
+      Backup = PendingBlockZeroRewrite(access_);
+      if (!Backup.valid) return Refuse("The card carries no PS2 file system");
+    } else {
+      Backup = BackupBlocksOf(Superblock, access_);
+    }
+    if (Backup.valid) {
+      recovery = RecoverInterruptedWrite(access_, Backup);
+    } else {
+      // Any block a damaged number names may hold saves: nothing is erased
+      // or copied for a recovery, and nothing is written.
+      write_refusal_ = "The superblock's backup block numbers (" + std::to_string(Backup.block1) +
+                       ", " + std::to_string(Backup.block2) +
+                       ") are damaged: the card can be read but not written";
+    }
   } catch (const CardError& e) {
     return Refuse(e.what());
   }
@@ -144,7 +156,9 @@ bool TPSFilemanager::Mount() {
   StackDepth = 0;
 
   CardFat = Fat;
-  cache_.SetCommitPlan(MakeCommitPlan(*this));
+  CommitPlan plan = MakeCommitPlan(*this);
+  plan.refusal = write_refusal_;
+  cache_.SetCommitPlan(std::move(plan));
   mounted_ = true;
   mounted_medium_ = access_.Medium;
   mounted_open_count_ = access_.OpenCount;

@@ -91,6 +91,10 @@ class TPSFilemanager {
   [[nodiscard]] bool Remount();
   // Why the last Mount answered false ("" after a successful one).
   const std::string& LastError() const { return last_error_; }
+  // Why the mounted card takes no write ("" when it does): its superblock
+  // names backup blocks that could hold saves. Such a card is read as it is,
+  // without recovery; every commit fails with this reason.
+  const std::string& WriteRefusal() const { return write_refusal_; }
   // Reads relative cluster c as the card holds it, whatever change the cache
   // stages: from the card, or from the cache when it holds the card's own
   // bytes of it. Throws CardError when the cluster lies outside the card or
@@ -146,6 +150,7 @@ class TPSFilemanager {
   Slot mounted_medium_ = Slot::kNone;
   uint64_t mounted_open_count_ = 0;
   std::string last_error_;
+  std::string write_refusal_;
 };
 
 }  // namespace travosk::card

@@ -129,5 +129,68 @@ TEST(BackupBlocks, AMountDiscardsAnIncompleteCopyAndLeavesTheBlock) {
   EXPECT_TRUE(Erased(rig, kMarker));
 }
 
+
+TEST(BackupBlocks, MarkerPagesNamingDifferentBlocksAreDiscardedNotCopied) {
+  CardRig rig;
+  ASSERT_TRUE(rig.volume.Mount());
+  const auto old_data = BlockData(rig, kFirst);
+  const auto other_data = BlockData(rig, kFirst + kPages);
+  Page mark{};
+  store_le32(mark, 0, kBlock | 0x80000000u);
+  ASSERT_TRUE(rig.access.WritePage(kMarker, mark));
+  store_le32(mark, 0, (kBlock + 1) | 0x80000000u);
+  ASSERT_TRUE(rig.access.WritePage(kMarker + 1, mark));
+  ASSERT_TRUE(rig.access.WriteBlock(kCopy, NewContents(0x22).data()));
+  ASSERT_TRUE(rig.volume.Mount());
+  EXPECT_EQ(BlockData(rig, kFirst), old_data);
+  EXPECT_EQ(BlockData(rig, kFirst + kPages), other_data);
+  EXPECT_TRUE(Erased(rig, kMarker));
+}
+
+TEST(BackupBlocks, SmartMediaWhoseBlockZeroRewriteWasCutShortMountsOldOrNew) {
+  // 32-page erase blocks: the allocation table shares block 0 with the
+  // superblock, so block 0 goes through the backup blocks at every commit.
+  // An interruption right after its erase leaves page 0 without a superblock
+  // and the backup blocks holding the marker and the whole copy.
+  CardRig rig({.media = support::CardMedia::kSmartMedia, .megabytes = 16});
+  ASSERT_TRUE(rig.volume.Mount());
+  const BackupBlocks backup = rig.volume.Backup;
+  ASSERT_TRUE(backup.valid);
+  constexpr uint32_t kBlockPages = 32;
+  auto data_of = [&](uint32_t first) {
+    std::vector<uint8_t> d;
+    for (uint32_t p = first; p < first + kBlockPages; ++p) {
+      auto page = rig.PageData(p);
+      d.insert(d.end(), page.begin(), page.end());
+    }
+    return d;
+  };
+  // The new block 0: the card's own with a changed byte in the table.
+  std::vector<uint8_t> contents(kBlockPages * kPageBytes, 0xFF);
+  for (uint32_t p = 0; p < kBlockPages; ++p)
+    std::copy_n(rig.PageData(p).begin(), 512, contents.begin() + p * kPageBytes);
+  contents[20 * kPageBytes + 8] ^= 0x5A;
+  std::vector<uint8_t> new_data;
+  for (uint32_t p = 0; p < kBlockPages; ++p)
+    new_data.insert(new_data.end(), contents.begin() + p * kPageBytes,
+                    contents.begin() + p * kPageBytes + 512);
+  const auto old_data = data_of(0);
+  const auto before = rig.Snapshot();
+  rig.ResetCounters();
+  ASSERT_TRUE(RewriteThroughBackup(rig.access, backup, 0, contents.data()));
+  const uint64_t transactions = rig.counters().transactions;
+  for (uint64_t k = 0; k < transactions; ++k) {
+    SCOPED_TRACE(k);
+    std::copy(before.begin(), before.end(), rig.image().begin());
+    ASSERT_TRUE(rig.access.OpenCard());
+    rig.adapter().UnplugAfter(k);
+    EXPECT_FALSE(RewriteThroughBackup(rig.access, backup, 0, contents.data()));
+    Replug(rig);
+    ASSERT_TRUE(rig.volume.Mount()) << rig.volume.LastError();
+    const auto now = data_of(0);
+    EXPECT_TRUE(now == old_data || now == new_data);
+  }
+}
+
 }  // namespace
 }  // namespace travosk::card
