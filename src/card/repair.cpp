@@ -1,5 +1,6 @@
 #include "card/repair.h"
 
+#include <algorithm>
 #include <array>
 
 #include "card/chain_util.h"
@@ -26,6 +27,10 @@ class Planner {
   explicit Planner(TPSFilemanager& v) : v_(v), reached_(v.FatEntryCount(), false) {}
 
   RepairPlan Run() {
+    if (!v_.WriteRefusal().empty()) {
+      plan_.refusals.push_back("superblock: " + v_.WriteRefusal());
+      return std::move(plan_);
+    }
     alloc_end_ = load_le32(v_.Superblock, kAllocEnd);
     if (alloc_end_ == 0 || alloc_end_ > v_.FatEntryCount()) {
       plan_.refusals.push_back("superblock: the allocation end does not fit the table");
@@ -93,6 +98,18 @@ class Planner {
     chain.clusters.resize(keep);
   }
 
+  // The index in the chain of the last cluster that holds a live entry (0
+  // when none does: the first cluster stays in any case).
+  uint64_t LastClusterWithLiveEntry(const Chain& chain) {
+    std::array<uint8_t, kClusterBytes> cluster{};
+    uint64_t last = 0;
+    for (size_t i = 0; i < chain.clusters.size(); ++i) {
+      v_.ReadCluster(chain.clusters[i], cluster.data());
+      if (Live(cluster.data()) || Live(cluster.data() + entry::kBytes)) last = i;
+    }
+    return last;
+  }
+
   void Reach(const Chain& chain) {
     for (uint32_t c : chain.clusters) reached_[c] = true;
   }
@@ -127,12 +144,15 @@ class Planner {
     if (chain.broken) return;
     if (chain.into_free) {
       // The entries the count names must all lie before the free cluster.
-      const uint64_t keep = (uint64_t{recorded} + 1) / 2;
+      uint64_t keep = (uint64_t{recorded} + 1) / 2;
       if (keep == 0 || keep > chain.clusters.size()) {
         Refuse(path, "the folder's chain runs into a free cluster before its recorded entries");
         Reach(chain);
         return;
       }
+      // A live entry past the count keeps its cluster: the count is what is
+      // wrong then, and is set from the slots below.
+      keep = std::max<uint64_t>(keep, LastClusterWithLiveEntry(chain) + 1);
       Cut(chain, static_cast<size_t>(keep), path);
     }
     Reach(chain);

@@ -2,7 +2,8 @@
 // file system: clusters in use that nothing reaches are freed, a directory
 // whose recorded entry count does not fit its readable entries gets the
 // count its chain gives, and a chain that runs into a free cluster is cut
-// at its file's length when the clusters before cover that length. Nothing
+// at its file's length when the clusters before cover that length (a
+// folder's after its last live entry, whatever its count says). Nothing
 // else is touched: a save whose chain and entries are whole keeps every
 // byte. Damage that cannot be mended safely (loops, cross-links, chains that
 // leave the card or end short) is refused with its reason, and then nothing
