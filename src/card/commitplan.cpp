@@ -35,14 +35,24 @@ class Classifier {
   // pass over the whole table: it is found once for all of them.
   std::vector<BlockWrite> operator()(const std::vector<uint32_t>& block_starts) const {
     const bool removing = Removing();
+    const bool in_new_cluster = !removing && VisibleEntryInNewCluster();
     std::vector<BlockWrite> how;
     how.reserve(block_starts.size());
-    for (uint32_t start : block_starts) how.push_back(Classify(start, removing));
+    for (uint32_t start : block_starts) how.push_back(Classify(start, removing, in_new_cluster));
     return how;
   }
 
  private:
-  BlockWrite Classify(uint32_t block_start, bool removing) const {
+  // The added entry lies in a directory cluster that was free before: the
+  // table link that chains that cluster in is what shows the entry.
+  bool VisibleEntryInNewCluster() const {
+    const int64_t page = v_.cache().VisibleEntryPage();
+    if (page < 0) return false;
+    const uint32_t c = static_cast<uint32_t>(page) / 2 - static_cast<uint32_t>(v_.AllocOffset);
+    return c < v_.FatEntryCount() && !InUseBefore(c);
+  }
+
+  BlockWrite Classify(uint32_t block_start, bool removing, bool in_new_cluster) const {
     const uint32_t per_block = v_.access().PagesPerBlock();
     const uint32_t end = block_start + per_block;
     const bool live = HoldsLiveData(block_start, end);
@@ -54,10 +64,7 @@ class Classifier {
       // An entry added in a directory cluster that was free before is seen
       // only once the table links that cluster in: it goes to the card
       // before the table, like new data.
-      const auto page = static_cast<uint32_t>(v_.cache().VisibleEntryPage());
-      const uint32_t c = page / 2 - static_cast<uint32_t>(v_.AllocOffset);
-      if (!removing && c < v_.FatEntryCount() && !InUseBefore(c))
-        w.rank = live ? kAddTableTakes : kAddFresh;
+      if (in_new_cluster) w.rank = live ? kAddTableTakes : kAddFresh;
       return w;
     }
     const TableChanges table = TableChangesIn(block_start, end);
@@ -69,7 +76,7 @@ class Classifier {
     } else if (!live) {
       w.rank = kAddFresh;
     } else if (table.any) {
-      w.rank = table.links ? kAddTableLinks : kAddTableTakes;
+      w.rank = table.links ? (in_new_cluster ? kAddVisible : kAddTableLinks) : kAddTableTakes;
     } else {
       w.rank = kAddOther;
     }

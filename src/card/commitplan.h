@@ -5,8 +5,10 @@
 //   first and directly: nothing on them can be lost;
 // - a change that adds writes the allocation table next, then the directory
 //   entries, the entry that makes the new entry visible last (unless that
-//   entry lies in a directory cluster the change adds: then it goes before
-//   the table that links the cluster in);
+//   entry lies in a directory cluster the change adds: then the table blocks
+//   that change links go last, after every block of the new save's data and
+//   of the parent's count, whatever other data those blocks share, since the
+//   link that chains the cluster in is what shows the entry);
 // - a change that removes hides the entry first, then the other directory
 //   entries, then the table.
 // Within the table, a change of a link in a live chain comes after the
