@@ -261,7 +261,8 @@ TEST_F(Cache, NotedPagesSpareReadsAndNeverOverrideAChange) {
 TEST_F(Cache, BlocksPastTheMemoryLimitMoveToTheTempFileAndStayKnown) {
   // More blocks read than memory holds: the first ones move to the temp file,
   // and what they hold is still the card's, known without reading it again.
-  const int in_memory = static_cast<int>(kCacheMemoryBytes / 8448);
+  // 4 MiB of 8,448-byte block images.
+  const int in_memory = 496;
   const int blocks = in_memory + 40;
   std::array<uint8_t, 1024> back{};
   for (int b = 100; b < 100 + blocks; ++b)

@@ -44,6 +44,12 @@ struct FileOps : ::testing::Test {
     rig.cache.CacheReadCluster(v.ClusterPage(c), b.data());
     return load_le32(b, offset + entry::kLength);
   }
+  // A file's data bytes as an export reads them from the card.
+  std::string ExportedData(const TfileIP& x) {
+    std::ostringstream out;
+    EXPECT_TRUE(ExportEntry(v, out, x));
+    return out.str().substr(512, x.Length());
+  }
   TfileIP Find(const std::string& name, const std::string& folder = "") {
     for (const TfileIP& x : ListDirectory(v, folder)) {
       if (x.Name == name) return x;
@@ -202,6 +208,37 @@ TEST_F(FileOps, DeletingFilesUnlinksFolderClustersThatEmptyAtItsEnd) {
   EXPECT_EQ(FatOnCard(rig, 6), kFreeEntry);
   for (uint32_t c : {4u, 5u, 7u, 8u}) EXPECT_EQ(FatOnCard(rig, c), kFreeEntry) << c;
   EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", ".."}));
+}
+
+TEST_F(FileOps, AFolderClusterWhoseFirstSlotAloneIsFreeStaysLinked) {
+  // Folder clusters: 2 (".", ".."), 3 (A, B), 6 (C): A's slot freed first.
+  TfileIP d = AddFolder("SAVE", 5);
+  for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(AddFile(d, name, Pattern(10)));
+  rig.cache.FlushCache();
+  ASSERT_TRUE(DeleteFile(v, Find("A", "SAVE")));
+  EXPECT_EQ(FatOnCard(rig, 3), 0x80000006u);
+  // The last cluster empties; the one before holds B in its second slot.
+  ASSERT_TRUE(DeleteFile(v, Find("C", "SAVE")));
+  EXPECT_EQ(FatOnCard(rig, 2), 0x80000003u);
+  EXPECT_EQ(FatOnCard(rig, 3), kChainEnd);
+  EXPECT_EQ(FatOnCard(rig, 6), kFreeEntry);
+  EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", "..", "~A", "B"}));
+  EXPECT_EQ(ExportedData(Find("B", "SAVE")), Pattern(10));
+  // B deleted too: the cluster is empty and leaves.
+  ASSERT_TRUE(DeleteFile(v, Find("B", "SAVE")));
+  EXPECT_EQ(FatOnCard(rig, 2), kChainEnd);
+  EXPECT_EQ(FatOnCard(rig, 3), kFreeEntry);
+  EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", ".."}));
+}
+
+TEST_F(FileOps, DeletingTheFirstOfTwoEntriesLeavesTheirClusterLinked) {
+  TfileIP d = AddFolder("SAVE", 4);
+  for (const char* name : {"A", "B"}) ASSERT_TRUE(AddFile(d, name, Pattern(10)));
+  rig.cache.FlushCache();
+  ASSERT_TRUE(DeleteFile(v, Find("A", "SAVE")));
+  EXPECT_EQ(FatOnCard(rig, 2), 0x80000003u);
+  EXPECT_EQ(Names(ListDirectory(v, "SAVE")), (Names_{".", "..", "~A", "B"}));
+  EXPECT_EQ(ExportedData(Find("B", "SAVE")), Pattern(10));
 }
 
 TEST_F(FileOps, ExportOf100ByteFileWritesHeaderAndOneCluster) {

@@ -135,6 +135,20 @@ TEST_F(Volume, AllocationTakesTheLowestFreeCluster) {
   EXPECT_EQ(c, 8150u);
 }
 
+TEST_F(Volume, AllocationFindsTheOneFreeClusterWhereverItLiesInARunOfEight) {
+  ASSERT_TRUE(rig.volume.Mount());
+  TPSFilemanager& v = rig.volume;
+  // Every cluster below 40 in use but one, at each place within and across
+  // the runs of eight the search skips over.
+  for (uint32_t free = 1; free < 40; ++free) {
+    SCOPED_TRACE(free);
+    for (uint32_t c = 0; c < 40; ++c) v.Fat[c] = c == free ? kFreeEntry : kChainEnd;
+    uint32_t c = 0;
+    ASSERT_TRUE(v.AllocateCluster(c));
+    EXPECT_EQ(c, free);
+  }
+}
+
 TEST_F(Volume, LastTableEntryIsNeverAllocated) {
   // A table of 16 clusters (4,096 entries) on an 8 MB card: its last entry
   // lies well inside the card.

@@ -60,6 +60,33 @@ TEST(FaultInjection, DownloadingAPS1SaveFailsVisiblyAtEveryTransaction) {
               name)));
 }
 
+TEST(FaultInjection, DownloadingAPS1SaveOntoANearlyFullCard) {
+  // Thirteen blocks taken, in saves whose chains jump over the two free
+  // entries (5 and 11): the new save takes exactly the last two.
+  PS1Rig rig;
+  rig.PlaceSave({0, 1, 2}, "BASLUS-00011A");
+  rig.PlaceSave({3, 4, 6, 7}, "BASLUS-00012B");
+  rig.PlaceSave({8}, "BASLUS-00013C");
+  rig.PlaceSave({9, 10, 12, 13, 14}, "BASLUS-00014D");
+  ASSERT_TRUE(support::PS1DirectoryConsistent(rig.Card()));
+  constexpr int kBlocks = 2;
+  std::vector<uint8_t> file(kPS1FrameBytes + size_t{kPS1BlockBytes} * kBlocks);
+  file[ps1dir::kState] = ps1state::kFirst;
+  store_le32(file, ps1dir::kSize, kBlocks * kPS1BlockBytes);
+  store_le16(file, ps1dir::kLink, kPS1LastLink);
+  const std::string name = "BASLUS-00015FULL";
+  std::copy(name.begin(), name.end(), file.begin() + ps1dir::kName);
+  for (size_t i = kPS1FrameBytes; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 7);
+  const std::string path = rig.dir.File("full.PS1");
+  WriteFile(path, file);
+  ExpectNoFinding(support::RunFaultCases(
+      rig, BySaves(rig,
+                   {.name = "PS1 save download",
+                    .shape = "nearly full card",
+                    .run = [&] { return rig.mgr.DownloadPS1Saver(path); }},
+                   name)));
+}
+
 TEST(FaultInjection, DeletingAPS1SaveFailsVisiblyAtEveryTransaction) {
   PS1Rig rig;
   PopulateCard(rig);

@@ -43,6 +43,7 @@ struct CardSetup {
   CardMedia media = CardMedia::kPS2;
   int megabytes = 8;      // PS2 card or SmartMedia size
   bool formatted = true;  // an empty file system written by the formatter
+  bool ecc = true;        // false: a PS2 image of 512-byte pages, without spare bytes
 };
 
 // Everything is ready when construction ends: the settings ("PS2M.cfg") and

@@ -56,7 +56,11 @@ SaveMap PS1Saves(std::span<const uint8_t> card);
 
 // Compares the saves after a fault with the saves before (and after a clean
 // run): every save but `written` as before, `written` as before, as after or
-// absent. Then checks the PS2 card; one with findings is repaired as
+// absent. Then checks the PS2 card. What an interruption may leave and a
+// repair mends without touching a save is clusters nothing reaches and a
+// directory count that does not fit its slots; any other finding (a chain
+// into a free cluster, a length that does not fit its chain...) is harm even
+// when the repair mends it. A card with findings is repaired as
 // `check --repair` would, and must then check healthy and still hold the
 // same saves.
 FaultVerdict JudgePS2(ManagerRig& rig, const SaveMap& before, const SaveMap& after,
@@ -66,6 +70,13 @@ FaultVerdict JudgePS1(std::span<const uint8_t> card, const SaveMap& before, cons
 
 struct FaultOperation {
   std::string name{};
+  // The card shape the cases start from ("root directory full", ...), for the
+  // summary line.
+  std::string shape{};
+  // Faults land at every transaction up to the first change and at the last
+  // one, and past the first change at every `every`-th: a shape whose commit
+  // takes thousands of transactions keeps its run time bounded.
+  uint64_t every = 1;
   std::function<bool()> prepare{};
   std::function<bool()> run{};
   std::function<bool()> consistent{};
@@ -87,6 +98,9 @@ struct FaultOperation {
 // required to be zero.
 struct FaultTally {
   std::string name;
+  std::string shape;
+  uint64_t every = 1;
+  std::map<std::string, uint64_t> cases_by_mode;  // by FaultModeName
   uint64_t transactions = 0;  // N of the clean run
   uint64_t first_change = 0;  // F of the clean run
   uint64_t cases = 0;
@@ -105,13 +119,13 @@ struct FaultTally {
 // "fault injection: <cases> cases, hangs 0, crashes 0, unchanged-card
 // failures <n>", then "saves harmed: <h>, left with unreachable clusters:
 // <m>" for an operation judged by its saves, "torn commits found <t>" for a
-// whole-card one, then the operation's name, N and F when the tally has a
-// name. When a program ran several operations, their
+// whole-card one, then the operation's name, its card shape, N and F, the
+// sampling and the cases of each fault kind when the tally has a name. When a program ran several operations, their
 // total follows at its end, without a name.
 void PrintTally(std::ostream& out, const FaultTally& tally);
 
 // Prints the tally to stdout and expects no finding: cases ran (two for each
-// transaction of the clean run), none hung, crashed, claimed success or
+// transaction of the clean run that the sampling keeps), none hung, crashed, claimed success or
 // changed the card too early.
 void ExpectNoFinding(const FaultTally& tally);
 

@@ -17,7 +17,12 @@ ManagerRig::ManagerRig(CardSetup setup) {
   if (setup.media == CardMedia::kSmartMedia) kind = sim::MediumKind::kSmartMedia;
   if (setup.media != CardMedia::kNone) {
     image_path_ = dir.File("card.img");
-    sim::Medium::CreateBlank(image_path_, kind, setup.megabytes);
+    if (kind == sim::MediumKind::kPS2 && !setup.ecc) {
+      // Erased 512-byte pages alone: the medium takes the image as ECC-less.
+      WriteFileBytes(image_path_, std::string(size_t(setup.megabytes) << 20, '\xFF'));
+    } else {
+      sim::Medium::CreateBlank(image_path_, kind, setup.megabytes);
+    }
     auto medium = sim::Medium::Open(image_path_, kind);
     if (kind == sim::MediumKind::kSmartMedia)
       session.adapter.InsertSmartMedia(std::move(medium));
