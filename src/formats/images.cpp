@@ -90,6 +90,44 @@ std::string ImageOpenProblem(const ImageKind& kind, uint64_t size) {
          "opened as a card (convert still changes their layout)";
 }
 
+std::string_view ImageFormatShortName(ImageFormat f) {
+  switch (f) {
+    case ImageFormat::kPs2Raw: return "ps2";
+    case ImageFormat::kPs2NoEcc: return "ps2-noecc";
+    case ImageFormat::kPs1Raw: return "ps1";
+    case ImageFormat::kPs1Gme: return "gme";
+    case ImageFormat::kPs1Vgs: return "vgs";
+    case ImageFormat::kPs1Vmp: return "vmp";
+  }
+  return "?";
+}
+
+std::optional<ImageFormat> ImageFormatByName(std::string_view name) {
+  for (auto f : {ImageFormat::kPs2Raw, ImageFormat::kPs2NoEcc, ImageFormat::kPs1Raw,
+                 ImageFormat::kPs1Gme, ImageFormat::kPs1Vgs})
+    if (ImageFormatShortName(f) == name) return f;
+  return std::nullopt;
+}
+
+bool IsPs1Image(ImageFormat f) {
+  return f != ImageFormat::kPs2Raw && f != ImageFormat::kPs2NoEcc;
+}
+
+std::vector<ImageFormat> ImageFormatsForPath(std::string_view path) {
+  const std::string ext = PathExtension(path);
+  using F = ImageFormat;
+  if (ext == "ps2") return {F::kPs2Raw};
+  if (ext == "mc2") return {F::kPs2NoEcc};
+  if (ext == "mcd") return {F::kPs1Raw, F::kPs2NoEcc};
+  if (ext == "bin") return {F::kPs2NoEcc, F::kPs1Raw};
+  if (ext == "mcr" || ext == "mc" || ext == "ddf" || ext == "pss" || ext == "srm" || ext == "vm1")
+    return {F::kPs1Raw};
+  if (ext == "gme") return {F::kPs1Gme};
+  if (ext == "vgs" || ext == "mem") return {F::kPs1Vgs};
+  if (ext == "vmp") return {F::kPs1Vmp};
+  return {};
+}
+
 ImageFormat Ps1ImageFormatForPath(std::string_view path) {
   const std::string ext = PathExtension(path);
   if (ext == "gme") return ImageFormat::kPs1Gme;

@@ -47,6 +47,19 @@ std::optional<ImageKind> IdentifyImageFile(const std::string& path);
 // images of more than 16 MB (32,768 pages) cannot be sized or reached.
 std::string ImageOpenProblem(const ImageKind& kind, uint64_t size);
 
+// Short names of the layouts written here, as options take them: "ps2",
+// "ps2-noecc", "ps1", "gme", "vgs" (and "vmp", which is only read).
+std::string_view ImageFormatShortName(ImageFormat f);
+std::optional<ImageFormat> ImageFormatByName(std::string_view name);
+bool IsPs1Image(ImageFormat f);
+// The layouts a card image of this name may hold, by its extension, the one
+// a new image of that name gets first: ".ps2" 528-byte pages; ".mc2" 512-byte
+// pages; ".mcd" a PS1 card, or a PS2 card without ECC as card emulators keep
+// them; ".bin" a PS2 card without ECC (disc loaders), or a raw PS1 card;
+// ".mcr", ".mc", ".ddf", ".pss", ".srm", ".vm1" raw PS1; ".gme"; ".vgs" and
+// ".mem"; ".vmp". Empty for a name that names no card image.
+std::vector<ImageFormat> ImageFormatsForPath(std::string_view path);
+
 // The layout a PS1 card image of this name is written in: ".gme" DexDrive,
 // ".vgs"/".mem" VGS, ".vmp" PSP (which is not written), any other raw.
 ImageFormat Ps1ImageFormatForPath(std::string_view path);

@@ -60,15 +60,27 @@ void PS1Checksum(uint8_t* frame128) {
 
 std::vector<uint8_t> FormattedPS1Card() {
   std::vector<uint8_t> card(kPS1CardBytes, 0);
-  card[0] = 'M';
-  card[1] = 'C';
-  PS1Checksum(card.data());
+  uint8_t* header = card.data();
+  header[0] = 'M';
+  header[1] = 'C';
+  PS1Checksum(header);
   for (int e = 0; e < kPS1Entries; ++e) {
     uint8_t* frame = card.data() + PS1DirectoryFrameOf(e) * kPS1FrameBytes;
     frame[ps1dir::kState] = ps1state::kDeleted;
     frame[ps1dir::kLink] = frame[ps1dir::kLink + 1] = 0xFF;
     PS1Checksum(frame);
   }
+  // The broken-frame list names no frame: its first word and its link are
+  // all ones in every record.
+  for (int r = 0; r < kPS1BrokenFrameRecords; ++r) {
+    uint8_t* frame = card.data() + (kPS1BrokenFrameList + r) * kPS1FrameBytes;
+    std::fill_n(frame, 4, 0xFF);
+    frame[ps1dir::kLink] = frame[ps1dir::kLink + 1] = 0xFF;
+    PS1Checksum(frame);
+  }
+  // The last frame of the block is the console's write-test frame, a copy of
+  // the header.
+  std::copy_n(header, kPS1FrameBytes, card.data() + (kPS1FramesPerBlock - 1) * kPS1FrameBytes);
   return card;
 }
 
@@ -92,6 +104,10 @@ void FreePS1DirectoryFrame(uint8_t* frame128) {
   frame128[ps1dir::kState] = ps1state::kDeleted;
   frame128[ps1dir::kLink] = frame128[ps1dir::kLink + 1] = 0xFF;
   PS1Checksum(frame128);
+}
+
+bool IsFormattedPS1(Bytes frame0) {
+  return frame0.size() >= 2 && frame0[0] == 'M' && frame0[1] == 'C';
 }
 
 bool FindFreePS1Entry(const TPs1FileRecD& card, int& index) {
@@ -156,6 +172,8 @@ bool TPS2MFMSYS::ScanPS1() {
   bar.Fire(Onbarprocess);
   PS1Card.Count = 0;
   link::Page page{};
+  if (!ReadPS1Frame(0, page)) return false;
+  PS1Card.Formatted = IsFormattedPS1(page);
   for (int e = 0; e < kPS1Entries && !bar.isbreak; ++e) {
     TPs1FileitemRec& item = PS1Card.Items[e];
     if (!ReadPS1Frame(PS1DirectoryFrameOf(e), page)) {
@@ -231,6 +249,26 @@ bool TPS2MFMSYS::DeletePS1Saver(int block_number) {
     bar.Fire(Onbarprocess);
   }
   return ConfirmPS1Frame(PS1DirectoryFrameOf(chain.back()), page);
+}
+
+bool TPS2MFMSYS::FormatPS1Card() {
+  last_error_.clear();
+  // The header block alone: the directory that names every save goes, and
+  // the blocks' old data stays unreachable until a save is written over it.
+  const std::vector<uint8_t> card = FormattedPS1Card();
+  BarProgress bar{.Max = kPS1FramesPerBlock - 1};
+  bar.Fire(Onbarprocess);
+  link::Page page{};
+  for (int frame = 0; frame < kPS1FramesPerBlock && !bar.isbreak; ++frame) {
+    page.fill(0);
+    std::copy_n(card.begin() + frame * kPS1FrameBytes, kPS1FrameBytes, page.begin());
+    if (!WritePS1Frame(frame, page)) return false;
+    bar.process = frame + 1;
+    bar.Fire(Onbarprocess);
+  }
+  // Frame 0 ("MC") was written first; the write-test frame last confirms that
+  // the writes reached the card.
+  return !bar.isbreak && ConfirmPS1Frame(kPS1FramesPerBlock - 1, page);
 }
 
 }  // namespace travosk::manager

@@ -42,9 +42,12 @@ void ParsePS1Directory(TPs1FileitemRec& item, const uint8_t* frame128);
 void ParsePS1Title(TPs1FileitemRec& item, const uint8_t* frame128);
 // Stores the XOR of bytes 0..126 in byte 127.
 void PS1Checksum(uint8_t* frame128);
-// The bytes of a freshly formatted PS1 card image: the card header and
-// fifteen free directory entries.
+// The bytes of a freshly formatted PS1 card image: the "MC" header, fifteen
+// free directory frames, the empty broken-frame list and the write-test
+// frame, each frame with its checksum.
 std::vector<uint8_t> FormattedPS1Card();
+// Whether a card whose frame 0 this is is formatted (its "MC" header).
+bool IsFormattedPS1(Bytes frame0);
 // Entries marked in use that no save holds: no chain from a save's first
 // block (0x51) reaches them. A save is written with its first block's frame
 // last, so that it never shows before it is whole; a write cut short before

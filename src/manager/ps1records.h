@@ -15,6 +15,8 @@ inline constexpr int kPS1FramesPerBlock = 64;
 inline constexpr int kPS1Entries = 15;
 inline constexpr int kPS1CardBytes = 131072;
 inline constexpr int kPS1Capacity = 122880;  // 15 blocks of 8,192
+inline constexpr int kPS1BrokenFrameList = 16;     // frame of the first broken-frame record
+inline constexpr int kPS1BrokenFrameRecords = 20;
 
 // Directory frame.
 namespace ps1dir {
@@ -53,6 +55,9 @@ struct TPs1FileitemRec {
 
 struct TPs1FileRecD {
   uint8_t Count = 0;
+  // Frame 0 holds the "MC" header: without it the card is unformatted and
+  // its directory frames mean nothing (set by a scan).
+  bool Formatted = true;
   std::array<TPs1FileitemRec, 16> Items{};
 };
 

@@ -102,6 +102,9 @@ class TPS2MFMSYS {
   [[nodiscard]] bool DownloadPS1Saver(const std::string& file_name);
   [[nodiscard]] bool DownloadPS1Saver(const formats::Ps1Save& save);
   [[nodiscard]] bool DeletePS1Saver(int block_number);
+  // Writes an empty directory (the header block of FormattedPS1Card) over
+  // the card's first block, frame by frame with a progress event each.
+  [[nodiscard]] bool FormatPS1Card();
   [[nodiscard]] bool ReadPS1Frame(int frame, link::Page& buffer);
   [[nodiscard]] bool WritePS1Frame(int frame, const link::Page& buffer);
 

@@ -25,6 +25,7 @@
 #include "card/formatter.h"
 #include "common/errors.h"
 #include "link/device_root.h"
+#include "manager/newcard.h"
 #include "sim/fifo_server.h"
 #include "sim/loopback_platform.h"
 #include "sim/medium.h"
@@ -140,8 +141,9 @@ int Create(const std::string& kind_name, const std::string& path, bool formatted
     return 0;
   }
   if (ks.kind == MediumKind::kPS1) {
-    std::cerr << "travosk-adapter: --formatted applies to ps2 and SmartMedia images\n";
-    return kExitUsage;
+    // Replaces a file there, as the blank images do.
+    travosk::manager::CreateCardImage(path, travosk::formats::ImageFormat::kPs1Raw, 8, true);
+    return 0;
   }
   // Built and formatted beside the target, then renamed into place: an
   // existing image is replaced only by a finished one.
@@ -179,7 +181,7 @@ int main(int argc, char** argv) {
   bool formatted = false;
   create->add_option("kind", kind, "ps2, ps1, sm4, sm8, sm16, sm32 or sm64")->required();
   create->add_option("file", file, "image file to write")->required();
-  create->add_flag("--formatted", formatted, "write an empty PS2 file system (ps2, sm*)");
+  create->add_flag("--formatted", formatted, "write an empty file system (a formatted PS1 card for ps1)");
   app.require_subcommand(0, 1);
 
   try {

@@ -107,8 +107,10 @@ TEST(PS1Card, CatalogueReportsCardThenEveryEntryInOrder) {
   EXPECT_EQ(middle.BlockType, 3);
   EXPECT_EQ(rig.mgr.PS1Card.Items[1].Link, 4);
   EXPECT_EQ(rig.mgr.PS1Card.Items[2].NotInUse, 1);
-  // No title frame is read for a following block: 15 directory frames and 14 titles.
-  EXPECT_EQ(rig.counters().frames_read, 29u);
+  // No title frame is read for a following block: the header frame (is the
+  // card formatted?), 15 directory frames and 14 titles.
+  EXPECT_EQ(rig.counters().frames_read, 30u);
+  EXPECT_TRUE(rig.mgr.PS1Card.Formatted);
 }
 
 TEST(PS1Card, CatalogueStopsWhenAskedOrWhenTheLinkFails) {
