@@ -128,6 +128,29 @@ DecodedIcon DecodePS1Icon(Bytes save, size_t offset, const std::string& bitmap_p
   return icon;
 }
 
+std::array<std::string, 2> IconSysTitleLines(Bytes icon_sys) {
+  constexpr size_t kLineBreak = 6;  // u16, in bytes from the title's start
+  constexpr size_t kTitle = iconsys::kTitle - iconsys::kDataStart;
+  const size_t split = std::min<size_t>(At(icon_sys, kLineBreak) | At(icon_sys, kLineBreak + 1) << 8,
+                                        iconsys::kFieldBytes);
+  return {JoinNonNul(icon_sys, kTitle, split),
+          JoinNonNul(icon_sys, kTitle + split, iconsys::kFieldBytes - split)};
+}
+
+std::string JoinTitleLines(std::string_view first, std::string_view second) {
+  const auto spaced_end = [](std::string_view s) {
+    return s.ends_with(' ') || s.ends_with("\x81\x40");
+  };
+  const auto spaced_start = [](std::string_view s) {
+    return s.starts_with(' ') || s.starts_with("\x81\x40");
+  };
+  std::string title(first);
+  if (!first.empty() && !second.empty() && !spaced_end(first) && !spaced_start(second))
+    title += ' ';
+  title += second;
+  return title;
+}
+
 IconSysInfo ReadIconSys(TPS2MFMSYS& mgr, card::TfileIP& entry, int k) {
   const std::string path = InFolder(mgr.WorkFolder(), kIconSysTempFile);
   // An entry that cannot be exported must not show the previous save's title.
@@ -136,7 +159,8 @@ IconSysInfo ReadIconSys(TPS2MFMSYS& mgr, card::TfileIP& entry, int k) {
   if (!in) return {};
   const std::vector<uint8_t> data = in->ReadPrefix(iconsys::kIconName + 3 * iconsys::kFieldBytes);
   IconSysInfo info;
-  info.title = JoinNonNul(data, iconsys::kTitle, iconsys::kFieldBytes);
+  info.title_lines = IconSysTitleLines(Bytes(data).subspan(std::min(data.size(), iconsys::kDataStart)));
+  info.title = JoinTitleLines(info.title_lines[0], info.title_lines[1]);
   if (k >= 1 && k <= 3) {
     info.icon_file =
         JoinNonNul(data, iconsys::kIconName + iconsys::kFieldBytes * (k - 1), iconsys::kFieldBytes);

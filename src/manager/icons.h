@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "card/fileip.h"
@@ -57,9 +58,20 @@ struct DecodedIcon {
 };
 
 struct IconSysInfo {
-  std::string title;
+  std::string title;  // both lines as one: JoinTitleLines
+  std::array<std::string, 2> title_lines;
   std::string icon_file;
 };
+
+// The two lines of an "icon.sys" title (Shift-JIS bytes, NULs skipped),
+// split at the byte offset its header gives; `icon_sys` is the file's bytes
+// from its start. An offset past the title leaves the second line empty.
+std::array<std::string, 2> IconSysTitleLines(Bytes icon_sys);
+// A title's two lines as one line of text: a space goes at the break when
+// neither the first line ends nor the second starts with one (ASCII or
+// full-width), so that "TRAVOSK DEMO" and "FIRST SAVE" read
+// "TRAVOSK DEMO FIRST SAVE".
+std::string JoinTitleLines(std::string_view first, std::string_view second);
 
 struct PS1IconSet {
   std::string title;

@@ -148,6 +148,31 @@ TEST(IconSys, TitleJoinsItsLinesAndNamesTheIcons) {
   EXPECT_EQ(ReadIconSys(rig.mgr, entries["BASLUS-00060/."], 1).title, "");
 }
 
+TEST(IconSys, TitleLinesJoinWithASpaceWhereNeitherSideHasOne) {
+  EXPECT_EQ(JoinTitleLines("TRAVOSK DEMO", "FIRST SAVE"), "TRAVOSK DEMO FIRST SAVE");
+  EXPECT_EQ(JoinTitleLines("Test Save ", "Slot 01"), "Test Save Slot 01");
+  EXPECT_EQ(JoinTitleLines("Test Save", " Slot 01"), "Test Save Slot 01");
+  EXPECT_EQ(JoinTitleLines("\x82\x60\x81\x40", "\x82\x61"), "\x82\x60\x81\x40\x82\x61");
+  EXPECT_EQ(JoinTitleLines("\x82\x60", "\x82\x61"), "\x82\x60 \x82\x61");
+  EXPECT_EQ(JoinTitleLines("ONE LINE", ""), "ONE LINE");
+  EXPECT_EQ(JoinTitleLines("", "ONE LINE"), "ONE LINE");
+
+  // The break at the offset the header gives, in bytes; one past the title
+  // leaves a single line.
+  std::string icon_sys(964, '\0');
+  icon_sys.replace(0, 4, "PS2D");
+  icon_sys.replace(0xC0, 22, "BIG SAVEABOUT ONE MEGA");
+  icon_sys[6] = 8;
+  const auto bytes = [&] { return Bytes(reinterpret_cast<const uint8_t*>(icon_sys.data()), icon_sys.size()); };
+  auto lines = IconSysTitleLines(bytes());
+  EXPECT_EQ(lines[0], "BIG SAVE");
+  EXPECT_EQ(lines[1], "ABOUT ONE MEGA");
+  icon_sys[6] = static_cast<char>(200);
+  lines = IconSysTitleLines(bytes());
+  EXPECT_EQ(lines[0], "BIG SAVEABOUT ONE MEGA");
+  EXPECT_EQ(lines[1], "");
+}
+
 TEST(IconSys, FolderWithoutIconSysShowsItsLastFileAsAPS1Save) {
   support::ManagerRig rig;
   const auto save = SaveImage(0x13);
