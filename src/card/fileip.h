@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <optional>
+#include <string_view>
 
 #include "common/bytes.h"
 
@@ -57,5 +59,16 @@ TfileIP RootDirectory();
 void StoreCardTime(MutableBytes b, size_t at, std::time_t when);
 // "YYYY-MM-DD hh:mm:ss" of a stamp, in the Japan time it was stored in.
 std::string FormatCardTime(Bytes stamp8);
+// The moment a stamp names (UTC seconds); nullopt for a stamp that names
+// none (a zero stamp of another tool, month 13, ...).
+std::optional<std::time_t> CardTimeToTime(Bytes stamp8);
+// "YYYY-MM-DD hh:mm:ss" of a moment in the user's local time (TZ).
+std::string FormatLocalTime(std::time_t when);
+// A stamp as the user reads it: in local time; one that names no moment as
+// it was stored.
+std::string FormatCardTimeLocal(Bytes stamp8);
+// "YYYY-MM-DD hh:mm:ss" (or "YYYY-MM-DD hh:mm") taken as the user's local
+// time, for StoreCardTime; nullopt when the text is no such time.
+std::optional<std::time_t> ParseLocalTime(std::string_view text);
 
 }  // namespace travosk::card
