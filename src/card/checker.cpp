@@ -106,6 +106,7 @@ class Checker {
     std::array<uint8_t, kClusterBytes> cluster{};
     uint64_t last_live = 0;
     uint64_t slot_index = 0;
+    std::set<std::string> names;
     for (uint32_t c : chain) {
       v_.ReadCluster(c, cluster.data());
       for (size_t o = 0; o < kClusterBytes; o += entry::kBytes, ++slot_index) {
@@ -130,6 +131,10 @@ class Checker {
           continue;
         }
         const std::string child = path + "/" + name;
+        if (!names.insert(name).second)
+          Add(CheckFinding::Kind::kDuplicateName, child,
+              "a second entry of this name (slot " + std::to_string(slot_index) +
+                  "): the console and every lookup by name reach only the first");
         if (mode & entry::kModeDirectory) {
           if (depth >= kMaxDepth) {
             Add(CheckFinding::Kind::kBadEntry, child, "folders nest too deeply");
@@ -194,6 +199,7 @@ const char* KindName(CheckFinding::Kind kind) {
     case CheckFinding::Kind::kEntryCount: return "entry count";
     case CheckFinding::Kind::kLostCluster: return "lost cluster";
     case CheckFinding::Kind::kBadEntry: return "bad entry";
+    case CheckFinding::Kind::kDuplicateName: return "duplicate name";
   }
   return "?";
 }

@@ -23,6 +23,7 @@ struct CheckFinding {
     kEntryCount,      // a directory's recorded entry count does not fit its slots
     kLostCluster,     // a cluster in use that no chain reaches
     kBadEntry,        // an entry that cannot be read as one, or a "." naming another entry
+    kDuplicateName,   // two live entries of one name in a folder: only the first is reached
   };
   Kind kind;
   std::string where;  // "/SAVE/FILE", or "cluster 123"
