@@ -57,6 +57,19 @@ SaveFormat FormatForPath(std::string_view path) {
   return SaveFormat::kPsu;
 }
 
+std::vector<SaveFormat> SaveFormatsForPath(std::string_view path) {
+  const std::string ext = PathExtension(path);
+  if (ext == "psu" || ext == "psd") return {SaveFormat::kPsu};
+  if (ext == "max") return {SaveFormat::kMax};
+  if (ext == "mcs" || ext == "ps1") return {SaveFormat::kMcs};
+  if (ext == "psx" || ext == "mcb" || ext == "mcx" || ext == "pda") return {SaveFormat::kPsx};
+  if (ext == "raw" || (ext.empty() && LooksLikePs1SaveName(path))) return {SaveFormat::kRaw};
+  if (ext == "cbs") return {SaveFormat::kCbs};
+  if (ext == "sps" || ext == "xps") return {SaveFormat::kSps};
+  if (ext == "psv") return {SaveFormat::kPsv, SaveFormat::kPs1Psv};
+  return {};
+}
+
 bool IsPs1Format(SaveFormat f) {
   return f == SaveFormat::kMcs || f == SaveFormat::kPsx || f == SaveFormat::kRaw ||
          f == SaveFormat::kPs1Psv;

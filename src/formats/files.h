@@ -42,6 +42,12 @@ bool IsPs1Format(SaveFormat f);
 // ".mcs"/".PS1" file.
 SaveFormat Ps1FormatForPath(std::string_view path);
 
+// The save formats a file name names by its extension (any case): ".psu"
+// and ".psd", ".max", ".mcs" and ".ps1", ".psx" ".mcb" ".mcx" ".pda", ".raw"
+// (or no extension on a name that is a PS1 save's), ".cbs", ".sps" and
+// ".xps", ".psv" (PS2 and PS1). Empty for a name that names none ("rez.bin").
+std::vector<SaveFormat> SaveFormatsForPath(std::string_view path);
+
 // The format of a file's bytes: its magic first, then its extension.
 // nullopt when neither tells.
 std::optional<SaveFormat> DetectSaveFormat(Bytes file, std::string_view path);
