@@ -30,6 +30,8 @@ struct ListedSave {
 bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code);
 // "what failed: why", when the card manager knows why.
 int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what);
+// A reason of the core as it reads after a colon ("The card ..." -> "the card ...").
+std::string Reason(std::string why);
 
 struct NoOptions {};
 
@@ -55,6 +57,7 @@ struct DeleteOptions {
   std::string save;
 };
 int DeleteSave(Context& c, const DeleteOptions& o);
+// erase wipes the whole card; format writes an empty file system.
 int FormatCard(Context& c, const NoOptions&);
 int MakeFileSystem(Context& c, const NoOptions&);
 struct BackupOptions {
@@ -92,6 +95,15 @@ struct ConvertOptions {
   bool overwrite = false;
 };
 int Convert(Context& c, const ConvertOptions& o);
+// A formatted blank card image.
+struct NewOptions {
+  std::string file;
+  std::string kind;    // ps2 or ps1; empty: what the name or --format says
+  std::string size;    // 8M or 16M for PS2 cards
+  std::string format;  // a card layout; empty: the file's extension
+  bool overwrite = false;
+};
+int NewImage(Context& c, const NewOptions& o);
 
 // A restore that finds a save of the same name on the card: --overwrite,
 // or a "y" typed at a terminal, lets it replace that save.
@@ -106,6 +118,7 @@ struct PS1BackupOptions {
   int block = -1;      // the save's first block, 1..15
   std::string file;
   std::string format;  // mcs, psx or raw; empty: the file's extension
+  bool overwrite = false;
 };
 int PS1Backup(Context& c, const PS1BackupOptions& o);
 int PS1Restore(Context& c, const RestoreOptions& o);

@@ -5,11 +5,13 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/outputs.h"
 #include "common/errors.h"
 #include "common/sjis.h"
 #include "formats/files.h"
 #include "formats/images.h"
 #include "link/ps2mcom.h"
+#include "manager/keepboth.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
 
@@ -26,8 +28,12 @@ std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
     code = c.Fail("no adapter found");
     return nullptr;
   }
-  if (m.CheckLink() || !m.Access().IsPS1Card) {
-    code = c.Fail("Please insert PS1 Card.");
+  if (m.CheckLink()) {
+    code = c.Fail("the card is a PS2 card (use the commands without ps1)");
+    return nullptr;
+  }
+  if (!m.Access().IsPS1Card) {
+    code = c.Fail("no card in the card slot");
     return nullptr;
   }
   return source;
@@ -85,9 +91,22 @@ int PS1List(Context& c, const NoOptions&) {
   c.AttachProgress(m, "Reading");
   if (!m.PS1Catalog()) return c.Fail("the card could not be read");
   c.EndProgress();
+  const auto format = source->ImageFormat();
+  if (!m.PS1Card.Formatted) {
+    if (c.json) {
+      c.out << "{\"formatted\": false, \"saves\": []";
+      if (format)
+        c.out << ", \"format\": " << JsonString(std::string(formats::ImageFormatName(*format)));
+      c.out << "}\n";
+    } else {
+      c.out << "the card is not formatted\n";
+      if (format) c.out << "image format: " << formats::ImageFormatName(*format) << "\n";
+    }
+    return kExitOk;
+  }
   const auto entries = SaveEntries(m);
   int64_t used = 0;
-  if (c.json) c.out << "{\"saves\": [";
+  if (c.json) c.out << "{\"formatted\": true, \"saves\": [";
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto& item = m.PS1Card.Items[entries[i]];
     used += item.Size;
@@ -103,7 +122,6 @@ int PS1List(Context& c, const NoOptions&) {
     }
   }
   const int64_t free = manager::kPS1Capacity - used;
-  const auto format = source->ImageFormat();
   if (c.json) {
     c.out << "], \"used\": " << used << ", \"free\": " << free
           << ", \"capacity\": " << manager::kPS1Capacity;
@@ -121,19 +139,20 @@ int PS1Backup(Context& c, const PS1BackupOptions& o) {
   c.source.only_reads = true;  // an image that may not be written is opened read-only
   const int block = o.block;
   const std::string& file = o.file;
-  const std::string& format_name = o.format;
-  const std::optional<formats::SaveFormat> format =
-      format_name.empty() ? formats::Ps1FormatForPath(file) : formats::FormatByName(format_name);
-  if (!format || !formats::IsPs1Format(*format))
-    return c.Fail("unknown PS1 save format \"" + format_name + "\" (mcs, psx or raw)");
   int code = kExitOk;
+  if (!MayWrite(c, file, o.overwrite, code)) return code;
+  const auto format = ChooseSaveFormat(
+      c, file, o.format,
+      {formats::SaveFormat::kMcs, formats::SaveFormat::kPsx, formats::SaveFormat::kRaw},
+      "PS1 save", code);
+  if (!format) return code;
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!SaveAt(c, m, block, code)) return code;
   c.AttachProgress(m, "Backing up");
   formats::Ps1Save save;
-  if (!m.ReadPS1Saver(block - 1, save)) return FailWithReason(c, m, "Upload Saver Fail.");
+  if (!m.ReadPS1Saver(block - 1, save)) return FailWithReason(c, m, "backup failed");
   formats::WriteWholeFileAtomically(file, formats::WritePs1Save(save, *format));
   c.EndProgress();
   return kExitOk;
@@ -141,7 +160,12 @@ int PS1Backup(Context& c, const PS1BackupOptions& o) {
 
 int PS1Restore(Context& c, const RestoreOptions& o) {
   const std::string& file = o.file;
-  if (o.overwrite && o.keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+  if (o.overwrite && o.keep_both) {
+    c.err << "travosk-cli: give --overwrite or --keep-both, not both\n";
+    return kExitUsage;
+  }
+  if (std::error_code ec; std::filesystem::is_directory(file, ec))
+    return c.Fail("\"" + file + "\" is a folder, not a save file");
   // The whole file is read and checked before the card is touched; the save
   // it holds, not the file's length, decides the room it needs.
   formats::Ps1Save save;
@@ -168,8 +192,14 @@ int PS1Restore(Context& c, const RestoreOptions& o) {
     return ReplaceOutcome(c, manager::ReplacePS1Save(m, save, existing, kept), kept,
                           "the save on the card could not be backed up; nothing was changed");
   }
-  if (!m.DownloadPS1Saver(save)) return FailWithReason(c, m, "Download Saver Fail.");
+  // Beside a save of the same name the new one takes a name of its own.
+  std::string placed;
+  if (!manager::DownloadPS1SaverKeepingBoth(m, save, placed))
+    return FailWithReason(c, m, "restore failed");
   c.EndProgress();
+  if (placed != name)
+    c.err << "Save \"" << name << "\" was already on the card: the restored copy is \"" << placed
+          << "\"\n";
   return kExitOk;
 }
 
@@ -183,7 +213,7 @@ int PS1Delete(Context& c, const PS1DeleteOptions& o) {
   if (!item) return code;
   int refused = kExitOk;
   if (!c.Confirm("Delete Save \"" + item->FileName + "\"?", refused)) return refused;
-  if (!m.DeletePS1Saver(block)) return c.Fail("Delete Fail.");
+  if (!m.DeletePS1Saver(block)) return FailWithReason(c, m, "delete failed");
   return kExitOk;
 }
 
@@ -195,20 +225,20 @@ int PS1Dump(Context& c, const ImageFileOptions& o) {
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Uploading");
-  if (!m.UploadPS1Card(file)) return FailWithReason(c, m, "Upload Fail.");
+  if (!m.UploadPS1Card(file)) return FailWithReason(c, m, "dump failed");
   c.EndProgress();
   return kExitOk;
 }
 
 int PS1Write(Context& c, const ImageFileOptions& o) {
   const std::string& file = o.file;
-  if (!std::filesystem::exists(file)) return c.Fail("File not exists.");
+  if (!std::filesystem::exists(file)) return c.Fail("\"" + file + "\" does not exist");
   int code = kExitOk;
   auto source = OpenPS1ForChange(c, code, "Write \"" + file + "\" over the whole PS1 card?");
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Downloading");
-  if (!m.DownloadPS1Card(file)) return FailWithReason(c, m, "Download Fail.");
+  if (!m.DownloadPS1Card(file)) return FailWithReason(c, m, "write failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -219,11 +249,9 @@ int PS1Format(Context& c, const NoOptions&) {
       c, code, "The PS1 card will be erased; every save on it will be lost. Erase?");
   if (!source) return code;
   auto& m = source->Manager();
-  // The card's first block (header and directory) is cleared; the console
-  // then sees an unformatted card.
-  link::Page zero{};
-  for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame)
-    if (!m.WritePS1Frame(frame, zero)) return c.Fail("the card could not be written");
+  c.AttachProgress(m, "Formatting");
+  if (!m.FormatPS1Card()) return FailWithReason(c, m, "the card could not be formatted");
+  c.EndProgress();
   return kExitOk;
 }
 

@@ -1,12 +1,14 @@
 // Commands on PS2 cards and SmartMedia.
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "card/checker.h"
@@ -14,11 +16,13 @@
 #include "card/repair.h"
 #include "cli/commands.h"
 #include "cli/listing.h"
+#include "cli/outputs.h"
 #include "common/atomic_file.h"
 #include "common/errors.h"
 #include "common/sjis.h"
 #include "formats/files.h"
 #include "formats/images.h"
+#include "manager/keepboth.h"
 #include "manager/savereplace.h"
 
 namespace travosk::cli {
@@ -53,8 +57,30 @@ std::unique_ptr<Source> OpenPS2(Context& c, int& code, const std::string& questi
   return source;
 }
 
+std::string Reason(std::string why) {
+  // "The card carries ..." reads "the card carries ..." after a colon; a
+  // word in capitals ("PS1") stays as it is.
+  if (why.size() > 1 && std::isupper(static_cast<unsigned char>(why[0])) &&
+      std::islower(static_cast<unsigned char>(why[1])))
+    why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+  return why;
+}
+
 int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
-  return c.Fail(what + (m.LastError().empty() ? "" : ": " + m.LastError()));
+  return c.Fail(what + (m.LastError().empty() ? "" : ": " + Reason(m.LastError())));
+}
+
+bool RefuseFolder(Context& c, const std::string& path, int& code) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(path, ec)) return false;
+  code = c.Fail("\"" + path + "\" is a folder, not a save file");
+  return true;
+}
+
+int RefuseOverwriteAndKeepBoth(Context& c, const RestoreOptions& o) {
+  if (!o.overwrite || !o.keep_both) return kExitOk;
+  c.err << "travosk-cli: give --overwrite or --keep-both, not both\n";
+  return kExitUsage;
 }
 
 std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::TfileIP& folder,
@@ -131,8 +157,8 @@ int ListSave(Context& c, const std::string& name) {
   for (size_t i = 0; i < row->files.size(); ++i) {
     const auto& f = row->files[i];
     const uint16_t mode = static_cast<uint16_t>(f.Header[0] | (f.Header[1] << 8));
-    const std::string created = card::FormatCardTime(Bytes(f.Header).subspan(card::entry::kCreated, 8));
-    const std::string modified = card::FormatCardTime(Bytes(f.Header).subspan(card::entry::kModified, 8));
+    const std::string created = card::FormatCardTimeLocal(Bytes(f.Header).subspan(card::entry::kCreated, 8));
+    const std::string modified = card::FormatCardTimeLocal(Bytes(f.Header).subspan(card::entry::kModified, 8));
     if (c.json) {
       c.out << (i ? ", " : "") << "{\"name\": " << JsonString(f.Name) << ", \"size\": "
             << f.Length() << ", \"mode\": " << mode << ", \"created\": " << JsonString(created)
@@ -149,20 +175,19 @@ int ListSave(Context& c, const std::string& name) {
 }
 
 int BackupSave(Context& c, const std::string& name, const std::string& file,
-               const std::string& format_name) {
-  std::optional<formats::SaveFormat> format;
-  if (!format_name.empty()) format = formats::FormatByName(format_name);
-  if (!format_name.empty() && (!format || formats::IsPs1Format(*format)))
-    return c.Fail("a PS2 save is written as psu or max, not " + format_name);
+               const std::string& format_name, bool overwrite) {
   int code = kExitOk;
+  if (!MayWrite(c, file, overwrite, code)) return code;
+  const auto format = ChooseSaveFormat(c, file, format_name,
+                                       {formats::SaveFormat::kPsu, formats::SaveFormat::kMax},
+                                       "PS2 save", code);
+  if (!format) return code;
   card::TfileIP folder;
   auto source = OpenPS2Save(c, name, folder, code);
   if (!source) return code;
   auto& m = source->Manager();
-  const auto chosen = format.value_or(formats::FormatForPath(file));
-  if (formats::IsPs1Format(chosen)) return c.Fail("a PS2 save is written as .psu or .max");
   c.AttachProgress(m, "Backing up");
-  if (!m.BackupSave(file, folder, chosen)) return FailWithReason(c, m, "backup failed");
+  if (!m.BackupSave(file, folder, *format)) return FailWithReason(c, m, "backup failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -182,16 +207,35 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
   CardListing listing;
   std::string error;
   if (!ListCard(m, listing, error)) return c.Fail(error);
-  // Every name is checked before anything is written: a run that would
-  // overwrite a file stops before its first backup.
+  // Every name is settled before anything is written: a file that exists is
+  // replaced with --overwrite, kept when the user at a terminal says so, and
+  // else stops the run before its first backup. Two saves of one name (a
+  // card may hold both) get files of their own.
+  const std::string extension = "." + std::string(formats::FormatName(*format));
   std::vector<std::pair<card::TfileIP, std::string>> jobs;
+  std::vector<std::string> kept;
+  std::set<std::string> taken;
   for (const auto& s : listing.saves) {
     const std::string& name = s.folder.Name;
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
       return c.Fail("save \"" + name + "\" has no name a file can take");
-    const std::string path = folder + "/" + name + "." + std::string(formats::FormatName(*format));
-    if (!overwrite && std::filesystem::exists(path))
-      return c.Fail("\"" + path + "\" exists: add --overwrite to replace it");
+    std::string path = folder + "/" + name + extension;
+    if (taken.count(path)) {
+      path = manager::KeptCopyPath(folder, name, extension);
+      for (int n = 2; taken.count(path); ++n)
+        path = folder + "/" + name + "_" + std::to_string(n) + extension;
+    } else if (!overwrite && std::filesystem::exists(path)) {
+      if (!c.terminal.input_is_tty)
+        return c.Fail("\"" + path + "\" exists: add --overwrite to replace it");
+      c.err << "\"" << path << "\" exists. Replace it? [y/N] " << std::flush;
+      std::string answer;
+      std::getline(c.in, answer);
+      if (answer != "y" && answer != "Y" && answer != "yes") {
+        kept.push_back(path);
+        continue;
+      }
+    }
+    taken.insert(path);
     jobs.emplace_back(s.folder, path);
   }
   c.AttachProgress(m, "Backing up");
@@ -204,7 +248,14 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
   if (c.json) {
     c.out << "{\"files\": [";
     for (size_t i = 0; i < jobs.size(); ++i) c.out << (i ? ", " : "") << JsonString(jobs[i].second);
+    c.out << "], \"kept\": [";
+    for (size_t i = 0; i < kept.size(); ++i) c.out << (i ? ", " : "") << JsonString(kept[i]);
     c.out << "]}\n";
+  } else if (!kept.empty()) {
+    for (const auto& path : kept) c.out << "kept as it was: " << path << "\n";
+    c.out << jobs.size() << " of " << listing.saves.size() << " saves backed up; " << kept.size()
+          << (kept.size() == 1 ? " file that existed was" : " files that existed were")
+          << " kept and holds no backup of this card\n";
   }
   return kExitOk;
 }
@@ -223,7 +274,7 @@ int Backup(Context& c, const BackupOptions& o) {
     return BackupAll(c, o.all_folder, o.format, o.overwrite);
   }
   if (o.save.empty() || o.file.empty()) return c.Fail("give SAVE FILE, or --all DIR");
-  return BackupSave(c, o.save, o.file, o.format);
+  return BackupSave(c, o.save, o.file, o.format, o.overwrite);
 }
 
 int Extract(Context& c, const ExtractOptions& o) {
@@ -269,7 +320,7 @@ int FormatCard(Context& c, const NoOptions&) {
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Erasing");
-  if (!m.FormatCard()) return FailWithReason(c, m, "format failed");
+  if (!m.FormatCard()) return FailWithReason(c, m, "erase failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -283,7 +334,7 @@ int MakeFileSystem(Context& c, const NoOptions&) {
   // Written past the cache: whatever it knew of the card is gone.
   m.Cache().ResetCache();
   if (!card::FormatFileSystem(m.Access(), std::time(nullptr)))
-    return c.Fail("the card could not be written");
+    return c.Fail("format failed: the card could not be written");
   return kExitOk;
 }
 
@@ -320,7 +371,8 @@ int ReplaceOutcome(Context& c, manager::ReplaceResult result, const std::string&
 
 int RestoreSave(Context& c, const RestoreOptions& o) {
   const std::string& file = o.file;
-  if (o.overwrite && o.keep_both) return c.Fail("give --overwrite or --keep-both, not both");
+  if (const int refused = RefuseOverwriteAndKeepBoth(c, o)) return refused;
+  if (int code = kExitOk; RefuseFolder(c, file, code)) return code;
   // The file is read once: its name and size decide what happens, and the
   // same value goes onto the card.
   std::optional<formats::Ps2Save> save;
@@ -328,18 +380,20 @@ int RestoreSave(Context& c, const RestoreOptions& o) {
   try {
     save = formats::ReadPs2SaveFile(file);
   } catch (const formats::FormatError& e) {
-    unreadable = std::string(": ") + e.what();
+    unreadable = e.what();
   } catch (const InOutError& e) {
-    unreadable = std::string(": ") + e.what();
+    unreadable = e.reason();
   }
-  if (!save) return c.Fail("\"" + file + "\" is not a save that can be restored" + unreadable);
+  if (!save) return c.Fail("\"" + file + "\" is not a save that can be restored" +
+                       (unreadable.empty() ? "" : ": " + Reason(unreadable)));
   const std::string name = save->Name();
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
   if (!m.Catalog())
-    return c.Fail(m.LastError().empty() ? "the card could not be read" : m.LastError());
+    return c.Fail("restore failed: " + Reason(m.Volume().LastError().empty() ? m.LastError()
+                                                                             : m.Volume().LastError()));
   c.AttachProgress(m, "Restoring");
   if (auto existing = manager::FindSave(m, name); existing && !o.keep_both) {
     if (!MayReplace(c, o, name, code)) return code;
@@ -351,10 +405,14 @@ int RestoreSave(Context& c, const RestoreOptions& o) {
   }
   if (save->Clusters() > manager::FreeClusters(m.Volume()))
     return c.Fail("not enough free space on the card");
-  card::TfileIP root = card::RootDirectory();
-  if (!m.AppendSave(*save, root))
+  // Beside a save of the same name the new one takes a name of its own.
+  std::string placed;
+  if (!manager::AppendSaveKeepingBoth(m, *save, placed))
     return FailWithReason(c, m, "restore failed");
   c.EndProgress();
+  if (placed != name)
+    c.err << "Save \"" << name << "\" was already on the card: the restored copy is \"" << placed
+          << "\"\n";
   return kExitOk;
 }
 
@@ -378,13 +436,14 @@ int PcFormat(Context& c, const PcFormatOptions& o) {
     for (const auto& dir : {self / "../data", self / "../share/travosk"})
       if (from.empty() || !std::filesystem::exists(from)) from = (dir / image).string();
     if (!std::filesystem::copy_file(from, target, ec))
-      return c.Fail("Error in missing file " + target);
+      return c.Fail("the PC-card image \"" + image + "\" is missing (looked for \"" + from + "\")");
   }
   int refused = kExitOk;
   if (!c.Confirm("Turn the SmartMedia into a PC card? Every save on it will be lost.", refused))
     return refused;
   c.AttachProgress(m, "Formatting");
-  if (!m.FormatToPC(image)) return c.Fail("Format Not Complete..");
+  if (!m.FormatToPC(image))
+    return FailWithReason(c, m, "the SmartMedia could not be turned into a PC card");
   c.EndProgress();
   return kExitOk;
 }
@@ -444,7 +503,9 @@ int Check(Context& c, const CheckOptions& o) {
   if (!source) return code;
   auto& volume = source->Manager().Volume();
   if (!volume.Mount())
-    return c.Fail(volume.LastError().empty() ? "the card could not be read" : volume.LastError());
+    return c.Fail("check failed: " + (volume.LastError().empty()
+                                          ? std::string("the card carries no PS2 file system")
+                                          : Reason(volume.LastError())));
   const auto report = card::CheckFileSystem(volume);
   if (repair && !report.Healthy()) {
     if (!c.json) PrintReport(c, report);

@@ -8,6 +8,7 @@
 #include "card/fileops.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "manager/icons.h"
 #include "manager/savereplace.h"
 
 namespace travosk::cli {
@@ -16,9 +17,6 @@ using card::TfileIP;
 
 namespace {
 
-constexpr size_t kIconSysLineBreak = 6;  // u16: where the title's second line starts, in bytes
-constexpr size_t kIconSysTitle = 0xC0;  // 68 bytes of title in "icon.sys"
-constexpr size_t kIconSysTitleBytes = 64;
 constexpr size_t kPS1HeaderTitle = 4;   // title frame bytes 4..67 of a PS1 save
 constexpr size_t kPS1HeaderTitleBytes = 64;
 
@@ -77,13 +75,8 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
         if (Upper(f.Name) == "ICON.SYS") icon_sys = &f;
       std::string data;
       if (icon_sys && ReadFileData(manager, *icon_sys, data)) {
-        save.title = NonNulBytes(data, kIconSysTitle, kIconSysTitleBytes);
-        const size_t split =
-            data.size() > kIconSysLineBreak + 1
-                ? std::min<size_t>(load_le16(AsBytes(data), kIconSysLineBreak), kIconSysTitleBytes)
-                : 0;
-        save.title_lines = {NonNulBytes(data, kIconSysTitle, split),
-                            NonNulBytes(data, kIconSysTitle + split, kIconSysTitleBytes - split)};
+        save.title_lines = manager::IconSysTitleLines(AsBytes(data));
+        save.title = manager::JoinTitleLines(save.title_lines[0], save.title_lines[1]);
       } else if (!icon_sys && !save.files.empty() &&
                  ReadFileData(manager, save.files.back(), data)) {
         // A file that is no PS1 save (no "SC") has no title: the folder's name stands for it.

@@ -61,9 +61,11 @@ const std::vector<Command>& Commands() {
                               [](CLI::App& app, DeleteOptions& o) {
                                 app.add_option("SAVE", o.save)->required();
                               })},
-      {"format", "erase the whole card (the console then sees an unformatted card)",
+      {"erase", "erase the whole card (the console then sees an unformatted card)",
        Declare(FormatCard)},
-      {"mkfs", "write an empty PS2 file system", Declare(MakeFileSystem)},
+      {"format", "format the card: an empty PS2 file system (every save is lost)",
+       Declare(MakeFileSystem)},
+      {"mkfs", "another name of format", Declare(MakeFileSystem)},
       {"backup", "back a save up to a .psu (or .max) file, or every save with --all DIR",
        Declare<BackupOptions>(
            Backup,
@@ -74,7 +76,7 @@ const std::vector<Command>& Commands() {
                  ->check(CLI::IsMember({"psu", "max"}));
              app.add_option("--all", o.all_folder,
                             "write every save into this folder, one file each");
-             app.add_flag("--overwrite", o.overwrite, "with --all: replace files that exist");
+             app.add_flag("--overwrite", o.overwrite, "replace files that exist");
            })},
       {"convert",
        "convert a save file (.psu .psd .max .cbs .sps .xps .psv, PS1 saves) or a card image to "
@@ -88,6 +90,19 @@ const std::vector<Command>& Commands() {
                             "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc, ps1, gme or vgs "
                             "for card images (by default the extension of OUT)");
              app.add_flag("--overwrite", o.overwrite, "replace OUT when it exists");
+           })},
+      {"new", "make a formatted blank card image (PS2 with or without ECC, PS1 raw, .gme, .vgs)",
+       Declare<NewOptions>(
+           NewImage,
+           [](CLI::App& app, NewOptions& o) {
+             app.add_option("FILE", o.file)->required();
+             app.add_option("--kind", o.kind, "ps2 or ps1 (by default what the name says)")
+                 ->check(CLI::IsMember({"ps2", "ps1"}));
+             app.add_option("--size", o.size, "8M or 16M, for a PS2 card (default 8M)")
+                 ->check(CLI::IsMember({"8M", "16M"}));
+             app.add_option("--format", o.format,
+                            "ps2, ps2-noecc, ps1, gme or vgs (by default the extension of FILE)");
+             app.add_flag("--overwrite", o.overwrite, "replace FILE when it exists");
            })},
       {"restore", "put a save (.psu .psd .max .cbs .sps .xps .psv) on the card",
        Declare<RestoreOptions>(RestoreSave, AddRestoreOptions)},
@@ -132,6 +147,7 @@ const std::vector<Command>& Commands() {
              AddBlock(app, o.block);
              app.add_option("FILE", o.file)->required();
              app.add_option("--format", o.format, "mcs, psx or raw (by default the file's extension)");
+             app.add_flag("--overwrite", o.overwrite, "replace FILE when it exists");
            })},
       {"ps1 restore", "put a PS1 save (.PS1 .mcs .psx .mcb .mcx .pda .psv, raw) on the card",
        Declare<RestoreOptions>(PS1Restore, AddRestoreOptions)},
@@ -142,7 +158,8 @@ const std::vector<Command>& Commands() {
        Declare<ImageFileOptions>(PS1Dump, AddImageFile)},
       {"ps1 write", "write a .pss image to the whole card",
        Declare<ImageFileOptions>(PS1Write, AddImageFile)},
-      {"ps1 format", "erase the card's directory block", Declare(PS1Format)},
+      {"ps1 format", "format the card: an empty directory (every save is lost)",
+       Declare(PS1Format)},
       {"ps1 check", "find blocks in use that no save holds; exit 1 when there are any",
        Declare<CheckOptions>(PS1Check,
                              [](CLI::App& app, CheckOptions& o) {

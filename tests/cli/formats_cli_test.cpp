@@ -77,7 +77,7 @@ TEST_F(CliFormats, EccLessImageListsTakesARestoreAndKeepsItsLayout) {
 TEST_F(CliFormats, ConvertsImageLayoutsAsTheOtherToolWritesThem) {
   // The independent tool's ECC-less image, given its spare bytes, is its own
   // image with ECC byte for byte; and back.
-  const std::string raw = dir.File("card.ps2"), back = dir.File("back.ps2");
+  const std::string raw = dir.File("card.ps2"), back = dir.File("back.bin");
   ASSERT_EQ(Run({"convert", PeerFolder() + "/peer_card_noecc.ps2", raw, "--format", "ps2"}).code,
             0);
   EXPECT_EQ(ReadAll(raw), ReadAll(PeerFolder() + "/peer_card.ps2"));
