@@ -159,8 +159,8 @@ IconSysInfo ReadIconSys(TPS2MFMSYS& mgr, card::TfileIP& entry, int k) {
   if (!in) return {};
   const std::vector<uint8_t> data = in->ReadPrefix(iconsys::kIconName + 3 * iconsys::kFieldBytes);
   IconSysInfo info;
+  info.title = JoinNonNul(data, iconsys::kTitle, iconsys::kFieldBytes);
   info.title_lines = IconSysTitleLines(Bytes(data).subspan(std::min(data.size(), iconsys::kDataStart)));
-  info.title = JoinTitleLines(info.title_lines[0], info.title_lines[1]);
   if (k >= 1 && k <= 3) {
     info.icon_file =
         JoinNonNul(data, iconsys::kIconName + iconsys::kFieldBytes * (k - 1), iconsys::kFieldBytes);

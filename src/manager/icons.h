@@ -58,8 +58,8 @@ struct DecodedIcon {
 };
 
 struct IconSysInfo {
-  std::string title;  // both lines as one: JoinTitleLines
-  std::array<std::string, 2> title_lines;
+  std::string title;  // the title's bytes as stored, its two lines run together
+  std::array<std::string, 2> title_lines;  // to show: JoinTitleLines(title_lines[0], title_lines[1])
   std::string icon_file;
 };
 
