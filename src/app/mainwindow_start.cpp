@@ -79,6 +79,11 @@ TForm1::TForm1(link::Link& link, UiServices& ui, const QString& work_folder)
 
 TForm1::~TForm1() {
   QCoreApplication::instance()->removeEventFilter(this);
+  // The views outlive this part of the window (QWidget deletes its children
+  // later): their selections, cleared as they go, must not reach it.
+  for (QObject* view : {static_cast<QObject*>(SaveDetails), static_cast<QObject*>(Savertableview),
+                        static_cast<QObject*>(OtherList)})
+    view->disconnect(this);
   images_.clear();
   link_.SetMessageSink({});
   if (start_error_.isEmpty()) PS2MFMSYS1.DoneSystem();
