@@ -180,9 +180,17 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
                           const std::string& backup_path) {
   // The room and the sameness below are judged on the card as it is now.
   if (!manager.ConfirmOnCard(existing)) return ReplaceResult::kBackupFailed;
+  // The old save's folder is walked on the card (the mount above read only
+  // the table): a transfer that fails there ends the replace untried.
+  bool unreadable = false;
   auto fits = [&] {
-    return incoming.Clusters() <=
-           FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
+    try {
+      return incoming.Clusters() <=
+             FreeClusters(manager.Volume()) + FolderClusters(manager, existing);
+    } catch (const CardError&) {
+      unreadable = true;
+      return false;
+    }
   };
   // A save whose folder entry is the card save's own was most likely backed
   // up from it: the backup that comes first anyway tells whether only data
@@ -190,7 +198,8 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
   // before the old save is even read.
   const auto own = card::BuildHeader(existing);
   const bool maybe_same = std::equal(own.begin(), own.end(), incoming.folder.begin());
-  if (!maybe_same && !fits()) return ReplaceResult::kNoRoom;
+  if (!maybe_same && !fits())
+    return unreadable ? ReplaceResult::kBackupFailed : ReplaceResult::kNoRoom;
   std::vector<uint32_t> clusters;
   if (!manager.BackupSaveFolder(backup_path, existing, &clusters))
     return ReplaceResult::kBackupFailed;
@@ -218,7 +227,7 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
   }
   if (maybe_same && !fits()) {
     std::remove(backup_path.c_str());
-    return ReplaceResult::kNoRoom;
+    return unreadable ? ReplaceResult::kFailedRestored : ReplaceResult::kNoRoom;
   }
 
   auto append = [&](const formats::Ps2Save& save) {
