@@ -13,7 +13,6 @@
 #include "app/strings.h"
 #include "app/texts.h"
 #include "dialogs/pcformatdlg.h"
-#include "manager/ps1card.h"
 
 namespace travosk {
 
@@ -50,16 +49,11 @@ void TForm1::DropList() {
 }
 
 bool TForm1::ErasePS1Card() {
-  // The card's first block as a freshly formatted card has it: the console
-  // and this program then see an empty formatted card.
-  const std::vector<uint8_t> formatted = manager::FormattedPS1Card();
-  link::Page page{};
+  link::Page zero{};
   SetBar(63, 0, 0);
   bool ok = true;
   for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame) {
-    std::copy_n(formatted.begin() + frame * manager::kPS1FrameBytes, manager::kPS1FrameBytes,
-                page.begin());
-    if (!CardWork([&] { return Card().WritePS1Frame(frame, page); })) ok = false;
+    if (!CardWork([&] { return Card().WritePS1Frame(frame, zero); })) ok = false;
     SetBar(63, 0, frame + 1);
   }
   return ok;
