@@ -49,14 +49,11 @@ void TForm1::DropList() {
 }
 
 bool TForm1::ErasePS1Card() {
-  link::Page zero{};
+  // The card's first block becomes a freshly formatted card's, so the console
+  // and this program then see an empty formatted card; the bar follows the
+  // core's 64 frame steps.
   SetBar(63, 0, 0);
-  bool ok = true;
-  for (int frame = 0; frame < manager::kPS1FramesPerBlock; ++frame) {
-    if (!CardWork([&] { return Card().WritePS1Frame(frame, zero); })) ok = false;
-    SetBar(63, 0, frame + 1);
-  }
-  return ok;
+  return CardWork([&] { return Card().FormatPS1Card(); });
 }
 
 void TForm1::FormattoPS2Click() {

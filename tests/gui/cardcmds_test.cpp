@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "gui_rig.h"
+#include "manager/ps1card.h"
 
 using namespace travosk;
 using namespace travosk::testing;
@@ -50,7 +51,10 @@ class CardCommandsTest : public QObject {
     QCOMPARE(w.ProgressBar1->maximum(), 63);
     QCOMPARE(w.ProgressBar1->value(), 63);
     const QByteArray after = ReadAll(rig.card_image);
-    QCOMPARE(after.left(8192), QByteArray(8192, '\0'));
+    // A formatted card: the header block of a fresh card, the saves' blocks
+    // as they were.
+    const std::vector<uint8_t> fresh = manager::FormattedPS1Card();
+    QCOMPARE(after.left(8192), QByteArray(reinterpret_cast<const char*>(fresh.data()), 8192));
     QCOMPARE(after.mid(8192), image.mid(8192));
     // The list of the erased card is gone with it.
     QCOMPARE(rig.w().Savertableview->count(), 0);
