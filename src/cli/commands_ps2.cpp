@@ -70,6 +70,13 @@ int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) 
   return c.Fail(what + (m.LastError().empty() ? "" : ": " + Reason(m.LastError())));
 }
 
+// A card that could not be read through: the volume's reason when the mount
+// failed, else the manager's, else the plain fact.
+int FailUnreadable(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {
+  const std::string& why = m.Volume().LastError().empty() ? m.LastError() : m.Volume().LastError();
+  return c.Fail(what + ": " + (why.empty() ? "the card could not be read" : Reason(why)));
+}
+
 bool RefuseFolder(Context& c, const std::string& path, int& code) {
   std::error_code ec;
   if (!std::filesystem::is_directory(path, ec)) return false;
@@ -87,7 +94,12 @@ std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::T
                                     int& code) {
   auto source = OpenPS2(c, code);
   if (!source) return nullptr;
-  auto found = manager::FindSave(source->Manager(), name);
+  bool unreadable = false;
+  auto found = manager::FindSave(source->Manager(), name, &unreadable);
+  if (unreadable) {
+    code = FailUnreadable(c, source->Manager(), "no save could be found");
+    return nullptr;
+  }
   if (!found) {
     code = c.Fail("no save \"" + name + "\" on the card");
     return nullptr;
@@ -391,11 +403,14 @@ int RestoreSave(Context& c, const RestoreOptions& o) {
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.Catalog())
-    return c.Fail("restore failed: " + Reason(m.Volume().LastError().empty() ? m.LastError()
-                                                                             : m.Volume().LastError()));
+  if (!m.Catalog()) return FailUnreadable(c, m, "restore failed");
   c.AttachProgress(m, "Restoring");
-  if (auto existing = manager::FindSave(m, name); existing && !o.keep_both) {
+  // A card that cannot be read now may hold the save all the same: going on
+  // would put a second copy beside it instead of replacing it.
+  bool unread = false;
+  auto existing = manager::FindSave(m, name, &unread);
+  if (unread) return FailUnreadable(c, m, "restore failed");
+  if (existing && !o.keep_both) {
     if (!MayReplace(c, o, name, code)) return code;
     const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".psu");
     const auto result = manager::ReplaceSave(m, *save, *existing, kept);

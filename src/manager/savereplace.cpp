@@ -1,6 +1,7 @@
 #include "manager/savereplace.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 
@@ -97,6 +98,29 @@ InPlace WriteDataInPlace(TPS2MFMSYS& manager, const formats::Ps2Save& save,
   return InPlace::kFailed;
 }
 
+// Whether the clusters the save was backed up from hold `save`'s data as the
+// card has them now (read afresh; false when the card cannot be read).
+bool HoldsData(TPS2MFMSYS& manager, const formats::Ps2Save& save,
+               const std::vector<uint32_t>& clusters) {
+  auto& v = manager.Volume();
+  std::array<uint8_t, card::kClusterBytes> held{};
+  try {
+    manager.Cache().ResetCache();
+    size_t i = 0;
+    for (const auto& f : save.files) {
+      for (size_t at = 0; at < f.data.size(); at += formats::kBlockBytes, ++i) {
+        if (i >= clusters.size() || !v.ValidCluster(clusters[i])) return false;
+        v.ReadCluster(clusters[i], held.data());
+        if (!std::equal(held.begin(), held.end(), f.data.begin() + static_cast<ptrdiff_t>(at)))
+          return false;
+      }
+    }
+    return true;
+  } catch (const CardError&) {
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
@@ -148,11 +172,16 @@ uint64_t FolderClusters(TPS2MFMSYS& manager, TfileIP folder) {
   return clusters;
 }
 
-std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name) {
+std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
+                                bool* unreadable) {
+  if (unreadable) *unreadable = false;
   // The catalogue mounts the card afresh and shows it to the front end; the
   // search then walks the root again with a cursor of its own, over the
   // entries the catalogue listed (as many as the root's "." counts).
-  if (!manager.Catalog()) return std::nullopt;
+  if (!manager.Catalog()) {
+    if (unreadable) *unreadable = true;
+    return std::nullopt;
+  }
   auto& v = manager.Volume();
   try {
     card::WalkCursor walk;
@@ -165,6 +194,7 @@ std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name) {
       if (x.Dir && !x.Deleted && !x.IsDotName() && x.Name == name) return x;
     }
   } catch (const CardError&) {
+    if (unreadable) *unreadable = true;
   }
   return std::nullopt;
 }
@@ -218,10 +248,18 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
     }
     if (written == InPlace::kFailed) {
       const bool restored = WriteDataInPlace(manager, *old, clusters) == InPlace::kDone;
+      // A commit whose read-back failed may have reached the card all the
+      // same, and so may the old bytes' commit: what the card holds now, read
+      // after a fresh mount, decides what the user is told.
+      TfileIP again = existing;
+      const bool readable = !restored && manager.ConfirmOnCard(again) &&
+                            again.RelatCluster == existing.RelatCluster;
+      const bool is_new = readable && HoldsData(manager, incoming, clusters);
+      const bool is_old = readable && !is_new && HoldsData(manager, *old, clusters);
       (void)manager.Catalog();
-      if (!restored) return ReplaceResult::kFailedLost;
+      if (!restored && !is_new && !is_old) return ReplaceResult::kFailedLost;
       std::remove(backup_path.c_str());
-      return ReplaceResult::kFailedRestored;
+      return is_new ? ReplaceResult::kDone : ReplaceResult::kFailedRestored;
     }
     // Changes in several blocks: the save is deleted and written anew below.
   }

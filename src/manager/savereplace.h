@@ -37,7 +37,10 @@ uint64_t OccupiedBytes(const card::TfileIP& folder, const std::vector<card::Tfil
 
 // Catalogues the card and answers the save folder of that name, if there is
 // one; the catalogue's events still reach the handlers assigned to them.
-std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name);
+// `unreadable`, when given, tells a card that could not be read (the save
+// may well be there) from one that was read and does not hold it.
+std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
+                                      bool* unreadable = nullptr);
 
 enum class ReplaceResult {
   kDone,             // the new save is on the card

@@ -250,5 +250,26 @@ TEST(ExportFile, AnswersWhetherThePcFileWasWritten) {
   EXPECT_FALSE(rig.mgr.ExportFile(rig.dir.File("missing/dir/A.bin"), file));
 }
 
+TEST(FindSave, ACardThatFailsToAnswerIsNotACardWithoutTheSave) {
+  // A restore that took "could not read" for "not there" would write a second
+  // copy beside the save it was told to replace.
+  ManagerRig rig;
+  for (const char* name : {"SAVE1", "SAVE2", "SAVE3"})
+    ASSERT_TRUE(rig.AddSave(name, {{"A", Bytes(3000, 'a')}}));
+  rig.adapter().ResetCounters();
+  ASSERT_TRUE(manager::FindSave(rig.mgr, "SAVE3"));
+  const uint64_t transactions = rig.adapter().counters().transactions;
+  for (uint64_t k = 0; k < transactions; ++k) {
+    rig.adapter().FailOnceAfter(k);
+    bool unreadable = false;
+    const auto found = manager::FindSave(rig.mgr, "SAVE3", &unreadable);
+    EXPECT_TRUE(found || unreadable) << "failed transfer " << k << " of " << transactions;
+    rig.adapter().ClearFaults();
+  }
+  bool unreadable = true;
+  EXPECT_FALSE(manager::FindSave(rig.mgr, "SAVE9", &unreadable));
+  EXPECT_FALSE(unreadable);
+}
+
 }  // namespace
 }  // namespace travosk
