@@ -152,10 +152,13 @@ void TForm1::FillSaveList() {
     TfileIP icon_sys = f;
     const manager::IconSysInfo info = manager::ReadIconSys(Card(), icon_sys, 1);
     const std::string& folder_name = nodes.At(folder.position).Item.Name;
-    entries_.push_back(SaveEntry{info.title, folder_name, folder.position, 0, 1, 0, 0});
+    // The title's two lines as one, with a space at the break where the
+    // console shows a new line.
+    const std::string title = manager::JoinTitleLines(info.title_lines[0], info.title_lines[1]);
+    entries_.push_back(SaveEntry{title, folder_name, folder.position, 0, 1, 0, 0});
     folder.icon_sys = true;
     folder.entry = static_cast<int>(entries_.size()) - 1;
-    AddListItem(folder_name, info.title, 0);
+    AddListItem(folder_name, title, 0);
     Memo2->appendPlainText(Decoded(info.title) + " name: " + Decoded(info.icon_file));
   }
   close_folder();

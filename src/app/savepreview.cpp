@@ -25,8 +25,9 @@ QString ByteCount(int64_t n) {
   return grouped.toString(static_cast<qlonglong>(n)) + " bytes";
 }
 
+// Card times are kept in Japan time; the user reads them in local time.
 QString CardTime(const TfileIP& f, size_t at) {
-  return QString::fromStdString(card::FormatCardTime(travosk::Bytes(f.Header).subspan(at, 8)));
+  return QString::fromStdString(card::FormatCardTimeLocal(travosk::Bytes(f.Header).subspan(at, 8)));
 }
 
 }  // namespace

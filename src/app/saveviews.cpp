@@ -147,7 +147,7 @@ void TForm1::FillSaveDetails() {
       if (e.folder_index >= 0 && static_cast<size_t>(e.folder_index) < nodes.Count()) {
         const TfileIP& folder = nodes.At(static_cast<size_t>(e.folder_index)).Item;
         date = QString::fromStdString(
-            card::FormatCardTime(Bytes(folder.Header).subspan(card::entry::kModified, 8)));
+            card::FormatCardTimeLocal(Bytes(folder.Header).subspan(card::entry::kModified, 8)));
       }
     }
     item->setText(kSizeColumn, Grouped(size));

@@ -63,9 +63,10 @@ class CatalogTest : public QObject {
              (QStringList{"BASLUS-21001TRAVOSK", "BISLPS-21002MEMCARD", "BASLUS-21003SIZES",
                           "BASLUS-21004BIGDATA", "BISLPS-21005ADVENTURE", "BESCES-21006SPINNER",
                           "BASLUS-21007ICONONLY"}));
-    // Titles decoded from Shift-JIS; the PS1 save in a folder shows its own.
+    // Titles decoded from Shift-JIS, a space at the break of their two lines;
+    // the PS1 save in a folder shows its own.
     QCOMPARE(w.Savertableview->item(1)->data(TForm1::kTitleRole).toString(),
-             QString::fromUtf8("メモリーカードデモ　セーブ"));
+             QString::fromUtf8("メモリーカード デモ　セーブ"));
     QCOMPARE(w.Savertableview->item(5)->data(TForm1::kTitleRole).toString(),
              QString("SPINNING TOP"));
     QCOMPARE(w.Label1->text(), QString("8MBytes Memory Detected."));
@@ -115,7 +116,8 @@ class CatalogTest : public QObject {
     // Selecting a save: its caption, its size, and the blinking marker.
     rig.Select("BASLUS-21004BIGDATA");
     QVERIFY(w.SaveSelected());
-    QCOMPARE(w.SelectLabel->text(), QString("BASLUS-21004BIGDATA BIG SAVEABOUT ONE MEGABYTE"));
+    // The title's two lines with a space at their break.
+    QCOMPARE(w.SelectLabel->text(), QString("BASLUS-21004BIGDATA BIG SAVE ABOUT ONE MEGABYTE"));
     QCOMPARE(w.SAVERSIZELabel->text(),
              QString::number(w.SaveEntries()[3].size / 1024) + "KBytes ");
     QCOMPARE(w.Savertableview->item(3)->data(TForm1::kStateRole).toInt(), 0);
