@@ -195,9 +195,13 @@ void TForm1::FillPS1List() {
     total += rec.Size;
     SetBar(n - 1, 0, k + 1);
   }
+  // A card without its "MC" header has no free space to offer: nothing can
+  // be written to it before it is formatted.
   SetRightAligned(FreesizeLabel,
-                  QString::number((manager::kPS1Capacity - total) / 1024) + "Kbytes " +
-                      texts::Free(),
+                  Card().PS1Card.Formatted
+                      ? QString::number((manager::kPS1Capacity - total) / 1024) + "Kbytes " +
+                            texts::Free()
+                      : QString(texts::kNotFormatted),
                   288 + 85, 85);
   ShowDeviceImage(kPS1Card);
   FillSaveDetails();

@@ -36,6 +36,8 @@ inline const char* const kCanNotConnect = "Can not connect PS2.";
 inline const char* const kDeviceNotOpened = "Device not opened";
 inline const char* const kNotSupportSelect = "not support select <file>";
 inline const char* const kCatalogLoading = "Catalog Loading...";
+// In place of the free space, for a PS1 card without its "MC" header.
+inline const char* const kNotFormatted = "Not formatted";
 inline const char* const kDownloadSaverComplete = "Download Saver complete.";
 inline const char* const kDownloadSaverFail = "Download Saver Fail.";
 inline const char* const kUploadSaverComplete = "Upload Saver complete.";

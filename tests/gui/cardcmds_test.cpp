@@ -61,6 +61,14 @@ class CardCommandsTest : public QObject {
     rig.ui.Clear();
     w.DeleteSaverClick();
     QCOMPARE(rig.ui.Texts(), QStringList{"Device not opened"});
+    // The formatted card offers all its room; one without its header, none.
+    rig.Catalog("DEVPS1");
+    QVERIFY(w.FreesizeLabel->text().startsWith("120Kbytes"));
+    const QString blank = rig.Work("blank.mcr");
+    WriteAll(blank, QByteArray(131072, '\0'));
+    rig.session.adapter.InsertCard(sim::Medium::Open(blank.toStdString(), sim::MediumKind::kPS1));
+    rig.Catalog("DEVPS1");
+    QCOMPARE(w.FreesizeLabel->text(), QString("Not formatted"));
   }
 
   void PS2AndSmartMediaFormatsAskTwice_data() {
