@@ -8,6 +8,7 @@
 #include "app/strings.h"
 #include "app/texts.h"
 #include "formats/files.h"
+#include "manager/keepboth.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
 
@@ -45,7 +46,7 @@ void TForm1::AppendArchive(const QString& archive) {
   const SaveFileFacts facts = PS2SaveFileFacts(archive);
   const std::string& name = facts.name;
   TfileIP existing;
-  bool replace = false;
+  bool replace = false, keep_both = false;
   if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
     ui_.Beep();
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
@@ -56,12 +57,14 @@ void TForm1::AppendArchive(const QString& archive) {
         SetOperationCaption("");
         return;
       }
+      keep_both = true;
     }
   }
   SetOperationCaption("Append Save");
   repaint();
   bool ok = false;
   QString reason;
+  std::string placed = name;
   if (replace) {
     // The old save goes only when the new one fits in the room it frees, is
     // backed up first, and comes back when the new one cannot be written.
@@ -84,7 +87,19 @@ void TForm1::AppendArchive(const QString& archive) {
     if (facts.bytes >= Capacity() - used_bytes_) reason = kNoRoomReason;
     if (facts.bytes < Capacity() - used_bytes_) {
       TfileIP blank = card::RootDirectory();
-      ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
+      // Both kept: the incoming save takes a name of its own, since the
+      // console and every lookup reach only the first of two equal names.
+      auto keep_both_copies = [&] {
+        try {
+          const formats::Ps2Save save = formats::ReadPs2SaveFile(PathOf(archive));
+          return CardWork([&] { return manager::AppendSaveKeepingBoth(Card(), save, placed); });
+        } catch (const std::runtime_error& e) {
+          reason = QString::fromStdString(e.what());
+          return false;
+        }
+      };
+      ok = keep_both ? keep_both_copies()
+                     : CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
       if (ok) {
         (void)CardWork([&] { return Card().Catalog(); });
         FillSaveList();
@@ -93,7 +108,10 @@ void TForm1::AppendArchive(const QString& archive) {
   }
   EndCardWork();
   selected_tree_index_ = 0;
-  if (ok)
+  if (ok && placed != name)
+    ui_.Information(QString(texts::kDownloadSaverComplete) + "\n" +
+                    texts::KeptBothAs(name, placed));
+  else if (ok)
     ui_.Information(texts::kDownloadSaverComplete);
   else
     ShowFailure(texts::kDownloadSaverFail, reason);

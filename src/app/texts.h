@@ -26,6 +26,11 @@ inline QString SaversFolderError(const QString& path) {
 inline QString Quoted(const std::string& name) {
   return "\"" + Decoded(name) + "\"";
 }
+// A save restored beside one of its name, under the name it went on under.
+inline QString KeptBothAs(const std::string& name, const std::string& placed) {
+  return "The saver " + Quoted(name) + " was already on the card: the new copy is " +
+         Quoted(placed) + ".";
+}
 // A replaced save that could not be put back, and where its copy is kept.
 inline QString NotPutBack(const std::string& name, const QString& kept_in) {
   return "The saver " + Quoted(name) + " could not be put back on the card; it is kept in " +

@@ -153,13 +153,19 @@ class SavesTest : public QObject {
     QCOMPARE(rig.ui.Texts("info"), QStringList());
     QCOMPARE(ReadAll(kind == "ps2" ? rig.card_image : rig.sm_image), image);
 
-    // No, then Yes: a second save of that name.
+    // No, then Yes: both kept, the new copy under a name of its own (two
+    // folders of one name would leave the second out of every lookup).
     rig.ui.Clear();
     rig.ui.files.push_back(rig.Saver("copy.psu"));
     rig.ui.answers = {false, true};
     w.AppendSaverClick();
-    QCOMPARE(rig.ui.Texts("info"), QStringList{"Download Saver complete."});
-    QCOMPARE(rig.ListNames().count(dev.save), 2);
+    const QString copy = QString(dev.save) + "_1";
+    QCOMPARE(rig.ui.Texts("info"),
+             QStringList{QString("Download Saver complete.\nThe saver \"%1\" was already on the "
+                                 "card: the new copy is \"%2\".")
+                             .arg(dev.save, copy)});
+    QCOMPARE(rig.ListNames().count(dev.save), 1);
+    QCOMPARE(rig.ListNames().count(copy), 1);
     QCOMPARE(rig.ListNames().size(), dev.saves + 1);
     QVERIFY(!w.SaveSelected());
     QVERIFY(rig.ui.Settled());
