@@ -6,17 +6,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTextStream>
-#include <ctime>
 
 #include "app/mainwindow.h"
 #include "app/strings.h"
 #include "app/texts.h"
-#include "card/fileaccess.h"
-#include "card/formatter.h"
 #include "common/atomic_file.h"
 #include "common/errors.h"
 #include "formats/images.h"
-#include "manager/ps1card.h"
+#include "manager/newcard.h"
 #include "sim/medium.h"
 
 namespace travosk {
@@ -24,49 +21,6 @@ namespace {
 
 constexpr const char* kRecentFile = "recent-images.txt";
 constexpr int kRecentCount = 6;
-
-// A PS1 image by the names emulators give them; anything else is a PS2 card.
-bool PS1ImageName(const QString& path) {
-  const QString ext = QFileInfo(path).suffix().toLower();
-  return ext == "mcr" || ext == "mcd" || ext == "pss" || ext == "mc" || ext == "ddf" ||
-         ext == "gme" || ext == "vgs" || ext == "mem" || ext == "vmp";
-}
-
-// Writes a blank PS2 card image with an empty file system: built beside the
-// target and renamed into place, so an existing file is replaced only by a
-// finished image.
-void CreatePS2Image(const QString& path) {
-  const std::string target = PathOf(path);
-  const std::string partial = target + ".partial";
-  try {
-    sim::Medium::CreateBlank(partial, sim::MediumKind::kPS2, 8);
-    {
-      sim::LoopbackSession session;
-      session.clock.keep_sleeps = false;
-      session.adapter.InsertCard(sim::Medium::Open(partial, sim::MediumKind::kPS2));
-      card::TPSfileaccess access(session.link);
-      access.InitDefaults();
-      access.Medium = Slot::kCard;
-      if (!access.OpenCard() || !card::FormatFileSystem(access, std::time(nullptr)))
-        throw InOutError(target, "the new card image could not be formatted");
-    }
-    if (std::rename(partial.c_str(), target.c_str()) != 0)
-      throw InOutError(target, std::strerror(errno));
-  } catch (...) {
-    std::remove(partial.c_str());
-    throw;
-  }
-}
-
-// In the layout its name asks for (".gme", ".vgs"/".mem" with their headers).
-void CreatePS1Image(const QString& path) {
-  const std::vector<uint8_t> bytes = formats::WritePs1Image(
-      manager::FormattedPS1Card(), formats::Ps1ImageFormatForPath(PathOf(path)));
-  AtomicFile out(PathOf(path));
-  out.stream().write(reinterpret_cast<const char*>(bytes.data()),
-                     static_cast<std::streamsize>(bytes.size()));
-  out.Commit();
-}
 
 }  // namespace
 
@@ -93,10 +47,13 @@ void TForm1::NewImageClick() {
         ui_.Information("The card image " + path + " is open.");
         return;
       }
-    if (PS1ImageName(path))
-      CreatePS1Image(path);
-    else
-      CreatePS2Image(path);
+    // The layout the name asks for, as the command line's "new" makes it; a
+    // name that names no card image gets the emulators' 528-byte pages. The
+    // file dialog has asked before an existing file is replaced.
+    const auto layouts = formats::ImageFormatsForPath(PathOf(path));
+    manager::CreateCardImage(PathOf(path),
+                             layouts.empty() ? formats::ImageFormat::kPs2Raw : layouts.front(),
+                             8, true);
     OpenCardImage(path);
   });
 }

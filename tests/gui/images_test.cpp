@@ -127,6 +127,12 @@ class ImagesTest : public QObject {
     QCOMPARE(w.DEVICENAME->text(), QString("PS2 CARD"));
     QCOMPARE(rig.ListNames(), QStringList());
     QCOMPARE(w.Images().size(), size_t{2});
+    // A name of the layout without spare bytes gets 512-byte pages.
+    const QString mc2 = rig.Work("new.mc2");
+    rig.ui.files.push_back(mc2);
+    w.NewImageClick();
+    QCOMPARE(QFileInfo(mc2).size(), 8388608);
+    QCOMPARE(rig.ListNames(), QStringList());
     QVERIFY(rig.ui.Settled());
     QCOMPARE(rig.ui.Texts("error"), QStringList());
   }
