@@ -13,7 +13,7 @@
 #include "app/screenshot.h"
 #include "link/clock.h"
 #include "link/link.h"
-#include "link/platform_factory.h"
+#include "link/combined_platform.h"
 
 namespace {
 

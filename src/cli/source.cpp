@@ -8,7 +8,7 @@
 
 #include "common/errors.h"
 #include "formats/images.h"
-#include "link/platform_factory.h"
+#include "link/combined_platform.h"
 #include "sim/medium.h"
 
 namespace travosk::cli {

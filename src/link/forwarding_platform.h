@@ -14,23 +14,11 @@ class ForwardingPlatform : public Platform {
   std::optional<std::vector<std::string>> ListInterfaces() override {
     return inner_.ListInterfaces();
   }
-  Handle OpenDevice(const std::string& path) override { return inner_.OpenDevice(path); }
-  void CloseDevice(Handle h) override { inner_.CloseDevice(h); }
-  bool GetAttributes(Handle h, HidAttributes& out) override { return inner_.GetAttributes(h, out); }
-  bool GetManufacturerString(Handle h, std::string& out) override {
-    return inner_.GetManufacturerString(h, out);
+  std::optional<HidIdentity> Identify(const std::string& path) override {
+    return inner_.Identify(path);
   }
-  bool GetProductString(Handle h, std::string& out) override {
-    return inner_.GetProductString(h, out);
-  }
-  bool GetSerialNumberString(Handle h, std::string& out) override {
-    return inner_.GetSerialNumberString(h, out);
-  }
-  bool GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) override {
-    return inner_.GetPhysicalDescriptor(h, out);
-  }
-  bool GetFeature(Handle h, std::array<uint8_t, 256>& out) override {
-    return inner_.GetFeature(h, out);
+  bool AnswersFeatureReport(const std::string& path) override {
+    return inner_.AnswersFeatureReport(path);
   }
   std::string ReadHardwareKey(uint32_t node) override { return inner_.ReadHardwareKey(node); }
   Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override {

@@ -16,23 +16,7 @@ constexpr size_t kDetailSizeField = 4;
 constexpr size_t kMaxDevicePathChars = kDetailBufferBytes - kDetailSizeField - 1;  // 251
 
 constexpr size_t kIdFieldDigits = 4;
-
-// An open device handle that closes itself however the scan step ends (a
-// message sink may throw).
-class ScopedDevice {
- public:
-  ScopedDevice(Platform& platform, Handle handle) : platform_(platform), handle_(handle) {}
-  ~ScopedDevice() {
-    if (handle_ != kInvalidHandle) platform_.CloseDevice(handle_);
-  }
-  ScopedDevice(const ScopedDevice&) = delete;
-  ScopedDevice& operator=(const ScopedDevice&) = delete;
-  Handle get() const { return handle_; }
-
- private:
-  Platform& platform_;
-  Handle handle_;
-};
+constexpr size_t kDescriptorBytes = 256;
 
 bool IsHexDigit(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
@@ -100,30 +84,27 @@ void Link::ScanAdapterInterfaces(THidDeviceData& record, const std::string& iden
       Message("Could not find the system name for this HID device");
       return;
     }
-    ScopedDevice device(platform_, platform_.OpenDevice(path));
-    if (device.get() == kInvalidHandle) {
+    const auto identity = platform_.Identify(path);
+    if (!identity) {
       Message("could not open DevicePath");
       // A device this user may not open says how to get the rights.
       if (const std::string problem = platform_.OpenProblem(); !problem.empty()) Message(problem);
       continue;
     }
-    // A failed attribute request leaves zeros, which match no adapter.
-    HidAttributes attributes;
-    (void)platform_.GetAttributes(device.get(), attributes);
+    const HidAttributes& attributes = identity->attributes;
     if (attributes.vendor == record.vendor && attributes.product == record.product) {
       record.device_path = path;
-      std::string text;
-      if (platform_.GetManufacturerString(device.get(), text)) record.manufacturer = text;
-      if (platform_.GetProductString(device.get(), text)) record.product_name = text;
-      if (platform_.GetSerialNumberString(device.get(), text)) record.serial_number = text;
-      std::array<uint8_t, 256> buffer{};
-      if (platform_.GetPhysicalDescriptor(device.get(), buffer)) {
-        const auto end = std::find(buffer.begin(), buffer.end(), uint8_t{0});
-        record.physical_descriptor.assign(buffer.begin(), end);
+      if (identity->manufacturer) record.manufacturer = *identity->manufacturer;
+      if (identity->product) record.product_name = *identity->product;
+      if (identity->serial_number) record.serial_number = *identity->serial_number;
+      if (const auto& descriptor = identity->physical_descriptor) {
+        // The descriptor travels in a 256-byte buffer, read up to its first zero.
+        const auto last = descriptor->begin() + static_cast<std::ptrdiff_t>(
+                                                    std::min(descriptor->size(), kDescriptorBytes));
+        record.physical_descriptor.assign(descriptor->begin(),
+                                          std::find(descriptor->begin(), last, uint8_t{0}));
       }
-      // The adapter is never driven through HID reports; this only probes
-      // whether the device answers one.
-      if (platform_.GetFeature(device.get(), buffer)) Message("could");
+      if (platform_.AnswersFeatureReport(path)) Message("could");
     }
     // Any interface of the class that opens becomes the device path, matched
     // or not: the class belongs to the adapter's driver.

@@ -1,12 +1,14 @@
 // The operating-system side of the adapter link: the adapter's present
-// interfaces, HID identity, device-node hardware keys, the two pipes, and
-// device nodes coming and going. The scan logic, the path choice, the
-// connected flag, the pipe naming, the interface class and the device-change
-// broadcast live in Link; only these operations differ between platforms (the
-// device interface directory, USB, the in-process loopback).
+// interfaces, what each says about itself, device-node hardware keys, the two
+// pipes, and device nodes coming and going. The scan logic, the path choice,
+// the connected flag, the pipe naming, the interface class and the
+// device-change broadcast live in Link; only these operations differ between
+// platforms (the device interface directory, USB, the in-process loopback).
+//
+// A platform implements the seven operations without a body; the rest answer
+// as a platform without notifications, feature reports or remedies would.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,10 +20,29 @@ namespace travosk::link {
 using Handle = int;
 inline constexpr Handle kInvalidHandle = -1;
 
+// How long a pipe transfer waits for the adapter before it fails: an adapter
+// that stops answering must not hang the program.
+inline constexpr int kDefaultPipeTimeoutMs = 3000;
+
+// kDefaultPipeTimeoutMs, or $TRAVOSK_PIPE_TIMEOUT_MS when that is a positive
+// number of milliseconds.
+int DefaultPipeTimeoutMs();
+
 struct HidAttributes {
   uint16_t vendor = 0;
   uint16_t product = 0;
   uint16_t version = 0;
+};
+
+// What an interface's device says about itself while it is open. A request
+// that the device does not answer is left empty; failed attributes stay zeros,
+// which match no adapter.
+struct HidIdentity {
+  HidAttributes attributes;
+  std::optional<std::string> manufacturer;
+  std::optional<std::string> product;
+  std::optional<std::string> serial_number;
+  std::optional<std::vector<uint8_t>> physical_descriptor;  // the first 256 bytes count
 };
 
 // A device node that came (arrival) or went, by its number.
@@ -39,17 +60,12 @@ class Platform {
   // nullopt when the interface set cannot be obtained.
   virtual std::optional<std::vector<std::string>> ListInterfaces() = 0;
 
-  // An interface's device opened for reading and writing; kInvalidHandle on failure.
-  virtual Handle OpenDevice(const std::string& path) = 0;
-  virtual void CloseDevice(Handle h) = 0;
-
-  // HID identity of an open device. Each answers false when its request fails.
-  virtual bool GetAttributes(Handle h, HidAttributes& out) = 0;
-  virtual bool GetManufacturerString(Handle h, std::string& out) = 0;
-  virtual bool GetProductString(Handle h, std::string& out) = 0;
-  virtual bool GetSerialNumberString(Handle h, std::string& out) = 0;
-  virtual bool GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) = 0;
-  virtual bool GetFeature(Handle h, std::array<uint8_t, 256>& out) = 0;
+  // Opens an interface's device, reads its identity and closes it again;
+  // nullopt when the device does not open.
+  virtual std::optional<HidIdentity> Identify(const std::string& path) = 0;
+  // Whether the device answers a feature report request. The adapter is never
+  // driven through HID reports; the scan only probes a matching device.
+  virtual bool AnswersFeatureReport(const std::string& /*path*/) { return false; }
 
   // The hardware key recorded for a device node; empty when there is none.
   virtual std::string ReadHardwareKey(uint32_t node) = 0;

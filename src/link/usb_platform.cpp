@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "link/linux_platform.h"
-
 namespace travosk::link {
 namespace {
 
@@ -65,6 +63,36 @@ class DeviceList {
   size_t count_ = 0;
 };
 
+struct DeviceUnref {
+  void operator()(libusb_device* device) const { libusb_unref_device(device); }
+};
+using DeviceRef = std::unique_ptr<libusb_device, DeviceUnref>;
+
+struct ConfigFree {
+  void operator()(libusb_config_descriptor* config) const { libusb_free_config_descriptor(config); }
+};
+
+// The present device at path with the adapter's vendor and product, or null.
+DeviceRef Find(libusb_context* context, const std::string& path, uint16_t vendor,
+               uint16_t product) {
+  for (libusb_device* device : DeviceList(context)) {
+    if (Matches(device, vendor, product) && PathOf(device) == path) {
+      return DeviceRef(libusb_ref_device(device));
+    }
+  }
+  return nullptr;
+}
+
+// A string descriptor of an open device; nullopt when the device has no such
+// string (index 0) or does not answer.
+std::optional<std::string> StringOf(libusb_device_handle* handle, uint8_t index) {
+  if (index == 0) return std::nullopt;
+  unsigned char text[256];
+  const int n = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
+  if (n < 0) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n));
+}
+
 // "<device path>/PIPE0n" -> device path and n; nullopt for any other name.
 std::optional<std::pair<std::string, int>> SplitPipePath(const std::string& pipe_path) {
   const size_t slash = pipe_path.rfind('/');
@@ -87,25 +115,63 @@ int OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event
 
 }  // namespace
 
+void UsbPlatform::ContextExit::operator()(libusb_context* context) const {
+  libusb_exit(context);
+}
+
+void UsbPlatform::HandleClose::operator()(libusb_device_handle* handle) const {
+  libusb_close(handle);
+}
+
+// Interface 0 claimed on an open adapter, a kernel driver that held it
+// detached. Going, it releases the interface, gives the driver back and
+// closes the device; on a device that has gone the first two fail, and
+// closing frees the handle anyway.
+class UsbPlatform::Claim {
+ public:
+  explicit Claim(DeviceHandle handle) : handle_(std::move(handle)) {}
+  ~Claim() {
+    if (claimed_) libusb_release_interface(handle_.get(), kClaimedInterface);
+    if (detached_) libusb_attach_kernel_driver(handle_.get(), kClaimedInterface);
+  }
+  Claim(const Claim&) = delete;
+  Claim& operator=(const Claim&) = delete;
+
+  libusb_device_handle* handle() const { return handle_.get(); }
+
+  bool Take() {
+    // A kernel driver that took the interface would answer the claim with
+    // "busy"; the adapter's pipes are this program's alone.
+    if (libusb_kernel_driver_active(handle(), kClaimedInterface) == 1 &&
+        libusb_detach_kernel_driver(handle(), kClaimedInterface) == LIBUSB_SUCCESS) {
+      detached_ = true;
+    }
+    claimed_ = libusb_claim_interface(handle(), kClaimedInterface) == LIBUSB_SUCCESS;
+    return claimed_;
+  }
+
+ private:
+  DeviceHandle handle_;
+  bool claimed_ = false;
+  bool detached_ = false;  // a kernel driver was detached and goes back on release
+};
+
 UsbPlatform::UsbPlatform(int pipe_timeout_ms, uint16_t vendor, uint16_t product)
     : pipe_timeout_ms_(pipe_timeout_ms > 0 ? pipe_timeout_ms : DefaultPipeTimeoutMs()),
       vendor_(vendor),
       product_(product) {
-  if (libusb_init(&context_) != LIBUSB_SUCCESS) context_ = nullptr;
+  libusb_context* context = nullptr;
+  if (libusb_init(&context) == LIBUSB_SUCCESS) context_.reset(context);
 }
 
 UsbPlatform::~UsbPlatform() {
   if (hotplug_started_) {
     stopping_ = true;
-    libusb_hotplug_deregister_callback(context_, hotplug_handle_);
-    libusb_interrupt_event_handler(context_);
+    libusb_hotplug_deregister_callback(context_.get(), hotplug_handle_);
+    libusb_interrupt_event_handler(context_.get());
     if (events_.joinable()) events_.join();
   }
-  for (auto& [h, pipe] : pipes_) Release(pipe.path);
-  pipes_.clear();
-  for (auto& [h, device] : devices_) libusb_close(device.handle);
-  devices_.clear();
-  if (context_ != nullptr) libusb_exit(context_);
+  // The pipes, their claims and then the context go with the members.
 }
 
 void UsbPlatform::SetPipeTimeoutMs(int ms) {
@@ -119,7 +185,7 @@ uint32_t UsbPlatform::NodeOf(libusb_device* device) {
 
 std::optional<std::vector<std::string>> UsbPlatform::ListInterfaces() {
   std::vector<std::string> paths;
-  for (libusb_device* device : DeviceList(context_)) {
+  for (libusb_device* device : DeviceList(context_.get())) {
     if (!Matches(device, vendor_, product_)) continue;
     paths.push_back(PathOf(device));
   }
@@ -129,21 +195,11 @@ std::optional<std::vector<std::string>> UsbPlatform::ListInterfaces() {
   return paths;
 }
 
-libusb_device* UsbPlatform::Find(const std::string& path) {
-  for (libusb_device* device : DeviceList(context_)) {
-    if (Matches(device, vendor_, product_) && PathOf(device) == path) {
-      return libusb_ref_device(device);
-    }
-  }
-  return nullptr;
-}
-
-libusb_device_handle* UsbPlatform::Open(const std::string& path) {
-  libusb_device* device = Find(path);
-  if (device == nullptr) return nullptr;
+UsbPlatform::DeviceHandle UsbPlatform::Open(const std::string& path) {
+  const DeviceRef device = Find(context_.get(), path, vendor_, product_);
+  if (!device) return nullptr;
   libusb_device_handle* handle = nullptr;
-  const int rc = libusb_open(device, &handle);
-  libusb_unref_device(device);
+  const int rc = libusb_open(device.get(), &handle);
   if (rc == LIBUSB_ERROR_ACCESS) {
     refused_[path] =
         "No permission to open the USB adapter at " + path + ": install the udev rule " +
@@ -152,96 +208,35 @@ libusb_device_handle* UsbPlatform::Open(const std::string& path) {
   } else if (rc == LIBUSB_SUCCESS) {
     refused_.erase(path);
   }
-  return rc == LIBUSB_SUCCESS ? handle : nullptr;
+  return DeviceHandle(rc == LIBUSB_SUCCESS ? handle : nullptr);
 }
 
-Handle UsbPlatform::OpenDevice(const std::string& path) {
-  libusb_device_handle* handle = Open(path);
-  if (handle == nullptr) return kInvalidHandle;
-  const Handle h = next_handle_++;
-  devices_[h] = Opened{handle, path};
-  return h;
-}
-
-void UsbPlatform::CloseDevice(Handle h) {
-  auto it = devices_.find(h);
-  if (it == devices_.end()) return;
-  libusb_close(it->second.handle);
-  devices_.erase(it);
-}
-
-const UsbPlatform::Opened* UsbPlatform::Device(Handle h) const {
-  auto it = devices_.find(h);
-  return it == devices_.end() ? nullptr : &it->second;
-}
-
-bool UsbPlatform::GetAttributes(Handle h, HidAttributes& out) {
-  const Opened* device = Device(h);
+std::optional<HidIdentity> UsbPlatform::Identify(const std::string& path) {
+  const DeviceHandle handle = Open(path);
+  if (!handle) return std::nullopt;
+  HidIdentity identity;
   libusb_device_descriptor descriptor{};
-  if (device == nullptr || libusb_get_device_descriptor(libusb_get_device(device->handle),
-                                                        &descriptor) != LIBUSB_SUCCESS) {
-    return false;
+  if (libusb_get_device_descriptor(libusb_get_device(handle.get()), &descriptor) !=
+      LIBUSB_SUCCESS) {
+    return identity;
   }
-  out.vendor = descriptor.idVendor;
-  out.product = descriptor.idProduct;
-  out.version = descriptor.bcdDevice;
-  return true;
-}
-
-// which: 0 manufacturer, 1 product, 2 serial number.
-bool UsbPlatform::StringOf(Handle h, int which, std::string& out) {
-  const Opened* device = Device(h);
-  libusb_device_descriptor descriptor{};
-  if (device == nullptr || libusb_get_device_descriptor(libusb_get_device(device->handle),
-                                                        &descriptor) != LIBUSB_SUCCESS) {
-    return false;
-  }
-  const uint8_t index = which == 0   ? descriptor.iManufacturer
-                        : which == 1 ? descriptor.iProduct
-                                     : descriptor.iSerialNumber;
-  if (index == 0) return false;  // the device has no such string
-  unsigned char text[256];
-  const int n = libusb_get_string_descriptor_ascii(device->handle, index, text, sizeof text);
-  if (n < 0) return false;
-  out.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(n));
-  return true;
-}
-
-bool UsbPlatform::GetManufacturerString(Handle h, std::string& out) {
-  return StringOf(h, 0, out);
-}
-
-bool UsbPlatform::GetProductString(Handle h, std::string& out) {
-  return StringOf(h, 1, out);
-}
-
-bool UsbPlatform::GetSerialNumberString(Handle h, std::string& out) {
-  return StringOf(h, 2, out);
-}
-
-// The adapter is no HID device: it has neither a physical descriptor nor
-// feature reports.
-bool UsbPlatform::GetPhysicalDescriptor(Handle, std::array<uint8_t, 256>&) {
-  return false;
-}
-
-bool UsbPlatform::GetFeature(Handle, std::array<uint8_t, 256>&) {
-  return false;
+  identity.attributes = {descriptor.idVendor, descriptor.idProduct, descriptor.bcdDevice};
+  identity.manufacturer = StringOf(handle.get(), descriptor.iManufacturer);
+  identity.product = StringOf(handle.get(), descriptor.iProduct);
+  identity.serial_number = StringOf(handle.get(), descriptor.iSerialNumber);
+  return identity;
 }
 
 std::string UsbPlatform::ReadHardwareKey(uint32_t node) {
-  for (libusb_device* device : DeviceList(context_)) {
+  for (libusb_device* device : DeviceList(context_.get())) {
     if (NodeOf(device) != node) continue;
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return "";
     std::string instance;
-    libusb_device_handle* handle = nullptr;
-    if (descriptor.iSerialNumber != 0 && libusb_open(device, &handle) == LIBUSB_SUCCESS) {
-      unsigned char text[256];
-      const int n =
-          libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
-      if (n > 0) instance.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(n));
-      libusb_close(handle);
+    libusb_device_handle* opened = nullptr;
+    if (descriptor.iSerialNumber != 0 && libusb_open(device, &opened) == LIBUSB_SUCCESS) {
+      const DeviceHandle handle(opened);
+      instance = StringOf(handle.get(), descriptor.iSerialNumber).value_or("");
     }
     if (instance.empty()) instance = PortPath(device);
     char key[32];
@@ -252,45 +247,39 @@ std::string UsbPlatform::ReadHardwareKey(uint32_t node) {
   return "";
 }
 
+std::shared_ptr<UsbPlatform::Claim> UsbPlatform::ClaimOf(const std::string& path) {
+  // Claims whose last pipe has closed are gone already; forget them.
+  std::erase_if(claims_, [](const auto& entry) { return entry.second.expired(); });
+  if (auto it = claims_.find(path); it != claims_.end()) return it->second.lock();
+  DeviceHandle handle = Open(path);
+  if (!handle) return nullptr;
+  auto claim = std::make_shared<Claim>(std::move(handle));
+  if (!claim->Take()) return nullptr;
+  claims_[path] = claim;
+  return claim;
+}
+
 Handle UsbPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
   const auto split = SplitPipePath(pipe_path);
   if (!split) return kInvalidHandle;
   const auto& [path, index] = *split;
-  Claim& claim = claims_[path];
-  if (claim.users == 0) {
-    claim.handle = Open(path);
-    if (claim.handle == nullptr) {
-      claims_.erase(path);
-      return kInvalidHandle;
-    }
-    // A kernel driver that took the interface would answer the claim with
-    // "busy"; the adapter's pipes are this program's alone.
-    if (libusb_kernel_driver_active(claim.handle, kClaimedInterface) == 1 &&
-        libusb_detach_kernel_driver(claim.handle, kClaimedInterface) == LIBUSB_SUCCESS) {
-      claim.detached = true;
-    }
-    if (libusb_claim_interface(claim.handle, kClaimedInterface) != LIBUSB_SUCCESS) {
-      if (claim.detached) libusb_attach_kernel_driver(claim.handle, kClaimedInterface);
-      libusb_close(claim.handle);
-      claims_.erase(path);
-      return kInvalidHandle;
-    }
-  }
-  ++claim.users;
+  const std::shared_ptr<Claim> claim = ClaimOf(path);
+  if (!claim) return kInvalidHandle;
 
   // The interface's current alternate setting; a device that does not say
   // is in its first.
   uint8_t alternate = 0;
   constexpr uint8_t kGetInterface = 0x81;  // device to host, standard, to an interface
-  if (libusb_control_transfer(claim.handle, kGetInterface, LIBUSB_REQUEST_GET_INTERFACE, 0,
+  if (libusb_control_transfer(claim->handle(), kGetInterface, LIBUSB_REQUEST_GET_INTERFACE, 0,
                               kClaimedInterface, &alternate, 1,
                               static_cast<unsigned>(pipe_timeout_ms_)) != 1) {
     alternate = 0;
   }
   std::optional<Pipe> pipe;
-  libusb_config_descriptor* config = nullptr;
-  if (libusb_get_active_config_descriptor(libusb_get_device(claim.handle), &config) ==
+  libusb_config_descriptor* active = nullptr;
+  if (libusb_get_active_config_descriptor(libusb_get_device(claim->handle()), &active) ==
       LIBUSB_SUCCESS) {
+    const std::unique_ptr<libusb_config_descriptor, ConfigFree> config(active);
     for (int i = 0; i < config->bNumInterfaces && !pipe; ++i) {
       const libusb_interface& interface = config->interface[i];
       for (int a = 0; a < interface.num_altsetting && !pipe; ++a) {
@@ -307,36 +296,20 @@ Handle UsbPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
             (type != LIBUSB_TRANSFER_TYPE_BULK && type != LIBUSB_TRANSFER_TYPE_INTERRUPT)) {
           break;
         }
-        pipe = Pipe{path, endpoint.bEndpointAddress, type == LIBUSB_TRANSFER_TYPE_INTERRUPT};
+        pipe = Pipe{claim, endpoint.bEndpointAddress, type == LIBUSB_TRANSFER_TYPE_INTERRUPT};
       }
     }
-    libusb_free_config_descriptor(config);
   }
-  if (!pipe) {
-    Release(path);
-    return kInvalidHandle;
-  }
+  // Without a pipe the claim goes again, unless another pipe holds it.
+  if (!pipe) return kInvalidHandle;
   const Handle h = next_handle_++;
-  pipes_[h] = *pipe;
+  pipes_[h] = std::move(*pipe);
   return h;
 }
 
-void UsbPlatform::Release(const std::string& path) {
-  auto it = claims_.find(path);
-  if (it == claims_.end() || --it->second.users > 0) return;
-  // On a device that has gone these fail; closing frees the handle anyway.
-  libusb_release_interface(it->second.handle, kClaimedInterface);
-  if (it->second.detached) libusb_attach_kernel_driver(it->second.handle, kClaimedInterface);
-  libusb_close(it->second.handle);
-  claims_.erase(it);
-}
-
 void UsbPlatform::ClosePipe(Handle h) {
-  auto it = pipes_.find(h);
-  if (it == pipes_.end()) return;
-  const std::string path = it->second.path;
-  pipes_.erase(it);
-  Release(path);
+  // The claim goes with the last pipe that holds it.
+  pipes_.erase(h);
 }
 
 long UsbPlatform::Transfer(Handle h, uint8_t* data, size_t count, bool in) {
@@ -345,7 +318,7 @@ long UsbPlatform::Transfer(Handle h, uint8_t* data, size_t count, bool in) {
   const Pipe& pipe = it->second;
   const bool pipe_in = (pipe.endpoint & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
   if (pipe_in != in) return -1;
-  libusb_device_handle* handle = claims_.at(pipe.path).handle;
+  libusb_device_handle* handle = pipe.claim->handle();
   int moved = 0;
   const auto timeout = static_cast<unsigned>(pipe_timeout_ms_);
   const int rc = pipe.interrupt
@@ -379,16 +352,17 @@ void UsbPlatform::NoteHotplug(uint32_t node, bool arrived) {
 }
 
 void UsbPlatform::StartHotplug() {
-  if (hotplug_started_ || context_ == nullptr || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+  if (hotplug_started_ || !context_ || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
     return;
   }
   event_fd_ = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (!event_fd_.valid()) return;
   libusb_hotplug_callback_handle handle = 0;
   const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
-  if (libusb_hotplug_register_callback(
-          context_, static_cast<libusb_hotplug_event>(events), LIBUSB_HOTPLUG_NO_FLAGS, vendor_,
-          product_, LIBUSB_HOTPLUG_MATCH_ANY, &OnHotplug, this, &handle) != LIBUSB_SUCCESS) {
+  if (libusb_hotplug_register_callback(context_.get(), static_cast<libusb_hotplug_event>(events),
+                                       LIBUSB_HOTPLUG_NO_FLAGS, vendor_, product_,
+                                       LIBUSB_HOTPLUG_MATCH_ANY, &OnHotplug, this,
+                                       &handle) != LIBUSB_SUCCESS) {
     event_fd_ = UniqueFd();
     return;
   }
@@ -397,7 +371,7 @@ void UsbPlatform::StartHotplug() {
   events_ = std::thread([this] {
     while (!stopping_) {
       timeval wait{0, 200 * 1000};
-      libusb_handle_events_timeout_completed(context_, &wait, nullptr);
+      libusb_handle_events_timeout_completed(context_.get(), &wait, nullptr);
     }
   });
 }

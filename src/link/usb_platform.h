@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -53,14 +54,9 @@ class UsbPlatform final : public Platform {
   void SetPipeTimeoutMs(int ms);
 
   std::optional<std::vector<std::string>> ListInterfaces() override;
-  Handle OpenDevice(const std::string& path) override;
-  void CloseDevice(Handle h) override;
-  bool GetAttributes(Handle h, HidAttributes& out) override;
-  bool GetManufacturerString(Handle h, std::string& out) override;
-  bool GetProductString(Handle h, std::string& out) override;
-  bool GetSerialNumberString(Handle h, std::string& out) override;
-  bool GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) override;
-  bool GetFeature(Handle h, std::array<uint8_t, 256>& out) override;
+  // The device descriptor's vendor, product and version (bcdDevice) and its
+  // strings; the adapter is no HID device and has no physical descriptor.
+  std::optional<HidIdentity> Identify(const std::string& path) override;
   std::string ReadHardwareKey(uint32_t node) override;
   Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override;
   void ClosePipe(Handle h) override;
@@ -80,39 +76,37 @@ class UsbPlatform final : public Platform {
   void NoteHotplug(uint32_t node, bool arrived);
 
  private:
-  struct Opened {
-    libusb_device_handle* handle = nullptr;
-    std::string path;
+  struct ContextExit {
+    void operator()(libusb_context* context) const;
   };
-  struct Claim {
-    libusb_device_handle* handle = nullptr;
-    int users = 0;
-    bool detached = false;  // a kernel driver was detached and goes back on release
+  struct HandleClose {
+    void operator()(libusb_device_handle* handle) const;
   };
+  using DeviceHandle = std::unique_ptr<libusb_device_handle, HandleClose>;
+  // Interface 0 of an open adapter, claimed for its pipes (below).
+  class Claim;
   struct Pipe {
-    std::string path;
+    std::shared_ptr<Claim> claim;  // the last pipe of a device gives the claim back
     uint8_t endpoint = 0;
     bool interrupt = false;
   };
 
-  // The present device at path (referenced: the caller unreferences it).
-  libusb_device* Find(const std::string& path);
-  libusb_device_handle* Open(const std::string& path);
-  const Opened* Device(Handle h) const;
-  bool StringOf(Handle h, int which, std::string& out);
+  // The present adapter at path, opened; null when it is gone or refuses.
+  DeviceHandle Open(const std::string& path);
+  // The claim that the pipes of path share: the one they hold, or a new one.
+  std::shared_ptr<Claim> ClaimOf(const std::string& path);
   long Transfer(Handle h, uint8_t* data, size_t count, bool in);
-  void Release(const std::string& path);
   void StartHotplug();
 
-  libusb_context* context_ = nullptr;
+  // Declared first: every handle below closes before the context ends.
+  std::unique_ptr<libusb_context, ContextExit> context_;
   int pipe_timeout_ms_;
   uint16_t vendor_;
   uint16_t product_;
   std::map<std::string, std::string> refused_;  // device path -> why it would not open
   Handle next_handle_ = 1;
-  std::map<Handle, Opened> devices_;
+  std::map<std::string, std::weak_ptr<Claim>> claims_;  // device path -> its pipes' claim
   std::map<Handle, Pipe> pipes_;
-  std::map<std::string, Claim> claims_;
 
   // Hot-plug: filled on the event thread, taken on the caller's.
   UniqueFd event_fd_;

@@ -1,7 +1,7 @@
 #include "sim/loopback_platform.h"
 
 #include <algorithm>
-#include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "link/device_root.h"
@@ -68,52 +68,19 @@ std::optional<std::vector<std::string>> LoopbackPlatform::ListInterfaces() {
   return paths;
 }
 
-link::Handle LoopbackPlatform::OpenDevice(const std::string& path) {
-  for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i]->present && slots_[i]->path == path) return Open(i, Kind::kDevice);
+std::optional<link::HidIdentity> LoopbackPlatform::Identify(const std::string& path) {
+  for (const auto& s : slots_) {
+    if (!s->present || s->path != path) continue;
+    link::HidIdentity identity;
+    identity.attributes = {kUsbVendor, kUsbProduct, kUsbVersion};
+    identity.manufacturer = kUsbManufacturer;
+    identity.product = kUsbProductName;
+    identity.serial_number = "LOOP" + link::NodeName(s->node);
+    identity.physical_descriptor.emplace(std::begin(kUsbPhysicalDescriptor),
+                                         std::end(kUsbPhysicalDescriptor));
+    return identity;
   }
-  return link::kInvalidHandle;
-}
-
-void LoopbackPlatform::CloseDevice(link::Handle h) {
-  opened_.erase(h);
-}
-
-bool LoopbackPlatform::GetAttributes(link::Handle h, link::HidAttributes& out) {
-  if (!SlotOf(h, Kind::kDevice)) return false;
-  out = {kUsbVendor, kUsbProduct, kUsbVersion};
-  return true;
-}
-
-bool LoopbackPlatform::GetManufacturerString(link::Handle h, std::string& out) {
-  if (!SlotOf(h, Kind::kDevice)) return false;
-  out = kUsbManufacturer;
-  return true;
-}
-
-bool LoopbackPlatform::GetProductString(link::Handle h, std::string& out) {
-  if (!SlotOf(h, Kind::kDevice)) return false;
-  out = kUsbProductName;
-  return true;
-}
-
-bool LoopbackPlatform::GetSerialNumberString(link::Handle h, std::string& out) {
-  const Slot* slot = SlotOf(h, Kind::kDevice);
-  if (!slot) return false;
-  out = "LOOP" + link::NodeName(slot->node);
-  return true;
-}
-
-bool LoopbackPlatform::GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) {
-  if (!SlotOf(h, Kind::kDevice)) return false;
-  out.fill(0);
-  std::memcpy(out.data(), kUsbPhysicalDescriptor, sizeof kUsbPhysicalDescriptor);
-  return true;
-}
-
-// The adapter answers no HID reports: everything moves through the pipes.
-bool LoopbackPlatform::GetFeature(link::Handle, std::array<uint8_t, 256>&) {
-  return false;
+  return std::nullopt;
 }
 
 std::string LoopbackPlatform::ReadHardwareKey(uint32_t node) {

@@ -31,14 +31,9 @@ class LoopbackPlatform final : public link::Platform {
   void Unplug(Adapter& adapter);
 
   std::optional<std::vector<std::string>> ListInterfaces() override;
-  link::Handle OpenDevice(const std::string& path) override;
-  void CloseDevice(link::Handle h) override;
-  bool GetAttributes(link::Handle h, link::HidAttributes& out) override;
-  bool GetManufacturerString(link::Handle h, std::string& out) override;
-  bool GetProductString(link::Handle h, std::string& out) override;
-  bool GetSerialNumberString(link::Handle h, std::string& out) override;
-  bool GetPhysicalDescriptor(link::Handle h, std::array<uint8_t, 256>& out) override;
-  bool GetFeature(link::Handle h, std::array<uint8_t, 256>& out) override;
+  // The adapter's USB identity, with a serial number of its node; it answers
+  // no HID reports: everything moves through the pipes.
+  std::optional<link::HidIdentity> Identify(const std::string& path) override;
   std::string ReadHardwareKey(uint32_t node) override;
   link::Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override;
   void ClosePipe(link::Handle h) override;
@@ -61,7 +56,7 @@ class LoopbackPlatform final : public link::Platform {
     bool present = false;
     uint64_t generation = 0;
   };
-  enum class Kind { kDevice, kReadPipe, kWritePipe };
+  enum class Kind { kReadPipe, kWritePipe };
   struct Opened {
     size_t slot;
     uint64_t generation;

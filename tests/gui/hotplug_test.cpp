@@ -7,7 +7,7 @@
 
 #include "gui_rig.h"
 #include "link/clock.h"
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 
 using namespace travosk;
 using namespace travosk::testing;
@@ -39,7 +39,7 @@ class HotplugTest : public QObject {
 
     QProcess adapter;
     QVERIFY(Plug(adapter, root.path(), card));
-    link::LinuxPlatform platform(root.path().toStdString());
+    link::DeviceDirPlatform platform(root.path().toStdString());
     link::SystemClock clock;
     link::Link link(platform, clock);
     ScriptedUi ui;

@@ -9,7 +9,7 @@
 
 #include "common/errors.h"
 #include "link/link.h"
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 
 namespace travosk::link {
 namespace {
@@ -73,8 +73,8 @@ TEST(DeviceRoot, PipeTimeOutComesFromTheEnvironmentWhenItIsANumber) {
   {
     EnvOverride timeout("TRAVOSK_PIPE_TIMEOUT_MS", "250");
     EXPECT_EQ(DefaultPipeTimeoutMs(), 250);
-    EXPECT_EQ(LinuxPlatform("/dev/null/x").PipeTimeoutMs(), 250);
-    EXPECT_EQ(LinuxPlatform("/dev/null/x", 40).PipeTimeoutMs(), 40) << "an explicit value wins";
+    EXPECT_EQ(DeviceDirPlatform("/dev/null/x").PipeTimeoutMs(), 250);
+    EXPECT_EQ(DeviceDirPlatform("/dev/null/x", 40).PipeTimeoutMs(), 40) << "an explicit value wins";
   }
   for (const char* bad : {"", "0", "-5", "12ms", "99999999999"}) {
     EnvOverride timeout("TRAVOSK_PIPE_TIMEOUT_MS", bad);

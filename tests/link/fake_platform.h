@@ -56,6 +56,7 @@ class FakePlatform final : public Platform {
   std::vector<std::string> opened_pipes;
   std::vector<std::string> closed_pipes;
   std::vector<std::string> feature_probes;
+  // Devices the platform holds open: none, as Identify closes each again.
   int open_device_count = 0;
 
   void Reply(std::vector<uint8_t> bytes) { replies.emplace_back(std::move(bytes)); }
@@ -66,44 +67,22 @@ class FakePlatform final : public Platform {
   std::optional<std::vector<std::string>> ListInterfaces() override {
     return interfaces;
   }
-  Handle OpenDevice(const std::string& path) override {
+  std::optional<HidIdentity> Identify(const std::string& path) override {
     auto it = devices.find(path);
-    if (it == devices.end() || !it->second.opens) return kInvalidHandle;
+    if (it == devices.end() || !it->second.opens) return std::nullopt;
     opened_devices.push_back(path);
-    ++open_device_count;
-    const Handle h = next_handle_++;
-    open_devices_[h] = path;
-    return h;
+    const FakeDevice& d = it->second;
+    HidIdentity identity;
+    if (d.attributes_ok) identity.attributes = d.attributes;
+    identity.manufacturer = d.manufacturer;
+    identity.product = d.product;
+    identity.serial_number = d.serial;
+    identity.physical_descriptor = d.physical_descriptor;
+    return identity;
   }
-  void CloseDevice(Handle h) override {
-    EXPECT_EQ(open_devices_.erase(h), 1u) << "device handle closed twice or never opened";
-    --open_device_count;
-  }
-  bool GetAttributes(Handle h, HidAttributes& out) override {
-    const FakeDevice& d = Device(h);
-    if (!d.attributes_ok) return false;
-    out = d.attributes;
-    return true;
-  }
-  bool GetManufacturerString(Handle h, std::string& out) override {
-    return Take(Device(h).manufacturer, out);
-  }
-  bool GetProductString(Handle h, std::string& out) override {
-    return Take(Device(h).product, out);
-  }
-  bool GetSerialNumberString(Handle h, std::string& out) override {
-    return Take(Device(h).serial, out);
-  }
-  bool GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) override {
-    const auto& bytes = Device(h).physical_descriptor;
-    if (!bytes) return false;
-    out.fill(0);
-    std::copy_n(bytes->begin(), std::min(bytes->size(), out.size()), out.begin());
-    return true;
-  }
-  bool GetFeature(Handle h, std::array<uint8_t, 256>&) override {
-    feature_probes.push_back(open_devices_.at(h));
-    return Device(h).feature;
+  bool AnswersFeatureReport(const std::string& path) override {
+    feature_probes.push_back(path);
+    return devices.at(path).feature;
   }
   std::string ReadHardwareKey(uint32_t node) override {
     auto it = hardware_keys.find(node);
@@ -152,17 +131,10 @@ class FakePlatform final : public Platform {
     std::string path;
     PipeEnd end;
   };
-  const FakeDevice& Device(Handle h) const { return devices.at(open_devices_.at(h)); }
-  static bool Take(const std::optional<std::string>& value, std::string& out) {
-    if (!value) return false;
-    out = *value;
-    return true;
-  }
   int64_t Now() const { return clock_ != nullptr ? clock_->now_ms : 0; }
 
   const FakeClock* clock_;
   Handle next_handle_ = 10;
-  std::map<Handle, std::string> open_devices_;
   std::map<Handle, Pipe> pipes_;
 };
 

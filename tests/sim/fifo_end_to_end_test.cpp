@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "link/device_root.h"
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 #include "link/ps2mcom.h"
 #include "sim_test_util.h"
 
@@ -92,7 +92,7 @@ class AdapterProcess {
   int stdout_ = -1;
 };
 
-std::vector<link::DeviceEvent> WaitForChanges(link::LinuxPlatform& platform) {
+std::vector<link::DeviceEvent> WaitForChanges(link::DeviceDirPlatform& platform) {
   pollfd p{platform.NotificationDescriptor(), POLLIN, 0};
   if (p.fd < 0 || ::poll(&p, 1, 10000) <= 0) return {};
   std::this_thread::sleep_for(20ms);  // let the rest of the burst arrive
@@ -108,7 +108,7 @@ TEST(FifoEndToEnd, AdapterProgramArrivesServesAndLeaves) {
   Medium::CreateBlank(image, MediumKind::kPS2);
 
   // The PC side watches the device root before the adapter is plugged in.
-  link::LinuxPlatform platform(root, 5000);
+  link::DeviceDirPlatform platform(root, 5000);
   link::FakeClock clock;  // the program needs none of the protocol's waits
   link::Link link(platform, clock);
   link.FindAdapter();
@@ -203,7 +203,7 @@ struct FaultyAdapter {
   void Expect(bool answer) { platform.SetPipeTimeoutMs(answer ? 20000 : 300); }
   ScratchDir dir;
   std::string image, root;
-  link::LinuxPlatform platform{root, 20000};
+  link::DeviceDirPlatform platform{root, 20000};
   link::FakeClock clock;
   link::Link link{platform, clock};
   link::TPS2Mcom com{link};

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/device_root.h"
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 #include "link/ps2mcom.h"
 #include "sim_test_util.h"
 
@@ -39,7 +39,7 @@ struct Pc {
   explicit Pc(const std::string& root) : platform(root, 1000), link(platform, clock), com(link) {
     link.FindAdapter();
   }
-  link::LinuxPlatform platform;
+  link::DeviceDirPlatform platform;
   link::FakeClock clock;
   link::Link link;
   link::TPS2Mcom com;
@@ -132,7 +132,7 @@ TEST(FifoServer, TheInterfaceOfAKilledAdapterIsSweptAway) {
   FifoServer fresh(a, root);
   EXPECT_EQ(fresh.Node(), 2u);  // swept, so its number was free again
   EXPECT_TRUE(std::filesystem::exists(live.DevicePath()));
-  link::LinuxPlatform platform(root, 1000);
+  link::DeviceDirPlatform platform(root, 1000);
   const auto interfaces = platform.ListInterfaces();
   ASSERT_TRUE(interfaces.has_value());
   EXPECT_EQ(interfaces->size(), 2u);

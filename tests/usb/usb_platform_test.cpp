@@ -112,14 +112,12 @@ TEST_F(UsbTest, DiscoveryFindsTheAdaptersAndOnlyThem) {
   EXPECT_EQ(record.product_name, sim::kUsbProductName);
   EXPECT_EQ(record.serial_number, "TV0002");
   EXPECT_EQ(record.physical_descriptor, "");
-  const link::Handle h = platform.OpenDevice("usb:1-2");
-  link::HidAttributes attributes;
-  ASSERT_TRUE(platform.GetAttributes(h, attributes));
-  EXPECT_EQ(attributes.vendor, sim::kUsbVendor);
-  EXPECT_EQ(attributes.product, sim::kUsbProduct);
-  EXPECT_EQ(attributes.version, sim::kUsbVersion);
-  platform.CloseDevice(h);
-  EXPECT_EQ(platform.OpenDevice("usb:1-4"), link::kInvalidHandle);  // not an adapter
+  const auto identity = platform.Identify("usb:1-2");
+  ASSERT_TRUE(identity);
+  EXPECT_EQ(identity->attributes.vendor, sim::kUsbVendor);
+  EXPECT_EQ(identity->attributes.product, sim::kUsbProduct);
+  EXPECT_EQ(identity->attributes.version, sim::kUsbVersion);
+  EXPECT_EQ(platform.Identify("usb:1-4"), std::nullopt);  // not an adapter
   EXPECT_EQ(platform.ReadHardwareKey(kNode12), "USB\\VID_7E21&PID_B40D\\TV0001");
   EXPECT_EQ(platform.ReadHardwareKey(1 << 8 | 4), "USB\\VID_7E21&PID_0001\\TV0001");
   EXPECT_EQ(platform.ReadHardwareKey(9 << 8 | 9), "");

@@ -1,8 +1,8 @@
-#include "link/platform_factory.h"
+#include "link/combined_platform.h"
 
 #include <sys/epoll.h>
 
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 #include "link/usb_platform.h"
 
 namespace travosk::link {
@@ -50,46 +50,14 @@ const std::pair<size_t, Handle>* CombinedPlatform::Unwrap(Handle h) const {
   return it == handles_.end() ? nullptr : &it->second;
 }
 
-Handle CombinedPlatform::OpenDevice(const std::string& path) {
+std::optional<HidIdentity> CombinedPlatform::Identify(const std::string& path) {
   const auto owner = OwnerOf(path);
-  return owner ? Wrap(*owner, parts_[*owner]->OpenDevice(path)) : kInvalidHandle;
+  return owner ? parts_[*owner]->Identify(path) : std::nullopt;
 }
 
-void CombinedPlatform::CloseDevice(Handle h) {
-  if (const auto* inner = Unwrap(h)) {
-    parts_[inner->first]->CloseDevice(inner->second);
-    handles_.erase(h);
-  }
-}
-
-bool CombinedPlatform::GetAttributes(Handle h, HidAttributes& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetAttributes(inner->second, out);
-}
-
-bool CombinedPlatform::GetManufacturerString(Handle h, std::string& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetManufacturerString(inner->second, out);
-}
-
-bool CombinedPlatform::GetProductString(Handle h, std::string& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetProductString(inner->second, out);
-}
-
-bool CombinedPlatform::GetSerialNumberString(Handle h, std::string& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetSerialNumberString(inner->second, out);
-}
-
-bool CombinedPlatform::GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetPhysicalDescriptor(inner->second, out);
-}
-
-bool CombinedPlatform::GetFeature(Handle h, std::array<uint8_t, 256>& out) {
-  const auto* inner = Unwrap(h);
-  return inner != nullptr && parts_[inner->first]->GetFeature(inner->second, out);
+bool CombinedPlatform::AnswersFeatureReport(const std::string& path) {
+  const auto owner = OwnerOf(path);
+  return owner && parts_[*owner]->AnswersFeatureReport(path);
 }
 
 std::string CombinedPlatform::ReadHardwareKey(uint32_t node) {
@@ -177,7 +145,7 @@ std::string CombinedPlatform::OpenProblem() const {
 
 std::unique_ptr<Platform> MakePlatform() {
   std::vector<std::unique_ptr<Platform>> parts;
-  parts.push_back(std::make_unique<LinuxPlatform>());
+  parts.push_back(std::make_unique<DeviceDirPlatform>());
   parts.push_back(std::make_unique<UsbPlatform>());
   return std::make_unique<CombinedPlatform>(std::move(parts));
 }

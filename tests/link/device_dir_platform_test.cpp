@@ -1,4 +1,4 @@
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -92,15 +92,15 @@ DeviceIdentity AdapterIdentity() {
   return identity;
 }
 
-class LinuxPlatformTest : public ::testing::Test {
+class DeviceDirPlatformTest : public ::testing::Test {
  protected:
-  LinuxPlatformTest() {
+  DeviceDirPlatformTest() {
     root = (fs::temp_directory_path() / "travosk-dev-XXXXXX").string();
     if (::mkdtemp(root.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
     root += "/root";  // not there yet: the platform creates it
-    platform = std::make_unique<LinuxPlatform>(root, 200);
+    platform = std::make_unique<DeviceDirPlatform>(root, 200);
   }
-  ~LinuxPlatformTest() override {
+  ~DeviceDirPlatformTest() override {
     platform.reset();
     fs::remove_all(fs::path(root).parent_path());
   }
@@ -112,10 +112,10 @@ class LinuxPlatformTest : public ::testing::Test {
   }
 
   std::string root;
-  std::unique_ptr<LinuxPlatform> platform;
+  std::unique_ptr<DeviceDirPlatform> platform;
 };
 
-TEST_F(LinuxPlatformTest, ListsInterfaceDirectoriesAndReadsTheirIdentity) {
+TEST_F(DeviceDirPlatformTest, ListsInterfaceDirectoriesAndReadsTheirIdentity) {
   EXPECT_EQ(fs::status(root).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_EQ(platform->ListInterfaces(), std::vector<std::string>{});
 
@@ -128,34 +128,24 @@ TEST_F(LinuxPlatformTest, ListsInterfaceDirectoriesAndReadsTheirIdentity) {
   EXPECT_EQ(platform->ListInterfaces(),
             (std::vector<std::string>{b.path(), a.path()}));
 
-  const Handle h = platform->OpenDevice(a.path());
-  ASSERT_NE(h, kInvalidHandle);
-  HidAttributes attributes;
-  EXPECT_TRUE(platform->GetAttributes(h, attributes));
-  EXPECT_EQ(attributes.vendor, 0x7E21);
-  EXPECT_EQ(attributes.product, 0xB40D);
-  EXPECT_EQ(attributes.version, 0x0100);
-  std::string text;
-  EXPECT_TRUE(platform->GetManufacturerString(h, text));
-  EXPECT_EQ(text, "TRAVOSK");
-  EXPECT_TRUE(platform->GetProductString(h, text));
-  EXPECT_EQ(text, "Memory Card Adapter");
-  EXPECT_FALSE(platform->GetSerialNumberString(h, text)) << "the device has no serial";
-  std::array<uint8_t, 256> buffer;
-  buffer.fill(0xCC);
-  EXPECT_TRUE(platform->GetPhysicalDescriptor(h, buffer));
-  EXPECT_EQ(buffer[0], 'P');
-  EXPECT_EQ(buffer[2], 0);
-  EXPECT_FALSE(platform->GetFeature(h, buffer));
-  platform->CloseDevice(h);
-  EXPECT_FALSE(platform->GetAttributes(h, attributes)) << "closed handle";
+  const auto identity = platform->Identify(a.path());
+  ASSERT_TRUE(identity);
+  EXPECT_EQ(identity->attributes.vendor, 0x7E21);
+  EXPECT_EQ(identity->attributes.product, 0xB40D);
+  EXPECT_EQ(identity->attributes.version, 0x0100);
+  EXPECT_EQ(identity->manufacturer, "TRAVOSK");
+  EXPECT_EQ(identity->product, "Memory Card Adapter");
+  EXPECT_FALSE(identity->serial_number) << "the device has no serial";
+  ASSERT_TRUE(identity->physical_descriptor);
+  EXPECT_EQ(*identity->physical_descriptor, (std::vector<uint8_t>{'P', 'D'}));
+  EXPECT_FALSE(platform->AnswersFeatureReport(a.path()));
 
-  EXPECT_EQ(platform->OpenDevice(ClassDirectory(root) + "/not-a-node"), kInvalidHandle);
+  EXPECT_EQ(platform->Identify(ClassDirectory(root) + "/not-a-node"), std::nullopt);
   EXPECT_EQ(platform->ReadHardwareKey(0x2A), kAdapterIdentifier);
   EXPECT_EQ(platform->ReadHardwareKey(0x99), "");
 }
 
-TEST_F(LinuxPlatformTest, PipesCarryBytesBothWays) {
+TEST_F(DeviceDirPlatformTest, PipesCarryBytesBothWays) {
   TestAdapter adapter(root, 1, AdapterIdentity());
   const Handle in = platform->OpenPipe(adapter.path() + "/PIPE00", Platform::PipeEnd::kRead);
   const Handle out = platform->OpenPipe(adapter.path() + "/PIPE01", Platform::PipeEnd::kWrite);
@@ -182,7 +172,7 @@ TEST_F(LinuxPlatformTest, PipesCarryBytesBothWays) {
   platform->ClosePipe(out);
 }
 
-TEST_F(LinuxPlatformTest, SilentOrVanishedAdapterFailsTransfersInsteadOfHanging) {
+TEST_F(DeviceDirPlatformTest, SilentOrVanishedAdapterFailsTransfersInsteadOfHanging) {
   TestAdapter adapter(root, 1, AdapterIdentity());
   const Handle in = platform->OpenPipe(adapter.path() + "/PIPE00", Platform::PipeEnd::kRead);
   const Handle out = platform->OpenPipe(adapter.path() + "/PIPE01", Platform::PipeEnd::kWrite);
@@ -203,7 +193,7 @@ TEST_F(LinuxPlatformTest, SilentOrVanishedAdapterFailsTransfersInsteadOfHanging)
   platform->ClosePipe(out);
 }
 
-TEST_F(LinuxPlatformTest, PipeWithoutAdapterDoesNotOpenForWriting) {
+TEST_F(DeviceDirPlatformTest, PipeWithoutAdapterDoesNotOpenForWriting) {
   const std::string dir = ClassDirectory(root) + "/00000003";
   ASSERT_TRUE(MakeDirectories(dir));
   ASSERT_EQ(::mkfifo((dir + "/PIPE01").c_str(), 0600), 0);
@@ -211,7 +201,7 @@ TEST_F(LinuxPlatformTest, PipeWithoutAdapterDoesNotOpenForWriting) {
   EXPECT_EQ(platform->OpenPipe(dir + "/PIPE00", Platform::PipeEnd::kRead), kInvalidHandle);
 }
 
-TEST_F(LinuxPlatformTest, NotificationsFollowInterfacesComingAndGoing) {
+TEST_F(DeviceDirPlatformTest, NotificationsFollowInterfacesComingAndGoing) {
   ASSERT_GE(platform->NotificationDescriptor(), 0);
   EXPECT_TRUE(platform->TakeDeviceEvents().empty());
 
@@ -228,16 +218,16 @@ TEST_F(LinuxPlatformTest, NotificationsFollowInterfacesComingAndGoing) {
   EXPECT_EQ(Changes(), (std::vector<DeviceEvent>{{true, 7}, {false, 7}}));
 }
 
-TEST_F(LinuxPlatformTest, RootOfAnotherUserIsRefused) {
+TEST_F(DeviceDirPlatformTest, RootOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs to give a directory away";
   const std::string planted = fs::path(root).parent_path().string() + "/planted";
   ASSERT_TRUE(MakeDirectories(ClassDirectory(planted) + "/00000001"));
   ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
-  LinuxPlatform other(planted, 200);
+  DeviceDirPlatform other(planted, 200);
   EXPECT_EQ(other.ListInterfaces(), std::nullopt);
 }
 
-TEST_F(LinuxPlatformTest, LinkFindsAndTalksToAPublishedAdapter) {
+TEST_F(DeviceDirPlatformTest, LinkFindsAndTalksToAPublishedAdapter) {
   FakeClock clock;
   Link link(*platform, clock);
   TPS2Mcom com(link);

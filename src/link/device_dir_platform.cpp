@@ -1,4 +1,4 @@
-#include "link/linux_platform.h"
+#include "link/device_dir_platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,11 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace travosk::link {
 namespace {
@@ -51,12 +51,9 @@ bool WaitReady(int fd, short events, SteadyClock::time_point deadline) {
   }
 }
 
-// A string request succeeds when the device has that string.
-bool TakeString(const DeviceIdentity* device, std::string DeviceIdentity::*field,
-                std::string& out) {
-  if (device == nullptr || (device->*field).empty()) return false;
-  out = device->*field;
-  return true;
+// A text the identity file leaves empty is a string the device does not have.
+std::optional<std::string> StringOf(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional<std::string>(text);
 }
 
 // The device root decides which adapters this user talks to, so it must be
@@ -75,18 +72,7 @@ int QueuedBytes(int fd) {
 
 }  // namespace
 
-int DefaultPipeTimeoutMs() {
-  if (const char* text = std::getenv("TRAVOSK_PIPE_TIMEOUT_MS"); text != nullptr) {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && value > 0 && value <= 3600 * 1000) {
-      return static_cast<int>(value);
-    }
-  }
-  return kDefaultPipeTimeoutMs;
-}
-
-LinuxPlatform::LinuxPlatform(std::string root, int pipe_timeout_ms)
+DeviceDirPlatform::DeviceDirPlatform(std::string root, int pipe_timeout_ms)
     : root_(std::move(root)),
       pipe_timeout_ms_(pipe_timeout_ms > 0 ? pipe_timeout_ms : DefaultPipeTimeoutMs()),
       inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
@@ -94,15 +80,15 @@ LinuxPlatform::LinuxPlatform(std::string root, int pipe_timeout_ms)
   Watch();
 }
 
-LinuxPlatform::~LinuxPlatform() = default;
+DeviceDirPlatform::~DeviceDirPlatform() = default;
 
-void LinuxPlatform::SetPipeTimeoutMs(int ms) {
+void DeviceDirPlatform::SetPipeTimeoutMs(int ms) {
   pipe_timeout_ms_ = ms > 0 ? ms : DefaultPipeTimeoutMs();
 }
 
 // The watch needs the class directory to exist before any adapter has been
 // plugged in, so it is created here.
-void LinuxPlatform::Watch() {
+void DeviceDirPlatform::Watch() {
   if (!inotify_.valid() || watch_ >= 0) return;
   const std::string directory = ClassDirectory(root_);
   if (!MakeDirectories(directory) || !OwnDirectory(root_)) return;
@@ -110,7 +96,7 @@ void LinuxPlatform::Watch() {
                                kArrivalMask | kRemovalMask | IN_ONLYDIR);
 }
 
-std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces() {
+std::optional<std::vector<std::string>> DeviceDirPlatform::ListInterfaces() {
   const std::string directory = ClassDirectory(root_);
   if (!MakeDirectories(directory) || !OwnDirectory(root_)) return std::nullopt;
   Watch();
@@ -135,84 +121,44 @@ std::optional<std::vector<std::string>> LinuxPlatform::ListInterfaces() {
   return paths;
 }
 
-Handle LinuxPlatform::OpenDevice(const std::string& path) {
-  auto identity = ReadIdentity(path + "/" + kIdentityFileName);
-  if (!identity) return kInvalidHandle;
-  auto free_slot = std::find(devices_.begin(), devices_.end(), std::nullopt);
-  if (free_slot == devices_.end()) free_slot = devices_.insert(devices_.end(), std::nullopt);
-  *free_slot = std::move(*identity);
-  return static_cast<Handle>(free_slot - devices_.begin());
+std::optional<HidIdentity> DeviceDirPlatform::Identify(const std::string& path) {
+  const auto device = ReadIdentity(path + "/" + kIdentityFileName);
+  if (!device) return std::nullopt;
+  HidIdentity identity;
+  identity.attributes = {device->vendor, device->product, device->version};
+  identity.manufacturer = StringOf(device->manufacturer);
+  identity.product = StringOf(device->product_name);
+  identity.serial_number = StringOf(device->serial);
+  if (!device->physical_descriptor.empty())
+    identity.physical_descriptor = device->physical_descriptor;
+  return identity;
 }
 
-void LinuxPlatform::CloseDevice(Handle h) {
-  if (Device(h) != nullptr) devices_[static_cast<size_t>(h)].reset();
+bool DeviceDirPlatform::AnswersFeatureReport(const std::string& path) {
+  const auto device = ReadIdentity(path + "/" + kIdentityFileName);
+  return device && device->feature;
 }
 
-const DeviceIdentity* LinuxPlatform::Device(Handle h) const {
-  if (h < 0 || static_cast<size_t>(h) >= devices_.size() || !devices_[static_cast<size_t>(h)]) {
-    return nullptr;
-  }
-  return &*devices_[static_cast<size_t>(h)];
-}
-
-bool LinuxPlatform::GetAttributes(Handle h, HidAttributes& out) {
-  const DeviceIdentity* device = Device(h);
-  if (device == nullptr) return false;
-  out.vendor = device->vendor;
-  out.product = device->product;
-  out.version = device->version;
-  return true;
-}
-
-bool LinuxPlatform::GetManufacturerString(Handle h, std::string& out) {
-  return TakeString(Device(h), &DeviceIdentity::manufacturer, out);
-}
-
-bool LinuxPlatform::GetProductString(Handle h, std::string& out) {
-  return TakeString(Device(h), &DeviceIdentity::product_name, out);
-}
-
-bool LinuxPlatform::GetSerialNumberString(Handle h, std::string& out) {
-  return TakeString(Device(h), &DeviceIdentity::serial, out);
-}
-
-bool LinuxPlatform::GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) {
-  const DeviceIdentity* device = Device(h);
-  if (device == nullptr || device->physical_descriptor.empty()) return false;
-  out.fill(0);
-  const size_t count = std::min(out.size(), device->physical_descriptor.size());
-  std::copy_n(device->physical_descriptor.begin(), count, out.begin());
-  return true;
-}
-
-bool LinuxPlatform::GetFeature(Handle h, std::array<uint8_t, 256>& out) {
-  const DeviceIdentity* device = Device(h);
-  if (device == nullptr || !device->feature) return false;
-  out.fill(0);
-  return true;
-}
-
-std::string LinuxPlatform::ReadHardwareKey(uint32_t node) {
+std::string DeviceDirPlatform::ReadHardwareKey(uint32_t node) {
   return ReadNodeKey(root_, node);
 }
 
 // Both ends open without blocking: the adapter holds each FIFO open for reading
 // and writing, so a missing peer (ENXIO on the write end) means no adapter.
-Handle LinuxPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
+Handle DeviceDirPlatform::OpenPipe(const std::string& pipe_path, PipeEnd end) {
   const int flags = (end == PipeEnd::kRead ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
-  const int fd = ::open(pipe_path.c_str(), flags);
-  if (fd < 0) return kInvalidHandle;
-  pipes_[fd] = {pipe_path.substr(0, pipe_path.rfind('/')), end};
-  return fd;
+  UniqueFd fd(::open(pipe_path.c_str(), flags));
+  if (!fd.valid()) return kInvalidHandle;
+  const Handle h = fd.get();
+  pipes_[h] = {std::move(fd), pipe_path.substr(0, pipe_path.rfind('/')), end};
+  return h;
 }
 
-void LinuxPlatform::ClosePipe(Handle h) {
-  if (h < 0) return;
+void DeviceDirPlatform::ClosePipe(Handle h) {
   pipes_.erase(h);
-  ::close(h);
 }
 
-int LinuxPlatform::WritePipeBeside(Handle h) const {
+int DeviceDirPlatform::WritePipeBeside(Handle h) const {
   const auto read = pipes_.find(h);
   if (read == pipes_.end()) return -1;
   for (const auto& [fd, pipe] : pipes_) {
@@ -221,7 +167,7 @@ int LinuxPlatform::WritePipeBeside(Handle h) const {
   return -1;
 }
 
-long LinuxPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
+long DeviceDirPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(pipe_timeout_ms_);
   size_t done = 0;
   while (done < count) {
@@ -241,7 +187,7 @@ long LinuxPlatform::WritePipe(Handle h, const uint8_t* data, size_t count) {
   return static_cast<long>(done);
 }
 
-long LinuxPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
+long DeviceDirPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(pipe_timeout_ms_);
   // A reply is read only once the adapter has taken every byte sent to it.
   // Before, the read FIFO may still hold the answer to an earlier packet
@@ -273,11 +219,11 @@ long LinuxPlatform::ReadPipe(Handle h, uint8_t* data, size_t count) {
   return static_cast<long>(done);
 }
 
-int LinuxPlatform::NotificationDescriptor() {
+int DeviceDirPlatform::NotificationDescriptor() {
   return inotify_.valid() ? inotify_.get() : -1;
 }
 
-std::vector<DeviceEvent> LinuxPlatform::TakeDeviceEvents() {
+std::vector<DeviceEvent> DeviceDirPlatform::TakeDeviceEvents() {
   std::vector<DeviceEvent> changes;
   if (!inotify_.valid()) return changes;
   alignas(inotify_event) char buffer[8192];

@@ -1,5 +1,6 @@
-// The platform the programs use: every kind of adapter this system can reach
-// at once, so that the front ends never name one.
+// Several platforms seen as one, and the platform the programs use: every
+// kind of adapter this system can reach at once, so that the front ends never
+// name one.
 #pragma once
 
 #include <map>
@@ -15,7 +16,7 @@
 namespace travosk::link {
 
 // Several platforms seen as one: their interfaces listed one after the other,
-// each handle, pipe and device node served by the platform it came from, and
+// each device, pipe and device node served by the platform it came from, and
 // their notifications gathered behind one descriptor.
 class CombinedPlatform final : public Platform {
  public:
@@ -26,14 +27,8 @@ class CombinedPlatform final : public Platform {
 
   // nullopt only when no part could list its interfaces.
   std::optional<std::vector<std::string>> ListInterfaces() override;
-  Handle OpenDevice(const std::string& path) override;
-  void CloseDevice(Handle h) override;
-  bool GetAttributes(Handle h, HidAttributes& out) override;
-  bool GetManufacturerString(Handle h, std::string& out) override;
-  bool GetProductString(Handle h, std::string& out) override;
-  bool GetSerialNumberString(Handle h, std::string& out) override;
-  bool GetPhysicalDescriptor(Handle h, std::array<uint8_t, 256>& out) override;
-  bool GetFeature(Handle h, std::array<uint8_t, 256>& out) override;
+  std::optional<HidIdentity> Identify(const std::string& path) override;
+  bool AnswersFeatureReport(const std::string& path) override;
   std::string ReadHardwareKey(uint32_t node) override;
   Handle OpenPipe(const std::string& pipe_path, PipeEnd end) override;
   void ClosePipe(Handle h) override;
