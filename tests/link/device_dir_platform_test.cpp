@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "link/link.h"
-#include "link/ps2mcom.h"
 
 namespace travosk::link {
 namespace {
@@ -225,39 +224,6 @@ TEST_F(DeviceDirPlatformTest, RootOfAnotherUserIsRefused) {
   ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
   DeviceDirPlatform other(planted, 200);
   EXPECT_EQ(other.ListInterfaces(), std::nullopt);
-}
-
-TEST_F(DeviceDirPlatformTest, LinkFindsAndTalksToAPublishedAdapter) {
-  FakeClock clock;
-  Link link(*platform, clock);
-  TPS2Mcom com(link);
-  link.FindAdapter();
-  EXPECT_FALSE(link.IsConnected());
-
-  TestAdapter adapter(root, 0x10, AdapterIdentity());
-  EXPECT_TRUE(link.HandlePendingDeviceChanges());
-  EXPECT_TRUE(link.IsConnected());
-  EXPECT_EQ(link.DevicePath(), adapter.path());
-
-  std::vector<uint8_t> reset, status;
-  std::thread peer([&] {
-    reset = ReadExactly(adapter.from_pc(), 16);
-    status = ReadExactly(adapter.from_pc(), 16);
-    std::vector<uint8_t> reply(512, 0);
-    reply[0] = 0xA0;
-    reply[1] = 0x21;
-    WriteAll(adapter.to_pc(), reply);
-  });
-  EXPECT_TRUE(com.DetectAdapter());
-  peer.join();
-  EXPECT_EQ(reset[2], 0x02);
-  EXPECT_EQ(status[2], 0x03);
-  EXPECT_FALSE(com.LinkFault);
-
-  adapter.Unplug();
-  EXPECT_TRUE(link.HandlePendingDeviceChanges());
-  EXPECT_FALSE(link.IsConnected());
-  EXPECT_FALSE(com.DetectAdapter());
 }
 
 }  // namespace
