@@ -50,12 +50,7 @@ std::vector<uint8_t> DataOf(const std::vector<uint8_t>& block) {
 
 // The adapter back after a fault, as a user replugs it.
 void Replug(CardRig& rig) {
-  auto& s = rig.session;
-  s.adapter.ClearFaults();
-  s.platform.Unplug(s.adapter);
-  s.platform.Plug(s.adapter);
-  s.link.FindAdapter();
-  (void)s.platform.TakeDeviceEvents();
+  support::Replug(rig.session);
   rig.access.Com->LinkFault = false;
 }
 

@@ -72,18 +72,6 @@ const char* FaultName(Fault f) {
   return "";
 }
 
-// The adapter back on its link, as the device-change handling finds it
-// again; what the manager holds of the card (table, cache) stays as the fault
-// left it.
-void PlugBackIn(ManagerRig& rig) {
-  auto& s = rig.session;
-  s.adapter.ClearFaults();
-  s.platform.Unplug(s.adapter);
-  s.platform.Plug(s.adapter);
-  s.link.FindAdapter();
-  (void)s.platform.TakeDeviceEvents();
-}
-
 struct Tally {
   std::map<std::string, uint64_t> cases;
   uint64_t harmed = 0;
@@ -131,7 +119,7 @@ Tally RunSessionFaults(ManagerRig& rig, const SessionOp& op) {
         rig.adapter().SilentAfter(k);
       ++tally.cases[FaultName(fault)];
       const Told told = op.run();
-      if (fault != Fault::kFailOnce) PlugBackIn(rig);
+      if (fault != Fault::kFailOnce) support::Replug(rig.session);
       const bool next_done = next();
       support::Reconnect(rig);
       const auto now = support::PS2Saves(rig);

@@ -80,4 +80,14 @@ std::vector<uint8_t> CardRig::Snapshot() {
   return {bytes.begin(), bytes.end()};
 }
 
+void Replug(sim::LoopbackSession& s) {
+  s.adapter.ClearFaults();
+  // An adapter that unplugged itself is gone from the platform already; one
+  // that went silent is still listed and is replugged all the same.
+  s.platform.Unplug(s.adapter);
+  s.platform.Plug(s.adapter);
+  s.link.FindAdapter();
+  (void)s.platform.TakeDeviceEvents();
+}
+
 }  // namespace travosk::support

@@ -46,6 +46,11 @@ struct CardSetup {
   bool ecc = true;        // false: a PS2 image of 512-byte pages, without spare bytes
 };
 
+// The adapter back on its link after a fault (cleared), as a user plugs it in
+// again and the platform reports its arrival; what sits above the link
+// (tables, caches, fault flags) stays as the fault left it.
+void Replug(sim::LoopbackSession& session);
+
 // Everything is ready when construction ends: the settings ("PS2M.cfg") and
 // the cache's temp file sit in the temp folder, Medium selects the slot that
 // holds the medium, the card is closed and not mounted, and the adapter's

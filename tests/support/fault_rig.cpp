@@ -135,14 +135,7 @@ void ExpectNoFinding(const FaultTally& t) {
 }
 
 void Reconnect(ManagerRig& rig) {
-  auto& s = rig.session;
-  s.adapter.ClearFaults();
-  // An adapter that unplugged itself is gone from the platform already; one
-  // that went silent is still listed and is replugged all the same.
-  s.platform.Unplug(s.adapter);
-  s.platform.Plug(s.adapter);
-  s.link.FindAdapter();
-  (void)s.platform.TakeDeviceEvents();
+  Replug(rig.session);
   rig.mgr.Com().LinkFault = false;
   rig.mgr.Cache().ResetCache();
 }
