@@ -14,6 +14,7 @@
 
 #include "common/bytes.h"
 #include "support/manager_fixture.h"
+#include "run_cli.h"
 
 namespace travosk {
 namespace {
@@ -21,11 +22,8 @@ namespace {
 using support::ManagerRig;
 using support::ReadFileBytes;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testing::Result;
+using testing::RunCli;
 
 class Cli : public ::testing::Test {
  protected:
@@ -44,13 +42,7 @@ class Cli : public ::testing::Test {
   }
 
   Result Run(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
-    args.push_back("--workdir=" + workdir);
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    cli::Terminal terminal;
-    terminal.input_is_tty = tty;
-    const int code = cli::Run(args, in, out, err, terminal);
-    return {code, out.str(), err.str()};
+    return RunCli(std::move(args), workdir, input, tty);
   }
 
   ManagerRig rig;

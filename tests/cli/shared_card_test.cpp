@@ -19,6 +19,7 @@
 #include "cli/cli.h"
 #include "support/fault_rig.h"
 #include "support/manager_fixture.h"
+#include "run_cli.h"
 
 extern char** environ;
 
@@ -91,19 +92,12 @@ class CliProcess {
   pid_t pid_ = -1;
 };
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testing::Result;
 
+// Destructive commands confirmed, as a script runs them.
 Result RunCli(std::vector<std::string> args, const std::string& workdir) {
-  args.push_back("--workdir=" + workdir);
   args.push_back("--yes");
-  std::istringstream in;
-  std::ostringstream out, err;
-  const int code = cli::Run(args, in, out, err, cli::Terminal{});
-  return {code, out.str(), err.str()};
+  return testing::RunCli(std::move(args), workdir);
 }
 
 TEST(SharedCard, ABusyImageIsInUseForReadsAndWritesAndNothingChanges) {

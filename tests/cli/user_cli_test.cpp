@@ -14,6 +14,7 @@
 #include "card/fileip.h"
 #include "manager/ps1card.h"
 #include "support/manager_fixture.h"
+#include "run_cli.h"
 
 namespace travosk {
 namespace {
@@ -23,22 +24,13 @@ using support::ManagerRig;
 using support::ReadFileBytes;
 using support::WriteFileBytes;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testing::Result;
+using testing::RunCli;
 
 class UserCli : public ::testing::Test {
  protected:
   Result Run(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
-    args.push_back("--workdir=" + dir.File("home"));
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    cli::Terminal terminal;
-    terminal.input_is_tty = tty;
-    const int code = cli::Run(args, in, out, err, terminal);
-    return {code, out.str(), err.str()};
+    return RunCli(std::move(args), dir.File("home"), input, tty);
   }
   // A one-block PS1 save file (".PS1") named `name`, its title `title`.
   std::string PS1SaveFile(const std::string& file, const std::string& name,
