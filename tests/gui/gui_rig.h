@@ -134,7 +134,7 @@ class GuiRig {
   QString sm_image;
   std::unique_ptr<FormSet> forms;
 
- private:
+  // A writable copy of a demo file in the working folder, by the name `copy`.
   QString Insert(const QString& demo, const QString& copy) {
     const QString path = Work(copy);
     if (!QFile::copy(DataFile(demo), path))

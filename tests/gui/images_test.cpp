@@ -42,9 +42,7 @@ class ImagesTest : public QObject {
   void AnImageIsListedAndWrittenLikeACard() {
     GuiRig rig(Cards("demo-ps2.ps2"));
     TForm1& w = rig.w();
-    const QString image = rig.Work("mine.ps2");
-    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), image));
-    QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+    const QString image = rig.Insert("demo-ps2.ps2", "mine.ps2");
     rig.ui.files.push_back(image);
     w.OpenImageClick();
     QCOMPARE(rig.ListNames().size(), 7);
@@ -204,9 +202,7 @@ class ImagesTest : public QObject {
   void CopyBetweenTwoImagesIsVerified() {
     GuiRig rig(Cards(""));
     TForm1& w = rig.w();
-    const QString a = rig.Work("a.ps2");
-    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), a));
-    QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner);
+    const QString a = rig.Insert("demo-ps2.ps2", "a.ps2");
     rig.ui.files = {a, rig.Work("b.ps2")};
     w.OpenImageClick();
     QVERIFY(!w.OtherPanel->isVisibleTo(&w));

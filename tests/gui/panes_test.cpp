@@ -53,9 +53,7 @@ class PanesTest : public QObject {
   void EachPaneNamesItsCardAndTheRightOneTakesCommands() {
     GuiRig rig(Cards("demo-ps2.ps2"));
     TForm1& w = rig.w();
-    const QString a = rig.Work("a.ps2");
-    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), a));
-    QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner);
+    const QString a = rig.Insert("demo-ps2.ps2", "a.ps2");
     rig.ui.files = {a, rig.Work("b.ps2")};
     w.OpenImageClick();
     QCOMPARE(w.Label1->text(), QString("a.ps2"));

@@ -103,8 +103,7 @@ class PreviewTest : public QObject {
       QCOMPARE(cache_files(), QStringList{"~PS2M-d4E5f6"});
       rig.Catalog("DEVPS2");
       for (const char* name : {"a.ps2", "b.ps2"}) {
-        QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), rig.Work(name)));
-        QFile::setPermissions(rig.Work(name), QFile::ReadOwner | QFile::WriteOwner);
+        (void)rig.Insert("demo-ps2.ps2", name);
         rig.ui.files.push_back(rig.Work(name));
         rig.w().OpenImageClick();
       }

@@ -200,9 +200,7 @@ class SharedCardTest : public QObject {
     qputenv("TRAVOSK_LOCK_WAIT_MS", "50");
     GuiRig rig(Cards("demo-ps2.ps2"));
     TForm1& w = rig.w();
-    const QString image = rig.Work("image.ps2");
-    QVERIFY(QFile::copy(DataFile("demo-ps2.ps2"), image));
-    QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+    const QString image = rig.Insert("demo-ps2.ps2", "image.ps2");
     w.OpenCardImage(image);
     QCOMPARE(w.ListImage(), 0);
     const QStringList before = rig.ListNames();
