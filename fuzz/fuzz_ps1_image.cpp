@@ -78,9 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> before(c.Image().begin(), c.Image().end());
   for (int e = 0; e < kPS1Entries; ++e) {
     const TPs1FileitemRec& item = m.PS1Card.Items[e];
-    if (!item.NotInUse && !item.NoTitle) fuzz::Require(m.DeletePS1Saver(e + 1), "a delete failed");
+    if (!item.NotInUse && !item.NoTitle) fuzz::Require(m.DeletePS1Saver(e), "a delete failed");
   }
-  fuzz::Require(!m.DeletePS1Saver(0) && !m.DeletePS1Saver(kPS1Entries + 1),
+  fuzz::Require(!m.DeletePS1Saver(-1) && !m.DeletePS1Saver(kPS1Entries),
                 "a delete of a block the card does not have succeeded");
   fuzz::Require(OnlyDirectoryStatesChanged(before, c.Image()), "a delete changed more than states");
 

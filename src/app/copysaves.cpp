@@ -11,6 +11,7 @@
 #include "app/pcfiles.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "manager/ps1card.h"
 #include "manager/savecompare.h"
 #include "manager/savereplace.h"
 
@@ -182,13 +183,6 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
 
 std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string& name) {
   copy_failure_ = kNoAnswer;
-  auto find = [this, &name] {
-    for (int e = 0; e < manager::kPS1Entries; ++e) {
-      const TPs1FileitemRec& rec = Card().PS1Card.Items[e];
-      if (rec.NoTitle == 0 && rec.NotInUse == 0 && rec.FileName == name) return e;
-    }
-    return -1;
-  };
   ShowNotify(texts::kCatalogLoading);
   StartBusy();
   auto finish = [this](std::optional<bool> result) {
@@ -196,7 +190,7 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
     return result;
   };
   if (!CardWork([&] { return Card().PS1Catalog(); })) return finish(false);
-  if (find() >= 0) {
+  if (manager::FindPS1Save(Card().PS1Card, name)) {
     finish(std::nullopt);
     ui_.Information("Saver " + texts::Quoted(name) + " is on the other card already.");
     return std::nullopt;
@@ -207,10 +201,10 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
     if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
     return finish(false);
   }
-  const int e = find();
+  const std::optional<int> e = manager::FindPS1Save(Card().PS1Card, name);
   const QString check = WorkFile(kCopyCheck);
-  const bool same = e >= 0 && CardWork([&] {
-                      return Card().UploadPS1Saver(PathOf(check), e) &&
+  const bool same = e && CardWork([&] {
+                      return Card().UploadPS1Saver(PathOf(check), *e) &&
                              manager::SamePS1Save(PathOf(source), PathOf(check));
                     });
   QFile::remove(check);

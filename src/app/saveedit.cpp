@@ -88,7 +88,7 @@ void TForm1::DeletePS1SaverFlow() {
   if (ui_.Confirm("Delete Save " + texts::Quoted(Card().PS1Card.Items[e].FileName))) {
     ShowNotify("Delete Saver Now..");
     StartBusy();
-    const bool ok = CardWork([&] { return Card().DeletePS1Saver(e + 1); });
+    const bool ok = CardWork([&] { return Card().DeletePS1Saver(e); });
     StopBusy();
     ps1_list_.selected = false;
     if (ok) {

@@ -131,7 +131,7 @@ void TForm1::DeleteSaveSet(const std::vector<int>& rows) {
   // Each save keeps its place in its directory while others are deleted, so
   // what the catalogue said of the later ones still holds.
   for (ListedSave& save : saves) {
-    const bool ok = ps1 ? CardWork([&] { return Card().DeletePS1Saver(save.ps1_entry + 1); })
+    const bool ok = ps1 ? CardWork([&] { return Card().DeletePS1Saver(save.ps1_entry); })
                         : Card().Volume().Mounted() &&
                               CardWork([&] { return Card().DeleteSaveFolder(save.folder); });
     if (ok)

@@ -140,19 +140,10 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   }
   const std::string name = save.Name();
 
-  auto listed_bytes = [this] {
-    int64_t sum = 0;
-    for (int k = 0; k < ps1_list_.count; ++k)
-      sum += Card().PS1Card.Items[ps1_list_.entries[k]].Size;
-    return sum;
-  };
-  int found = -1;  // entry number of the save of that name, the last one listed
-  for (int k = 0; k < ps1_list_.count; ++k)
-    if (Card().PS1Card.Items[ps1_list_.entries[k]].FileName == name) found = ps1_list_.entries[k];
-
-  if (found >= 0) {
+  const std::optional<int> found = manager::FindPS1Save(Card().PS1Card, name);
+  if (found) {
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
-      ReplacePS1Saver(save, name, found);
+      ReplacePS1Saver(save, name, *found);
       SetOperationCaption("");
       return;
     }
@@ -160,9 +151,9 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
   }
   // The save's own blocks, whatever header its file had.
   const auto size = static_cast<int64_t>(save.BlockCount() * formats::kPs1BlockBytes);
-  if (manager::kPS1Capacity - listed_bytes() < size) {
+  if (manager::kPS1Capacity - manager::PS1UsedBytes(Card().PS1Card) < size) {
     ui_.Information("Not enough free space to append saver.");
-  } else if (found < 0) {
+  } else if (!found) {
     ShowNotify("Append Saver Now...");
     if (CardWork([&] { return Card().DownloadPS1Saver(save); })) {
       ShowNotify(texts::kCatalogLoading);

@@ -39,16 +39,6 @@ std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
   return source;
 }
 
-// The first block of every save in use, with its record.
-std::vector<int> SaveEntries(manager::TPS2MFMSYS& m) {
-  std::vector<int> entries;
-  for (int e = 0; e < manager::kPS1Entries; ++e) {
-    const auto& item = m.PS1Card.Items[e];
-    if (!item.NoTitle && !item.NotInUse) entries.push_back(e);
-  }
-  return entries;
-}
-
 // The card of a command that writes: an image opened read only is refused
 // before anything else happens, rather than taking no change and reporting
 // success. `question`, when given, is asked next as Context::Confirm does.
@@ -65,16 +55,21 @@ std::unique_ptr<Source> OpenPS1ForChange(Context& c, int& code, const std::strin
   return source;
 }
 
-// The record of the save whose first block is `block`, after a scan; null
-// (with the failure reported in `code`) when no save starts there.
-const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int block, int& code) {
+// The user counts blocks 1..15 where the card's entries count from 0: the
+// one conversion, made as a command takes its option.
+int EntryOfBlock(int block) { return block - 1; }
+int BlockOfEntry(int entry) { return entry + 1; }
+
+// The record of the save whose first block is entry `entry`, after a scan;
+// null (with the failure reported in `code`) when no save starts there.
+const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int entry, int& code) {
   if (!m.ScanPS1()) {
     code = c.Fail("the card could not be read");
     return nullptr;
   }
-  const auto& item = m.PS1Card.Items[block - 1];
-  if (item.NotInUse || item.NoTitle) {
-    code = c.Fail("no save starts in block " + std::to_string(block));
+  const auto& item = m.PS1Card.Items[entry];
+  if (!manager::IsPS1Save(item)) {
+    code = c.Fail("no save starts in block " + std::to_string(BlockOfEntry(entry)));
     return nullptr;
   }
   return &item;
@@ -104,19 +99,19 @@ int PS1List(Context& c, const NoOptions&) {
     }
     return kExitOk;
   }
-  const auto entries = SaveEntries(m);
+  const auto entries = manager::PS1SaveEntries(m.PS1Card);
   int64_t used = 0;
   if (c.json) c.out << "{\"formatted\": true, \"saves\": [";
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto& item = m.PS1Card.Items[entries[i]];
     used += item.Size;
     if (c.json) {
-      c.out << (i ? ", " : "") << "{\"block\": " << entries[i] + 1
+      c.out << (i ? ", " : "") << "{\"block\": " << BlockOfEntry(entries[i])
             << ", \"name\": " << JsonString(item.FileName)
             << ", \"title\": " << JsonString(DecodeShiftJis(item.Title))
             << ", \"size\": " << item.Size << "}";
     } else {
-      c.out << std::setw(2) << entries[i] + 1 << "  " << std::left << std::setw(21)
+      c.out << std::setw(2) << BlockOfEntry(entries[i]) << "  " << std::left << std::setw(21)
             << item.FileName << std::right << " " << std::setw(7) << item.Size << "  "
             << DecodeShiftJis(item.Title) << "\n";
     }
@@ -137,7 +132,7 @@ int PS1List(Context& c, const NoOptions&) {
 
 int PS1Backup(Context& c, const PS1BackupOptions& o) {
   c.source.only_reads = true;  // an image that may not be written is opened read-only
-  const int block = o.block;
+  const int entry = EntryOfBlock(o.block);
   const std::string& file = o.file;
   int code = kExitOk;
   if (!MayWrite(c, file, o.overwrite, code)) return code;
@@ -149,10 +144,10 @@ int PS1Backup(Context& c, const PS1BackupOptions& o) {
   auto source = OpenPS1(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!SaveAt(c, m, block, code)) return code;
+  if (!SaveAt(c, m, entry, code)) return code;
   c.AttachProgress(m, "Backing up");
   formats::Ps1Save save;
-  if (!m.ReadPS1Saver(block - 1, save)) return FailWithReason(c, m, "backup failed");
+  if (!m.ReadPS1Saver(entry, save)) return FailWithReason(c, m, "backup failed");
   formats::WriteWholeFileAtomically(file, formats::WritePs1Save(save, *format));
   c.EndProgress();
   return kExitOk;
@@ -182,14 +177,12 @@ int PS1Restore(Context& c, const RestoreOptions& o) {
   if (!source) return code;
   auto& m = source->Manager();
   if (!m.ScanPS1()) return c.Fail("the card could not be read");
-  int existing = -1;  // the last save of that name, as the window finds it
-  for (int e : SaveEntries(m))
-    if (m.PS1Card.Items[e].FileName == name) existing = e;
+  const std::optional<int> existing = manager::FindPS1Save(m.PS1Card, name);
   c.AttachProgress(m, "Restoring");
-  if (existing >= 0 && !o.keep_both) {
+  if (existing && !o.keep_both) {
     if (!MayReplace(c, o, name, code)) return code;
     const std::string kept = manager::KeptCopyPath(m.WorkFolder() + "savers", name, ".PS1");
-    return ReplaceOutcome(c, manager::ReplacePS1Save(m, save, existing, kept), kept,
+    return ReplaceOutcome(c, manager::ReplacePS1Save(m, save, *existing, kept), kept,
                           "the save on the card could not be backed up; nothing was changed");
   }
   // Beside a save of the same name the new one takes a name of its own.
@@ -204,16 +197,16 @@ int PS1Restore(Context& c, const RestoreOptions& o) {
 }
 
 int PS1Delete(Context& c, const PS1DeleteOptions& o) {
-  const int block = o.block;
+  const int entry = EntryOfBlock(o.block);
   int code = kExitOk;
   auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  const auto* item = SaveAt(c, m, block, code);
+  const auto* item = SaveAt(c, m, entry, code);
   if (!item) return code;
   int refused = kExitOk;
   if (!c.Confirm("Delete Save \"" + item->FileName + "\"?", refused)) return refused;
-  if (!m.DeletePS1Saver(block)) return FailWithReason(c, m, "delete failed");
+  if (!m.DeletePS1Saver(entry)) return FailWithReason(c, m, "delete failed");
   return kExitOk;
 }
 
@@ -271,7 +264,7 @@ int PS1Check(Context& c, const CheckOptions& o) {
   }
   c.out << unheld.size() << " blocks are marked in use but no save holds them (a write cut "
         << "short):";
-  for (int e : unheld) c.out << " " << e + 1;
+  for (int e : unheld) c.out << " " << BlockOfEntry(e);
   c.out << "\n";
   if (!o.repair) return kExitFailed;
   if (!c.Confirm("Mark these blocks free?", code)) return code;
@@ -280,7 +273,8 @@ int PS1Check(Context& c, const CheckOptions& o) {
     page.fill(0);
     manager::FreePS1DirectoryFrame(page.data());
     if (!m.WritePS1Frame(manager::PS1DirectoryFrameOf(e), page))
-      return FailWithReason(c, m, "marking block " + std::to_string(e + 1) + " free failed");
+      return FailWithReason(c, m,
+                            "marking block " + std::to_string(BlockOfEntry(e)) + " free failed");
   }
   // Read back: every block is now free or held by a save.
   if (!manager::ReadPS1DirectoryFrames(m, dir) || !manager::PS1UnheldEntries(dir).empty())

@@ -61,10 +61,7 @@ bool AppendSaveKeepingBoth(TPS2MFMSYS& manager, formats::Ps2Save save, std::stri
 bool DownloadPS1SaverKeepingBoth(TPS2MFMSYS& manager, formats::Ps1Save save, std::string& name) {
   if (!manager.ScanPS1()) return false;
   std::set<std::string> names;
-  for (int e = 0; e < kPS1Entries; ++e) {
-    const auto& item = manager.PS1Card.Items[e];
-    if (!item.NoTitle && !item.NotInUse) names.insert(item.FileName);
-  }
+  for (int e : PS1SaveEntries(manager.PS1Card)) names.insert(manager.PS1Card.Items[e].FileName);
   name = KeepBothName(save.Name(), formats::ps1frame::kNameMax,
                       [&](const std::string& n) { return names.count(n) > 0; });
   std::fill_n(save.frame.begin() + formats::ps1frame::kName, formats::ps1frame::kNameMax + 1, 0);

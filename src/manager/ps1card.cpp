@@ -208,6 +208,27 @@ bool TPS2MFMSYS::PS1Catalog() {
   return true;
 }
 
+bool IsPS1Save(const TPs1FileitemRec& item) { return !item.NoTitle && !item.NotInUse; }
+
+std::vector<int> PS1SaveEntries(const TPs1FileRecD& card) {
+  std::vector<int> entries;
+  for (int e = 0; e < kPS1Entries; ++e)
+    if (IsPS1Save(card.Items[e])) entries.push_back(e);
+  return entries;
+}
+
+int64_t PS1UsedBytes(const TPs1FileRecD& card) {
+  int64_t used = 0;
+  for (int e : PS1SaveEntries(card)) used += card.Items[e].Size;
+  return used;
+}
+
+std::optional<int> FindPS1Save(const TPs1FileRecD& card, const std::string& name) {
+  for (int e : PS1SaveEntries(card))
+    if (card.Items[e].FileName == name) return e;
+  return std::nullopt;
+}
+
 std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry) {
   std::vector<int> chain{first_entry};
   std::bitset<kPS1Entries> seen;
@@ -227,12 +248,12 @@ std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry) {
 
 // Works from the card's directory as it is now rather than from the last
 // scan, so that a stale record can never make it write old frames back.
-bool TPS2MFMSYS::DeletePS1Saver(int block_number) {
+bool TPS2MFMSYS::DeletePS1Saver(int entry_index) {
   last_error_.clear();
-  if (block_number < 1 || block_number > kPS1Entries) return false;
+  if (entry_index < 0 || entry_index >= kPS1Entries) return false;
   TPs1FileRecD dir;
   if (!ReadPS1DirectoryFrames(*this, dir)) return false;
-  const std::vector<int> chain = PS1Chain(dir, block_number - 1);
+  const std::vector<int> chain = PS1Chain(dir, entry_index);
 
   BarProgress bar{.Max = static_cast<int>(chain.size()) - 1};
   bar.Fire(Onbarprocess);

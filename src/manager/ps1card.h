@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,20 @@ std::vector<int> PS1UnheldEntries(const TPs1FileRecD& dir);
 [[nodiscard]] bool FindFreePS1Entry(const TPs1FileRecD& card, int& index);
 // A free directory frame, as a format writes it.
 void FreePS1DirectoryFrame(uint8_t* frame128);
+
+// Whether entry `item` opens a save: the first block of one, in use. The
+// list, the command line and every lookup show exactly these.
+bool IsPS1Save(const TPs1FileitemRec& item);
+// The entries that open a save, in directory order.
+std::vector<int> PS1SaveEntries(const TPs1FileRecD& card);
+// The bytes the card's saves take, each counted by its directory size.
+int64_t PS1UsedBytes(const TPs1FileRecD& card);
+// The save of that name on a scanned card: the first entry that opens a save
+// of it, or nullopt. A card may hold two saves of one name (written by
+// another tool); a console, like every other tool, walks the directory from
+// entry 0 and takes the first it meets, so that one is the save its game
+// loads and the one a replace or a lookup must reach.
+std::optional<int> FindPS1Save(const TPs1FileRecD& card, const std::string& name);
 
 // Reads the 15 directory frames of the card into dir (titles left empty).
 // False when a transfer failed.

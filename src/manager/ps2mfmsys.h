@@ -88,7 +88,9 @@ class TPS2MFMSYS {
   [[nodiscard]] bool FormatCard();
   [[nodiscard]] bool FormatToPC(const std::string& image_file_name);
 
-  // PS1 card operations.
+  // PS1 card operations. A save is named by the directory entry of its first
+  // block, 0..14, wherever the core takes one; the numbers 1..15 a user
+  // reads are the front ends' own.
   [[nodiscard]] bool PS1Catalog();
   [[nodiscard]] bool ScanPS1();
   [[nodiscard]] bool UploadPS1Card(const std::string& file_name);
@@ -101,7 +103,8 @@ class TPS2MFMSYS {
   // A save file of any readable PS1 format; the file is read whole first.
   [[nodiscard]] bool DownloadPS1Saver(const std::string& file_name);
   [[nodiscard]] bool DownloadPS1Saver(const formats::Ps1Save& save);
-  [[nodiscard]] bool DeletePS1Saver(int block_number);
+  // Marks deleted the blocks of the save whose first block is entry_index.
+  [[nodiscard]] bool DeletePS1Saver(int entry_index);
   // Writes an empty directory (the header block of FormattedPS1Card) over
   // the card's first block, frame by frame with a progress event each.
   [[nodiscard]] bool FormatPS1Card();

@@ -329,14 +329,9 @@ ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const formats::Ps1Save& save, 
   // The save's own blocks: whatever header its file had is no part of them.
   const int64_t size = static_cast<int64_t>(save.BlockCount() * formats::kPs1BlockBytes);
   if (entry < 0 || entry >= kPS1Entries || !manager.ScanPS1()) return ReplaceResult::kBackupFailed;
-  auto is_save = [&](int e) {
-    const TPs1FileitemRec& item = manager.PS1Card.Items[e];
-    return !item.NoTitle && !item.NotInUse;
-  };
+  auto is_save = [&](int e) { return IsPS1Save(manager.PS1Card.Items[e]); };
   if (!is_save(entry)) return ReplaceResult::kBackupFailed;
-  int64_t used = 0;
-  for (int e = 0; e < kPS1Entries; ++e)
-    if (is_save(e)) used += manager.PS1Card.Items[e].Size;
+  const int64_t used = PS1UsedBytes(manager.PS1Card);
   const std::string name = manager.PS1Card.Items[entry].FileName;
   if (kPS1Capacity - (used - manager.PS1Card.Items[entry].Size) < size)
     return ReplaceResult::kNoRoom;
@@ -349,7 +344,7 @@ ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const formats::Ps1Save& save, 
       return false;
     }
   };
-  if (!manager.DeletePS1Saver(entry + 1)) {
+  if (!manager.DeletePS1Saver(entry)) {
     // The old save may still be whole; only then may its copy go.
     if (manager.ScanPS1() && is_save(entry) && manager.PS1Card.Items[entry].FileName == name) {
       std::remove(backup_path.c_str());

@@ -120,6 +120,32 @@ TEST_F(CliPs1Formats, SavesWithOtherHeadersRestoreReplaceAndBackUp) {
   EXPECT_EQ(ReadFileBytes(card), before);
 }
 
+// Two saves of one name (another tool wrote them): a restore over the name
+// replaces the first, the one a console loads, and the second keeps every byte.
+TEST_F(CliPs1Formats, ARestoreOverATwiceNamedSaveReplacesTheFirst) {
+  std::string image = FormattedCard();
+  auto place = [&image](const formats::Ps1Save& save, size_t entry) {
+    std::copy(save.frame.begin(), save.frame.end(), image.begin() + (entry + 1) * 128);
+    std::copy(save.blocks.begin(), save.blocks.end(), image.begin() + (entry + 1) * 8192);
+  };
+  place(Save("BASLUS-00003TWIN", 1, "FIRST"), 0);
+  place(Save("BASLUS-00003TWIN", 1, "SECOND"), 1);
+  const std::string card = dir.File("twins.mcr");
+  WriteFileBytes(card, image);
+  const std::string newer = dir.File("newer.mcs");
+  WriteFileBytes(newer, FileOf(Save("BASLUS-00003TWIN", 1, "NEWER"), formats::SaveFormat::kMcs));
+
+  const auto replaced = Run({"ps1", "restore", newer, "--overwrite"}, card);
+  ASSERT_EQ(replaced.code, 0) << replaced.err;
+  const std::string after = ReadFileBytes(card);
+  EXPECT_EQ(after.substr(2 * 128, 128), image.substr(2 * 128, 128));
+  EXPECT_EQ(after.substr(2 * 8192, 8192), image.substr(2 * 8192, 8192));
+  const auto ls = Run({"ps1", "ls"}, card).out;
+  EXPECT_NE(ls.find("NEWER"), std::string::npos) << ls;
+  EXPECT_NE(ls.find("SECOND"), std::string::npos) << ls;
+  EXPECT_EQ(ls.find("FIRST"), std::string::npos) << ls;
+}
+
 TEST_F(CliPs1Formats, ImagesOfEveryLayoutListAndChangeAsARawImageDoes) {
   const std::string card = dir.File("card.mcr");
   WriteFileBytes(card, FormattedCard());

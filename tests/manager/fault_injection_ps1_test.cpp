@@ -92,7 +92,7 @@ TEST(FaultInjection, DeletingAPS1SaveFailsVisiblyAtEveryTransaction) {
   PopulateCard(rig);
   ExpectNoFinding(support::RunFaultCases(
       rig,
-      BySaves(rig, {.name = "PS1 save delete", .run = [&] { return rig.mgr.DeletePS1Saver(2); }},
+      BySaves(rig, {.name = "PS1 save delete", .run = [&] { return rig.mgr.DeletePS1Saver(1); }},
               "BASLUS-00002THREE")));
 }
 

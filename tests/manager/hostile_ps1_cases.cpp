@@ -85,10 +85,10 @@ std::vector<PS1Case> Cases() {
        [](PS1Rig& r, const std::string& p) { return Upload(r, p, 9); }, Result::kRefused},
       {"entry 15: upload", none, no_file,
        [](PS1Rig& r, const std::string& p) { return Upload(r, p, 15); }, Result::kRefused},
-      {"block 0: delete", none, no_file,
-       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(0); }, Result::kRefused},
-      {"block 16: delete", none, no_file,
-       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(16); }, Result::kRefused},
+      {"entry -1: delete", none, no_file,
+       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(-1); }, Result::kRefused},
+      {"entry 15: delete", none, no_file,
+       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(15); }, Result::kRefused},
       // ".PS1" save files.
       {"save file of another kind (byte 0)", none,
        [] {
@@ -179,7 +179,7 @@ Tally RunPS1Cases() {
   rig.SetDir(5, ps1state::kLast, 0, 2, "");
   const std::vector<uint8_t> before = rig.Snapshot();
   const Outcome got =
-      Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(3); });
+      Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(2); });
   const std::vector<uint8_t> after = rig.Snapshot();
   bool only_states = true;
   for (size_t i = 0; i < before.size(); ++i) {

@@ -113,6 +113,22 @@ TEST(PS1Card, CatalogueReportsCardThenEveryEntryInOrder) {
   EXPECT_TRUE(rig.mgr.PS1Card.Formatted);
 }
 
+// Another tool may leave two saves of one name; the one a console loads is
+// the first the directory names, and every lookup by name reaches that one.
+TEST(PS1Card, ASaveIsFoundByNameAtTheFirstEntryThatOpensOne) {
+  PS1Rig rig;
+  rig.SetDir(0, ps1state::kDeleted | 1, kPS1BlockBytes, kPS1LastLink, "BASLUS-00050TWIN");
+  rig.PlaceSave({6}, "BASLUS-00051OTHER");
+  rig.PlaceSave({2, 3}, "BASLUS-00050TWIN");
+  rig.PlaceSave({9}, "BASLUS-00050TWIN");
+  ASSERT_TRUE(rig.mgr.ScanPS1());
+  EXPECT_EQ(FindPS1Save(rig.mgr.PS1Card, "BASLUS-00050TWIN"), 2);
+  EXPECT_EQ(FindPS1Save(rig.mgr.PS1Card, "BASLUS-00051OTHER"), 6);
+  EXPECT_EQ(FindPS1Save(rig.mgr.PS1Card, "BASLUS-00050"), std::nullopt);
+  EXPECT_EQ(PS1SaveEntries(rig.mgr.PS1Card), (std::vector<int>{2, 6, 9}));
+  EXPECT_EQ(PS1UsedBytes(rig.mgr.PS1Card), 4 * kPS1BlockBytes);
+}
+
 TEST(PS1Card, CatalogueStopsWhenAskedOrWhenTheLinkFails) {
   PS1Rig rig;
   int nodes = 0;
@@ -299,7 +315,7 @@ TEST(PS1Saver, DeleteMarksTheChainAndChangesNothingElse) {
   rig.PlaceSave({3, 8, 10}, "BASLUS-00030THREE");
   rig.PlaceSave({0}, "BASLUS-00031ONE");
   auto before = rig.Snapshot();
-  ASSERT_TRUE(rig.mgr.DeletePS1Saver(4));
+  ASSERT_TRUE(rig.mgr.DeletePS1Saver(3));
   EXPECT_EQ(rig.Dir(3)[0], 0xA1);
   EXPECT_EQ(rig.Dir(8)[0], 0xA2);
   EXPECT_EQ(rig.Dir(10)[0], 0xA3);
@@ -313,15 +329,15 @@ TEST(PS1Saver, DeleteMarksTheChainAndChangesNothingElse) {
   EXPECT_EQ(after, before);
   EXPECT_EQ(rig.counters().frames_written, 3u);
 
-  EXPECT_FALSE(rig.mgr.DeletePS1Saver(0));
-  EXPECT_FALSE(rig.mgr.DeletePS1Saver(16));
+  EXPECT_FALSE(rig.mgr.DeletePS1Saver(-1));
+  EXPECT_FALSE(rig.mgr.DeletePS1Saver(15));
 }
 
 TEST(PS1Saver, DeleteStopsOnACyclingChain) {
   PS1Rig rig;
   rig.PlaceSave({0, 1, 2}, "LOOP");
   store_le16(rig.Dir(2), ps1dir::kLink, 0);
-  ASSERT_TRUE(rig.mgr.DeletePS1Saver(1));
+  ASSERT_TRUE(rig.mgr.DeletePS1Saver(0));
   EXPECT_EQ(rig.counters().frames_written, 3u);
   EXPECT_EQ(rig.Dir(0)[0], 0xA1);
   EXPECT_EQ(rig.Dir(2)[0], 0xA3);
