@@ -10,7 +10,7 @@
 #include "card/formatter.h"
 #include "common/bytes.h"
 #include "manager/ps1card.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
 
 namespace travosk::bench {
 

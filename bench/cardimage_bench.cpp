@@ -20,7 +20,9 @@
 #include "card/fileip.h"
 #include "card/formatter.h"
 #include "heap_meter.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
+#include "manager/cardroom.h"
+#include "manager/inspectarchive.h"
 
 namespace travosk::bench {
 namespace {

@@ -16,6 +16,7 @@
 #include "bench_rig.h"
 #include "card/fileip.h"
 #include "least_traffic.h"
+#include "manager/findsave.h"
 #include "manager/savereplace.h"
 
 namespace travosk::bench {

@@ -9,7 +9,8 @@
 #include "card/fileip.h"
 #include "common/errors.h"
 #include "fuzz_support.h"
-#include "manager/savereplace.h"
+#include "manager/cardroom.h"
+#include "manager/inspectarchive.h"
 
 using namespace travosk;
 

@@ -11,7 +11,7 @@
 #include "card/checker.h"
 #include "common/errors.h"
 #include "fuzz_support.h"
-#include "manager/savereplace.h"
+#include "manager/inspectarchive.h"
 
 using namespace travosk;
 

@@ -127,6 +127,15 @@ void TForm1::ChooseImage(int index) {
   DEVICENAME->setToolTip(image.path);
 }
 
+bool TForm1::RefuseReadOnly(int image) {
+  if (image < 0 || image >= static_cast<int>(images_.size()) || !images_[image]->read_only)
+    return false;
+  ui_.Beep();
+  ui_.Information("The card image " + images_[image]->path +
+                  " is open for reading only: its format's signature cannot be made here.");
+  return true;
+}
+
 QStringList TForm1::RecentImages() const {
   QFile f(work_folder_ + kRecentFile);
   QStringList out;

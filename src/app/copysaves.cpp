@@ -13,6 +13,7 @@
 #include "app/texts.h"
 #include "manager/ps1card.h"
 #include "manager/savecompare.h"
+#include "manager/findsave.h"
 #include "manager/savereplace.h"
 
 namespace travosk {

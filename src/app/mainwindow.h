@@ -404,9 +404,6 @@ class TForm1 : public QMainWindow {
   // for the set; a failure names its save and the others go on.
   void BackupSaveSet(const std::vector<int>& rows);
   void DeleteSaveSet(const std::vector<int>& rows);
-  // An image opened for reading only takes no change: says so; true when
-  // the command must end there.
-  bool RefuseReadOnly(int image);
   QListWidgetItem* AddListItem(const std::string& name, const std::string& title, int image);
   void SetItemImage(int row, int image);
   void SetItemState(int row, int state);
@@ -451,6 +448,9 @@ class TForm1 : public QMainWindow {
   // The device dialog's choice of an open image, and of the adapter.
   void ChooseImage(int index);
   OpenedImage& OpenImageFile(const QString& path);
+  // An image opened for reading only takes no change: says so; true when
+  // the command must end there.
+  bool RefuseReadOnly(int image);
   void RememberRecentImage(const QString& path);
   void FillRecentImagesMenu();
 

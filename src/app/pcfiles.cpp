@@ -3,7 +3,7 @@
 #include <QFileInfo>
 
 #include "formats/files.h"
-#include "manager/savereplace.h"
+#include "manager/inspectarchive.h"
 
 namespace travosk {
 

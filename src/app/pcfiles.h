@@ -10,7 +10,7 @@
 #include "app/strings.h"
 #include "common/bytes.h"
 #include "common/errors.h"
-#include "manager/savereplace.h"
+#include "manager/inspectarchive.h"
 
 namespace travosk {
 

@@ -14,7 +14,7 @@
 #include "common/errors.h"
 #include "app/strings.h"
 #include "manager/icons.h"
-#include "manager/savereplace.h"
+#include "manager/cardroom.h"
 
 namespace travosk {
 namespace {

@@ -25,15 +25,6 @@ QString FailedLine(const std::string& name, const std::string& reason) {
 
 }  // namespace
 
-bool TForm1::RefuseReadOnly(int image) {
-  if (image < 0 || image >= static_cast<int>(images_.size()) || !images_[image]->read_only)
-    return false;
-  ui_.Beep();
-  ui_.Information("The card image " + images_[image]->path +
-                  " is open for reading only: its format's signature cannot be made here.");
-  return true;
-}
-
 bool TForm1::ListedSaves(const std::vector<int>& rows, std::vector<ListedSave>& saves) {
   saves.clear();
   for (const int row : rows) {

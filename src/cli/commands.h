@@ -6,19 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "cli/commands_shared.h"
 #include "cli/context.h"
 #include "cli/listing.h"
-#include "manager/savereplace.h"
 
 namespace travosk::cli {
 
-// Opens the source and checks that it answers and holds a PS2 file system
-// card, then asks `question` (when given) as Context::Confirm does; on
-// failure or refusal `code` holds the exit code.
-std::unique_ptr<Source> OpenPS2(Context& c, int& code, const std::string& question = {});
-// Opens the card as OpenPS2 does and finds the save folder called `name`.
-std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::TfileIP& folder,
-                                    int& code);
 // A PS2 card opened and listed, and one save on it.
 struct ListedSave {
   std::unique_ptr<Source> source;
@@ -28,10 +21,6 @@ struct ListedSave {
 // Opens the card as OpenPS2 does and finds the save called `name`; false,
 // with `code`, when the card cannot be opened or listed or holds no such save.
 bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code);
-// "what failed: why", when the card manager knows why.
-int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what);
-// A reason of the core as it reads after a colon ("The card ..." -> "the card ...").
-std::string Reason(std::string why);
 
 struct NoOptions {};
 
@@ -104,13 +93,6 @@ struct NewOptions {
   bool overwrite = false;
 };
 int NewImage(Context& c, const NewOptions& o);
-
-// A restore that finds a save of the same name on the card: --overwrite,
-// or a "y" typed at a terminal, lets it replace that save.
-bool MayReplace(Context& c, const RestoreOptions& o, const std::string& name, int& code);
-// The exit code of a replace; `kept` is where the old save was kept.
-int ReplaceOutcome(Context& c, manager::ReplaceResult result, const std::string& kept,
-                   const std::string& backup_failed);
 
 // PS1 cards.
 int PS1List(Context& c, const NoOptions&);

@@ -155,12 +155,8 @@ int PS1Backup(Context& c, const PS1BackupOptions& o) {
 
 int PS1Restore(Context& c, const RestoreOptions& o) {
   const std::string& file = o.file;
-  if (o.overwrite && o.keep_both) {
-    c.err << "travosk-cli: give --overwrite or --keep-both, not both\n";
-    return kExitUsage;
-  }
-  if (std::error_code ec; std::filesystem::is_directory(file, ec))
-    return c.Fail("\"" + file + "\" is a folder, not a save file");
+  if (const int refused = RefuseOverwriteAndKeepBoth(c, o)) return refused;
+  if (int code = kExitOk; RefuseFolder(c, file, code)) return code;
   // The whole file is read and checked before the card is touched; the save
   // it holds, not the file's length, decides the room it needs.
   formats::Ps1Save save;

@@ -9,7 +9,7 @@
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "manager/icons.h"
-#include "manager/savereplace.h"
+#include "manager/cardroom.h"
 
 namespace travosk::cli {
 

@@ -6,41 +6,19 @@
 #include <filesystem>
 
 #include "card/fileops.h"
-#include "card/walk.h"
-#include "common/bytes.h"
 #include "common/errors.h"
 #include "common/sjis.h"
-#include "manager/ps1card.h"
 #include "formats/files.h"
+#include "manager/cardroom.h"
+#include "manager/findsave.h"
+#include "manager/inspectarchive.h"
+#include "manager/ps1card.h"
 
 namespace travosk::manager {
 
 using card::TfileIP;
 
 namespace {
-
-// Clusters of a chain, bounded by the table so that a cycle cannot loop.
-uint64_t ChainLength(const card::TPSFilemanager& v, uint32_t first) {
-  uint64_t n = 0;
-  uint32_t c = first;
-  const uint64_t limit = v.FatEntryCount();
-  while (c < limit && n < limit) {
-    ++n;
-    const uint32_t e = v.Fat[c];
-    if (e == card::kChainEnd || !(e & card::kInUse)) break;
-    c = e & card::kNextMask;
-  }
-  return n;
-}
-
-std::optional<formats::Ps2Save> ReadSave(const std::string& path) {
-  try {
-    return formats::ReadPs2SaveFile(path);
-  } catch (const formats::FormatError&) {
-  } catch (const InOutError&) {
-  }
-  return std::nullopt;
-}
 
 // True when `edited` holds the same save as `old`, the backup just made of
 // it: every entry byte for byte the same, so the same files of the same
@@ -123,85 +101,9 @@ bool HoldsData(TPS2MFMSYS& manager, const formats::Ps2Save& save,
 
 }  // namespace
 
-std::optional<ArchiveInfo> InspectArchive(const std::string& path) {
-  const auto save = ReadSave(path);
-  if (!save) return std::nullopt;
-  ArchiveInfo info;
-  info.name = save->Name();
-  info.files = static_cast<uint32_t>(save->files.size());
-  info.clusters = save->Clusters();
-  std::error_code ec;
-  info.bytes = std::filesystem::file_size(path, ec);
-  return info;
-}
-
-uint64_t FreeClusters(const card::TPSFilemanager& v) {
-  uint64_t free = 0;
-  // The table's last entry is never handed out.
-  const uint64_t limit = v.FatEntryCount() ? v.FatEntryCount() - 1 : 0;
-  for (uint64_t i = 0; i < limit; ++i)
-    if (!(v.Fat[i] & card::kInUse)) ++free;
-  return free;
-}
-
-uint64_t FreeBytes(const card::TPSFilemanager& v) { return FreeClusters(v) * card::kClusterBytes; }
-
-uint64_t OccupiedBytes(const TfileIP& folder, const std::vector<TfileIP>& files) {
-  auto whole = [](uint64_t bytes) {
-    return (bytes + card::kClusterBytes - 1) / card::kClusterBytes * card::kClusterBytes;
-  };
-  uint64_t bytes = whole(uint64_t{folder.Length()} * card::entry::kBytes);
-  for (const TfileIP& f : files) bytes += whole(f.Length());
-  return bytes;
-}
-
-uint64_t FolderClusters(TPS2MFMSYS& manager, TfileIP folder) {
-  auto& v = manager.Volume();
-  if (!folder.Dir || folder.RelatCluster < 0) return 0;
-  uint64_t clusters = ChainLength(v, static_cast<uint32_t>(folder.RelatCluster));
-  card::WalkCursor walk;
-  if (card::EnterDirectory(v, walk, folder)) {
-    TfileIP item;
-    bool more = card::ReadFirstEntry(v, walk, item);
-    while (more) {
-      if (!item.Dir && !item.Deleted && item.RelatCluster >= 0)
-        clusters += ChainLength(v, static_cast<uint32_t>(item.RelatCluster));
-      more = card::ReadNextEntry(v, walk, item);
-    }
-  }
-  return clusters;
-}
-
-std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
-                                bool* unreadable) {
-  if (unreadable) *unreadable = false;
-  // The catalogue mounts the card afresh and shows it to the front end; the
-  // search then walks the root again with a cursor of its own, over the
-  // entries the catalogue listed (as many as the root's "." counts).
-  if (!manager.Catalog()) {
-    if (unreadable) *unreadable = true;
-    return std::nullopt;
-  }
-  auto& v = manager.Volume();
-  try {
-    card::WalkCursor walk;
-    TfileIP x;
-    (void)card::ReadFirstEntry(v, walk, x);
-    const int64_t count = x.Name == "." && !x.Deleted ? manager.EntryCount(x) : 0;
-    int64_t passed = x.Deleted ? 0 : 1;
-    while (passed < count && card::ReadNextEntry(v, walk, x)) {
-      if (!x.Deleted) ++passed;
-      if (x.Dir && !x.Deleted && !x.IsDotName() && x.Name == name) return x;
-    }
-  } catch (const CardError&) {
-    if (unreadable) *unreadable = true;
-  }
-  return std::nullopt;
-}
-
 ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const std::string& archive, TfileIP existing,
                           const std::string& backup_path) {
-  const auto incoming = ReadSave(archive);
+  const auto incoming = TryReadSave(archive);
   if (!incoming) return ReplaceResult::kFailedRestored;
   return ReplaceSave(manager, *incoming, existing, backup_path);
 }
@@ -238,7 +140,7 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
   // editor gives): its data goes over the old data where it lies, and only
   // the changed blocks are written. Nothing else on the card changes, so a
   // failure leaves the folder whole and the old bytes can go back the same way.
-  const auto old = maybe_same ? ReadSave(backup_path) : std::nullopt;
+  const auto old = maybe_same ? TryReadSave(backup_path) : std::nullopt;
   if (old && SameSaveOtherData(incoming, *old, clusters)) {
     const InPlace written = WriteDataInPlace(manager, incoming, clusters);
     if (written == InPlace::kDone) {

@@ -15,33 +15,6 @@
 
 namespace travosk::manager {
 
-// What a save file holds, read without touching the card.
-struct ArchiveInfo {
-  std::string name;         // the save folder's name (header byte 64 on)
-  uint32_t files = 0;       // file records announced by the folder header
-  uint64_t clusters = 0;    // clusters the save will take on the card
-  uint64_t bytes = 0;       // the archive file's length
-};
-// nullopt when the file cannot be read or is not a PS2 save this system reads.
-std::optional<ArchiveInfo> InspectArchive(const std::string& path);
-
-// Free clusters of the mounted card, and the clusters a save folder holds.
-uint64_t FreeClusters(const card::TPSFilemanager& volume);
-uint64_t FolderClusters(TPS2MFMSYS& manager, card::TfileIP folder);
-// The room the file system has left, in bytes: its free clusters, whole.
-uint64_t FreeBytes(const card::TPSFilemanager& volume);
-// The bytes a save occupies on the card, from its catalogue records alone:
-// the folder's entries (512 bytes each) and each file's data, every one in
-// whole clusters. `files` are the save's live files.
-uint64_t OccupiedBytes(const card::TfileIP& folder, const std::vector<card::TfileIP>& files);
-
-// Catalogues the card and answers the save folder of that name, if there is
-// one; the catalogue's events still reach the handlers assigned to them.
-// `unreadable`, when given, tells a card that could not be read (the save
-// may well be there) from one that was read and does not hold it.
-std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
-                                      bool* unreadable = nullptr);
-
 enum class ReplaceResult {
   kDone,             // the new save is on the card
   kNoRoom,           // not tried: the new save would not fit even without the old one

@@ -10,7 +10,7 @@
 #include "gui_rig.h"
 #include "manager/archive_builder.h"
 #include "manager/savecompare.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
 
 using namespace travosk;
 using namespace travosk::testing;

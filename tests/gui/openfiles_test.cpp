@@ -9,7 +9,7 @@
 #include "formats/files.h"
 #include "gui_rig.h"
 #include "manager/archive_builder.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
 
 using namespace travosk;
 using namespace travosk::testing;

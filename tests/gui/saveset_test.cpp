@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "gui_rig.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
 
 using namespace travosk;
 using namespace travosk::testing;

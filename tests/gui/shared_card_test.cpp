@@ -14,7 +14,8 @@
 
 #include "gui_rig.h"
 #include "manager/archive_builder.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
+
 #include "support/fault_rig.h"
 #include "support/manager_fixture.h"
 

@@ -9,6 +9,7 @@
 #include "card/checker.h"
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "manager/findsave.h"
 #include "manager/savereplace.h"
 #include "support/manager_fixture.h"
 

@@ -8,7 +8,9 @@
 #include "card/fileops.h"
 #include "card/walk.h"
 #include "common/bytes.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
+#include "manager/cardroom.h"
+
 #include "support/manager_fixture.h"
 
 namespace travosk {

@@ -12,7 +12,8 @@
 #include "link/link.h"
 #include "manager/archive_builder.h"
 #include "manager/ps2mfmsys.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
+
 #include "sim/adapter.h"
 #include "sim/loopback_platform.h"
 #include "support/card_fixture.h"

@@ -20,7 +20,9 @@
 #include <iostream>
 
 #include "common/errors.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
+#include "manager/inspectarchive.h"
+
 #include "support/fault_rig.h"
 
 namespace travosk {

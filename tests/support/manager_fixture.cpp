@@ -7,7 +7,7 @@
 
 #include "card/formatter.h"
 #include "common/bytes.h"
-#include "manager/savereplace.h"
+#include "manager/findsave.h"
 
 namespace travosk::support {
 
