@@ -14,7 +14,6 @@
 #include "common/errors.h"
 #include "formats/images.h"
 #include "manager/newcard.h"
-#include "sim/medium.h"
 
 namespace travosk {
 namespace {
@@ -23,12 +22,6 @@ constexpr const char* kRecentFile = "recent-images.txt";
 constexpr int kRecentCount = 6;
 
 }  // namespace
-
-OpenedImage::~OpenedImage() {
-  if (manager) manager->DoneSystem();
-  manager.reset();
-  session.reset();
-}
 
 void TForm1::OpenImageClick() {
   Guarded([this] {
@@ -82,31 +75,20 @@ OpenedImage& TForm1::OpenImageFile(const QString& file) {
     }
   // The image layer tells the layout by the file's size and header, so the
   // image is written back in the format it came in.
-  const auto layout = formats::IdentifyImageFile(PathOf(path));
-  if (!layout) throw InOutError(PathOf(path), "not a PS2 or PS1 card image of a known layout");
-  if (const auto problem =
-          formats::ImageOpenProblem(*layout, static_cast<uint64_t>(QFileInfo(path).size()));
-      !problem.empty())
-    throw InOutError(PathOf(path), problem);
+  manager::ImageSessionOptions opening;
+  opening.card = PathOf(path);
+  opening.work_folder = PathOf(work_folder_);
   auto image = std::make_unique<OpenedImage>();
+  image->session = std::make_unique<manager::ImageSession>(opening);
+  // A bad setting was told of when the adapter's card manager started.
+  const formats::ImageKind& layout = *image->session->CardKind();
   image->path = path;
-  image->kind = layout->ps1 ? kPS1Card : kPS2Card;
-  image->format = layout->format;
-  image->read_only = layout->read_only;
-  image->session = std::make_unique<sim::LoopbackSession>();
-  image->session->clock.keep_sleeps = false;
-  // Medium::Open says why a file is no card image of that kind.
-  image->session->adapter.InsertCard(
-      sim::Medium::Open(PathOf(path), layout->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2,
-                        {layout->header, layout->spare, layout->read_only}));
-  image->manager = std::make_unique<manager::TPS2MFMSYS>(image->session->link);
-  try {
-    image->manager->InitSystem(PathOf(work_folder_));
-  } catch (const ConversionError&) {
-    // The adapter's card manager has told of the bad setting already.
-  }
+  image->kind = layout.ps1 ? kPS1Card : kPS2Card;
+  image->format = layout.format;
+  image->read_only = layout.read_only;
+  image->manager = &image->session->Manager();
   image->manager->Beep = [this] { OnWindowThread([this] { ui_.Beep(); }); };
-  image->session->link.SetMessageSink([this](const std::string& text) {
+  image->session->Link().SetMessageSink([this](const std::string& text) {
     OnWindowThread([&] { ui_.Information(QString::fromStdString(text)); });
   });
   BindCardManagerEvents(*image->manager);
@@ -119,7 +101,7 @@ OpenedImage& TForm1::OpenImageFile(const QString& file) {
 void TForm1::ChooseImage(int index) {
   OpenedImage& image = *images_.at(static_cast<size_t>(index));
   current_image_ = index;
-  card_ = image.manager.get();
+  card_ = image.manager;
   Card().Access().Medium = Slot::kCard;
   current_device_ = image.kind;
   DEVICENAME->setText(image.kind == kPS1Card ? "PS1 CARD" : "PS2 CARD");

@@ -21,6 +21,7 @@
 #include "dialogs/uiservices.h"
 #include "formats/images.h"
 #include "link/cardlock.h"
+#include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
 #include "sim/loopback_platform.h"
 
@@ -101,12 +102,8 @@ struct OpenedImage {
   formats::ImageFormat format = formats::ImageFormat::kPs2Raw;
   // Opened for reading only: its format's signature is not remade here.
   bool read_only = false;
-  std::unique_ptr<sim::LoopbackSession> session;
-  std::unique_ptr<manager::TPS2MFMSYS> manager;
-  OpenedImage() = default;
-  OpenedImage(const OpenedImage&) = delete;
-  OpenedImage& operator=(const OpenedImage&) = delete;
-  ~OpenedImage();
+  std::unique_ptr<manager::ImageSession> session;
+  manager::TPS2MFMSYS* manager = nullptr;  // the session's
 };
 
 // The hex editor window as the edit command uses it: shows the file with the

@@ -7,9 +7,7 @@
 #include <filesystem>
 
 #include "common/errors.h"
-#include "formats/images.h"
 #include "link/combined_platform.h"
-#include "sim/medium.h"
 
 namespace travosk::cli {
 
@@ -49,52 +47,50 @@ std::string DefaultWorkFolder() {
 
 Source::Source(const SourceOptions& options) {
   const auto wait = link::LockWait();
-  if (!options.image.empty() || !options.sm_image.empty()) {
+  const bool images = !options.image.empty() || !options.sm_image.empty();
+  if (images) {
     for (const std::string* image : {&options.image, &options.sm_image})
       if (!image->empty()) locks_.push_back(link::CardLock::OnImage(*image, wait));
-    session_ = std::make_unique<sim::LoopbackSession>();
-    if (!options.image.empty()) {
-      const auto image = formats::IdentifyImageFile(options.image);
-      if (!image) throw InOutError(options.image, "not a PS2 or PS1 card image of a known layout");
-      if (const auto problem =
-              formats::ImageOpenProblem(*image, std::filesystem::file_size(options.image));
-          !problem.empty())
-        throw InOutError(options.image, problem);
-      image_format_ = image->format;
-      read_only_ = image->read_only;
-      const sim::ImageLayout layout{image->header, image->spare, image->read_only,
-                                    KeptUnwritten(options, options.image)};
-      session_->adapter.InsertCard(sim::Medium::Open(
-          options.image, image->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
-    }
-    if (!options.sm_image.empty()) {
-      sim::ImageLayout layout;
-      layout.reading_only = KeptUnwritten(options, options.sm_image);
-      session_->adapter.InsertSmartMedia(
-          sim::Medium::Open(options.sm_image, sim::MediumKind::kSmartMedia, layout));
-    }
-    only_reads_ = (!options.image.empty() && KeptUnwritten(options, options.image)) ||
-                  (!options.sm_image.empty() && KeptUnwritten(options, options.sm_image));
-    link_ = &session_->link;
   } else {
     platform_ = link::MakePlatform();
     clock_ = std::make_unique<link::SystemClock>();
     owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
-    link_ = owned_link_.get();
-    link_->FindAdapter();
-    if (!link_->DevicePath().empty()) {
-      locks_.push_back(link::CardLock::OnDevice(link_->DevicePath(), wait));
+    owned_link_->FindAdapter();
+    if (!owned_link_->DevicePath().empty()) {
+      locks_.push_back(link::CardLock::OnDevice(owned_link_->DevicePath(), wait));
       // Pipes opened while another program held the adapter (a USB
       // interface it had claimed, say) are opened again now it is ours.
-      link_->OpenPipes();
+      owned_link_->OpenPipes();
     }
   }
-  manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
-  try {
-    manager_->InitSystem(options.workdir.empty() ? DefaultWorkFolder()
-                                                : PrivateFolder(options.workdir));
-  } catch (const ConversionError& e) {
-    settings_warning_ = e.what();
+  const std::string work_folder =
+      options.workdir.empty() ? DefaultWorkFolder() : PrivateFolder(options.workdir);
+  if (images) {
+    manager::ImageSessionOptions opening;
+    opening.card = options.image;
+    opening.smartmedia = options.sm_image;
+    opening.card_unwritten = !options.image.empty() && KeptUnwritten(options, options.image);
+    opening.smartmedia_unwritten =
+        !options.sm_image.empty() && KeptUnwritten(options, options.sm_image);
+    opening.work_folder = work_folder;
+    images_ = std::make_unique<manager::ImageSession>(opening);
+    if (const auto& kind = images_->CardKind()) {
+      image_format_ = kind->format;
+      read_only_ = kind->read_only;
+    }
+    only_reads_ = opening.card_unwritten || opening.smartmedia_unwritten;
+    settings_warning_ = images_->SettingsWarning();
+    link_ = &images_->Link();
+    manager_ = &images_->Manager();
+  } else {
+    link_ = owned_link_.get();
+    owned_manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
+    manager_ = owned_manager_.get();
+    try {
+      manager_->InitSystem(work_folder);
+    } catch (const ConversionError& e) {
+      settings_warning_ = e.what();
+    }
   }
   const bool smartmedia =
       options.slot == "smartmedia" || (options.image.empty() && !options.sm_image.empty());
@@ -102,7 +98,7 @@ Source::Source(const SourceOptions& options) {
 }
 
 Source::~Source() {
-  if (manager_) manager_->DoneSystem();
+  if (owned_manager_) owned_manager_->DoneSystem();
 }
 
 }  // namespace travosk::cli

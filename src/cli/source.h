@@ -13,8 +13,8 @@
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/platform.h"
+#include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
-#include "sim/loopback_platform.h"
 
 namespace travosk::cli {
 
@@ -41,7 +41,7 @@ class Source {
 
   link::Link& Link() { return *link_; }
   manager::TPS2MFMSYS& Manager() { return *manager_; }
-  bool FromImage() const { return session_ != nullptr; }
+  bool FromImage() const { return images_ != nullptr; }
   // The layout of the card image opened with --image, if one was.
   std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
   // The image opened with --image takes no change (a PSP .vmp: its
@@ -56,12 +56,15 @@ class Source {
   // The command's hold on its card (cardlock.h), taken before anything of
   // the card is read; released last, after the card manager is done.
   std::vector<link::CardLock> locks_;
-  std::unique_ptr<sim::LoopbackSession> session_;
+  // The images given, in an in-process adapter (manager/imagesession.h);
+  // else the adapter found, with a card manager of the command's own.
+  std::unique_ptr<manager::ImageSession> images_;
   std::unique_ptr<link::Platform> platform_;
   std::unique_ptr<link::SystemClock> clock_;
   std::unique_ptr<link::Link> owned_link_;
+  std::unique_ptr<manager::TPS2MFMSYS> owned_manager_;
   link::Link* link_ = nullptr;
-  std::unique_ptr<manager::TPS2MFMSYS> manager_;
+  manager::TPS2MFMSYS* manager_ = nullptr;
   std::string settings_warning_;
   std::optional<formats::ImageFormat> image_format_;
   bool read_only_ = false;

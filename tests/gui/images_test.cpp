@@ -255,7 +255,7 @@ class ImagesTest : public QObject {
     w.AppendSaverClick();
     w.NewImageClick();
     rig.Catalog("DEVImage0");
-    w.Images()[1]->session->adapter.write_filter = [](std::span<uint8_t> page) {
+    w.Images()[1]->session->Loopback().adapter.write_filter = [](std::span<uint8_t> page) {
       if (std::all_of(page.begin(), page.begin() + 16, [](uint8_t b) { return b == 'Q'; }))
         page[100] = 'R';
     };

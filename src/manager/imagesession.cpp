@@ -1,0 +1,59 @@
+#include "manager/imagesession.h"
+
+#include <filesystem>
+
+#include "common/errors.h"
+#include "sim/loopback_platform.h"
+#include "sim/medium.h"
+
+namespace travosk::manager {
+
+formats::ImageKind OpenableCardImage(const std::string& path) {
+  const auto kind = formats::IdentifyImageFile(path);
+  if (!kind) throw InOutError(path, "not a PS2 or PS1 card image of a known layout");
+  if (const auto problem = formats::ImageOpenProblem(*kind, std::filesystem::file_size(path));
+      !problem.empty())
+    throw InOutError(path, problem);
+  return *kind;
+}
+
+ImageSession::ImageSession(const ImageSessionOptions& options)
+    : session_(std::make_unique<sim::LoopbackSession>()) {
+  // A session serves commands for as long as the image is open: its clock
+  // keeps only the totals of the waits.
+  session_->clock.keep_sleeps = false;
+  if (!options.card.empty()) {
+    card_kind_ = OpenableCardImage(options.card);
+    const sim::ImageLayout layout{card_kind_->header, card_kind_->spare, card_kind_->read_only,
+                                  options.card_unwritten};
+    // Medium::Open says why a file is no card image of that kind.
+    session_->adapter.InsertCard(sim::Medium::Open(
+        options.card, card_kind_->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
+  }
+  if (!options.smartmedia.empty()) {
+    sim::ImageLayout layout;
+    layout.reading_only = options.smartmedia_unwritten;
+    session_->adapter.InsertSmartMedia(
+        sim::Medium::Open(options.smartmedia, sim::MediumKind::kSmartMedia, layout));
+  }
+  manager_ = std::make_unique<TPS2MFMSYS>(session_->link);
+  try {
+    manager_->InitSystem(options.work_folder);
+  } catch (const ConversionError& e) {
+    settings_warning_ = e.what();
+  } catch (...) {
+    // A start cut short (its temporary file refused, say) leaves nothing open.
+    manager_->DoneSystem();
+    throw;
+  }
+}
+
+ImageSession::~ImageSession() {
+  manager_->DoneSystem();
+  manager_.reset();
+  session_.reset();
+}
+
+link::Link& ImageSession::Link() { return session_->link; }
+
+}  // namespace travosk::manager
