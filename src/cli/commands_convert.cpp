@@ -2,7 +2,6 @@
 // without a card; new: a blank formatted card image. Reads go through the format layer's readers, so whatever
 // restores also converts; nothing is written unless the whole input read.
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 #include "cli/commands.h"
@@ -11,33 +10,10 @@
 #include "formats/files.h"
 #include "formats/images.h"
 #include "manager/newcard.h"
-#include "sim/ecc.h"
 
 namespace travosk::cli {
 
 namespace {
-
-constexpr size_t kPage = 528;
-constexpr size_t kData = 512;
-constexpr size_t kPagesPerBlock = 16;
-constexpr std::string_view kPs2Magic = "Sony PS2 Memory Card Format ";
-
-// A card image opens with its superblock, or is a PS1 image that the image
-// layer recognises; anything else is taken as a save file.
-std::optional<formats::ImageKind> ImageOf(const std::string& path,
-                                          const std::vector<uint8_t>& bytes) {
-  const auto kind = formats::IdentifyImage(bytes, bytes.size(), path);
-  if (!kind) return std::nullopt;
-  if (kind->ps1) {
-    const size_t at = static_cast<size_t>(kind->header);
-    const bool card = bytes[at] == 'M' && bytes[at + 1] == 'C';
-    return card || kind->format != formats::ImageFormat::kPs1Raw ? kind : std::nullopt;
-  }
-  if (bytes.size() < kPs2Magic.size() ||
-      std::memcmp(bytes.data(), kPs2Magic.data(), kPs2Magic.size()) != 0)
-    return std::nullopt;
-  return kind;
-}
 
 int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<uint8_t>& in,
                  const std::string& in_path, const std::string& out, const std::string& format) {
@@ -47,33 +23,10 @@ int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<u
       c, out, format, kind.ps1, same_extension ? std::optional(kind.format) : std::nullopt, code);
   if (!target) return code;
   std::vector<uint8_t> result;
-  if (kind.ps1) {
-    try {
-      result = formats::WritePs1Image(Bytes(in).subspan(static_cast<size_t>(kind.header)), *target);
-    } catch (const formats::FormatError& e) {
-      return c.Fail(e.what());
-    }
-  } else {
-    const bool ecc = *target == formats::ImageFormat::kPs2Raw;
-    const size_t from = kind.spare ? kPage : kData;
-    const size_t pages = in.size() / from;
-    for (size_t p = 0; p < pages; ++p) {
-      const uint8_t* page = in.data() + p * from;
-      result.insert(result.end(), page, page + kData);
-      if (ecc) {
-        // The spare bytes are the page's code, made afresh from its data.
-        // The pages of an erased block (all 0xFF) keep erased spare bytes,
-        // as flash does; a page written with 0xFF among data has its code.
-        const uint8_t* block = in.data() + p / kPagesPerBlock * kPagesPerBlock * from;
-        const bool erased =
-            std::all_of(block, block + kPagesPerBlock * from, [](uint8_t b) { return b == 0xFF; });
-        const auto spare = sim::PageSpare(std::span<const uint8_t, 512>(page, kData));
-        if (erased)
-          result.insert(result.end(), kPage - kData, 0xFF);
-        else
-          result.insert(result.end(), spare.begin(), spare.end());
-      }
-    }
+  try {
+    result = formats::ConvertCardImage(in, kind, *target);
+  } catch (const formats::FormatError& e) {
+    return c.Fail(e.what());
   }
   formats::WriteWholeFileAtomically(out, result);
   return kExitOk;
@@ -89,13 +42,12 @@ int Convert(Context& c, const ConvertOptions& o) {
   if (!MayWrite(c, out_path, o.overwrite, code)) return code;
   std::vector<uint8_t> in;
   try {
-    // The largest card image: 64 MB of 528-byte pages.
-    constexpr uint64_t kLargestImage = (uint64_t{64} << 20) / kData * kPage;
-    in = formats::LoadWholeFile(in_path, std::max(kLargestImage, formats::kMaxSaveFileBytes));
+    in = formats::LoadWholeFile(in_path,
+                                std::max(formats::kLargestImageBytes, formats::kMaxSaveFileBytes));
   } catch (const formats::FormatError&) {
     return c.Fail("\"" + in_path + "\" is larger than any card image or save");
   }
-  if (const auto image = ImageOf(in_path, in))
+  if (const auto image = formats::IdentifyCardImage(in, in_path))
     return ConvertImage(c, *image, in, in_path, out_path, format);
 
   // A save converts to a save format of its own kind; the name must fit it.

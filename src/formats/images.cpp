@@ -9,6 +9,7 @@
 
 #include "common/errors.h"
 #include "formats/save.h"
+#include "sim/ecc.h"
 
 namespace travosk::formats {
 
@@ -20,6 +21,8 @@ constexpr uint64_t kPagesPerBlock = 16;
 constexpr uint64_t kGmeHeader = 3904;
 constexpr uint64_t kVgsHeader = 64;
 constexpr uint64_t kVmpHeader = 0x80;
+// A PS2 card image opens with its superblock.
+constexpr std::string_view kPs2Magic = "Sony PS2 Memory Card Format ";
 
 bool Starts(Bytes head, std::string_view magic) {
   return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
@@ -173,6 +176,44 @@ std::vector<uint8_t> WritePs1Image(Bytes card, ImageFormat format) {
       throw FormatError("not a PS1 card image format");
   }
   out.insert(out.end(), card.begin(), card.end());
+  return out;
+}
+
+std::optional<ImageKind> IdentifyCardImage(Bytes file, std::string_view path) {
+  const auto kind = IdentifyImage(file, file.size(), path);
+  if (!kind) return std::nullopt;
+  if (kind->ps1) {
+    const size_t at = static_cast<size_t>(kind->header);
+    const bool card = file[at] == 'M' && file[at + 1] == 'C';
+    return card || kind->format != ImageFormat::kPs1Raw ? kind : std::nullopt;
+  }
+  return Starts(file, kPs2Magic) ? kind : std::nullopt;
+}
+
+std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFormat target) {
+  if (kind.ps1 != IsPs1Image(target))
+    throw FormatError(kind.ps1 ? "a PS1 card converts only to a PS1 image format"
+                               : "a PS2 card converts only to a PS2 image format");
+  if (kind.ps1) return WritePs1Image(file.subspan(static_cast<size_t>(kind.header)), target);
+  const bool spare = target == ImageFormat::kPs2Raw;
+  const size_t from = kind.spare ? kPageBytes : kDataPageBytes;
+  const size_t pages = file.size() / from;
+  std::vector<uint8_t> out;
+  out.reserve(pages * (spare ? kPageBytes : kDataPageBytes));
+  for (size_t p = 0; p < pages; ++p) {
+    const uint8_t* page = file.data() + p * from;
+    out.insert(out.end(), page, page + kDataPageBytes);
+    if (!spare) continue;
+    const uint8_t* block = file.data() + p / kPagesPerBlock * kPagesPerBlock * from;
+    const bool erased =
+        std::all_of(block, block + kPagesPerBlock * from, [](uint8_t b) { return b == 0xFF; });
+    if (erased) {
+      out.insert(out.end(), kPageBytes - kDataPageBytes, 0xFF);
+    } else {
+      const auto code = sim::PageSpare(std::span<const uint8_t, 512>(page, kDataPageBytes));
+      out.insert(out.end(), code.begin(), code.end());
+    }
+  }
   return out;
 }
 

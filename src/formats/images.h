@@ -70,4 +70,21 @@ ImageFormat Ps1ImageFormatForPath(std::string_view path);
 // format that is not a PS1 one written here (.vmp: its signature).
 std::vector<uint8_t> WritePs1Image(Bytes card, ImageFormat format);
 
+// The largest card image a file may hold: 64 MB of 528-byte pages.
+inline constexpr uint64_t kLargestImageBytes = (uint64_t{64} << 20) / 512 * 528;
+
+// A whole file's bytes as a card image: its layout when it holds a card, else
+// nullopt (the file is then taken for a save). A PS2 image opens with its
+// superblock's magic; a raw PS1 image with its "MC" header frame, one of a
+// PS1 layout with a header by that header or its extension.
+std::optional<ImageKind> IdentifyCardImage(Bytes file, std::string_view path);
+// The card image `file` of `kind` in layout `target` of the same card kind: a
+// PS1 card under the header `target` gives it (WritePs1Image); a PS2 card's
+// pages with or without their spare bytes. Spare bytes written are made
+// afresh from each page's data, the page's ECC; the pages of an erased block
+// (all 0xFF) keep erased spare bytes, as flash does, while a page written
+// with 0xFF among data has its code. Throws FormatError for a target this
+// card kind cannot be written in.
+std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFormat target);
+
 }  // namespace travosk::formats
