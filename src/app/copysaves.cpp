@@ -11,9 +11,9 @@
 #include "app/pcfiles.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "manager/findsave.h"
 #include "manager/ps1card.h"
 #include "manager/savecompare.h"
-#include "manager/findsave.h"
 #include "manager/savereplace.h"
 
 namespace travosk {
@@ -136,31 +136,28 @@ void TForm1::CopySaverClick() {
   });
 }
 
-std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string& name) {
+bool TForm1::CatalogueCopyTarget(bool ps1) {
   copy_failure_ = kNoAnswer;
   ShowNotify(texts::kCatalogLoading);
   StartBusy();
-  auto finish = [this](std::optional<bool> result) {
-    EndCardWork();
-    return result;
-  };
-  if (!CardWork([&] { return Card().Catalog(); })) return finish(false);
-  TfileIP existing;
+  return CardWork([&] { return ps1 ? Card().PS1Catalog() : Card().Catalog(); });
+}
+
+std::optional<bool> TForm1::EndCopy(std::optional<bool> result) {
+  EndCardWork();
+  return result;
+}
+
+std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string& name) {
+  if (!CatalogueCopyTarget(false)) return EndCopy(false);
   bool ok = false;
-  if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
+  if (const auto existing = manager::CataloguedSave(Card(), name)) {
     StopBusy();
     HideNotify();
     ui_.Beep();
     if (!ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?"))
       return std::nullopt;
-    ShowNotify("delete Exist Saver..");
-    StartBusy();
-    const QString backup = KeptCopy(name, ".psu");
-    const auto result = CardWork(
-        [&] { return manager::ReplaceSave(Card(), PathOf(source), existing, PathOf(backup)); });
-    ok = result == manager::ReplaceResult::kDone;
-    if (result == manager::ReplaceResult::kFailedLost)
-      ui_.Error(texts::NotPutBack(name, backup));
+    ok = ReplaceWithBackup(source, *existing) == manager::ReplaceResult::kDone;
   } else {
     ShowNotify("Append Saver Now...");
     TfileIP root = card::RootDirectory();
@@ -168,31 +165,20 @@ std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string
   }
   if (!ok) {
     if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
-    return finish(false);
+    return EndCopy(false);
   }
   // The copy as the other device holds it must back up to the same save.
-  const QString check = WorkFile(kCopyCheck);
   const bool same = CardWork([&] {
-    auto copy = manager::FindSave(Card(), name);
-    return copy.has_value() && Card().BackupSaveFolder(PathOf(check), *copy) &&
-           manager::SameSaveArchive(PathOf(source), PathOf(check));
+    return manager::CopyReadsBack(Card(), name, PathOf(source), PathOf(WorkFile(kCopyCheck)));
   });
-  QFile::remove(check);
   if (!same) copy_failure_ = kReadsBackOther;
-  return finish(same);
+  return EndCopy(same);
 }
 
 std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string& name) {
-  copy_failure_ = kNoAnswer;
-  ShowNotify(texts::kCatalogLoading);
-  StartBusy();
-  auto finish = [this](std::optional<bool> result) {
-    EndCardWork();
-    return result;
-  };
-  if (!CardWork([&] { return Card().PS1Catalog(); })) return finish(false);
+  if (!CatalogueCopyTarget(true)) return EndCopy(false);
   if (manager::FindPS1Save(Card().PS1Card, name)) {
-    finish(std::nullopt);
+    EndCopy(std::nullopt);
     ui_.Information("Saver " + texts::Quoted(name) + " is on the other card already.");
     return std::nullopt;
   }
@@ -200,17 +186,13 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
   const bool ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(source)); });
   if (!ok || !CardWork([&] { return Card().PS1Catalog(); })) {
     if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
-    return finish(false);
+    return EndCopy(false);
   }
-  const std::optional<int> e = manager::FindPS1Save(Card().PS1Card, name);
-  const QString check = WorkFile(kCopyCheck);
-  const bool same = e && CardWork([&] {
-                      return Card().UploadPS1Saver(PathOf(check), *e) &&
-                             manager::SamePS1Save(PathOf(source), PathOf(check));
-                    });
-  QFile::remove(check);
+  const bool same = CardWork([&] {
+    return manager::PS1CopyReadsBack(Card(), name, PathOf(source), PathOf(WorkFile(kCopyCheck)));
+  });
   if (!same) copy_failure_ = kReadsBackOther;
-  return finish(same);
+  return EndCopy(same);
 }
 
 }  // namespace travosk

@@ -23,6 +23,7 @@
 #include "link/cardlock.h"
 #include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
+#include "manager/savereplace.h"
 #include "sim/loopback_platform.h"
 
 class QAction;
@@ -459,6 +460,10 @@ class TForm1 : public QMainWindow {
   void AppendArchive(const QString& archive);
   [[nodiscard]] bool WriteBackEditedSave(const QString& archive);
   void ReplacePS1Saver(const formats::Ps1Save& save, const std::string& name, int entry);
+  // Replaces `existing` with the save in `archive` (manager::ReplaceSave), the
+  // old save backed up to a kept copy first; when neither can be written,
+  // says where the old save is kept.
+  manager::ReplaceResult ReplaceWithBackup(const QString& archive, TfileIP existing);
   // A fresh file in "savers" for a copy of the save that a message says is
   // kept (see manager::KeptCopyPath).
   QString KeptCopy(const std::string& save_name, const char* extension) const;
@@ -523,6 +528,11 @@ class TForm1 : public QMainWindow {
   // The list's device becomes the other device; the split view shows it.
   void KeepListAsOther(manager::TPS2MFMSYS* next_card, Slot next_medium);
   void SwitchTo(const DeviceRef& device);
+  // The start of a copy onto the device switched to: its catalogue read
+  // under the notice and the busy animation; false when it cannot be read.
+  bool CatalogueCopyTarget(bool ps1);
+  // The end of every copy that reached the card: EndCardWork, and `result`.
+  std::optional<bool> EndCopy(std::optional<bool> result);
   std::optional<bool> CopyPS2Save(const QString& source_file, const std::string& name);
   std::optional<bool> CopyPS1Save(const QString& source_file, const std::string& name);
   QString copy_failure_;  // why the last copy failed

@@ -6,6 +6,7 @@
 #include "app/pcfiles.h"
 #include "app/strings.h"
 #include "app/texts.h"
+#include "manager/findsave.h"
 #include "manager/savereplace.h"
 
 namespace travosk {
@@ -165,24 +166,13 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
   repaint();
   if (!CardWork([&] { return Card().Catalog(); })) return false;
   const std::string name = ArchiveSaveName(archive);
-  TfileIP existing;
-  const bool on_card =
-      Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName();
+  const std::optional<TfileIP> existing = manager::CataloguedSave(Card(), name);
   SetOperationCaption("Append Save");
   repaint();
   StartBusy();
   bool ok = false;
-  if (on_card) {
-    // The old copy is replaced only when the edited one fits in the room it
-    // frees; if writing the edited one fails, the old one is put back.
-    const QString backup = KeptCopy(name, ".psu");
-    const auto result = CardWork(
-        [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
-    ok = result == manager::ReplaceResult::kDone;
-    if (result == manager::ReplaceResult::kFailedLost) {
-      StopBusy();
-      ui_.Error(texts::NotPutBack(name, backup));
-    }
+  if (existing) {
+    ok = ReplaceWithBackup(archive, *existing) == manager::ReplaceResult::kDone;
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();
     ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });

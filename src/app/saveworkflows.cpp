@@ -8,6 +8,7 @@
 #include "app/strings.h"
 #include "app/texts.h"
 #include "formats/files.h"
+#include "manager/findsave.h"
 #include "manager/keepboth.h"
 #include "manager/ps1card.h"
 #include "manager/savereplace.h"
@@ -45,9 +46,9 @@ void TForm1::AppendArchive(const QString& archive) {
   // Any save file the core reads: its own name and the room it takes.
   const SaveFileFacts facts = PS2SaveFileFacts(archive);
   const std::string& name = facts.name;
-  TfileIP existing;
+  const std::optional<TfileIP> existing = manager::CataloguedSave(Card(), name);
   bool replace = false, keep_both = false;
-  if (Card().Nodes().FindNodeByName(name, existing) && existing.Dir && !existing.IsDotName()) {
+  if (existing) {
     ui_.Beep();
     if (ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?")) {
       replace = true;
@@ -66,21 +67,10 @@ void TForm1::AppendArchive(const QString& archive) {
   QString reason;
   std::string placed = name;
   if (replace) {
-    // The old save goes only when the new one fits in the room it frees, is
-    // backed up first, and comes back when the new one cannot be written.
-    ShowNotify("delete Exist Saver..");
-    StartBusy();
-    const QString backup = KeptCopy(name, ".psu");
-    const auto result = CardWork(
-        [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
+    const auto result = ReplaceWithBackup(archive, *existing);
     ok = result == manager::ReplaceResult::kDone;
     if (result == manager::ReplaceResult::kNoRoom) reason = kNoRoomReason;
     FillSaveList();
-    if (result == manager::ReplaceResult::kFailedLost) {
-      StopBusy();
-      HideNotify();
-      ui_.Error(texts::NotPutBack(name, backup));
-    }
   } else {
     ShowNotify("Append Saver Now...");
     StartBusy();
@@ -116,6 +106,22 @@ void TForm1::AppendArchive(const QString& archive) {
   else
     ShowFailure(texts::kDownloadSaverFail, reason);
   SetOperationCaption("");
+}
+
+manager::ReplaceResult TForm1::ReplaceWithBackup(const QString& archive, TfileIP existing) {
+  // The old save goes only when the new one fits in the room it frees, is
+  // backed up first, and comes back when the new one cannot be written.
+  ShowNotify("delete Exist Saver..");
+  StartBusy();
+  const QString backup = KeptCopy(existing.Name, ".psu");
+  const auto result = CardWork(
+      [&] { return manager::ReplaceSave(Card(), PathOf(archive), existing, PathOf(backup)); });
+  if (result == manager::ReplaceResult::kFailedLost) {
+    StopBusy();
+    HideNotify();
+    ui_.Error(texts::NotPutBack(existing.Name, backup));
+  }
+  return result;
 }
 
 void TForm1::AppendPS1Saver(const std::optional<QString>& given) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "manager/findsave.h"
 
 namespace travosk::cli {
 

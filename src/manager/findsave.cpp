@@ -34,4 +34,11 @@ std::optional<TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
   return std::nullopt;
 }
 
+std::optional<TfileIP> CataloguedSave(const TPS2MFMSYS& manager, const std::string& name) {
+  TfileIP folder;
+  if (manager.Nodes().FindNodeByName(name, folder) && folder.Dir && !folder.IsDotName())
+    return folder;
+  return std::nullopt;
+}
+
 }  // namespace travosk::manager

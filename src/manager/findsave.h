@@ -15,4 +15,9 @@ namespace travosk::manager {
 std::optional<card::TfileIP> FindSave(TPS2MFMSYS& manager, const std::string& name,
                                       bool* unreadable = nullptr);
 
+// The save folder of that name as the last catalogue listed it (the node
+// table), without reading the card again: the question "is it there
+// already?" asked right after a catalogue.
+std::optional<card::TfileIP> CataloguedSave(const TPS2MFMSYS& manager, const std::string& name);
+
 }  // namespace travosk::manager

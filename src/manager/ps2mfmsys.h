@@ -132,6 +132,7 @@ class TPS2MFMSYS {
   card::TPSfileaccess& Access() { return *access_; }
   card::TPSEarsemanager& Cache() { return *cache_; }
   card::TDiritemTable& Nodes() { return nodes_; }
+  const card::TDiritemTable& Nodes() const { return nodes_; }
   card::TPSFilemanager& Volume() { return *volume_; }
   link::TPS2Mcom& Com() { return *access_->Com; }
   const std::string& WorkFolder() const { return work_folder_; }

@@ -1,13 +1,17 @@
 #include "manager/savecompare.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <vector>
 
 #include "formats/save.h"
+#include "manager/findsave.h"
+#include "manager/ps1card.h"
 #include "manager/ps1records.h"
+#include "manager/ps2mfmsys.h"
 
 namespace travosk::manager {
 namespace {
@@ -67,6 +71,24 @@ bool SamePS1Save(const std::string& a, const std::string& b) {
   if (!x || !y || x->size() != y->size() || x->size() < size_t{kPS1FrameBytes}) return false;
   for (size_t i : {ps1dir::kLink, ps1dir::kLink + 1, ps1dir::kChecksum}) (*x)[i] = (*y)[i] = 0;
   return *x == *y;
+}
+
+bool CopyReadsBack(TPS2MFMSYS& manager, const std::string& name, const std::string& source,
+                   const std::string& check_path) {
+  auto copy = FindSave(manager, name);
+  const bool same = copy.has_value() && manager.BackupSaveFolder(check_path, *copy) &&
+                    SameSaveArchive(source, check_path);
+  std::remove(check_path.c_str());
+  return same;
+}
+
+bool PS1CopyReadsBack(TPS2MFMSYS& manager, const std::string& name, const std::string& source,
+                      const std::string& check_path) {
+  const auto entry = FindPS1Save(manager.PS1Card, name);
+  const bool same = entry && manager.UploadPS1Saver(check_path, *entry) &&
+                    SamePS1Save(source, check_path);
+  std::remove(check_path.c_str());
+  return same;
 }
 
 }  // namespace travosk::manager

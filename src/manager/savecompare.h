@@ -7,6 +7,8 @@
 
 namespace travosk::manager {
 
+class TPS2MFMSYS;
+
 // Two ".psu" archives: equal bytes apart from each entry header's cluster
 // and position fields (bytes 16..23). False when a file cannot be read or
 // is no archive.
@@ -15,5 +17,14 @@ namespace travosk::manager {
 // Two ".PS1" saves: equal bytes apart from the directory frame's link to the
 // next block and its checksum.
 [[nodiscard]] bool SamePS1Save(const std::string& a, const std::string& b);
+
+// A copy just written, checked as the card now holds it: the save called
+// `name` is backed up to `check_path` and compared with the file it was
+// written from. The PS2 save is found on a fresh catalogue; the PS1 save in
+// the card's last scan (FindPS1Save). `check_path` is removed again.
+[[nodiscard]] bool CopyReadsBack(TPS2MFMSYS& manager, const std::string& name,
+                                 const std::string& source, const std::string& check_path);
+[[nodiscard]] bool PS1CopyReadsBack(TPS2MFMSYS& manager, const std::string& name,
+                                    const std::string& source, const std::string& check_path);
 
 }  // namespace travosk::manager
