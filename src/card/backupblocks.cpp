@@ -14,10 +14,6 @@ namespace travosk::card {
 
 namespace {
 
-constexpr size_t kSbAllocOffset = 0x34;   // u32 card cluster of allocatable cluster 0
-constexpr size_t kSbAllocEnd = 0x38;      // u32 allocatable clusters
-constexpr size_t kSbBackupBlock1 = 0x40;  // u32 erase block
-constexpr size_t kSbBackupBlock2 = 0x44;  // u32 erase block
 // The marker's first u32 names the block being rewritten with this bit set.
 constexpr uint32_t kMarkerBit = 0x80000000;
 
@@ -54,15 +50,15 @@ Page MarkerPage(uint32_t block) {
 
 }  // namespace
 
-BackupBlocks BackupBlocksOf(std::span<const uint8_t> superblock, const TPSfileaccess& access) {
+BackupBlocks BackupBlocksOf(std::span<const uint8_t> sb, const TPSfileaccess& access) {
   BackupBlocks b;
-  if (superblock.size() < kSbBackupBlock2 + 4) return b;
-  b.block1 = load_le32(superblock, kSbBackupBlock1);
-  b.block2 = load_le32(superblock, kSbBackupBlock2);
+  if (sb.size() < superblock::kBackupBlock2 + 4) return b;
+  b.block1 = load_le32(sb, superblock::kBackupBlock1);
+  b.block2 = load_le32(sb, superblock::kBackupBlock2);
   const uint32_t blocks = BlockCount(access);
   // The first card cluster past the allocatable area, and the block's first.
   const uint64_t area_end =
-      uint64_t{load_le32(superblock, kSbAllocOffset)} + load_le32(superblock, kSbAllocEnd);
+      uint64_t{load_le32(sb, superblock::kAllocOffset)} + load_le32(sb, superblock::kAllocEnd);
   auto past_area = [&](uint32_t block) {
     return uint64_t{block} * access.PagesPerBlock() / 2 >= area_end;
   };
@@ -85,7 +81,7 @@ BackupBlocks PendingBlockZeroRewrite(TPSfileaccess& access) {
   // The copy must be of a block 0 that names these backup blocks itself.
   Page copy{};
   ReadOrThrow(access, FirstPage(access, b.block1), copy);
-  if (std::memcmp(copy.data(), superblock::kMagic, superblock::kMagicLength) != 0) return none;
+  if (std::memcmp(copy.data(), superblock::kMagic.data(), superblock::kMagicLength) != 0) return none;
   const BackupBlocks named = BackupBlocksOf(copy, access);
   if (!named.valid || named.block1 != b.block1 || named.block2 != b.block2) return none;
   return b;

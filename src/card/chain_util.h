@@ -47,9 +47,6 @@ bool SlotLive(const uint8_t* cluster, uint16_t o);
 bool SlotFree(const uint8_t* cluster, uint16_t o);
 // True when a folder's first cluster opens with its "." and ".." entries.
 bool DotEntriesPresent(const uint8_t* cluster);
-// Saves hold no folders as the console writes them; folders nested deeper
-// than this are damage.
-inline constexpr int kMaxFolderDepth = 8;
 
 // The first cluster of the directory that a record names for writing.
 uint32_t DirFirstCluster(const TfileIP& d);

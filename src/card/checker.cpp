@@ -10,10 +10,6 @@ namespace travosk::card {
 
 namespace {
 
-constexpr size_t kAllocEnd = 0x38;     // u32: relative clusters the card lets files use
-constexpr size_t kPageLength = 0x28;   // u16: 512
-constexpr size_t kPagesPerCluster = 0x2A;  // u16: 2
-constexpr int kMaxDepth = 8;           // saves hold no folders; anything deeper is damage
 constexpr size_t kMaxLostReported = 16;
 
 class Checker {
@@ -22,9 +18,10 @@ class Checker {
 
   CheckReport Run() {
     const auto& sb = v_.Superblock;
-    alloc_end_ = load_le32(sb, kAllocEnd);
+    alloc_end_ = load_le32(sb, superblock::kAllocEnd);
     if (!v_.WriteRefusal().empty()) Add(CheckFinding::Kind::kSuperblock, "superblock", v_.WriteRefusal());
-    if (load_le16(sb, kPageLength) != 512 || load_le16(sb, kPagesPerCluster) != 2)
+    if (load_le16(sb, superblock::kPageLength) != kPageDataBytes ||
+        load_le16(sb, superblock::kPagesPerCluster) != 2)
       Add(CheckFinding::Kind::kSuperblock, "superblock", "page or cluster size is not 512 / 2");
     if (alloc_end_ == 0 || alloc_end_ > v_.FatEntryCount()) {
       Add(CheckFinding::Kind::kSuperblock, "superblock",
@@ -113,9 +110,7 @@ class Checker {
         const uint8_t* slot = cluster.data() + o;
         const Bytes bytes{slot, entry::kBytes};
         const uint16_t mode = load_le16(bytes, entry::kMode);
-        const bool live = (mode & entry::kModeExists) && mode != 0xFFFF &&
-                          load_le16(bytes, entry::kReserved) == 0;
-        if (!live) continue;
+        if (!entry::Live(bytes)) continue;
         last_live = slot_index;
         const std::string name = load_cstr(bytes, entry::kName, 32);
         if (slot_index < 2) {
@@ -136,7 +131,7 @@ class Checker {
               "a second entry of this name (slot " + std::to_string(slot_index) +
                   "): the console and every lookup by name reach only the first");
         if (mode & entry::kModeDirectory) {
-          if (depth >= kMaxDepth) {
+          if (depth >= kMaxFolderDepth) {
             Add(CheckFinding::Kind::kBadEntry, child, "folders nest too deeply");
             continue;
           }

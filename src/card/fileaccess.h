@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "card/layout.h"
 #include "common/slots.h"
 #include "link/link.h"
 #include "link/ps2mcom.h"
@@ -16,8 +17,6 @@ namespace travosk::card {
 
 using link::Page;
 
-inline constexpr int kPageBytes = 528;
-inline constexpr int kPageDataBytes = 512;
 
 uint16_t JoinBytes16(uint8_t hi, uint8_t lo);
 uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0);

@@ -10,26 +10,10 @@
 #include <optional>
 #include <string_view>
 
+#include "card/layout.h"
 #include "common/bytes.h"
 
 namespace travosk::card {
-
-// On-card directory entry (512 bytes).
-namespace entry {
-inline constexpr size_t kMode = 0x00;          // u16: 0x8000 exists, 0x0020 directory
-inline constexpr size_t kReserved = 0x02;      // u16: must be 0
-inline constexpr size_t kLength = 0x04;        // u32: file bytes, or directory entries
-inline constexpr size_t kCreated = 0x08;       // 8 bytes, carried unchanged
-inline constexpr size_t kCluster = 0x10;       // u32: first relative cluster
-inline constexpr size_t kDirEntry = 0x14;      // u32: in ".", the folder's index in its parent
-inline constexpr size_t kModified = 0x18;      // 8 bytes, carried unchanged
-inline constexpr size_t kAttributes = 0x20;    // 32 bytes, all zero on entries the walk accepts
-inline constexpr size_t kName = 0x40;          // name, NUL padded
-inline constexpr size_t kBytes = 512;
-inline constexpr size_t kNameMax = 256;
-inline constexpr uint16_t kModeExists = 0x8000;
-inline constexpr uint16_t kModeDirectory = 0x0020;
-}  // namespace entry
 
 struct TfileIP {
   uint8_t Dir = 0;

@@ -24,7 +24,7 @@ uint16_t ModeAt(const uint8_t* cluster, uint16_t o) {
 }  // namespace
 
 bool SlotLive(const uint8_t* cluster, uint16_t o) {
-  return (ModeAt(cluster, o) & entry::kModeExists) != 0 && !FirstFourAre(cluster, o, 0xFF);
+  return entry::Live(Bytes(cluster + o, entry::kBytes));
 }
 
 bool SlotFree(const uint8_t* cluster, uint16_t o) {

@@ -17,63 +17,41 @@ namespace travosk::card {
 
 namespace {
 
-// Superblock fields (card page 0).
-constexpr size_t kSbMagic = 0x00;            // 28 bytes
-constexpr size_t kSbVersion = 0x1C;          // 12 bytes, NUL padded
-constexpr size_t kSbPageLength = 0x28;       // u16
-constexpr size_t kSbPagesPerCluster = 0x2A;  // u16
-constexpr size_t kSbPagesPerBlock = 0x2C;    // u16
-constexpr size_t kSbUnknown2E = 0x2E;        // u16, 0xFF00 on every formatted card
-constexpr size_t kSbClusters = 0x30;         // u32 clusters per card
-constexpr size_t kSbAllocOffset = 0x34;      // u32 absolute cluster of relative 0
-constexpr size_t kSbAllocEnd = 0x38;         // u32 relative clusters usable
-constexpr size_t kSbRootCluster = 0x3C;      // u32 relative
-constexpr size_t kSbBackupBlock1 = 0x40;     // u32 erase block
-constexpr size_t kSbBackupBlock2 = 0x44;     // u32 erase block
-constexpr size_t kSbIndirectList = 0x50;     // 32 × u32
-constexpr size_t kSbBadBlockList = 0xD0;     // 32 × u32
-constexpr size_t kSbCardType = 0x150;        // u8
-constexpr size_t kSbCardFlags = 0x151;       // u8
-constexpr size_t kListEntries = 32;
-
-constexpr const char kMagic[] = "Sony PS2 Memory Card Format ";
-constexpr const char kVersion[] = "1.2.0.0";
-constexpr uint16_t kUnknown2E = 0xFF00;
+constexpr const char kVersionText[] = "1.2.0.0";
+constexpr uint16_t kUnknown2EValue = 0xFF00;
 constexpr uint8_t kCardTypePS2 = 2;
-constexpr uint8_t kCardFlags = 0x2B;
+constexpr uint8_t kCardFlagsValue = 0x2B;
 
-constexpr uint32_t kIndirectCluster = 8;  // the first erase block's clusters 0..7 stay empty
+constexpr uint32_t kIndirectClusterNumber = 8;  // the first erase block's clusters 0..7 stay empty
 constexpr uint32_t kClustersPerFatCluster = 256;
 constexpr uint32_t kMaxPages = 65536;  // what the page commands can address
 constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
-constexpr uint16_t kModeRootDot = 0x8427;     // exists, directory, read/write/execute
-constexpr uint16_t kModeRootDotDot = 0xA426;  // exists, hidden, directory
-
 void BuildSuperblock(const FormatLayout& l, MutableBytes d) {
-  std::memcpy(&d[kSbMagic], kMagic, sizeof kMagic - 1);
-  std::memcpy(&d[kSbVersion], kVersion, sizeof kVersion - 1);
-  store_le16(d, kSbPageLength, kPageDataBytes);
-  store_le16(d, kSbPagesPerCluster, 2);
-  store_le16(d, kSbPagesPerBlock, static_cast<uint16_t>(l.pages_per_block));
-  store_le16(d, kSbUnknown2E, kUnknown2E);
-  store_le32(d, kSbClusters, l.clusters);
-  store_le32(d, kSbAllocOffset, l.alloc_offset);
-  store_le32(d, kSbAllocEnd, l.alloc_end);
-  store_le32(d, kSbRootCluster, 0);
-  store_le32(d, kSbBackupBlock1, l.backup_block1);
-  store_le32(d, kSbBackupBlock2, l.backup_block2);
-  store_le32(d, kSbIndirectList, kIndirectCluster);
-  for (size_t i = 0; i < kListEntries; ++i) store_le32(d, kSbBadBlockList + 4 * i, kLastCluster);
-  d[kSbCardType] = kCardTypePS2;
-  d[kSbCardFlags] = kCardFlags;
+  using namespace superblock;
+  std::copy(kMagic.begin(), kMagic.end(), d.begin() + kMagicAt);
+  std::memcpy(&d[kVersion], kVersionText, sizeof kVersionText - 1);
+  store_le16(d, kPageLength, kPageDataBytes);
+  store_le16(d, kPagesPerCluster, 2);
+  store_le16(d, kPagesPerBlock, static_cast<uint16_t>(l.pages_per_block));
+  store_le16(d, kUnknown2E, kUnknown2EValue);
+  store_le32(d, kClusters, l.clusters);
+  store_le32(d, kAllocOffset, l.alloc_offset);
+  store_le32(d, kAllocEnd, l.alloc_end);
+  store_le32(d, kRootCluster, 0);
+  store_le32(d, kBackupBlock1, l.backup_block1);
+  store_le32(d, kBackupBlock2, l.backup_block2);
+  store_le32(d, kIndirectList, kIndirectClusterNumber);
+  for (size_t i = 0; i < kListEntries; ++i) store_le32(d, kBadBlockList + 4 * i, kLastCluster);
+  d[kCardType] = kCardTypePS2;
+  d[kCardFlags] = kCardFlagsValue;
 }
 
 // One half of the indirect cluster: the FAT clusters' numbers, then 0xFF.
 void BuildIndirect(const FormatLayout& l, uint32_t half, MutableBytes d) {
   for (uint32_t k = 0; k < kPageDataBytes / 4; ++k) {
     uint32_t i = half * (kPageDataBytes / 4) + k;
-    store_le32(d, 4 * k, i < l.fat_clusters ? kIndirectCluster + 1 + i : kLastCluster);
+    store_le32(d, 4 * k, i < l.fat_clusters ? kIndirectClusterNumber + 1 + i : kLastCluster);
   }
 }
 
@@ -89,7 +67,7 @@ void BuildFat(const FormatLayout& l, uint32_t f, uint32_t half, MutableBytes d) 
 }
 
 void BuildRootEntry(bool dot, std::time_t when, MutableBytes d) {
-  store_le16(d, entry::kMode, dot ? kModeRootDot : kModeRootDotDot);
+  store_le16(d, entry::kMode, dot ? entry::kModeNewFolder : entry::kModeRootDotDot);
   store_le32(d, entry::kLength, dot ? 2 : 0);
   StoreCardTime(d, entry::kCreated, when);
   store_le32(d, entry::kCluster, 0);
@@ -106,10 +84,10 @@ void BuildPage(const FormatLayout& l, uint32_t page, std::time_t when, MutableBy
   const uint32_t half = page % 2;
   if (page == 0) {
     BuildSuperblock(l, d);
-  } else if (cluster == kIndirectCluster) {
+  } else if (cluster == kIndirectClusterNumber) {
     BuildIndirect(l, half, d);
-  } else if (cluster > kIndirectCluster && cluster < l.alloc_offset) {
-    BuildFat(l, cluster - kIndirectCluster - 1, half, d);
+  } else if (cluster > kIndirectClusterNumber && cluster < l.alloc_offset) {
+    BuildFat(l, cluster - kIndirectClusterNumber - 1, half, d);
   } else if (cluster == l.alloc_offset) {
     BuildRootEntry(half == 0, when, d);
   }
@@ -130,7 +108,7 @@ FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block) {
       std::min(pages, kMaxPages) / 2 / kClustersPerFatCluster * kClustersPerFatCluster;
   const uint32_t clusters_per_block = pages_per_block / 2;
   const uint32_t fat_clusters = clusters / kClustersPerFatCluster;
-  const uint32_t alloc_offset = kIndirectCluster + 1 + fat_clusters;
+  const uint32_t alloc_offset = kIndirectClusterNumber + 1 + fat_clusters;
   // Room for the table, the two backup blocks and at least the root.
   if (clusters == 0 || alloc_offset + 2 * clusters_per_block >= clusters) return l;
   l.pages = clusters * 2;

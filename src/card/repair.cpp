@@ -12,14 +12,9 @@ namespace travosk::card {
 
 namespace {
 
-constexpr size_t kAllocEnd = 0x38;  // superblock u32: relative clusters files may use
-constexpr int kMaxDepth = 8;
-
-// The liveness the checker uses: what it counts, the repair counts.
+// What the checker counts, the repair counts.
 bool Live(const uint8_t* slot) {
-  const Bytes bytes{slot, entry::kBytes};
-  const uint16_t mode = load_le16(bytes, entry::kMode);
-  return (mode & entry::kModeExists) && mode != 0xFFFF && load_le16(bytes, entry::kReserved) == 0;
+  return entry::Live(Bytes{slot, entry::kBytes});
 }
 
 class Planner {
@@ -31,7 +26,7 @@ class Planner {
       plan_.refusals.push_back("superblock: " + v_.WriteRefusal());
       return std::move(plan_);
     }
-    alloc_end_ = load_le32(v_.Superblock, kAllocEnd);
+    alloc_end_ = load_le32(v_.Superblock, superblock::kAllocEnd);
     if (alloc_end_ == 0 || alloc_end_ > v_.FatEntryCount()) {
       plan_.refusals.push_back("superblock: the allocation end does not fit the table");
       return std::move(plan_);
@@ -172,7 +167,7 @@ class Planner {
         const Bytes bytes{slot, entry::kBytes};
         const std::string child = prefix + load_cstr(bytes, entry::kName, 32);
         if (load_le16(bytes, entry::kMode) & entry::kModeDirectory) {
-          if (depth >= kMaxDepth) {
+          if (depth >= kMaxFolderDepth) {
             Refuse(child, "folders nest too deeply");
             continue;
           }

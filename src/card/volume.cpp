@@ -66,7 +66,7 @@ bool TPSFilemanager::Mount() {
   Superblock = page;
   RecoveryResult recovery;
   try {
-    if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
+    if (std::memcmp(Superblock.data(), superblock::kMagic.data(), superblock::kMagicLength) != 0) {
       // Block 0 erased by a rewrite that stopped there: the copy in the
       // backup blocks is the card's block 0.
       Backup = PendingBlockZeroRewrite(access_);
@@ -93,7 +93,7 @@ bool TPSFilemanager::Mount() {
     cache_.ResetCache();
     if (!ReadPageAt(0, page)) return Refuse("Reading the superblock failed");
     Superblock = page;
-    if (std::memcmp(Superblock.data(), superblock::kMagic, superblock::kMagicLength) != 0) {
+    if (std::memcmp(Superblock.data(), superblock::kMagic.data(), superblock::kMagicLength) != 0) {
       return Refuse("The card carries no PS2 file system");
     }
     Backup = BackupBlocksOf(Superblock, access_);

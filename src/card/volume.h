@@ -14,18 +14,13 @@
 #include "card/erasecache.h"
 #include "card/fileaccess.h"
 #include "card/fileip.h"
+#include "card/layout.h"
 
 namespace travosk::card {
 
-inline constexpr int kClusterBytes = 1024;
 inline constexpr int kMaxFatClusters = 128;
 inline constexpr int kFatEntries = 32768;
 inline constexpr int kStackLevels = 64;
-inline constexpr uint32_t kChainEnd = 0xFFFFFFFF;
-inline constexpr uint32_t kFreeEntry = 0x7FFFFFFF;
-inline constexpr uint32_t kInUse = 0x80000000;
-// The bits of a FAT entry that carry the next cluster of a chain.
-inline constexpr uint32_t kNextMask = 0x7FFFFFFF;
 
 // The cluster of a directory that a walk holds, as the card held it under
 // which cache generation (cluster -1: none). Nothing reaches the card between
@@ -56,14 +51,6 @@ struct WalkCursor {
   uint32_t Link = kChainEnd;
   WalkBuffer Buffer;
 };
-
-// Superblock (card page 0).
-namespace superblock {
-inline constexpr const char* kMagic = "Sony PS2 Memory Card Format";  // 27 characters compared
-inline constexpr size_t kMagicLength = 27;
-inline constexpr size_t kFatClusterCount = 0x31;  // second byte of the u32 cluster count
-inline constexpr size_t kIndirectCluster = 0x50;  // low byte of the first indirect FAT cluster
-}  // namespace superblock
 
 class TPSFilemanager {
  public:

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <vector>
 
+#include "card/layout.h"
 #include "common/errors.h"
+#include "common/page.h"
 #include "formats/save.h"
 #include "sim/ecc.h"
 
@@ -15,14 +17,14 @@ namespace travosk::formats {
 
 namespace {
 
-constexpr uint64_t kPageBytes = 528;
-constexpr uint64_t kDataPageBytes = 512;
+constexpr uint64_t kPageBytes = page::kBytes;
+constexpr uint64_t kDataPageBytes = page::kDataBytes;
 constexpr uint64_t kPagesPerBlock = 16;
 constexpr uint64_t kGmeHeader = 3904;
 constexpr uint64_t kVgsHeader = 64;
 constexpr uint64_t kVmpHeader = 0x80;
 // A PS2 card image opens with its superblock.
-constexpr std::string_view kPs2Magic = "Sony PS2 Memory Card Format ";
+constexpr std::string_view kPs2Magic = card::superblock::kMagic;
 
 bool Starts(Bytes head, std::string_view magic) {
   return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;

@@ -27,7 +27,7 @@ class FormatError : public std::runtime_error {
 };
 
 inline constexpr size_t kEntryBytes = card::entry::kBytes;  // 512
-inline constexpr size_t kBlockBytes = 1024;                 // one card cluster
+inline constexpr size_t kBlockBytes = card::kClusterBytes;  // one card cluster
 // The most a save may hold or inflate to: the largest card there is (64 MB).
 // A file that claims more is refused before anything is allocated for it.
 inline constexpr uint64_t kMaxSaveBytes = uint64_t{64} << 20;
@@ -36,9 +36,9 @@ inline constexpr uint64_t kMaxSaveFileBytes = kMaxSaveBytes + (uint64_t{1} << 20
 
 using Entry = std::array<uint8_t, kEntryBytes>;
 
-inline constexpr uint16_t kFileMode = 0x8417;    // exists, file, read/write/execute
-inline constexpr uint16_t kFolderMode = 0x8427;  // exists, directory, read/write/execute
-inline constexpr uint16_t kModeFile = 0x0010;
+inline constexpr uint16_t kFileMode = card::entry::kModeNewFile;
+inline constexpr uint16_t kFolderMode = card::entry::kModeNewFolder;
+inline constexpr uint16_t kModeFile = card::entry::kModeFile;
 // Bytes of a name an entry keeps: its 32-byte field, the last one its NUL.
 inline constexpr size_t kEntryNameMax = 31;
 

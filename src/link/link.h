@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "common/page.h"
 #include "link/clock.h"
 #include "link/platform.h"
 
@@ -36,7 +37,7 @@ DeviceChange DeviceChangeOf(const DeviceEvent& event);
 // The adapter's fixed identifier: vendor 0x7E21, product 0xB40D.
 inline constexpr const char* kAdapterIdentifier = "USB\\VID_7E21&PID_B40D\\INST_0";
 
-inline constexpr size_t kPageBytes = 528;  // 512 data + 16 spare
+inline constexpr size_t kPageBytes = page::kBytes;  // common/page.h
 inline constexpr size_t kDataPhaseBytes = 512;
 inline constexpr size_t kPacketBytes = 16;
 

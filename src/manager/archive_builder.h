@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "card/layout.h"
+
 namespace travosk::manager {
 
 struct ArchiveFile {
   std::string name;
   std::string data;
-  uint16_t mode = 0x8417;  // exists, file, read/write/execute
+  uint16_t mode = card::entry::kModeNewFile;
 };
 
-inline constexpr uint16_t kSaveFolderMode = 0x8427;  // exists, directory, read/write/execute
+inline constexpr uint16_t kSaveFolderMode = card::entry::kModeNewFolder;
 
 std::string BuildSaveArchive(const std::string& folder, const std::vector<ArchiveFile>& files,
                              std::time_t when);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/page.h"
 #include "manager/barprogress.h"
 #include "manager/pcfile_io.h"
 #include "manager/ps2mfmsys.h"
@@ -12,7 +13,7 @@ namespace travosk::manager {
 namespace {
 
 constexpr int kImagePages = 1152;
-constexpr size_t kImageRecordBytes = 528;  // one page: 512 data bytes, 16 spare
+constexpr size_t kImageRecordBytes = page::kBytes;  // one page: data and spare bytes
 constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
 
 }  // namespace

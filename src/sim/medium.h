@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/page.h"
 #include "common/slots.h"
 
 namespace travosk::sim {
@@ -17,8 +18,8 @@ namespace travosk::sim {
 // The kind of card a medium is; kNone names no medium.
 using MediumKind = CardKind;
 
-inline constexpr size_t kRawPageBytes = 528;
-inline constexpr size_t kDataPageBytes = 512;
+inline constexpr size_t kRawPageBytes = page::kBytes;
+inline constexpr size_t kDataPageBytes = page::kDataBytes;
 inline constexpr size_t kPS1FrameBytes = 128;
 inline constexpr size_t kPS1CardBytes = 131072;
 inline constexpr size_t kPS2CardBytes = 8650752;  // 16,384 pages
