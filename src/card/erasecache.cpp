@@ -41,9 +41,9 @@ namespace {
 constexpr const char* kTempName = "~PS2M.tmp";
 constexpr int kDefaultBlockBytes = 16 * kPageBytes;
 // The temp file starts as room for 1,024 blocks of 16 pages (a whole 8 MB
-// card), all erased.
-constexpr int kInitialBlocks = 256;
+// card), all erased, written as 256 chunks of four blocks.
 constexpr size_t kInitialChunk = 4 * 16 * kPageBytes;  // 33,792 bytes
+constexpr int kInitialChunks = 256;
 // A cluster write that misses fills its new slot with this placeholder ("."),
 // which never reaches the card: the flush reads those pages first.
 constexpr uint8_t kPlaceholder = 0x2E;
@@ -126,7 +126,7 @@ void TPSEarsemanager::OpenCache() {
     if (fd >= 0) {
       std::vector<uint8_t> erased(kInitialChunk, 0xFF);
       bool ok = true;
-      for (int i = 0; i < kInitialBlocks && ok; ++i) {
+      for (int i = 0; i < kInitialChunks && ok; ++i) {
         ok = ::write(fd, erased.data(), erased.size()) == static_cast<ssize_t>(erased.size());
       }
       if (!ok) open_error_ = Reason();

@@ -35,22 +35,6 @@ bool IsPowerOfTwo(uint32_t v) {
 
 }  // namespace
 
-uint16_t JoinBytes16(uint8_t hi, uint8_t lo) {
-  return static_cast<uint16_t>(hi << 8 | lo);
-}
-
-uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0) {
-  return static_cast<uint32_t>(b3) << 24 | static_cast<uint32_t>(b2) << 16 |
-         static_cast<uint32_t>(b1) << 8 | b0;
-}
-
-void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t& b0) {
-  b3 = static_cast<uint8_t>(value >> 24);
-  b2 = static_cast<uint8_t>(value >> 16);
-  b1 = static_cast<uint8_t>(value >> 8);
-  b0 = static_cast<uint8_t>(value);
-}
-
 SlotContent ProbeSlot(link::TPS2Mcom& com, Slot slot) {
   SlotContent content;
   com.LinkFault = false;

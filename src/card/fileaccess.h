@@ -18,10 +18,6 @@ namespace travosk::card {
 using link::Page;
 
 
-uint16_t JoinBytes16(uint8_t hi, uint8_t lo);
-uint32_t JoinBytes32(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0);
-void SplitBytes32(uint32_t value, uint8_t& b3, uint8_t& b2, uint8_t& b1, uint8_t& b0);
-
 // What a slot answers to its query (ReadCardSpecs for the card slot, ReadSMId
 // for SmartMedia): the kind of card it holds (kNone for an empty slot) and,
 // for PS2 cards and SmartMedia, their geometry.

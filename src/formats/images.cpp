@@ -81,10 +81,6 @@ std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
   return IdentifyImage(head, size, path);
 }
 
-}  // namespace travosk::formats
-
-namespace travosk::formats {
-
 std::string ImageOpenProblem(const ImageKind& kind, uint64_t size) {
   if (kind.ps1) return {};
   constexpr uint64_t kLargestPages = 32768;

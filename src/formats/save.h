@@ -87,10 +87,6 @@ bool IsFolderMode(uint16_t mode);
 // The extension of a file path in lower case, empty when its last part has none.
 std::string PathExtension(std::string_view path);
 
-// A PS1 save, as a ".PS1"/".mcs" file holds it.
-inline constexpr size_t kPs1FrameBytes = 128;
-inline constexpr size_t kPs1BlockBytes = 8192;
-inline constexpr size_t kPs1MaxBlocks = 15;
 // Reads through a file in order, refusing every length that runs past its
 // end: an InOutError naming the file, "<what> ends early".
 class FileCursor {
@@ -107,6 +103,10 @@ class FileCursor {
   size_t at_ = 0;
 };
 
+// A PS1 save, as a ".PS1"/".mcs" file holds it.
+inline constexpr size_t kPs1FrameBytes = 128;
+inline constexpr size_t kPs1BlockBytes = 8192;
+inline constexpr size_t kPs1MaxBlocks = 15;
 namespace ps1frame {
 inline constexpr size_t kState = 0;       // 0x51: in use, first block of a save
 inline constexpr size_t kSize = 4;        // u32: the save's size in bytes

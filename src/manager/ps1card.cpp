@@ -16,10 +16,6 @@ namespace {
 constexpr const char* kLinkFaultMessage = "the adapter stopped answering";
 }  // namespace
 
-bool IsPS1SaveFile(Bytes head) {
-  return head.size() >= 2 && head[ps1dir::kState] == ps1state::kFirst && head[1] == 0;
-}
-
 std::string PS1SaveFileName(Bytes head) {
   // A name that fills its 21 bytes runs on past them: up to 127 are read, so
   // that such a file is matched against the card as it always was.

@@ -30,9 +30,6 @@ inline constexpr uint16_t kPS1LastLink = 0xFFFF;
 inline constexpr int kPS1DirectoryFrame = 1;                // frame of directory entry 0
 inline constexpr int kPS1SaveHeaderBytes = kPS1FrameBytes;  // ".PS1": directory frame first
 
-// A ".PS1" save file opens with the directory frame of a save's first block:
-// the state 0x51 and a zero byte after it.
-bool IsPS1SaveFile(Bytes head);
 // The save's name in that frame: the text from byte 10 up to its first NUL,
 // at most 127 bytes.
 std::string PS1SaveFileName(Bytes head);

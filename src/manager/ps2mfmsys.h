@@ -1,7 +1,9 @@
 // TPS2MFMSYS: the card manager, the one component through which the front ends
 // work on a memory card. It owns the card access object, the erase-block cache,
 // the node table and the card volume, and reports upward only through its
-// twelve events. An unassigned event is skipped.
+// events: the twelve below, the Beep that ends an erase, and the volume's
+// OnInterruptedWriteCompleted after a mount finished an interrupted write.
+// An unassigned event is skipped.
 #pragma once
 
 #include <cstdint>
