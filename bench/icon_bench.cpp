@@ -7,14 +7,14 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "formats/ps2icon.h"
 #include "manager/iconrender.h"
-#include "manager/ps2icon.h"
 
 namespace travosk::bench {
 namespace {
 
-using manager::IconPoint;
-using manager::PS2Icon;
+using formats::IconPoint;
+using formats::PS2Icon;
 
 constexpr int kFullCardSaves = 101;
 constexpr int kListFrames = 8;
@@ -50,14 +50,14 @@ PS2Icon Ball() {
     icon.colours.push_back({0x80, 0x70, 0x60, 0x80});
   }
   icon.frame_length = 60;
-  icon.texture.resize(manager::kIconTexels);
+  icon.texture.resize(formats::kIconTexels);
   for (size_t t = 0; t < icon.texture.size(); ++t)
     icon.texture[t] = (t / 128 / 16) % 2 ? 0x7FFF : 0x03FF;
   return icon;
 }
 
-manager::IconLook Look() {
-  manager::IconLook look = manager::DefaultIconLook();
+formats::IconLook Look() {
+  formats::IconLook look = formats::DefaultIconLook();
   look.light_dirs[1] = {0.5f, -0.5f, -1.0f};
   look.light_colours[1] = {0.3f, 0.3f, 0.2f};
   return look;
@@ -93,10 +93,10 @@ void BM_FullCardList(benchmark::State& state) {
 BENCHMARK(BM_FullCardList)->Unit(benchmark::kMillisecond);
 
 void BM_ReadIconFile(benchmark::State& state) {
-  const std::vector<uint8_t> file = manager::WritePS2Icon(Ball());
+  const std::vector<uint8_t> file = formats::WritePS2Icon(Ball());
   std::string error;
   for (auto _ : state) {
-    auto icon = manager::ReadPS2Icon(file, error);
+    auto icon = formats::ReadPS2Icon(file, error);
     if (!icon) throw std::runtime_error(error);
     benchmark::DoNotOptimize(icon);
   }

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cli/png.h"
+#include "formats/ps2icon.h"
 #include "manager/iconrender.h"
-#include "manager/ps2icon.h"
 #include "mkdata.h"
 
 namespace travosk::mkdata {
@@ -46,10 +46,10 @@ manager::RgbaImage Shrink(const manager::RgbaImage& big, int factor) {
 void WriteAppIcons(const std::string& folder, const std::string& name) {
   const std::string model = DemoIcon(DemoIconArt::kCard);
   std::string error;
-  const auto icon = manager::ReadPS2Icon(
+  const auto icon = formats::ReadPS2Icon(
       Bytes(reinterpret_cast<const uint8_t*>(model.data()), model.size()), error);
   if (!icon) throw std::runtime_error("the program's icon: " + error);
-  manager::IconLook look = manager::DefaultIconLook();
+  formats::IconLook look = formats::DefaultIconLook();
   look.ambient = {0.6f, 0.6f, 0.6f};
   for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     manager::IconView view;

@@ -14,6 +14,7 @@
 #include "card/formatter.h"
 #include "card/volume.h"
 #include "common/bytes.h"
+#include "formats/iconsys.h"
 #include "manager/archive_builder.h"
 #include "mkdata.h"
 #include "sim/loopback_platform.h"
@@ -31,47 +32,17 @@ struct DemoSave {
   std::vector<ArchiveFile> files;
 };
 
-// "ICON.SYS" (964 bytes).
-namespace iconsys {
-constexpr size_t kBytes = 964;
-constexpr size_t kLineBreak = 0x06;     // u16: byte offset of the title's second line
-constexpr size_t kTransparency = 0x0C;  // u32
-constexpr size_t kBackground = 0x10;    // 4 colours of 4 u32 (red, green, blue, alpha)
-constexpr size_t kLights = 0x50;        // 3 directions, 3 colours, ambient: vectors of 4 floats
-constexpr size_t kTitle = 0xC0;         // 68 bytes, Shift-JIS
-constexpr size_t kTitleBytes = 68;
-constexpr size_t kListIcon = 0x104;  // 64 bytes each
-constexpr size_t kCopyIcon = 0x144;
-constexpr size_t kDeleteIcon = 0x184;
-}  // namespace iconsys
-
-void StoreFloat(MutableBytes b, size_t at, float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  store_le32(b, at, bits);
-}
-
+// "ICON.SYS": the demo's lights and a dark blue background.
 std::string IconSys(const Sjis& line1, const Sjis& line2, const std::string& icon) {
-  std::vector<uint8_t> sys(iconsys::kBytes, 0);
-  MutableBytes b(sys);
-  std::memcpy(sys.data(), "PS2D", 4);
-  store_le16(b, iconsys::kLineBreak, static_cast<uint16_t>(line1.size()));
-  store_le32(b, iconsys::kTransparency, 0);
-  const uint32_t corners[4][3] = {{40, 40, 96}, {40, 40, 96}, {8, 8, 32}, {8, 8, 32}};
-  for (size_t c = 0; c < 4; ++c)
-    for (size_t k = 0; k < 3; ++k)
-      store_le32(b, iconsys::kBackground + 16 * c + 4 * k, corners[c][k]);
-  const float lights[7][3] = {{0.5f, 0.5f, 0.5f}, {0.0f, -0.4f, -1.0f}, {-0.5f, -0.5f, 0.5f},
-                              {0.4f, 0.4f, 0.4f}, {0.3f, 0.3f, 0.3f},   {0.2f, 0.2f, 0.2f},
-                              {0.5f, 0.5f, 0.5f}};
-  for (size_t v = 0; v < 7; ++v)
-    for (size_t k = 0; k < 3; ++k) StoreFloat(b, iconsys::kLights + 16 * v + 4 * k, lights[v][k]);
-  Sjis title = line1;
-  title.insert(title.end(), line2.begin(), line2.end());
-  if (title.size() >= iconsys::kTitleBytes) throw std::logic_error("demo title too long");
-  std::copy(title.begin(), title.end(), sys.begin() + iconsys::kTitle);
-  for (size_t at : {iconsys::kListIcon, iconsys::kCopyIcon, iconsys::kDeleteIcon})
-    std::copy(icon.begin(), icon.end(), sys.begin() + at);
+  formats::IconSysRecord r;
+  r.title_first.assign(line1.begin(), line1.end());
+  r.title_second.assign(line2.begin(), line2.end());
+  r.background = {{{40, 40, 96}, {40, 40, 96}, {8, 8, 32}, {8, 8, 32}}};
+  r.light_dirs = {{{0.5f, 0.5f, 0.5f}, {0.0f, -0.4f, -1.0f}, {-0.5f, -0.5f, 0.5f}}};
+  r.light_colours = {{{0.4f, 0.4f, 0.4f}, {0.3f, 0.3f, 0.3f}, {0.2f, 0.2f, 0.2f}}};
+  r.ambient = {0.5f, 0.5f, 0.5f};
+  r.icon_file = icon;
+  const std::vector<uint8_t> sys = formats::WriteIconSys(r);
   return {sys.begin(), sys.end()};
 }
 

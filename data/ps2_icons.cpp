@@ -6,16 +6,16 @@
 #include <cmath>
 #include <functional>
 
-#include "manager/ps2icon.h"
+#include "formats/ps2icon.h"
 #include "mkdata.h"
 
 namespace travosk::mkdata {
 
 namespace {
 
-using manager::IconColour;
-using manager::IconPoint;
-using manager::PS2Icon;
+using formats::IconColour;
+using formats::IconPoint;
+using formats::PS2Icon;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -123,7 +123,7 @@ class MeshBuilder {
 using Texture = std::vector<uint16_t>;
 
 Texture Paint(const std::function<uint16_t(int x, int y)>& texel) {
-  Texture t(manager::kIconTexels);
+  Texture t(formats::kIconTexels);
   for (int y = 0; y < 128; ++y)
     for (int x = 0; x < 128; ++x) t[static_cast<size_t>(y) * 128 + x] = texel(x, y);
   return t;
@@ -265,7 +265,7 @@ std::string DemoIcon(DemoIconArt art) {
       icon = Card(30, 160, 90);
       break;
   }
-  const std::vector<uint8_t> bytes = manager::WritePS2Icon(icon);
+  const std::vector<uint8_t> bytes = formats::WritePS2Icon(icon);
   return {bytes.begin(), bytes.end()};
 }
 

@@ -5,16 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/ps2icon.h"
 #include "fuzz_support.h"
 #include "manager/iconrender.h"
-#include "manager/ps2icon.h"
 
 using namespace travosk;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Bytes input(data, size);
   std::string error;
-  const auto icon = manager::ReadPS2Icon(input, error);
+  const auto icon = formats::ReadPS2Icon(input, error);
   if (!icon) {
     fuzz::Require(!error.empty(), "an icon was refused without a reason");
     return 0;
@@ -22,15 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = icon->vertex_count;
   fuzz::Require(icon->positions.size() == n * icon->shapes && icon->normals.size() == n &&
                     icon->uvs.size() == n && icon->colours.size() == n &&
-                    icon->texture.size() == manager::kIconTexels,
+                    icon->texture.size() == formats::kIconTexels,
                 "a model's vectors disagree with its counts");
-  const std::vector<uint8_t> written = manager::WritePS2Icon(*icon);
-  const auto again = manager::ReadPS2Icon(written, error);
+  const std::vector<uint8_t> written = formats::WritePS2Icon(*icon);
+  const auto again = formats::ReadPS2Icon(written, error);
   fuzz::Require(again.has_value(), "the reader refused what the writer wrote");
-  fuzz::Require(manager::WritePS2Icon(*again) == written,
+  fuzz::Require(formats::WritePS2Icon(*again) == written,
                 "a model changed on its way through a file");
 
-  const manager::IconLook look = manager::ReadIconLook(input).value_or(manager::DefaultIconLook());
+  const formats::IconLook look = formats::ReadIconLook(input).value_or(formats::DefaultIconLook());
   const auto picture = manager::RenderIcon(*icon, look, {.size = 16, .phase = 0.37, .yaw = 0.5});
   fuzz::Require(picture.pixels.size() == 16 * 16 * 4, "a picture of the wrong size");
   return 0;

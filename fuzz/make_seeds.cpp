@@ -17,10 +17,10 @@
 #include "formats/lzari.h"
 #include "formats/max.h"
 #include "formats/ps1save.h"
+#include "formats/ps2icon.h"
 #include "formats/psu.h"
 #include "fuzz_support.h"
 #include "manager/ps1card.h"
-#include "manager/ps2icon.h"
 
 using namespace travosk;
 namespace fs = std::filesystem;
@@ -351,19 +351,19 @@ void TextSeeds(Writer& w) {
 
 void IconSeeds(Writer& w) {
   const std::string t = "fuzz_ps2_icon";
-  manager::PS2Icon icon;
+  formats::PS2Icon icon;
   icon.vertex_count = 6;
   for (int16_t x : {-4096, 4096, 4096, -4096, 4096, -4096})
     icon.positions.push_back({x, static_cast<int16_t>(x / 2), 0, 0});
-  icon.normals.assign(6, manager::IconPoint{0, 0, -4096, 0});
+  icon.normals.assign(6, formats::IconPoint{0, 0, -4096, 0});
   icon.uvs = {{0, 0}, {4096, 0}, {4096, 4096}, {0, 0}, {4096, 4096}, {0, 4096}};
-  icon.colours.assign(6, manager::IconColour{});
+  icon.colours.assign(6, formats::IconColour{});
   icon.frames = {{0, {{0.0f, 1.0f}}}};
-  icon.texture.assign(manager::kIconTexels, 0x7FFF);
+  icon.texture.assign(formats::kIconTexels, 0x7FFF);
   for (size_t i = 0; i < 4096; ++i) icon.texture[i * 3] = static_cast<uint16_t>(i);
-  w.Put(t, "quad-raw.ico", manager::WritePS2Icon(icon));
+  w.Put(t, "quad-raw.ico", formats::WritePS2Icon(icon));
   icon.texture_type = 0x0F;
-  const Bytes8 packed = manager::WritePS2Icon(icon);
+  const Bytes8 packed = formats::WritePS2Icon(icon);
   w.Put(t, "quad-compressed.ico", packed);
   icon.shapes = 2;
   icon.frame_length = 30;
@@ -373,7 +373,7 @@ void IconSeeds(Writer& w) {
     icon.positions.push_back(p);
   }
   icon.frames = {{0, {{0.0f, 1.0f}, {15.0f, 0.0f}}}, {1, {{0.0f, 0.0f}, {15.0f, 1.0f}}}};
-  w.Put(t, "two-shapes.ico", manager::WritePS2Icon(icon));
+  w.Put(t, "two-shapes.ico", formats::WritePS2Icon(icon));
   // The compressed texture's first run made too long: it overruns.
   Bytes8 overrun = packed;
   constexpr size_t texture = 0x14 + 6 * 24 + 0x14 + 16;  // header, vertices, animation, frame

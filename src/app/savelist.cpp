@@ -154,7 +154,7 @@ void TForm1::FillSaveList() {
     const std::string& folder_name = nodes.At(folder.position).Item.Name;
     // The title's two lines as one, with a space at the break where the
     // console shows a new line.
-    const std::string title = manager::JoinTitleLines(info.title_lines[0], info.title_lines[1]);
+    const std::string title = formats::JoinTitleLines(info.title_lines[0], info.title_lines[1]);
     entries_.push_back(SaveEntry{title, folder_name, folder.position, 0, 1, 0, 0});
     folder.icon_sys = true;
     folder.entry = static_cast<int>(entries_.size()) - 1;

@@ -81,7 +81,8 @@ BackupBlocks PendingBlockZeroRewrite(TPSfileaccess& access) {
   // The copy must be of a block 0 that names these backup blocks itself.
   Page copy{};
   ReadOrThrow(access, FirstPage(access, b.block1), copy);
-  if (std::memcmp(copy.data(), superblock::kMagic.data(), superblock::kMagicLength) != 0) return none;
+  if (std::memcmp(copy.data(), superblock::kMagic.data(), superblock::kMagicLength) != 0)
+    return none;
   const BackupBlocks named = BackupBlocksOf(copy, access);
   if (!named.valid || named.block1 != b.block1 || named.block2 != b.block2) return none;
   return b;

@@ -17,7 +17,6 @@ namespace travosk::card {
 
 using link::Page;
 
-
 // What a slot answers to its query (ReadCardSpecs for the card slot, ReadSMId
 // for SmartMedia): the kind of card it holds (kNone for an empty slot) and,
 // for PS2 cards and SmartMedia, their geometry.

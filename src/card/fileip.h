@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
-#include <string>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "card/layout.h"

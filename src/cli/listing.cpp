@@ -75,8 +75,8 @@ bool ListCard(manager::TPS2MFMSYS& manager, CardListing& listing, std::string& e
         if (Upper(f.Name) == "ICON.SYS") icon_sys = &f;
       std::string data;
       if (icon_sys && ReadFileData(manager, *icon_sys, data)) {
-        save.title_lines = manager::IconSysTitleLines(AsBytes(data));
-        save.title = manager::JoinTitleLines(save.title_lines[0], save.title_lines[1]);
+        save.title_lines = formats::IconSysTitleLines(AsBytes(data));
+        save.title = formats::JoinTitleLines(save.title_lines[0], save.title_lines[1]);
       } else if (!icon_sys && !save.files.empty() &&
                  ReadFileData(manager, save.files.back(), data)) {
         // A file that is no PS1 save (no "SC") has no title: the folder's name stands for it.

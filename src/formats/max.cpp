@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/errors.h"
+#include "formats/iconsys.h"
 #include "formats/lzari.h"
 
 namespace travosk::formats {
@@ -30,12 +31,6 @@ size_t Aligned(size_t at) {
   return (at + 8 + 15) / 16 * 16 - 8;
 }
 
-// "icon.sys" title (Shift-JIS, 68 bytes at 0xC0) with its line-break offset
-// (in bytes) at 6.
-constexpr size_t kIconSysTitle = 0xC0;
-constexpr size_t kIconSysTitleBytes = 68;
-constexpr size_t kIconSysLineBreak = 6;
-
 std::array<uint32_t, 256> CrcTable() {
   std::array<uint32_t, 256> t{};
   for (uint32_t i = 0; i < 256; ++i) {
@@ -48,13 +43,10 @@ std::array<uint32_t, 256> CrcTable() {
 
 std::string TitleOf(const Ps2Save& save) {
   for (const auto& f : save.files) {
-    if (f.Name() != "icon.sys" || f.Length() < kIconSysTitle + kIconSysTitleBytes) continue;
-    const Bytes data = f.Content();
-    std::string title = load_cstr(data, kIconSysTitle, kIconSysTitleBytes);
+    if (f.Name() != "icon.sys" || f.Length() < iconsys::kTitle + iconsys::kTitleBytes) continue;
     // The two lines of the title, joined by one space.
-    const size_t cut = load_le16(data, kIconSysLineBreak);
-    if (cut == 0 || cut >= title.size()) return title;
-    std::string first = title.substr(0, cut), second = title.substr(cut);
+    auto [first, second] = IconSysTitleLines(f.Content());
+    if (first.empty() || second.empty()) return first + second;
     while (!first.empty() && first.back() == ' ') first.pop_back();
     while (!second.empty() && second.front() == ' ') second.erase(0, 1);
     return first.empty() || second.empty() ? first + second : first + " " + second;

@@ -6,6 +6,8 @@
 
 namespace travosk::manager {
 
+using namespace formats;
+
 namespace {
 
 constexpr int kMaxSide = 4096;

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "manager/ps2icon.h"
+#include "formats/iconsys.h"
+#include "formats/ps2icon.h"
 
 namespace travosk::manager {
 
@@ -34,12 +35,13 @@ struct IconView {
 // 90% of the side, so that an animation does not move the frame.
 inline constexpr double kIconFill = 0.9;
 
-RgbaImage RenderIcon(const PS2Icon& icon, const IconLook& look, const IconView& view);
+RgbaImage RenderIcon(const formats::PS2Icon& icon, const formats::IconLook& look,
+                     const IconView& view);
 
 // The frames of one loop of the animation (its frame length; 1 for an icon
 // with a single shape), and the phase of frame k of them.
-int IconLoopFrames(const PS2Icon& icon);
-double IconFramePhase(const PS2Icon& icon, long long k);
+int IconLoopFrames(const formats::PS2Icon& icon);
+double IconFramePhase(const formats::PS2Icon& icon, long long k);
 
 // A picture scaled to a square of `size` by nearest pixels.
 RgbaImage ScaleNearest(const RgbaImage& image, int size);

@@ -10,21 +10,6 @@ namespace travosk::manager {
 
 namespace {
 
-// Bitmap header: file header (14 bytes) and info header (40 bytes).
-namespace bmp {
-inline constexpr size_t kFileSize = 2;
-inline constexpr size_t kPixelOffset = 10;
-inline constexpr size_t kInfoSize = 14;
-inline constexpr size_t kWidth = 18;
-inline constexpr size_t kHeight = 22;
-inline constexpr size_t kPlanes = 26;
-inline constexpr size_t kBitsPerPixel = 28;
-inline constexpr size_t kPixelBytes = 34;
-inline constexpr size_t kHeaderBytes = 54;
-inline constexpr size_t kPaletteEntries = 256;
-inline constexpr size_t kPixels = kHeaderBytes + kPaletteEntries * 4;  // 1078
-}  // namespace bmp
-
 constexpr int kCardIconFrames = 16;
 constexpr int kMaxIconFrames = 15;  // a nibble; with 16 card frames the last still fits
 
@@ -128,43 +113,17 @@ DecodedIcon DecodePS1Icon(Bytes save, size_t offset, const std::string& bitmap_p
   return icon;
 }
 
-std::array<std::string, 2> IconSysTitleLines(Bytes icon_sys) {
-  constexpr size_t kLineBreak = 6;  // u16, in bytes from the title's start
-  constexpr size_t kTitle = iconsys::kTitle - iconsys::kDataStart;
-  const size_t split = std::min<size_t>(At(icon_sys, kLineBreak) | At(icon_sys, kLineBreak + 1) << 8,
-                                        iconsys::kFieldBytes);
-  return {JoinNonNul(icon_sys, kTitle, split),
-          JoinNonNul(icon_sys, kTitle + split, iconsys::kFieldBytes - split)};
-}
-
-std::string JoinTitleLines(std::string_view first, std::string_view second) {
-  const auto spaced_end = [](std::string_view s) {
-    return s.ends_with(' ') || s.ends_with("\x81\x40");
-  };
-  const auto spaced_start = [](std::string_view s) {
-    return s.starts_with(' ') || s.starts_with("\x81\x40");
-  };
-  std::string title(first);
-  if (!first.empty() && !second.empty() && !spaced_end(first) && !spaced_start(second))
-    title += ' ';
-  title += second;
-  return title;
-}
-
 IconSysInfo ReadIconSys(TPS2MFMSYS& mgr, card::TfileIP& entry, int k) {
   const std::string path = InFolder(mgr.WorkFolder(), kIconSysTempFile);
   // An entry that cannot be exported must not show the previous save's title.
   if (!mgr.ExportFile(path, entry)) return {};
   auto in = PcInFile::Open(path);
   if (!in) return {};
-  const std::vector<uint8_t> data = in->ReadPrefix(iconsys::kIconName + 3 * iconsys::kFieldBytes);
-  IconSysInfo info;
-  info.title = JoinNonNul(data, iconsys::kTitle, iconsys::kFieldBytes);
-  info.title_lines = IconSysTitleLines(Bytes(data).subspan(std::min(data.size(), iconsys::kDataStart)));
-  if (k >= 1 && k <= 3) {
-    info.icon_file =
-        JoinNonNul(data, iconsys::kIconName + iconsys::kFieldBytes * (k - 1), iconsys::kFieldBytes);
-  }
+  const std::vector<uint8_t> data = in->ReadPrefix(kExportedDataStart + formats::iconsys::kBytes);
+  const formats::IconSysText text =
+      formats::ReadIconSysText(Bytes(data).subspan(std::min(data.size(), kExportedDataStart)));
+  IconSysInfo info{text.title, text.title_lines, {}};
+  if (k >= 1 && k <= 3) info.icon_file = text.icon_files[static_cast<size_t>(k - 1)];
   return info;
 }
 
@@ -182,7 +141,7 @@ PS1IconSet LoadFolderPS1Icons(TPS2MFMSYS& mgr, card::TfileIP& entry) {
 
 PS1IconSet LoadCardPS1Icons(TPS2MFMSYS& mgr, int e, int n) {
   if (e < 0 || e >= kPS1Entries) return {};
-  std::vector<uint8_t> save(iconsys::kDataStart, 0);
+  std::vector<uint8_t> save(kExportedDataStart, 0);
   link::Page page{};
   for (int i = 0; i < kCardIconFrames; ++i) {
     if (!mgr.ReadPS1Frame(PS1BlockFirstFrame(e) + i, page)) return {};

@@ -14,6 +14,7 @@
 
 #include "card/fileip.h"
 #include "common/bytes.h"
+#include "formats/iconsys.h"
 
 namespace travosk::manager {
 
@@ -31,14 +32,25 @@ inline constexpr size_t kIconPaletteBytes = 768;  // 256 × blue, green, red
 inline constexpr size_t kIconPixelBytes = 1024;   // 32 rows of 32 indexes, bottom row first
 inline constexpr size_t kIconBitmapBytes = 2102;
 
-// "ICON.SYS" fields, as offsets in an exported file (the card data starts
-// after the 512-byte entry header).
-namespace iconsys {
-inline constexpr size_t kDataStart = 512;
-inline constexpr size_t kTitle = kDataStart + 0xC0;      // 64 bytes, NULs skipped
-inline constexpr size_t kIconName = kDataStart + 0x104;  // 64 bytes per icon kind
-inline constexpr size_t kFieldBytes = 64;
-}  // namespace iconsys
+// An exported file opens with its 512-byte entry header; its data follows.
+inline constexpr size_t kExportedDataStart = 512;
+
+// The icon bitmaps' header: file header (14 bytes) and info header (40
+// bytes), then 256 palette entries of blue, green, red and 0.
+namespace bmp {
+inline constexpr size_t kFileSize = 2;
+inline constexpr size_t kPixelOffset = 10;
+inline constexpr size_t kInfoSize = 14;
+inline constexpr size_t kWidth = 18;
+inline constexpr size_t kHeight = 22;
+inline constexpr size_t kPlanes = 26;
+inline constexpr size_t kBitsPerPixel = 28;
+inline constexpr size_t kCompression = 30;
+inline constexpr size_t kPixelBytes = 34;
+inline constexpr size_t kHeaderBytes = 54;
+inline constexpr size_t kPaletteEntries = 256;
+inline constexpr size_t kPixels = kHeaderBytes + kPaletteEntries * 4;  // 1078
+}  // namespace bmp
 
 // A PS1 save as the icon decoder reads it, with the same 512-byte lead-in.
 namespace ps1icon {
@@ -62,16 +74,6 @@ struct IconSysInfo {
   std::array<std::string, 2> title_lines;  // to show: JoinTitleLines(title_lines[0], title_lines[1])
   std::string icon_file;
 };
-
-// The two lines of an "icon.sys" title (Shift-JIS bytes, NULs skipped),
-// split at the byte offset its header gives; `icon_sys` is the file's bytes
-// from its start. An offset past the title leaves the second line empty.
-std::array<std::string, 2> IconSysTitleLines(Bytes icon_sys);
-// A title's two lines as one line of text: a space goes at the break when
-// neither the first line ends nor the second starts with one (ASCII or
-// full-width), so that "TRAVOSK DEMO" and "FIRST SAVE" read
-// "TRAVOSK DEMO FIRST SAVE".
-std::string JoinTitleLines(std::string_view first, std::string_view second);
 
 struct PS1IconSet {
   std::string title;

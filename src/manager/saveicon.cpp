@@ -13,10 +13,6 @@ namespace travosk::manager {
 
 namespace {
 
-constexpr size_t kIconNameAt = 0x104;  // in "ICON.SYS": 64 bytes per icon kind
-constexpr size_t kIconNameBytes = 64;
-constexpr size_t kEntryHeaderBytes = 512;  // an exported entry's lead-in
-
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -32,18 +28,13 @@ const card::TfileIP* FindFile(const std::vector<card::TfileIP>& files, const std
 
 }  // namespace
 
-std::string IconFileName(Bytes icon_sys, int k) {
-  if (k < 1 || k > 3) return {};
-  return load_cstr(icon_sys, kIconNameAt + kIconNameBytes * (k - 1), kIconNameBytes);
-}
-
 std::optional<SaveIcon> ReadSaveIcon(Bytes icon_sys, Bytes model, std::string& error) {
-  auto look = ReadIconLook(icon_sys);
+  auto look = formats::ReadIconLook(icon_sys);
   if (!look) {
     error = "\"ICON.SYS\" is too short";
     return std::nullopt;
   }
-  auto icon = ReadPS2Icon(model, error);
+  auto icon = formats::ReadPS2Icon(model, error);
   if (!icon) return std::nullopt;
   return SaveIcon{std::move(*icon), *look};
 }
@@ -58,8 +49,9 @@ bool ReadCardFile(TPS2MFMSYS& mgr, const card::TfileIP& file, uint32_t limit,
     return false;
   }
   const std::string bytes = out.str();
-  if (bytes.size() < kEntryHeaderBytes + uint64_t{file.Length()}) return false;
-  data.assign(bytes.begin() + kEntryHeaderBytes, bytes.begin() + kEntryHeaderBytes + file.Length());
+  if (bytes.size() < kExportedDataStart + uint64_t{file.Length()}) return false;
+  data.assign(bytes.begin() + kExportedDataStart,
+              bytes.begin() + kExportedDataStart + file.Length());
   return true;
 }
 
@@ -75,7 +67,7 @@ std::optional<SaveIcon> LoadSaveIcon(TPS2MFMSYS& mgr, const std::vector<card::Tf
     error = "\"ICON.SYS\" could not be read";
     return std::nullopt;
   }
-  const std::string name = IconFileName(sys, 1);
+  const std::string name = formats::IconFileName(sys, formats::IconKind::kList);
   const card::TfileIP* model_file = name.empty() ? nullptr : FindFile(files, name);
   if (!model_file) {
     error = "the icon file \"" + name + "\" is not in the save";
@@ -95,11 +87,12 @@ std::optional<SaveIcon> LoadSaveIcon(TPS2MFMSYS& mgr, const std::vector<card::Tf
   return icon;
 }
 
-std::optional<RgbaImage> DecodeGenericIcon(Bytes bmp) {
-  constexpr size_t kPalette = 54, kPixels = 1078;
-  if (bmp.size() < kIconBitmapBytes || bmp[0] != 'B' || bmp[1] != 'M' ||
-      load_le32(bmp, 10) != kPixels || load_le32(bmp, 18) != kIconSide ||
-      load_le32(bmp, 22) != kIconSide || load_le16(bmp, 28) != 8 || load_le32(bmp, 30) != 0)
+std::optional<RgbaImage> DecodeGenericIcon(Bytes bitmap) {
+  constexpr size_t kPalette = bmp::kHeaderBytes, kPixels = bmp::kPixels;
+  if (bitmap.size() < kIconBitmapBytes || bitmap[0] != 'B' || bitmap[1] != 'M' ||
+      load_le32(bitmap, bmp::kPixelOffset) != kPixels ||
+      load_le32(bitmap, bmp::kWidth) != kIconSide || load_le32(bitmap, bmp::kHeight) != kIconSide ||
+      load_le16(bitmap, bmp::kBitsPerPixel) != 8 || load_le32(bitmap, bmp::kCompression) != 0)
     return std::nullopt;
   RgbaImage out;
   out.width = out.height = kIconSide;
@@ -107,11 +100,12 @@ std::optional<RgbaImage> DecodeGenericIcon(Bytes bmp) {
   for (int y = 0; y < kIconSide; ++y) {
     for (int x = 0; x < kIconSide; ++x) {
       // Rows are stored bottom first; palette entries are blue, green, red, 0.
-      const uint8_t index = bmp[kPixels + static_cast<size_t>(kIconSide - 1 - y) * kIconSide + x];
+      const uint8_t index =
+          bitmap[kPixels + static_cast<size_t>(kIconSide - 1 - y) * kIconSide + x];
       uint8_t* p = &out.pixels[(static_cast<size_t>(y) * kIconSide + x) * 4];
-      p[0] = bmp[kPalette + 4 * index + 2];
-      p[1] = bmp[kPalette + 4 * index + 1];
-      p[2] = bmp[kPalette + 4 * index + 0];
+      p[0] = bitmap[kPalette + 4 * index + 2];
+      p[1] = bitmap[kPalette + 4 * index + 1];
+      p[2] = bitmap[kPalette + 4 * index + 0];
       p[3] = 255;
     }
   }

@@ -10,8 +10,9 @@
 
 #include "card/fileip.h"
 #include "common/bytes.h"
+#include "formats/iconsys.h"
+#include "formats/ps2icon.h"
 #include "manager/iconrender.h"
-#include "manager/ps2icon.h"
 
 namespace travosk::manager {
 
@@ -22,16 +23,12 @@ class TPS2MFMSYS;
 inline constexpr uint32_t kMaxIconFileBytes = 1u << 20;
 
 struct SaveIcon {
-  PS2Icon icon;
-  IconLook look;
+  formats::PS2Icon icon;
+  formats::IconLook look;
 };
 
 // The list icon (kind 1) from the bytes of "ICON.SYS" and of the model file.
 [[nodiscard]] std::optional<SaveIcon> ReadSaveIcon(Bytes icon_sys, Bytes model, std::string& error);
-
-// The name of icon file k (1 list, 2 copy, 3 delete) in "ICON.SYS": its
-// bytes up to the first NUL of the 64-byte field.
-std::string IconFileName(Bytes icon_sys, int k);
 
 // Finds "ICON.SYS" among a save folder's files (any case), reads it and the
 // list icon it names, and parses both.

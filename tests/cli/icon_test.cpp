@@ -14,7 +14,7 @@
 namespace travosk {
 namespace {
 
-using manager::IconPoint;
+using formats::IconPoint;
 using manager::RgbaImage;
 
 manager::RgbaImage ReadPng(const std::string& path) {
@@ -42,14 +42,14 @@ std::string IconSys(const std::string& icon_name) {
 }
 
 std::string Triangle() {
-  manager::PS2Icon icon;
+  formats::PS2Icon icon;
   icon.vertex_count = 3;
   icon.positions = {{0, -4096, 0, 0}, {4096, 4096, 0, 0}, {-4096, 4096, 0, 0}};
   icon.normals.assign(3, IconPoint{0, 0, -4096, 0});
   icon.uvs.assign(3, {});
   icon.colours.assign(3, {0x80, 0, 0, 0x80});
-  icon.texture.assign(manager::kIconTexels, 0x7FFF);
-  const auto bytes = manager::WritePS2Icon(icon);
+  icon.texture.assign(formats::kIconTexels, 0x7FFF);
+  const auto bytes = formats::WritePS2Icon(icon);
   return {bytes.begin(), bytes.end()};
 }
 

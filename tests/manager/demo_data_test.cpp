@@ -140,7 +140,8 @@ TEST(DemoData, PS2CardHoldsSavesWithTitlesAndAFolderPS1Icon) {
   const IconSysInfo ascii = ReadIconSys(rig.mgr, entries["BASLUS-21001TRAVOSK/icon.sys"], 1);
   EXPECT_EQ(ascii.title, "TRAVOSK DEMOFIRST SAVE");
   // Shown, the two lines read as one with a space at the break.
-  EXPECT_EQ(JoinTitleLines(ascii.title_lines[0], ascii.title_lines[1]), "TRAVOSK DEMO FIRST SAVE");
+  EXPECT_EQ(formats::JoinTitleLines(ascii.title_lines[0], ascii.title_lines[1]),
+            "TRAVOSK DEMO FIRST SAVE");
   EXPECT_EQ(ascii.icon_file, "list.ico");
   const IconSysInfo sjis = ReadIconSys(rig.mgr, entries["BISLPS-21002MEMCARD/icon.sys"], 1);
   EXPECT_EQ(sjis.title.substr(0, 4), Str({0x83, 0x81, 0x83, 0x82}));  // "メモ"
@@ -172,7 +173,7 @@ TEST(DemoData, PS2SavesCarryTheirOwnIcons) {
     const auto icon = LoadSaveIcon(rig.mgr, folders[save], error);
     ASSERT_TRUE(icon) << save << ": " << error;
     animated += icon->icon.shapes > 1;
-    compressed += (icon->icon.texture_type & icofile::kCompressed) != 0;
+    compressed += (icon->icon.texture_type & formats::icofile::kCompressed) != 0;
   }
   EXPECT_GE(animated, 2);
   EXPECT_GE(compressed, 2);

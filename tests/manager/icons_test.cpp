@@ -9,6 +9,9 @@
 namespace travosk::manager::testing {
 namespace {
 
+using formats::IconSysTitleLines;
+using formats::JoinTitleLines;
+
 // A PS1 save as the decoder reads it: 512-byte lead-in, then the title frame
 // and the icon frames.
 std::vector<uint8_t> SaveImage(uint8_t icon_flag) {

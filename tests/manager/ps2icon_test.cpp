@@ -1,4 +1,4 @@
-#include "manager/ps2icon.h"
+#include "formats/ps2icon.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 
 namespace travosk::manager {
 namespace {
+
+using namespace formats;
 
 constexpr int16_t kOne = 4096;  // 1.0 in the model's fixed point
 constexpr uint16_t kRed = 0x001F, kGreen = 0x03E0, kBlue = 0x7C00, kWhite = 0x7FFF;
@@ -199,9 +201,9 @@ TEST(IconReader, HostileFilesAreRefusedWithAReason) {
 
 TEST(IconReader, IconSysLookIgnoresNonNumbersAndNamesTheListIcon) {
   std::vector<uint8_t> sys(964, 0);
-  Put32(sys, iconlook::kBackground, 999);           // red of the top left corner
-  Put32(sys, iconlook::kLightColours, 0x7FC00000);  // NaN
-  Put32(sys, iconlook::kAmbient, 0x7F800000);       // infinity
+  Put32(sys, iconsys::kBackground, 999);           // red of the top left corner
+  Put32(sys, iconsys::kLightColours, 0x7FC00000);  // NaN
+  Put32(sys, iconsys::kAmbient, 0x7F800000);       // infinity
   const char name[] = "list.ico";
   std::copy(name, name + 8, sys.begin() + 0x104);
   const auto look = ReadIconLook(sys);
@@ -209,7 +211,7 @@ TEST(IconReader, IconSysLookIgnoresNonNumbersAndNamesTheListIcon) {
   EXPECT_EQ(look->background[0][0], 255);
   EXPECT_EQ(look->light_colours[0][0], 0.0f);
   EXPECT_EQ(look->ambient[0], 0.0f);
-  EXPECT_EQ(IconFileName(sys, 1), "list.ico");
+  EXPECT_EQ(IconFileName(sys, IconKind::kList), "list.ico");
   EXPECT_FALSE(ReadIconLook(Bytes(sys).first(0xBF)));
 
   std::string error;

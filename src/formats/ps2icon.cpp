@@ -1,11 +1,11 @@
-#include "manager/ps2icon.h"
+#include "formats/ps2icon.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 
-namespace travosk::manager {
+namespace travosk::formats {
 
 namespace {
 
@@ -215,11 +215,6 @@ std::vector<uint8_t> Compress(const std::vector<uint16_t>& texels) {
   return out;
 }
 
-float Finite(float f, float limit) {
-  if (!std::isfinite(f)) return 0.0f;
-  return std::clamp(f, -limit, limit);
-}
-
 }  // namespace
 
 std::optional<PS2Icon> ReadPS2Icon(Bytes file, std::string& error) {
@@ -268,33 +263,4 @@ std::vector<uint8_t> WritePS2Icon(const PS2Icon& icon) {
   return out;
 }
 
-IconLook DefaultIconLook() {
-  IconLook look;
-  look.background = {{{60, 60, 110}, {60, 60, 110}, {10, 10, 40}, {10, 10, 40}}};
-  look.light_dirs = {{{0.0f, -0.5f, -1.0f}, {0, 0, 0}, {0, 0, 0}}};
-  look.light_colours = {{{0.6f, 0.6f, 0.6f}, {0, 0, 0}, {0, 0, 0}}};
-  look.ambient = {0.5f, 0.5f, 0.5f};
-  return look;
-}
-
-std::optional<IconLook> ReadIconLook(Bytes sys) {
-  if (sys.size() < iconlook::kBytes) return std::nullopt;
-  IconLook look;
-  for (size_t c = 0; c < 4; ++c)
-    for (size_t k = 0; k < 3; ++k)
-      look.background[c][k] = static_cast<uint8_t>(
-          std::min<uint32_t>(load_le32(sys, iconlook::kBackground + 16 * c + 4 * k), 255));
-  auto vec = [&](size_t at, float limit) {
-    std::array<float, 3> v{};
-    for (size_t k = 0; k < 3; ++k) v[k] = Finite(AsFloat(load_le32(sys, at + 4 * k)), limit);
-    return v;
-  };
-  for (size_t i = 0; i < 3; ++i) {
-    look.light_dirs[i] = vec(iconlook::kLightDirs + 16 * i, 1e6f);
-    look.light_colours[i] = vec(iconlook::kLightColours + 16 * i, 4.0f);
-  }
-  look.ambient = vec(iconlook::kAmbient, 4.0f);
-  return look;
-}
-
-}  // namespace travosk::manager
+}  // namespace travosk::formats

@@ -1,8 +1,8 @@
 // A PS2 save's own 3D icon: the model file that "ICON.SYS" names (a list of
 // triangles, one position per vertex and animation shape, a normal, a
 // texture coordinate and a colour; an animation header and its frames; a
-// 128 × 128 texture of 16-bit colours, raw or run-length compressed), and the
-// look that "ICON.SYS" gives it (background corners, three lights, ambient).
+// 128 × 128 texture of 16-bit colours, raw or run-length compressed). The
+// look that "ICON.SYS" gives it is read in formats/iconsys.h.
 // The reader trusts no count or offset of the file: every one is checked
 // against the bytes that are there before anything is sized by it.
 #pragma once
@@ -15,7 +15,7 @@
 
 #include "common/bytes.h"
 
-namespace travosk::manager {
+namespace travosk::formats {
 
 inline constexpr int kIconTextureSide = 128;
 inline constexpr size_t kIconTexels = kIconTextureSide * kIconTextureSide;
@@ -90,29 +90,4 @@ struct PS2Icon {
 // Throws std::invalid_argument when the model's vectors disagree with its counts.
 std::vector<uint8_t> WritePS2Icon(const PS2Icon& icon);
 
-// "ICON.SYS": how its icons are lit and what lies behind them.
-namespace iconlook {
-inline constexpr size_t kTransparency = 0x0C;  // u32
-inline constexpr size_t kBackground = 0x10;    // 4 corners of 4 u32: red, green, blue, unused
-inline constexpr size_t kLightDirs = 0x50;     // 3 vectors of 4 floats
-inline constexpr size_t kLightColours = 0x80;  // 3 of 4 floats: red, green, blue, unused
-inline constexpr size_t kAmbient = 0xB0;       // 4 floats
-inline constexpr size_t kBytes = 0xC0;
-}  // namespace iconlook
-
-struct IconLook {
-  // Top left, top right, bottom left, bottom right; 0..255 each.
-  std::array<std::array<uint8_t, 3>, 4> background{};
-  std::array<std::array<float, 3>, 3> light_dirs{};     // towards the light
-  std::array<std::array<float, 3>, 3> light_colours{};  // 0..1 is the usual range
-  std::array<float, 3> ambient{};
-};
-
-// Unlit-looking defaults for an icon shown without its "ICON.SYS".
-IconLook DefaultIconLook();
-// The look of an "ICON.SYS"; nothing when the file is too short to hold it.
-// Values that are not finite numbers count as 0; colours are limited to a
-// sane range so that a hostile file cannot overflow the arithmetic.
-[[nodiscard]] std::optional<IconLook> ReadIconLook(Bytes icon_sys);
-
-}  // namespace travosk::manager
+}  // namespace travosk::formats
