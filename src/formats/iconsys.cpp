@@ -1,8 +1,8 @@
 #include "formats/iconsys.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 
 #include "formats/save.h"
 
@@ -23,17 +23,6 @@ std::string JoinNonNul(Bytes data, size_t at, size_t count) {
   return out;
 }
 
-float AsFloat(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-uint32_t FloatBits(float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
 
 float Finite(float f, float limit) {
   if (!std::isfinite(f)) return 0.0f;
@@ -61,7 +50,7 @@ std::optional<IconLook> ReadIconLook(Bytes sys) {
           std::min<uint32_t>(load_le32(sys, iconsys::kBackground + 16 * c + 4 * k), 255));
   auto vec = [&](size_t at, float limit) {
     std::array<float, 3> v{};
-    for (size_t k = 0; k < 3; ++k) v[k] = Finite(AsFloat(load_le32(sys, at + 4 * k)), limit);
+    for (size_t k = 0; k < 3; ++k) v[k] = Finite(std::bit_cast<float>(load_le32(sys, at + 4 * k)), limit);
     return v;
   };
   for (size_t i = 0; i < 3; ++i) {
@@ -123,11 +112,11 @@ std::vector<uint8_t> WriteIconSys(const IconSysRecord& r) {
     for (size_t k = 0; k < 3; ++k) store_le32(b, kBackground + 16 * c + 4 * k, r.background[c][k]);
   for (size_t i = 0; i < 3; ++i) {
     for (size_t k = 0; k < 3; ++k) {
-      store_le32(b, kLightDirs + 16 * i + 4 * k, FloatBits(r.light_dirs[i][k]));
-      store_le32(b, kLightColours + 16 * i + 4 * k, FloatBits(r.light_colours[i][k]));
+      store_le32(b, kLightDirs + 16 * i + 4 * k, std::bit_cast<uint32_t>(r.light_dirs[i][k]));
+      store_le32(b, kLightColours + 16 * i + 4 * k, std::bit_cast<uint32_t>(r.light_colours[i][k]));
     }
   }
-  for (size_t k = 0; k < 3; ++k) store_le32(b, kAmbient + 4 * k, FloatBits(r.ambient[k]));
+  for (size_t k = 0; k < 3; ++k) store_le32(b, kAmbient + 4 * k, std::bit_cast<uint32_t>(r.ambient[k]));
   const std::string title = r.title_first + r.title_second;
   std::copy(title.begin(), title.end(), sys.begin() + kTitle);
   for (size_t k = 0; k < 3; ++k)

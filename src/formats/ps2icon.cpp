@@ -1,8 +1,8 @@
 #include "formats/ps2icon.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 
 namespace travosk::formats {
@@ -21,17 +21,6 @@ class Refused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-float AsFloat(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-uint32_t FloatBits(float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
 
 // A read position that never passes the end of the file.
 class Cursor {
@@ -147,7 +136,7 @@ PS2Icon Parse(Bytes file) {
 
   icon.anim_tag = c.U32("the animation header");
   icon.frame_length = c.U32("the animation header");
-  icon.speed = AsFloat(c.U32("the animation header"));
+  icon.speed = std::bit_cast<float>(c.U32("the animation header"));
   icon.play_offset = c.U32("the animation header");
   const uint32_t frames = c.U32("the animation header");
   c.Need(kFrameHeadBytes * uint64_t{frames}, "the animation frames");
@@ -161,8 +150,8 @@ PS2Icon Parse(Bytes file) {
     c.Need(kKeyBytes * uint64_t{keys}, "an animation frame's keys");
     frame.keys.resize(keys);
     for (auto& key : frame.keys) {
-      key.time = AsFloat(c.U32("a key"));
-      key.value = AsFloat(c.U32("a key"));
+      key.time = std::bit_cast<float>(c.U32("a key"));
+      key.value = std::bit_cast<float>(c.U32("a key"));
     }
   }
 
@@ -243,15 +232,15 @@ std::vector<uint8_t> WritePS2Icon(const PS2Icon& icon) {
     const IconColour& c = icon.colours[v];
     out.insert(out.end(), {c.r, c.g, c.b, c.a});
   }
-  for (uint32_t v : {icon.anim_tag, icon.frame_length, FloatBits(icon.speed), icon.play_offset,
+  for (uint32_t v : {icon.anim_tag, icon.frame_length, std::bit_cast<uint32_t>(icon.speed), icon.play_offset,
                      static_cast<uint32_t>(icon.frames.size())})
     PutU32(out, v);
   for (const auto& frame : icon.frames) {
     PutU32(out, frame.shape);
     PutU32(out, static_cast<uint32_t>(frame.keys.size()));
     for (const auto& key : frame.keys) {
-      PutU32(out, FloatBits(key.time));
-      PutU32(out, FloatBits(key.value));
+      PutU32(out, std::bit_cast<uint32_t>(key.time));
+      PutU32(out, std::bit_cast<uint32_t>(key.value));
     }
   }
   if (icon.texture_type & icofile::kCompressed) {

@@ -34,7 +34,10 @@ std::string KeepBothName(const std::string& name, size_t max_length,
                          const std::function<bool(const std::string&)>& taken) {
   if (!taken(name)) return name;
   for (int n = 1;; ++n) {
-    const std::string suffix = "_" + std::to_string(n);
+    // Appended rather than "_" + to_string(n): GCC 12 at -O3 warns falsely
+    // (-Wrestrict) on a literal added in front of a temporary string.
+    std::string suffix(1, '_');
+    suffix += std::to_string(n);
     const size_t keep = max_length > suffix.size() ? max_length - suffix.size() : 0;
     const std::string candidate = name.substr(0, std::min(name.size(), keep)) + suffix;
     if (!taken(candidate)) return candidate;
