@@ -18,6 +18,7 @@
 #include "card/checker.h"
 #include "cli/cli.h"
 #include "support/fault_rig.h"
+#include "support/child_process.h"
 #include "support/manager_fixture.h"
 #include "run_cli.h"
 
@@ -75,18 +76,7 @@ class CliProcess {
     }
   }
   // The exit code, or -1 when the program has not ended within `limit`.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
+  int Wait(std::chrono::milliseconds limit) { return support::WaitForExit(pid_, limit); }
 
  private:
   pid_t pid_ = -1;

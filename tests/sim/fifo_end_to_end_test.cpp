@@ -17,6 +17,7 @@
 #include "link/device_dir_platform.h"
 #include "link/ps2mcom.h"
 #include "sim_test_util.h"
+#include "support/child_process.h"
 
 extern char** environ;
 
@@ -74,18 +75,7 @@ class AdapterProcess {
   void Signal(int sig) { ::kill(pid_, sig); }
 
   // The exit status, or -1 when the process has not ended within `limit`.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
+  int Wait(std::chrono::milliseconds limit) { return support::WaitForExit(pid_, limit); }
 
  private:
   pid_t pid_ = -1;
