@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/foldercard_convert.h"
 #include "cli/outputs.h"
 #include "common/errors.h"
 #include "formats/files.h"
@@ -37,6 +38,7 @@ int ConvertImage(Context& c, const formats::ImageKind& kind, const std::vector<u
 int Convert(Context& c, const ConvertOptions& o) {
   const std::string &in_path = o.in, &out_path = o.out, &format = o.format;
   int code = kExitOk;
+  if (const auto folder_card = ConvertFolderCard(c, o)) return *folder_card;
   if (std::error_code ec; std::filesystem::is_directory(in_path, ec))
     return c.Fail("\"" + in_path + "\" is a folder, not a save file or card image");
   if (!MayWrite(c, out_path, o.overwrite, code)) return code;

@@ -33,7 +33,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     return kExitUsage;
   }
   try {
-    return chosen ? chosen(c) : kExitUsage;
+    const int code = chosen ? chosen(c) : kExitUsage;
+    // A folder card is written back as its command ends.
+    if (!c.source.close_error->empty())
+      return c.Fail("the folder card was not brought up to date: " + *c.source.close_error);
+    return code;
   } catch (const std::exception& e) {
     return c.Fail(e.what());
   }

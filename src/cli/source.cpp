@@ -45,7 +45,7 @@ std::string DefaultWorkFolder() {
   return folder;
 }
 
-Source::Source(const SourceOptions& options) {
+Source::Source(const SourceOptions& options) : close_error_(options.close_error) {
   const auto wait = link::LockWait();
   const bool images = !options.image.empty() || !options.sm_image.empty();
   if (images) {
@@ -99,6 +99,12 @@ Source::Source(const SourceOptions& options) {
 
 Source::~Source() {
   if (owned_manager_) owned_manager_->DoneSystem();
+  if (!images_) return;
+  try {
+    images_->Close();
+  } catch (const std::exception& e) {
+    if (close_error_) *close_error_ = e.what();
+  }
 }
 
 }  // namespace travosk::cli

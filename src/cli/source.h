@@ -27,6 +27,9 @@ struct SourceOptions {
   // without write access, and what a mount would mend on it is mended in
   // memory only.
   bool only_reads = false;
+  // Why a folder card's changes could not be written back when the command
+  // ended (Source's destructor), for the command line to report.
+  std::shared_ptr<std::string> close_error = std::make_shared<std::string>();
 };
 
 // The folder that holds the command line's "PS2M.cfg" and "~PS2M.tmp".
@@ -67,6 +70,7 @@ class Source {
   manager::TPS2MFMSYS* manager_ = nullptr;
   std::string settings_warning_;
   std::optional<formats::ImageFormat> image_format_;
+  std::shared_ptr<std::string> close_error_;
   bool read_only_ = false;
   bool only_reads_ = false;
 };

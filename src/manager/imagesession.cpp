@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "common/errors.h"
+#include "formats/foldercard.h"
+#include "manager/foldercardimage.h"
 #include "sim/loopback_platform.h"
 #include "sim/medium.h"
 
@@ -23,12 +25,18 @@ ImageSession::ImageSession(const ImageSessionOptions& options)
   // keeps only the totals of the waits.
   session_->clock.keep_sleeps = false;
   if (!options.card.empty()) {
-    card_kind_ = OpenableCardImage(options.card);
+    std::string card = options.card;
+    card_unwritten_ = options.card_unwritten;
+    if (formats::IsFolderCard(card)) {
+      folder_ = std::make_unique<FolderCardImage>(card, options.work_folder);
+      card = folder_->ImagePath();
+    }
+    card_kind_ = OpenableCardImage(card);
     const sim::ImageLayout layout{card_kind_->header, card_kind_->spare, card_kind_->read_only,
                                   options.card_unwritten};
     // Medium::Open says why a file is no card image of that kind.
     session_->adapter.InsertCard(sim::Medium::Open(
-        options.card, card_kind_->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
+        card, card_kind_->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
   }
   if (!options.smartmedia.empty()) {
     sim::ImageLayout layout;
@@ -49,9 +57,20 @@ ImageSession::ImageSession(const ImageSessionOptions& options)
 }
 
 ImageSession::~ImageSession() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // The folder card's image stays in the work folder (FolderCardImage).
+  }
+}
+
+void ImageSession::Close() {
+  if (closed_) return;
+  closed_ = true;
   manager_->DoneSystem();
   manager_.reset();
   session_.reset();
+  if (folder_ && !card_unwritten_) folder_->WriteBack();
 }
 
 link::Link& ImageSession::Link() { return session_->link; }

@@ -19,13 +19,17 @@ class LoopbackSession;
 
 namespace travosk::manager {
 
+class FolderCardImage;
+
 // The layout of the card image at `path` when it can be opened as a card;
 // throws InOutError with the reason when it cannot (no layout the image layer
 // knows, or a PS2 image larger than the adapter can size).
 formats::ImageKind OpenableCardImage(const std::string& path);
 
 struct ImageSessionOptions {
-  std::string card;        // a PS2 or PS1 card image for the card slot; empty: none
+  // A PS2 or PS1 card image for the card slot, or a folder card (a folder
+  // holding "_pcsx2_superblock", opened through FolderCardImage); empty: none.
+  std::string card;
   std::string smartmedia;  // a SmartMedia image; empty: none
   // The file is never written: what the session changes (a mount that mends
   // an interrupted rewrite, say) stays in memory.
@@ -50,8 +54,17 @@ class ImageSession {
   const std::optional<formats::ImageKind>& CardKind() const { return card_kind_; }
   // The settings file's conversion error at start, if any (the default is used).
   const std::string& SettingsWarning() const { return settings_warning_; }
+  // The card slot holds a folder card.
+  bool FolderCard() const { return folder_ != nullptr; }
+  // Ends the session: the card manager is done and the image closed; a
+  // folder card that changed is written back. Throws FormatError or
+  // InOutError when that fails. The destructor does the same, silently.
+  void Close();
 
  private:
+  std::unique_ptr<FolderCardImage> folder_;
+  bool card_unwritten_ = false;
+  bool closed_ = false;
   std::unique_ptr<sim::LoopbackSession> session_;
   std::unique_ptr<TPS2MFMSYS> manager_;
   std::optional<formats::ImageKind> card_kind_;
