@@ -12,6 +12,7 @@
 #include "app/texts.h"
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "formats/foldercard.h"
 #include "formats/images.h"
 #include "manager/newcard.h"
 
@@ -66,7 +67,11 @@ void TForm1::OpenCardImage(const QString& file) {
 }
 
 OpenedImage& TForm1::OpenImageFile(const QString& file) {
-  const QString path = QFileInfo(file).absoluteFilePath();
+  QString path = QFileInfo(file).absoluteFilePath();
+  // A folder card is chosen in the file dialog by its superblock file.
+  if (QFileInfo(path).fileName() == QString::fromUtf8(formats::kFolderCardSuperblock.data(),
+                                                      formats::kFolderCardSuperblock.size()))
+    path = QFileInfo(path).absolutePath();
   for (size_t i = 0; i < images_.size(); ++i)
     if (images_[i]->path == path) {
       current_image_ = static_cast<int>(i);

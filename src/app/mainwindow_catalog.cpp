@@ -28,6 +28,14 @@ void TForm1::CatalogChosenDevice() {
   const bool ps1 = current_device_ == kPS1Card;
   const bool ok = ps1 ? CardWork([&] { return Card().PS1Catalog(); })
                       : CardWork([&] { return Card().Catalog(); });
+  if (ok && current_image_ >= 0) {
+    // A folder card's folder follows its card as soon as a change is listed.
+    try {
+      images_[static_cast<size_t>(current_image_)]->session->WriteBackFolderCard();
+    } catch (const std::exception& e) {
+      ui_.Information(QString::fromStdString(std::string("The folder card was not brought up to date: ") + e.what()));
+    }
+  }
   if (ok) {
     KeepListAsOther(card_, Card().Access().Medium);
     list_device_ = current_device_;

@@ -139,7 +139,8 @@ void TForm1::PrepareSaversFolder() {
         &PS1itmSaveDialog, &ImageOpenDialog, &ImageNewDialog, &BackupFolderDialog})
     d->start_folder = path;
   ImageOpenDialog.filter =
-      "Card images|*.ps2 *.mc2 *.bin *.mcd *.mcr *.mc *.pss *.ddf *.gme *.vgs *.mem *.vmp"
+      "Card images|*.ps2 *.mc2 *.bin *.mcd *.mcr *.mc *.pss *.ddf *.gme *.vgs *.mem *.vmp "
+      "_pcsx2_superblock"
       "|All files|*";
   BackupFolderDialog.title = "Backup Savers to Folder";
   ImageNewDialog.filter = "PS2 card image|*.ps2|PS1 card image|*.mcr *.gme *.vgs";

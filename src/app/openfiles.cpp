@@ -9,6 +9,7 @@
 #include "app/strings.h"
 #include "app/texts.h"
 #include "formats/files.h"
+#include "formats/foldercard.h"
 #include "formats/images.h"
 
 namespace travosk {
@@ -29,6 +30,12 @@ std::optional<GivenFile> Identify(const QString& file, QString& why) {
   if (!info.exists()) {
     why = file + ": no such file";
     return std::nullopt;
+  }
+  // A folder card (the emulator's folder with "_pcsx2_superblock") opens
+  // as a card image does.
+  if (info.isDir() && formats::IsFolderCard(PathOf(given.path))) {
+    given.image = true;
+    return given;
   }
   if (info.isDir()) {
     why = file + " is a folder, not a card image or a save file";

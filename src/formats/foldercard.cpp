@@ -275,8 +275,11 @@ FolderCard ReadFolderCard(const std::string& dir) {
 
   const auto index = ReadIndex(root);
   const auto* index_ptr = index ? &*index : nullptr;
-  if (const auto* r = RootRecord(index_ptr); r && r->Get("timeCreated"))
-    card.root_stamp = IndexTimeToStamp(CheckedTime(*r, "timeCreated", 0, root));
+  if (const auto* r = RootRecord(index_ptr); r && r->Get("timeCreated")) {
+    const std::time_t created = CheckedTime(*r, "timeCreated", 0, root);
+    card.root_created = IndexTimeToStamp(created);
+    card.root_modified = IndexTimeToStamp(CheckedTime(*r, "timeModified", created, root));
+  }
 
   std::map<int64_t, std::string> ordered;
   std::vector<std::string> unordered;

@@ -47,9 +47,10 @@ struct FolderCardSave {
 
 struct FolderCard {
   std::vector<uint8_t> superblock;  // kFolderSuperblockBytes
-  // The root's "." time stamp as the card keeps it (8 bytes); all zero when
-  // the folder does not say.
-  std::array<uint8_t, 8> root_stamp{};
+  // The root's "." time stamps as the card keeps them (8 bytes each; the
+  // formatter gives ".." the first); all zero when the folder does not say.
+  std::array<uint8_t, 8> root_created{};
+  std::array<uint8_t, 8> root_modified{};
   std::vector<FolderCardSave> saves;  // in the root's order
 };
 

@@ -174,10 +174,10 @@ void WriteSaveFolder(const SavePlan& plan, const fs::path& out) {
 
 std::string RootIndex(const FolderCard& card, const std::vector<SavePlan>& plans) {
   std::vector<folderindex::Record> index;
-  if (card.root_stamp != std::array<uint8_t, 8>{}) {
-    const std::time_t t = StampToIndexTime(card.root_stamp);
-    index.push_back({std::string(folderindex::kRoot), {{"timeCreated", t}, {"timeModified", t}}});
-  }
+  if (card.root_created != std::array<uint8_t, 8>{})
+    index.push_back({std::string(folderindex::kRoot),
+                     {{"timeCreated", StampToIndexTime(card.root_created)},
+                      {"timeModified", StampToIndexTime(card.root_modified)}}});
   for (size_t i = 0; i < plans.size(); ++i)
     index.push_back({plans[i].dir, {{"order", static_cast<int64_t>(i + 1)}}});
   return folderindex::Write(index);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "card/fileip.h"
@@ -87,14 +88,16 @@ void ImageFromFolderCard(const formats::FolderCard& card, const std::string& ima
         "the folder card's superblock places the card's tables where this system's formatter "
         "does not");
   for (size_t p = 0; p < kBlockPages; ++p) PatchPage(bytes, p, super.data() + p * kData);
-  if (card.root_stamp != std::array<uint8_t, 8>{}) {
+  if (card.root_created != std::array<uint8_t, 8>{}) {
     const size_t root_page =
         (size_t{load_le32(super, sb::kAllocOffset)} + load_le32(super, sb::kRootCluster)) * 2;
     for (size_t half = 0; half < 2; ++half) {
       std::array<uint8_t, kData> data{};
       std::copy_n(bytes.begin() + static_cast<long>((root_page + half) * kRaw), kData, data.begin());
-      std::copy(card.root_stamp.begin(), card.root_stamp.end(), data.begin() + card::entry::kCreated);
-      std::copy(card.root_stamp.begin(), card.root_stamp.end(), data.begin() + card::entry::kModified);
+      // "." keeps both its stamps; ".." the time of the format.
+      const auto& modified = half == 0 ? card.root_modified : card.root_created;
+      std::copy(card.root_created.begin(), card.root_created.end(), data.begin() + card::entry::kCreated);
+      std::copy(modified.begin(), modified.end(), data.begin() + card::entry::kModified);
       PatchPage(bytes, root_page + half, data.data());
     }
   }
@@ -139,7 +142,8 @@ formats::FolderCard FolderCardFromImage(const std::string& image, const std::str
   card::TfileIP x;
   if (!card::ReadFirstEntry(v, walk, x) || x.Name != ".")
     throw formats::FormatError("the card's root has no \".\" entry");
-  std::copy_n(x.Header.begin() + card::entry::kCreated, 8, card.root_stamp.begin());
+  std::copy_n(x.Header.begin() + card::entry::kCreated, 8, card.root_created.begin());
+  std::copy_n(x.Header.begin() + card::entry::kModified, 8, card.root_modified.begin());
   const int64_t count = m.EntryCount(x);
   int64_t passed = 1;
   try {
@@ -180,15 +184,28 @@ void ConvertImageToFolderCard(const std::string& image, const std::string& dir,
 }
 
 FolderCardImage::FolderCardImage(const std::string& dir, const std::string& work_folder)
-    : dir_(dir), work_folder_(work_folder), card_(formats::ReadFolderCard(dir)) {
+    : dir_(dir), card_(formats::ReadFolderCard(dir)) {
   TempFile temp{TempImage(work_folder)};
-  ImageFromFolderCard(card_, temp.path, work_folder);
+  // The card managers that make and read the image keep their settings and
+  // cache file apart from those of the session that has the image open.
+  work_folder_ = temp.path + ".work";
+  std::error_code ec;
+  std::filesystem::create_directories(work_folder_, ec);
+  if (ec) throw InOutError(work_folder_, ec.message());
+  try {
+    ImageFromFolderCard(card_, temp.path, work_folder_);
+  } catch (...) {
+    std::filesystem::remove_all(work_folder_, ec);
+    throw;
+  }
   digest_ = Digest(temp.path);
   image_ = temp.path;
   temp.path.clear();
 }
 
 FolderCardImage::~FolderCardImage() {
+  std::error_code ec;
+  std::filesystem::remove_all(work_folder_, ec);
   if (!keep_image_) ::unlink(image_.c_str());
 }
 

@@ -50,7 +50,8 @@ class FolderCardImage {
   const std::string& ImagePath() const { return image_; }
   const std::string& Folder() const { return dir_; }
   // When the image changed since it was made (or last written back), the
-  // folder is brought to match it. Throws FormatError or InOutError, the
+  // folder is brought to match it; the image may be open in a session
+  // meanwhile (its medium maps the file, so what it wrote is there). Throws FormatError or InOutError, the
   // folder then as it was or with some saves changed, each one whole.
   void WriteBack();
 

@@ -64,6 +64,10 @@ ImageSession::~ImageSession() {
   }
 }
 
+void ImageSession::WriteBackFolderCard() {
+  if (folder_ && !card_unwritten_ && !closed_) folder_->WriteBack();
+}
+
 void ImageSession::Close() {
   if (closed_) return;
   closed_ = true;

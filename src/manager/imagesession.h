@@ -56,6 +56,10 @@ class ImageSession {
   const std::string& SettingsWarning() const { return settings_warning_; }
   // The card slot holds a folder card.
   bool FolderCard() const { return folder_ != nullptr; }
+  // A folder card whose image changed is brought up to date now (the
+  // window does so after every catalogue); nothing for other images. Throws
+  // FormatError or InOutError.
+  void WriteBackFolderCard();
   // Ends the session: the card manager is done and the image closed; a
   // folder card that changed is written back. Throws FormatError or
   // InOutError when that fails. The destructor does the same, silently.

@@ -214,7 +214,9 @@ TEST(FolderCard, ChangesKeepUntouchedSavesAndTheirIndexesAsTheyWere) {
   const auto it = std::find_if(folder.saves.begin(), folder.saves.end(),
                                [](const auto& s) { return s.save.Name() == "BESLES-59999NEW"; });
   ASSERT_NE(it, folder.saves.end());
-  ExpectSameSaves({added}, formats::FolderCard{{}, {}, {*it}});
+  formats::FolderCard only_added;
+  only_added.saves = {*it};
+  ExpectSameSaves({added}, only_added);
 }
 
 void Write(const std::string& path, const std::string& text) {
