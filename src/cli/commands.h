@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands_shared.h"
 #include "cli/context.h"
@@ -117,5 +118,15 @@ int PS1Format(Context& c, const NoOptions&);
 // Blocks marked in use that no save holds (a write cut short); --repair
 // marks them free.
 int PS1Check(Context& c, const CheckOptions& o);
+
+// A folder of cards as one library (ls, find, split, merge, copy, move).
+struct LibraryOptions {
+  std::string dir, action;
+  std::vector<std::string> args;
+  std::string by = "card";  // ls: card, game or flat
+  std::string layout;       // split: the device layout of the new cards
+  std::string into;         // merge: the new card
+};
+int LibraryCommand(Context& c, const LibraryOptions& o);
 
 }  // namespace travosk::cli

@@ -122,7 +122,10 @@ void WriteManual(std::ostream& out) {
          "copies of replaced saves); else "
       << Roff("$XDG_DATA_HOME/travosk") << ", else " << Roff("~/.local/share/travosk") << "\n"
       << ".TP\n.B TRAVOSK_DATA\nthe folder of the supplied files (the PC card images and the "
-         "generic icon)\n";
+         "generic icon)\n"
+      << ".TP\n.B XDG_CACHE_HOME\nwhere " << Roff("library") << " keeps its index of each "
+         "folder's cards, in travosk/ (else " << Roff("~/.cache/travosk") << "); the index may "
+         "be removed at any time\n";
 }
 
 }  // namespace travosk::cli

@@ -138,6 +138,21 @@ const std::vector<Command>& Commands() {
                                             "chains that run into free clusters, after showing "
                                             "the plan");
                              })},
+      {"library",
+       "a folder of cards as one library: ls, find TEXT, split CARD, merge CARD... --into NEW, "
+       "copy|move CARD SAVE TARGET",
+       Declare<LibraryOptions>(
+           LibraryCommand,
+           [](CLI::App& app, LibraryOptions& o) {
+             app.add_option("DIR", o.dir, "the folder of cards")->required();
+             app.add_option("ACTION", o.action, "ls, find, split, merge, copy or move")->required();
+             app.add_option("ARGS", o.args, "the action's cards, save or text");
+             app.add_option("--by", o.by, "ls: group by card, game or flat")
+                 ->check(CLI::IsMember({"card", "game", "flat"}));
+             app.add_option("--layout", o.layout,
+                            "split: per-game, memorycards, emulator, vmc or ps1-per-game");
+             app.add_option("--into", o.into, "merge: the new card, in the library's folder");
+           })},
       {"ps1", "PS1 card commands", nullptr},
       {"ps1 ls", "list the saves", Declare(PS1List)},
       {"ps1 backup", "copy a save to a .PS1/.mcs, .psx or raw file",
