@@ -47,7 +47,8 @@ void CardHeading(Context& c, const library::CardEntry& card) {
   if (!card.readable)
     c.out << "  UNREADABLE: " << card.problem << "\n";
   else
-    c.out << "  " << card.saves.size() << " saves, " << card.free << " bytes free\n";
+    c.out << "  " << card.saves.size() << (card.saves.size() == 1 ? " save, " : " saves, ")
+          << card.free << " bytes free\n";
 }
 
 void CardJson(Context& c, const library::CardEntry& card) {
