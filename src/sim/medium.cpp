@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -149,20 +150,27 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
     // A block whose data bytes are all 0xFF is an erased one: its spare
     // bytes are erased too, as flash keeps them (a page written with 0xFF
     // in a block that holds data has its code).
+    // Each block is looked at once, and the code of an all-zero page (most
+    // of a card never filled, a sparse file's holes) is worked out once.
     const uint8_t* base = file + layout.header;
     const size_t block_bytes = kDataPageBytes * kPS2PagesPerBlock;
+    static const std::array<uint8_t, kDataPageBytes> zero_page{};
+    static const auto zero_spare = PageSpare(std::span<const uint8_t, 512>(zero_page));
+    bool erased = false;
     for (size_t page = 0; page < size / kRawPageBytes; ++page) {
       const uint8_t* from = base + page * kDataPageBytes;
-      const uint8_t* block = base + page / kPS2PagesPerBlock * block_bytes;
+      if (page % kPS2PagesPerBlock == 0)
+        erased = from[0] == 0xFF && std::memcmp(from, from + 1, block_bytes - 1) == 0;
       uint8_t* to = medium->shadow_.data() + page * kRawPageBytes;
       std::memcpy(to, from, kDataPageBytes);
-      const bool erased =
-          std::all_of(block, block + block_bytes, [](uint8_t b) { return b == 0xFF; });
-      const auto spare = PageSpare(std::span<const uint8_t, 512>(from, kDataPageBytes));
       if (erased)
         std::memset(to + kDataPageBytes, 0xFF, kRawPageBytes - kDataPageBytes);
+      else if (std::memcmp(from, zero_page.data(), kDataPageBytes) == 0)
+        std::memcpy(to + kDataPageBytes, zero_spare.data(), zero_spare.size());
       else
-        std::memcpy(to + kDataPageBytes, spare.data(), spare.size());
+        std::memcpy(to + kDataPageBytes,
+                    PageSpare(std::span<const uint8_t, 512>(from, kDataPageBytes)).data(),
+                    kRawPageBytes - kDataPageBytes);
     }
     medium->data_ = medium->shadow_.data();
   } else {
