@@ -1,8 +1,11 @@
 #include "library/index.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,10 +22,11 @@ namespace travosk::library {
 namespace {
 
 constexpr std::string_view kMagic = "travosk-library-index 1";
-// The bytes a fingerprint covers: an 8 MB card's superblock, indirect and
-// allocation tables and the root directory's first cluster lie within them,
-// as does a PS1 card's directory with any image header before it.
-constexpr size_t kFingerprintBytes = 48 * 1024;
+// The bytes a fingerprint covers: a PS2 card's superblock, indirect table
+// and first allocation-table cluster; a PS1 card's header and directory.
+// Size and time catch what a PC program changes; the fingerprint what a
+// device that keeps a file's time changes in the card's tables.
+constexpr size_t kFingerprintBytes = 16 * 1024;
 // An index larger than this is no index of ours.
 constexpr uint64_t kLargestIndex = 256ull << 20;
 constexpr size_t kLargestField = 4096;
@@ -44,11 +48,12 @@ uint64_t HashBytes(uint64_t h, const char* data, size_t n) {
 }
 
 uint64_t HeadHash(const std::string& path, uint64_t h) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return h;
-  std::string head(kFingerprintBytes, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  return HashBytes(h, head.data(), static_cast<size_t>(in.gcount()));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return h;
+  std::array<char, kFingerprintBytes> head;
+  const ssize_t n = ::pread(fd, head.data(), head.size(), 0);
+  ::close(fd);
+  return n > 0 ? HashBytes(h, head.data(), static_cast<size_t>(n)) : h;
 }
 
 int64_t MtimeNs(const struct stat& st) {

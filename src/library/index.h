@@ -1,7 +1,7 @@
 // The library's index: each card's listing as it was last read, kept in the
 // user's cache folder and keyed by the card file's size, modification time
-// and a fingerprint of its first pages (superblock, allocation tables and the
-// first directory pages; a PS1 card's whole directory), so that a listing
+// and a fingerprint of its first pages (superblock and allocation tables; a
+// PS1 card's whole directory), so that a listing
 // reads again only the cards that changed. The index is a convenience: one
 // that cannot be read, or that holds anything out of shape, is dropped whole
 // and rebuilt; it only ever stands for a listing, never for a card's bytes.

@@ -189,6 +189,15 @@ std::vector<std::string> FindCards(const std::string& root) {
   std::error_code ec;
   fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
   if (ec) throw InOutError(root, ec.message());
+  // Paths under the folder, relative: the iterator's own paths begin with
+  // the folder as given (fs::relative would resolve every one on the disk).
+  const std::string prefix = fs::path(root).generic_string();
+  const auto relative = [&](const fs::path& p) {
+    std::string s = p.generic_string();
+    s.erase(0, prefix.size());
+    while (!s.empty() && s.front() == '/') s.erase(0, 1);
+    return s;
+  };
   for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
     const fs::path& p = it->path();
@@ -197,13 +206,13 @@ std::vector<std::string> FindCards(const std::string& root) {
     if (file.rfind(".travosk-", 0) == 0) continue;
     if (it->is_directory(ec)) {
       if (formats::IsFolderCard(p.string())) {
-        found.push_back(fs::relative(p, root).generic_string());
+        found.push_back(relative(p));
         it.disable_recursion_pending();
       }
       continue;
     }
     if (it->is_regular_file(ec) && NamesCardImage(p))
-      found.push_back(fs::relative(p, root).generic_string());
+      found.push_back(relative(p));
   }
   std::sort(found.begin(), found.end());
   return found;
