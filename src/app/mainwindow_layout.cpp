@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "app/librarydlg.h"
 #include "app/busyanimation.h"
 #include "app/mainwindow.h"
 #include "app/savelistview.h"
@@ -277,6 +278,8 @@ void TForm1::BuildMenu() {
   RecentImages1 = File1->addMenu("Open &recent image");
   RecentImages1->setObjectName("RecentImages1");
   NewImage1 = item(File1, "NewImage1", "&New card image\u2026", -1, &TForm1::NewImageClick);
+  connect(File1->addAction("Open &folder of cards\u2026"), &QAction::triggered, this,
+          [this] { OpenFolderOfCards(this, work_folder_); });
   File1->addSeparator();
   AppendSaver1 = item(File1, "AppendSaver1", "&Append Saver", 0, &TForm1::AppendSaverClick);
   BackupSaver1 = item(File1, "BackupSaver1", "Backup &Saver", 1, &TForm1::SaverBackupClick);
