@@ -15,6 +15,7 @@
 #include "app/strings.h"
 #include "manager/icons.h"
 #include "manager/cardroom.h"
+#include "manager/listing.h"
 
 namespace travosk {
 namespace {
@@ -95,36 +96,46 @@ void TForm1::FillSaveList() {
 
   struct Folder {
     int position = -1;  // node-table position of the folder being read
-    bool icon_sys = false;
-    int last_file = -1;
-    int entry = -1;  // its save table entry, once it has one
     std::vector<TfileIP> files;
   } folder;
 
   auto close_folder = [&] {
-    if (folder.position < 0) return;
-    if (!folder.icon_sys && folder.last_file >= 0) {
-      TfileIP file = nodes.At(folder.last_file).Item;
-      const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(Card(), file);
-      const int n = static_cast<int>(icons.frames.size());
-      SaveEntry e{icons.title, file.Name, folder.position, 0, n, image_counter, 0};
-      if (!icons.ps1_save) {
-        // Not a PS1 save: the generic icon, and the folder's name as its title.
-        e.title = nodes.At(folder.position).Item.Name;
-        e.frame_count = 1;
-        e.first_image = 0;
-      }
-      image_counter += n;
-      AppendFrames(savertableImage, icons.frames, n);
+    if (folder.position < 0 || folder.files.empty()) {
+      folder = Folder{};
+      return;
+    }
+    const TfileIP& folder_item = nodes.At(folder.position).Item;
+    manager::ListedSave save;
+    try {
+      save = manager::DescribeSave(Card(), folder_item, folder.files);
+    } catch (const CardError&) {
+      // A save whose files cannot be read is listed without a title, as one
+      // with an unreadable "icon.sys" is.
+      save.icon_sys = true;
+      save.size = manager::OccupiedBytes(folder_item, folder.files);
+    }
+    SaveEntry e{save.title, folder_item.Name, folder.position, 0, 1, 0, 0};
+    e.size = static_cast<int64_t>(save.size);
+    if (save.icon_sys) {
       entries_.push_back(e);
-      folder.entry = static_cast<int>(entries_.size()) - 1;
+      AddListItem(e.name, e.title, 0);
+      Memo2->appendPlainText(Decoded(save.stored_title) + " name: " + Decoded(save.list_icon));
+      AttachOwnIcon(static_cast<int>(entries_.size()) - 1, folder.files, image_counter);
+    } else {
+      TfileIP file = folder.files.back();
+      e.name = file.Name;
+      if (save.ps1_save) {
+        const manager::PS1IconSet icons = manager::LoadFolderPS1Icons(Card(), file);
+        const int n = static_cast<int>(icons.frames.size());
+        e.frame_count = n;
+        e.first_image = image_counter;
+        image_counter += n;
+        AppendFrames(savertableImage, icons.frames, n);
+      }
+      // Not a PS1 save: the generic icon, and the folder's name as its title.
+      entries_.push_back(e);
       AddListItem(e.name, e.title, e.first_image);
     }
-    if (folder.icon_sys && folder.entry >= 0)
-      AttachOwnIcon(folder.entry, folder.files, image_counter);
-    if (folder.entry >= 0)
-      entries_[folder.entry].size = static_cast<int64_t>(
-          manager::OccupiedBytes(nodes.At(folder.position).Item, folder.files));
     folder = Folder{};
   };
 
@@ -146,20 +157,7 @@ void TForm1::FillSaveList() {
     // Sub-folders of a save are not entered by the catalogue and hold no
     // bytes of their own here.
     if (folder.position < 0 || f.Dir) continue;
-    folder.last_file = static_cast<int>(i);
     folder.files.push_back(f);
-    if (QString::fromStdString(f.Name).toUpper() != "ICON.SYS") continue;
-    TfileIP icon_sys = f;
-    const manager::IconSysInfo info = manager::ReadIconSys(Card(), icon_sys, 1);
-    const std::string& folder_name = nodes.At(folder.position).Item.Name;
-    // The title's two lines as one, with a space at the break where the
-    // console shows a new line.
-    const std::string title = formats::JoinTitleLines(info.title_lines[0], info.title_lines[1]);
-    entries_.push_back(SaveEntry{title, folder_name, folder.position, 0, 1, 0, 0});
-    folder.icon_sys = true;
-    folder.entry = static_cast<int>(entries_.size()) - 1;
-    AddListItem(folder_name, title, 0);
-    Memo2->appendPlainText(Decoded(info.title) + " name: " + Decoded(info.icon_file));
   }
   close_folder();
 

@@ -9,19 +9,19 @@
 
 #include "cli/commands_shared.h"
 #include "cli/context.h"
-#include "cli/listing.h"
+#include "manager/listing.h"
 
 namespace travosk::cli {
 
 // A PS2 card opened and listed, and one save on it.
-struct ListedSave {
+struct FoundSave {
   std::unique_ptr<Source> source;
-  CardListing listing;
-  const SaveRow* save = nullptr;
+  manager::CardListing listing;
+  const manager::ListedSave* save = nullptr;
 };
 // Opens the card as OpenPS2 does and finds the save called `name`; false,
 // with `code`, when the card cannot be opened or listed or holds no such save.
-bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code);
+bool OpenListedSave(Context& c, const std::string& name, FoundSave& found, int& code);
 
 struct NoOptions {};
 

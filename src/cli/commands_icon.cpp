@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "cli/commands.h"
-#include "cli/listing.h"
+#include "manager/listing.h"
 #include "cli/png.h"
 #include "manager/icons.h"
 #include "manager/saveicon.h"
@@ -46,7 +46,7 @@ int WriteIcon(Context& c, const IconOptions& o) {
   const std::string &save = o.save, &out_path = o.out;
   const int size = o.size;
   int code = kExitOk;
-  ListedSave found;
+  FoundSave found;
   if (!OpenListedSave(c, save, found, code)) return code;
   auto& m = found.source->Manager();
   std::string error;

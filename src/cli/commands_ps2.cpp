@@ -15,7 +15,7 @@
 #include "card/formatter.h"
 #include "card/repair.h"
 #include "cli/commands.h"
-#include "cli/listing.h"
+#include "manager/listing.h"
 #include "cli/outputs.h"
 #include "common/atomic_file.h"
 #include "common/errors.h"
@@ -31,11 +31,11 @@ namespace travosk::cli {
 
 using card::TfileIP;
 
-bool OpenListedSave(Context& c, const std::string& name, ListedSave& found, int& code) {
+bool OpenListedSave(Context& c, const std::string& name, FoundSave& found, int& code) {
   found.source = OpenPS2(c, code);
   if (!found.source) return false;
   std::string error;
-  if (!ListCard(found.source->Manager(), found.listing, error)) {
+  if (!manager::ListCard(found.source->Manager(), found.listing, error)) {
     code = c.Fail(error);
     return false;
   }
@@ -54,9 +54,9 @@ int ListSaves(Context& c) {
   int code = kExitOk;
   auto source = OpenPS2(c, code);
   if (!source) return code;
-  CardListing listing;
+  manager::CardListing listing;
   std::string error;
-  if (!ListCard(source->Manager(), listing, error)) return c.Fail(error);
+  if (!manager::ListCard(source->Manager(), listing, error)) return c.Fail(error);
   if (c.json) {
     c.out << "{\"saves\": [";
     for (size_t i = 0; i < listing.saves.size(); ++i) {
@@ -85,9 +85,9 @@ int ListSaves(Context& c) {
 
 int ListSave(Context& c, const std::string& name) {
   int code = kExitOk;
-  ListedSave found;
+  FoundSave found;
   if (!OpenListedSave(c, name, found, code)) return code;
-  const SaveRow* row = found.save;
+  const manager::ListedSave* row = found.save;
   if (c.json) c.out << "{\"name\": " << JsonString(name) << ", \"files\": [";
   for (size_t i = 0; i < row->files.size(); ++i) {
     const auto& f = row->files[i];
@@ -139,9 +139,9 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
   auto source = OpenPS2(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  CardListing listing;
+  manager::CardListing listing;
   std::string error;
-  if (!ListCard(m, listing, error)) return c.Fail(error);
+  if (!manager::ListCard(m, listing, error)) return c.Fail(error);
   // Every name is settled before anything is written: a file that exists is
   // replaced with --overwrite, kept when the user at a terminal says so, and
   // else stops the run before its first backup. Two saves of one name (a
@@ -218,12 +218,12 @@ int Extract(Context& c, const ExtractOptions& o) {
   if (slash == std::string::npos) return c.Fail("name the file as SAVE/FILE");
   const std::string save = o.save_file.substr(0, slash), name = o.save_file.substr(slash + 1);
   int code = kExitOk;
-  ListedSave found;
+  FoundSave found;
   if (!OpenListedSave(c, save, found, code)) return code;
   for (const auto& f : found.save->files) {
     if (f.Name != name) continue;
     std::string data;
-    if (!ReadFileData(found.source->Manager(), f, data))
+    if (!manager::ReadFileData(found.source->Manager(), f, data))
       return c.Fail("the file's clusters could not be read in full");
     AtomicFile file(o.out);
     file.stream().write(data.data(), static_cast<std::streamsize>(data.size()));
