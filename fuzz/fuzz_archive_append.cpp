@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool appended = false;
   try {
     card::TfileIP root = card::RootDirectory();
-    appended = m.AppendSaveArchive(path, root);
+    appended = m.AppendSaveArchive(path, root).done;
   } catch (const InOutError& e) {
     fuzz::Require(!e.reason().empty(), "an archive error without a reason");
   } catch (const CardError& e) {

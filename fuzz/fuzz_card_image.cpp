@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (card::TfileIP& folder : saves) {
       bool written = false;
       try {
-        written = m.BackupSaveFolder(backup, folder);
+        written = m.BackupSaveFolder(backup, folder).done;
       } catch (const CardError&) {
       } catch (const InOutError&) {
       }

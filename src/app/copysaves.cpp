@@ -150,21 +150,22 @@ std::optional<bool> TForm1::EndCopy(std::optional<bool> result) {
 
 std::optional<bool> TForm1::CopyPS2Save(const QString& source, const std::string& name) {
   if (!CatalogueCopyTarget(false)) return EndCopy(false);
-  bool ok = false;
+  manager::Outcome copied;
   if (const auto existing = manager::CataloguedSave(Card(), name)) {
     StopBusy();
     HideNotify();
     ui_.Beep();
     if (!ui_.Confirm("Saver " + texts::Quoted(name) + " on Memory card, OVERWRITE ?"))
       return std::nullopt;
-    ok = ReplaceWithBackup(source, *existing) == manager::ReplaceResult::kDone;
+    copied.done = ReplaceWithBackup(source, *existing) == manager::ReplaceResult::kDone;
+    if (!copied) copied.reason = Card().LastError();
   } else {
     ShowNotify("Append Saver Now...");
     TfileIP root = card::RootDirectory();
-    ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(source), root); });
+    copied = CardWork([&] { return Card().AppendSaveArchive(PathOf(source), root); });
   }
-  if (!ok) {
-    if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
+  if (!copied) {
+    if (!copied.reason.empty()) copy_failure_ = QString::fromStdString(copied.reason);
     return EndCopy(false);
   }
   // The copy as the other device holds it must back up to the same save.

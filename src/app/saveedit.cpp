@@ -54,14 +54,16 @@ void TForm1::DeleteSaverClick() {
           ShowNotify("Delete Saver Now..");
           StartBusy();
           // The card must still be the one the list was read from.
-          const bool ok = Card().Volume().Mounted() &&
-                          CardWork([&] { return Card().DeleteSaveFolder(folder); });
+          manager::Outcome deleted;
+          if (Card().Volume().Mounted())
+            deleted = CardWork([&] { return Card().DeleteSaveFolder(folder); });
+          const bool ok = deleted.done;
           // A save gone from the card since the list was read is named; the
           // list is read again as the command ends.
           const QString changed =
-              !ok && Card().CardChanged() ? texts::Quoted(folder.Name) + ": " +
-                                                QString::fromStdString(Card().LastError())
-                                          : QString();
+              deleted.card_changed
+                  ? texts::Quoted(folder.Name) + ": " + QString::fromStdString(deleted.reason)
+                  : QString();
           if (ok) {
             (void)CardWork([&] { return Card().Catalog(); });
             FillSaveList();
@@ -175,7 +177,7 @@ bool TForm1::WriteBackEditedSave(const QString& archive) {
     ok = ReplaceWithBackup(archive, *existing) == manager::ReplaceResult::kDone;
   } else if (QFileInfo(archive).size() < Capacity() - used_bytes_) {
     TfileIP blank = card::RootDirectory();
-    ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
+    ok = CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); }).done;
     if (ok) (void)CardWork([&] { return Card().Catalog(); });
   }
   StopBusy();

@@ -89,7 +89,7 @@ void TForm1::AppendArchive(const QString& archive) {
         }
       };
       ok = keep_both ? keep_both_copies()
-                     : CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); });
+                     : CardWork([&] { return Card().AppendSaveArchive(PathOf(archive), blank); }).done;
       if (ok) {
         (void)CardWork([&] { return Card().Catalog(); });
         FillSaveList();

@@ -122,7 +122,8 @@ int BackupSave(Context& c, const std::string& name, const std::string& file,
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Backing up");
-  if (!m.BackupSave(file, folder, *format)) return FailWithReason(c, m, "backup failed");
+  if (const auto backed_up = m.BackupSave(file, folder, *format); !backed_up)
+    return FailWithReason(c, backed_up, "backup failed");
   c.EndProgress();
   return kExitOk;
 }
@@ -175,8 +176,8 @@ int BackupAll(Context& c, const std::string& folder, const std::string& format_n
   }
   c.AttachProgress(m, "Backing up");
   for (auto& [save, path] : jobs) {
-    if (!m.BackupSave(path, save, *format))
-      return FailWithReason(c, m, "backup of \"" + save.Name + "\" failed");
+    if (const auto backed_up = m.BackupSave(path, save, *format); !backed_up)
+      return FailWithReason(c, backed_up, "backup of \"" + save.Name + "\" failed");
     if (!c.json) c.out << path << "\n";
   }
   c.EndProgress();
@@ -243,8 +244,8 @@ int DeleteSave(Context& c, const DeleteOptions& o) {
   int refused = kExitOk;
   if (!c.Confirm("Delete save \"" + name + "\"?", refused)) return refused;
   c.AttachProgress(m, "Deleting");
-  if (!m.DeleteSaveFolder(folder))
-    return FailWithReason(c, m, "delete failed");
+  if (const auto deleted = m.DeleteSaveFolder(folder); !deleted)
+    return FailWithReason(c, deleted, "delete failed");
   c.EndProgress();
   return kExitOk;
 }

@@ -69,6 +69,10 @@ int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what) 
   return c.Fail(what + (m.LastError().empty() ? "" : ": " + Reason(m.LastError())));
 }
 
+int FailWithReason(Context& c, const manager::Outcome& outcome, const std::string& what) {
+  return c.Fail(what + (outcome.reason.empty() ? "" : ": " + Reason(outcome.reason)));
+}
+
 // A card that could not be read through: the volume's reason when the mount
 // failed, else the manager's, else the plain fact.
 int FailUnreadable(Context& c, manager::TPS2MFMSYS& m, const std::string& what) {

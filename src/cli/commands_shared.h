@@ -24,6 +24,8 @@ std::unique_ptr<Source> OpenPS2Save(Context& c, const std::string& name, card::T
 
 // "what failed: why", when the card manager knows why.
 int FailWithReason(Context& c, manager::TPS2MFMSYS& m, const std::string& what);
+// The same for a save command that told its own outcome.
+int FailWithReason(Context& c, const manager::Outcome& outcome, const std::string& what);
 // A reason of the core as it reads after a colon ("The card ..." -> "the card ...").
 std::string Reason(std::string why);
 // "what failed: why" for a card that could not be read through: the

@@ -126,16 +126,22 @@ bool TPS2MFMSYS::ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool&
   return true;
 }
 
-bool TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
-                                  std::vector<uint32_t>* clusters) {
+Outcome TPS2MFMSYS::BackupSaveFolder(const std::string& file_name, TfileIP& folder,
+                                     std::vector<uint32_t>* clusters) {
   const auto format = formats::FormatForPath(file_name);
   return BackupSave(file_name, folder,
                     formats::IsPs1Format(format) ? formats::SaveFormat::kPsu : format, clusters);
 }
 
-bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
-                            formats::SaveFormat format, std::vector<uint32_t>* clusters) {
+Outcome TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
+                               formats::SaveFormat format, std::vector<uint32_t>* clusters) {
+  return Concluded(WriteSaveFile(file_name, folder, format, clusters));
+}
+
+bool TPS2MFMSYS::WriteSaveFile(const std::string& file_name, TfileIP& folder,
+                               formats::SaveFormat format, std::vector<uint32_t>* clusters) {
   last_error_.clear();
+  card_changed_ = false;
   if (clusters) clusters->clear();
   backup_clusters_ = clusters;
   struct Forget {
@@ -175,6 +181,7 @@ bool TPS2MFMSYS::BackupSave(const std::string& file_name, TfileIP& folder,
 
 bool TPS2MFMSYS::BeginAppend(TfileIP& target, bool& isbreak) {
   last_error_.clear();
+  card_changed_ = false;
   // The table and the root as the card holds them now, whatever was written
   // since the catalogue.
   if (!ReopenCatalogued(true)) return false;
@@ -186,7 +193,11 @@ bool TPS2MFMSYS::BeginAppend(TfileIP& target, bool& isbreak) {
   return true;
 }
 
-bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target) {
+Outcome TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target) {
+  return Concluded(AppendArchiveFile(file_name, target));
+}
+
+bool TPS2MFMSYS::AppendArchiveFile(const std::string& file_name, TfileIP& target) {
   bool isbreak = false;
   if (!BeginAppend(target, isbreak)) return false;
   formats::Ps2Save save;
@@ -200,9 +211,9 @@ bool TPS2MFMSYS::AppendSaveArchive(const std::string& file_name, TfileIP& target
   return AppendSaveValue(save, target, isbreak);
 }
 
-bool TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
+Outcome TPS2MFMSYS::AppendSave(const formats::Ps2Save& save, TfileIP& target) {
   bool isbreak = false;
-  return BeginAppend(target, isbreak) && AppendSaveValue(save, target, isbreak);
+  return Concluded(BeginAppend(target, isbreak) && AppendSaveValue(save, target, isbreak));
 }
 
 bool TPS2MFMSYS::AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak) {

@@ -58,7 +58,7 @@ bool AppendSaveKeepingBoth(TPS2MFMSYS& manager, formats::Ps2Save save, std::stri
   std::fill_n(save.folder.begin() + card::entry::kName, formats::kEntryNameMax + 1, 0);
   std::copy(name.begin(), name.end(), save.folder.begin() + card::entry::kName);
   card::TfileIP root = card::RootDirectory();
-  return manager.AppendSave(save, root);
+  return manager.AppendSave(save, root).done;
 }
 
 bool DownloadPS1SaverKeepingBoth(TPS2MFMSYS& manager, formats::Ps1Save save, std::string& name) {

@@ -254,8 +254,16 @@ bool TPS2MFMSYS::ConfirmOnCard(TfileIP& folder) {
   return false;
 }
 
-bool TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) {
+Outcome TPS2MFMSYS::DeleteSaveFolder(TfileIP& folder) { return Concluded(DeleteFolderSteps(folder)); }
+
+Outcome TPS2MFMSYS::Concluded(bool done) const {
+  if (done) return {true, {}, false};
+  return {false, last_error_, card_changed_};
+}
+
+bool TPS2MFMSYS::DeleteFolderSteps(TfileIP& folder) {
   last_error_.clear();
+  card_changed_ = false;
   if (!folder.Dir || folder.IsDotName()) return false;
   if (!ConfirmOnCard(folder)) return false;
   auto& v = *volume_;

@@ -21,6 +21,7 @@
 #include "formats/files.h"
 #include "formats/save.h"
 #include "link/link.h"
+#include "manager/outcome.h"
 #include "manager/ps1records.h"
 
 namespace travosk::manager {
@@ -64,18 +65,18 @@ class TPS2MFMSYS {
 
   [[nodiscard]] bool Catalog();
   // Reads a save file of any readable format and puts the save on the card.
-  [[nodiscard]] bool AppendSaveArchive(const std::string& file_name, TfileIP& target);
+  [[nodiscard]] Outcome AppendSaveArchive(const std::string& file_name, TfileIP& target);
   // The same for a save already read from its file.
-  [[nodiscard]] bool AppendSave(const formats::Ps2Save& save, TfileIP& target);
-  [[nodiscard]] bool DeleteSaveFolder(TfileIP& folder);
+  [[nodiscard]] Outcome AppendSave(const formats::Ps2Save& save, TfileIP& target);
+  [[nodiscard]] Outcome DeleteSaveFolder(TfileIP& folder);
   // `clusters`, when given, receives the card cluster of every data block the
   // archive holds, in the archive's order.
   // The format follows the file's extension (".max", else ".psu").
-  [[nodiscard]] bool BackupSaveFolder(const std::string& file_name, TfileIP& folder,
-                                      std::vector<uint32_t>* clusters = nullptr);
-  [[nodiscard]] bool BackupSave(const std::string& file_name, TfileIP& folder,
-                                formats::SaveFormat format,
-                                std::vector<uint32_t>* clusters = nullptr);
+  [[nodiscard]] Outcome BackupSaveFolder(const std::string& file_name, TfileIP& folder,
+                                         std::vector<uint32_t>* clusters = nullptr);
+  [[nodiscard]] Outcome BackupSave(const std::string& file_name, TfileIP& folder,
+                                   formats::SaveFormat format,
+                                   std::vector<uint32_t>* clusters = nullptr);
   // A save folder of the root read into the value; throws CardError for a
   // folder that cannot be read whole.
   bool ReadSaveFromCard(TfileIP& folder, formats::Ps2Save& save, bool& isbreak);
@@ -164,6 +165,13 @@ class TPS2MFMSYS {
   int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
   // The start of both appends: the card reopened if it was closed since its
   // catalogue, and the progress reset and shown.
+  // The outcome of a command whose steps answered `done`, with the reason
+  // and the changed card they left behind.
+  Outcome Concluded(bool done) const;
+  bool WriteSaveFile(const std::string& file_name, TfileIP& folder, formats::SaveFormat format,
+                     std::vector<uint32_t>* clusters);
+  bool AppendArchiveFile(const std::string& file_name, TfileIP& target);
+  bool DeleteFolderSteps(TfileIP& folder);
   bool BeginAppend(TfileIP& target, bool& isbreak);
   bool AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak);
 };

@@ -172,18 +172,18 @@ ReplaceResult ReplaceSave(TPS2MFMSYS& manager, const formats::Ps2Save& incoming,
 
   auto append = [&](const formats::Ps2Save& save) {
     TfileIP root = card::RootDirectory();
-    return manager.AppendSave(save, root);
+    return manager.AppendSave(save, root).done;
   };
   auto append_backup = [&] {
     TfileIP root = card::RootDirectory();
     try {
-      return manager.AppendSaveArchive(backup_path, root);
+      return manager.AppendSaveArchive(backup_path, root).done;
     } catch (const InOutError&) {
       return false;
     }
   };
 
-  const bool deleted = manager.DeleteSaveFolder(existing);
+  const bool deleted = manager.DeleteSaveFolder(existing).done;
   if (deleted && manager.Catalog() && append(incoming)) {
     (void)manager.Catalog();
     std::remove(backup_path.c_str());

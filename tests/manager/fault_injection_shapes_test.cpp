@@ -96,8 +96,8 @@ void AppendAndDelete(ManagerRig& rig, const std::string& shape, const std::strin
             },
         .run =
             [&] {
-              return appending ? rig.mgr.AppendSaveArchive(archive, target)
-                               : rig.mgr.DeleteSaveFolder(target);
+              return appending ? rig.mgr.AppendSaveArchive(archive, target).done
+                               : rig.mgr.DeleteSaveFolder(target).done;
             },
         .verdict = [&] { return support::JudgePS2(rig, before, after, written); },
         .after_clean_run = [&] { after = support::PS2Saves(rig).value(); }};

@@ -104,7 +104,7 @@ TEST(FaultInjection, AppendingASaveFailsVisiblyAtEveryTransaction) {
                           root = card::RootDirectory();
                           return rig.mgr.Catalog();
                         },
-                    .run = [&] { return rig.mgr.AppendSaveArchive(archive, root); }};
+                    .run = [&] { return rig.mgr.AppendSaveArchive(archive, root).done; }};
   ExpectNoFinding(support::RunFaultCases(rig, judge.Attach(op)));
   // The rig is back on the template: the clean run's save is not on it.
   EXPECT_FALSE(SaveHolds(rig, name, files));
@@ -118,7 +118,7 @@ TEST(FaultInjection, DeletingASaveFailsVisiblyAtEveryTransaction) {
   SaveJudge judge(rig, kEditName);
   FaultOperation op{.name = "delete",
                     .prepare = [&] { return rig.FindFolder(kEditName, folder); },
-                    .run = [&] { return rig.mgr.DeleteSaveFolder(folder); }};
+                    .run = [&] { return rig.mgr.DeleteSaveFolder(folder).done; }};
   ExpectNoFinding(support::RunFaultCases(rig, judge.Attach(op)));
 }
 

@@ -146,7 +146,7 @@ Tally RunArchiveCases() {
     const Outcome got = Attempt("archive: " + c.name, [&] {
       if (!rig.mgr.Catalog()) return false;
       card::TfileIP root = card::RootDirectory();
-      return rig.mgr.AppendSaveArchive(path, root);
+      return rig.mgr.AppendSaveArchive(path, root).done;
     });
     Record(tally, "archive: " + c.name, got, c.expected, rig.Snapshot() == card);
   }

@@ -150,7 +150,7 @@ bool Run(support::ManagerRig& rig, Op op, const std::string& backup) {
   // The damage may hide the save from the catalogue; then there is nothing
   // to back up, which is a refusal too.
   if (!rig.FindFolder(name, folder)) return false;
-  return rig.mgr.BackupSaveFolder(backup, folder);
+  return rig.mgr.BackupSaveFolder(backup, folder).done;
 }
 
 }  // namespace

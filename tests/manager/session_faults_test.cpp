@@ -84,7 +84,7 @@ Tally RunSessionFaults(ManagerRig& rig, const SessionOp& op) {
       "next.psu", kNext, {{"icon.sys", Pattern(964, 9)}, {"NEXT", Pattern(3100, 10)}});
   auto next = [&] {
     card::TfileIP root = card::RootDirectory();
-    return rig.mgr.AppendSaveArchive(next_archive, root);
+    return rig.mgr.AppendSaveArchive(next_archive, root).done;
   };
   auto fresh = [&] {
     support::RestoreImage(rig, image);
@@ -239,8 +239,8 @@ TEST_F(SessionFaults, ASetDeleteSurvivesAFailedTransferAndTheNextCommand) {
       .run =
           [&] {
             // As the window deletes a set: no catalogue between the saves.
-            const bool first = rig.mgr.DeleteSaveFolder(folder);
-            const bool second = rig.mgr.DeleteSaveFolder(keep);
+            const bool first = rig.mgr.DeleteSaveFolder(folder).done;
+            const bool second = rig.mgr.DeleteSaveFolder(keep).done;
             return first && second ? Told::kNew : Told::kFailed;
           }};
   EXPECT_EQ(RunSessionFaults(rig, set_delete).harmed, 0u);

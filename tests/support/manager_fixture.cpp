@@ -58,7 +58,7 @@ bool ManagerRig::AddSave(const std::string& folder, const std::vector<manager::A
   const std::string path = WriteArchive(folder + ".psu", folder, files);
   if (!mgr.Catalog()) return false;
   card::TfileIP root = card::RootDirectory();
-  return mgr.AppendSaveArchive(path, root);
+  return mgr.AppendSaveArchive(path, root).done;
 }
 
 bool ManagerRig::FindFolder(const std::string& name, card::TfileIP& out) {
