@@ -46,4 +46,13 @@ inline std::string load_cstr(Bytes b, size_t at, size_t max_len) {
   return out;
 }
 
+// Every non-NUL byte of a `count`-byte field, in order, as titles are read:
+// a title's two lines stay joined. Bytes past the end of `b` count as zero.
+inline std::string load_non_nul(Bytes b, size_t at, size_t count) {
+  std::string out;
+  for (size_t i = at; i < at + count && i < b.size(); ++i)
+    if (b[i] != 0) out.push_back(static_cast<char>(b[i]));
+  return out;
+}
+
 }  // namespace travosk

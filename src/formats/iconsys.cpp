@@ -14,15 +14,6 @@ uint8_t At(Bytes data, size_t i) {
   return i < data.size() ? data[i] : 0;
 }
 
-// Every non-NUL byte of a field, in order: titles keep their lines joined.
-std::string JoinNonNul(Bytes data, size_t at, size_t count) {
-  std::string out;
-  for (size_t i = at; i < at + count; ++i) {
-    if (uint8_t c = At(data, i); c != 0) out.push_back(static_cast<char>(c));
-  }
-  return out;
-}
-
 
 float Finite(float f, float limit) {
   if (!std::isfinite(f)) return 0.0f;
@@ -65,8 +56,8 @@ std::array<std::string, 2> IconSysTitleLines(Bytes icon_sys) {
   using namespace iconsys;
   const size_t split =
       std::min<size_t>(At(icon_sys, kLineBreak) | At(icon_sys, kLineBreak + 1) << 8, kTitleBytes);
-  return {JoinNonNul(icon_sys, kTitle, split),
-          JoinNonNul(icon_sys, kTitle + split, kTitleBytes - split)};
+  return {load_non_nul(icon_sys, kTitle, split),
+          load_non_nul(icon_sys, kTitle + split, kTitleBytes - split)};
 }
 
 std::string JoinTitleLines(std::string_view first, std::string_view second) {
@@ -91,10 +82,10 @@ std::string IconFileName(Bytes icon_sys, IconKind kind) {
 
 IconSysText ReadIconSysText(Bytes icon_sys) {
   IconSysText text;
-  text.title = JoinNonNul(icon_sys, iconsys::kTitle, iconsys::kTitleBytes);
+  text.title = load_non_nul(icon_sys, iconsys::kTitle, iconsys::kTitleBytes);
   text.title_lines = IconSysTitleLines(icon_sys);
   for (size_t k = 0; k < 3; ++k)
-    text.icon_files[k] = JoinNonNul(icon_sys, iconsys::kIconNames + iconsys::kIconNameBytes * k,
+    text.icon_files[k] = load_non_nul(icon_sys, iconsys::kIconNames + iconsys::kIconNameBytes * k,
                                     iconsys::kIconNameBytes);
   return text;
 }

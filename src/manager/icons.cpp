@@ -17,15 +17,6 @@ uint8_t At(Bytes data, size_t i) {
   return i < data.size() ? data[i] : 0;
 }
 
-// Every non-NUL byte of a field, in order: titles keep their lines joined.
-std::string JoinNonNul(Bytes data, size_t at, size_t count) {
-  std::string out;
-  for (size_t i = at; i < at + count; ++i) {
-    if (uint8_t c = At(data, i); c != 0) out.push_back(static_cast<char>(c));
-  }
-  return out;
-}
-
 PS1IconSet DecodeSave(Bytes save, int n, const std::string& bitmap_path) {
   PS1IconSet set;
   set.ps1_save = true;
@@ -68,7 +59,7 @@ void WriteIconBitmap(const uint8_t* palette768, const uint8_t* pixels1024,
 }
 
 std::string PS1IconTitle(Bytes save) {
-  return JoinNonNul(save, ps1icon::kTitle, ps1icon::kTitleBytes);
+  return load_non_nul(save, ps1icon::kTitle, ps1icon::kTitleBytes);
 }
 
 DecodedIcon DecodePS1Icon(Bytes save, size_t offset, const std::string& bitmap_path) {

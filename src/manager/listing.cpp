@@ -26,14 +26,6 @@ bool IsIconSysName(const std::string& name) {
   return upper == "ICON.SYS";
 }
 
-// Every non-NUL byte of a field, in order: titles keep their two lines joined.
-std::string NonNulBytes(const std::string& data, size_t at, size_t count) {
-  std::string out;
-  for (size_t i = at; i < at + count && i < data.size(); ++i)
-    if (data[i] != '\0') out.push_back(data[i]);
-  return out;
-}
-
 Bytes AsBytes(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
@@ -69,7 +61,7 @@ ListedSave DescribeSave(TPS2MFMSYS& manager, const TfileIP& folder, std::vector<
   } else if (!save.files.empty() && ReadFileData(manager, save.files.back(), data)) {
     // A file that is no PS1 save (no "SC") has no title: the folder's name stands for it.
     save.ps1_save = data.compare(0, 2, "SC") == 0;
-    save.title = save.ps1_save ? NonNulBytes(data, kPS1Title, kPS1TitleBytes) : save.folder.Name;
+    save.title = save.ps1_save ? load_non_nul(AsBytes(data), kPS1Title, kPS1TitleBytes) : save.folder.Name;
     save.title_lines = {save.title, ""};
   }
   return save;
