@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <sstream>
 
-#include "card/fileops.h"
 #include "card/layout.h"
 #include "common/errors.h"
 #include "common/slots.h"
 #include "formats/foldercard.h"
-#include "formats/iconsys.h"
 #include "formats/images.h"
 #include "library/index.h"
 #include "manager/cardroom.h"
 #include "manager/imagesession.h"
+#include "manager/listing.h"
 #include "manager/ps1card.h"
 
 namespace fs = std::filesystem;
@@ -88,49 +86,24 @@ std::string Upper(std::string s) {
 }
 
 void ReadPS2(manager::TPS2MFMSYS& m, CardEntry& card) {
-  struct Found {
-    card::TfileIP folder;
-    std::vector<card::TfileIP> files;
-  };
-  std::vector<Found> found;
-  bool in_save = false;
-  m.OnAddrootNode = [&](card::TfileIP& x) {
-    in_save = x.Dir && !x.Deleted && !x.IsDotName();
-    if (in_save) found.push_back({x, {}});
-  };
-  m.OnAddChildNode = [&](card::TfileIP& x) {
-    if (in_save && !x.Dir && !x.Deleted) found.back().files.push_back(x);
-  };
-  const bool ok = m.Catalog();
-  m.OnAddrootNode = nullptr;
-  m.OnAddChildNode = nullptr;
-  if (!ok) {
-    card.problem = m.LastError().empty() ? "the card could not be read" : m.LastError();
+  manager::CardListing listing;
+  std::string error;
+  if (!manager::ListCard(m, listing, error)) {
+    card.problem = error;
     return;
   }
-  for (auto& f : found) {
+  for (const auto& listed : listing.saves) {
     SaveEntry save;
-    save.name = f.folder.Name;
+    save.name = listed.folder.Name;
     save.product = ProductCode(save.name);
-    save.size = manager::OccupiedBytes(f.folder, f.files);
+    save.size = listed.size;
+    save.title = listed.title;
     save.modified = card::FormatCardTime(
-        Bytes(f.folder.Header.data() + card::entry::kModified, 8));
-    for (const auto& file : f.files) {
-      if (Upper(file.Name) != "ICON.SYS") continue;
-      std::ostringstream out;
-      // An "icon.sys" that cannot be read leaves the save without a title.
-      if (!card::ExportEntry(m.Volume(), out, file)) break;
-      const std::string data = out.str();
-      if (data.size() < 512 + static_cast<size_t>(file.Length())) break;
-      const Bytes bytes(reinterpret_cast<const uint8_t*>(data.data()) + 512, file.Length());
-      const auto lines = formats::IconSysTitleLines(bytes);
-      save.title = formats::JoinTitleLines(lines[0], lines[1]);
-      break;
-    }
+        Bytes(listed.folder.Header.data() + card::entry::kModified, 8));
     card.saves.push_back(std::move(save));
   }
-  card.capacity = m.Access().DataBytes();
-  card.free = manager::FreeBytes(m.Volume());
+  card.capacity = listing.capacity;
+  card.free = listing.free;
   card.readable = true;
 }
 

@@ -178,7 +178,7 @@ void WriteCard(const std::string& target, bool from_existing, bool ps1,
       } else {
         for (auto folder : RootFolders(m, target))
           if (folder.Name == name) {
-            done = m.DeleteSaveFolder(folder);
+            done = m.DeleteSaveFolder(folder).done;
             break;
           }
       }
