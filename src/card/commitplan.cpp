@@ -108,7 +108,7 @@ class Classifier {
 
   TableChanges TableChangesIn(uint32_t first, uint32_t end) const {
     TableChanges t;
-    for (int i = 0; i < v_.FatClusterCount; ++i) {
+    for (uint32_t i = 0; i < v_.FatClusterCount; ++i) {
       const uint32_t page = v_.FatClusterList[static_cast<size_t>(i)] * 2;
       if (page < first || page >= end) continue;
       for (uint32_t e = static_cast<uint32_t>(i) * 256; e < static_cast<uint32_t>(i + 1) * 256;

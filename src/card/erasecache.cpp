@@ -47,7 +47,8 @@ constexpr int kInitialChunks = 256;
 // A cluster write that misses fills its new slot with this placeholder ("."),
 // which never reaches the card: the flush reads those pages first.
 constexpr uint8_t kPlaceholder = 0x2E;
-constexpr uint32_t kAddressLimit = 65536;
+// Page numbers the cache indexes: every page of the largest card, 64 MB.
+constexpr uint32_t kAddressLimit = 131072;
 // Names no block: a slot given up for another block holds it until its new
 // image is in the temp file.
 constexpr uint32_t kNoBlock = 0xFFFFFFFF;
@@ -278,8 +279,8 @@ void TPSEarsemanager::CheckCluster(uint32_t first_page) const {
   if (first_page % 2 != 0) {
     throw CardError("Page " + std::to_string(first_page) + " does not start a cluster");
   }
-  // Both pages must be addressable: a page number past 65,535 would wrap onto
-  // the start of the card.
+  // Both pages must be addressable: a page number past the commands' reach
+  // would wrap onto the start of the card.
   uint64_t limit = std::min<uint64_t>(kAddressLimit, access_.AddressablePages());
   if (uint64_t{first_page} + 1 >= limit) {
     throw CardError("Page " + std::to_string(first_page) + " lies outside the card's " +

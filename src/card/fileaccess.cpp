@@ -14,8 +14,10 @@ constexpr uint8_t kNoCard = 0xFF;
 constexpr uint8_t kPS1Reply = 0x5A;  // "Z": a PS1 card answers eight of them
 constexpr int32_t kPS1CardBytes = 131072;
 constexpr int32_t kPS1BlockBytes = 128;
-// Page commands carry a 16-bit page address.
+// Page commands carry a 16-bit page address; PS2 cards of more pages get a
+// third address byte, up to the largest card, 64 MB of data.
 constexpr uint32_t kAddressablePages = 65536;
+constexpr uint32_t kLargestPS2Pages = 131072;
 
 struct SmartMediaRow {
   uint8_t code;
@@ -45,10 +47,12 @@ SlotContent ProbeSlot(link::TPS2Mcom& com, Slot slot) {
     if (com.LinkFault) return content;
     content.answered = true;
     if (std::all_of(r, r + 4, [](uint8_t b) { return b != kNoCard && b != kPS1Reply; })) {
-      // r2 is the erase block in pages and r5 the page count / 256.
+      // r2 is the erase block in pages and r4..r7 the page count,
+      // little-endian (r5 alone, the count / 256, for cards up to 16 MB).
       content.kind = CardKind::kPS2;
       content.pages_per_block = r[2];
-      content.pages = r[5] * 256u;
+      content.pages = uint32_t{r[4]} | uint32_t{r[5]} << 8 | uint32_t{r[6]} << 16 |
+                      uint32_t{r[7]} << 24;
     } else if (std::all_of(r, r + 8, [](uint8_t b) { return b == kPS1Reply; })) {
       content.kind = CardKind::kPS1;
     }
@@ -91,12 +95,19 @@ void TPSfileaccess::Done() {
   Com.reset();
 }
 
+uint32_t TPSfileaccess::AddressLimit() const {
+  return Medium == Slot::kCard && !IsPS1Card &&
+                 static_cast<uint32_t>(std::max(CardBytes, 0)) / kPageBytes > kAddressablePages
+             ? kLargestPS2Pages
+             : kAddressablePages;
+}
+
 uint32_t TPSfileaccess::AddressablePages() const {
   if (CardBytes <= 0) return 0;
-  // A 64 MB SmartMedia has 131,072 pages, but the page commands carry only
+  // A 64 MB SmartMedia has 131,072 pages, but its page commands carry only
   // 16 address bits: page 65,536 would land on page 0 and overwrite the
   // superblock. Such a card is used through its first 65,536 pages.
-  return std::min<uint32_t>(static_cast<uint32_t>(CardBytes) / kPageBytes, kAddressablePages);
+  return std::min<uint32_t>(static_cast<uint32_t>(CardBytes) / kPageBytes, AddressLimit());
 }
 
 uint32_t TPSfileaccess::PagesPerBlock() const {
@@ -117,7 +128,8 @@ bool TPSfileaccess::OpenCard() {
       // A reply that names no block size the cache can hold, or no pages, is
       // not a card the system can work with: opening it would divide blocks
       // into nothing or write across block boundaries.
-      if (!IsPowerOfTwo(slot.pages_per_block) || slot.pages_per_block > 64 || slot.pages == 0)
+      if (!IsPowerOfTwo(slot.pages_per_block) || slot.pages_per_block > 64 || slot.pages == 0 ||
+          slot.pages > kLargestPS2Pages)
         return false;
       BlockBytes = static_cast<int32_t>(slot.pages_per_block) * kPageBytes;
       CardBytes = static_cast<int32_t>(slot.pages) * kPageBytes;
@@ -154,6 +166,9 @@ bool TPSfileaccess::CloseCard() {
 void TPSfileaccess::SeekPage(uint32_t page) {
   PageLo = static_cast<uint8_t>(page);
   PageHi = static_cast<uint8_t>(page >> 8);
+  // The third byte only where the card has pages past 65,535: a smaller
+  // card's address keeps its 16 bits, as its commands always carried.
+  PageTop = AddressLimit() > kAddressablePages ? static_cast<uint8_t>(page >> 16) : 0;
 }
 
 bool TPSfileaccess::ReadPage(Page& buffer) {
@@ -161,7 +176,7 @@ bool TPSfileaccess::ReadPage(Page& buffer) {
   Page local{};
   Com->LinkFault = false;
   if (Medium == Slot::kCard) {
-    Com->ReadPS2Page(PageLo, PageHi, local);
+    Com->ReadPS2Page(PageLo, PageHi, local, PageTop);
   } else {
     Com->ReadSMPage(PageLo, PageHi, local);
   }
@@ -175,14 +190,14 @@ bool TPSfileaccess::ReadPage(Page& buffer) {
 bool TPSfileaccess::EraseBlock(uint32_t first_page) {
   if (!Com || Medium == Slot::kNone) return false;
   uint32_t per_block = PagesPerBlock();
-  if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
+  if (first_page >= AddressLimit() || per_block == 0 || first_page % per_block != 0) {
     return false;
   }
   uint8_t lo = static_cast<uint8_t>(first_page);
   uint8_t hi = static_cast<uint8_t>(first_page >> 8);
   Com->LinkFault = false;
   if (Medium == Slot::kCard) {
-    Com->ErasePS2Block(lo, hi);
+    Com->ErasePS2Block(lo, hi, static_cast<uint8_t>(first_page >> 16));
     if (Com->LinkFault) return false;
     // The PS2 card needs time after an erase before it takes page writes.
     Com->ConnectionWait();
@@ -193,7 +208,7 @@ bool TPSfileaccess::EraseBlock(uint32_t first_page) {
 }
 
 bool TPSfileaccess::WriteBlock(uint32_t first_page, const uint8_t* data) {
-  // Only whole, aligned blocks below page 65,536 are written: an address that
+  // Only whole, aligned blocks below the address limit are written: an address that
   // wrapped, or a block that straddled two erase blocks, would erase and
   // overwrite pages the caller never meant to touch.
   return EraseBlock(first_page) && ProgramBlock(first_page, data);
@@ -202,17 +217,18 @@ bool TPSfileaccess::WriteBlock(uint32_t first_page, const uint8_t* data) {
 bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
   if (!Com || Medium == Slot::kNone) return false;
   uint32_t per_block = PagesPerBlock();
-  if (first_page >= kAddressablePages || per_block == 0 || first_page % per_block != 0) {
+  if (first_page >= AddressLimit() || per_block == 0 || first_page % per_block != 0) {
     return false;
   }
   Com->LinkFault = false;
   uint8_t hi = static_cast<uint8_t>(first_page >> 8);
+  const uint8_t top = static_cast<uint8_t>(first_page >> 16);
   Page local{};
   for (uint32_t i = 0; i < per_block; ++i) {
     std::copy_n(data + static_cast<size_t>(i) * kPageBytes, kPageBytes, local.begin());
     uint8_t lo = static_cast<uint8_t>(first_page + i);
     if (Medium == Slot::kCard) {
-      Com->WritePS2Page(lo, hi, local);
+      Com->WritePS2Page(lo, hi, local, top);
     } else {
       Com->WriteSMPage(lo, hi, local);
     }
@@ -224,12 +240,12 @@ bool TPSfileaccess::ProgramBlock(uint32_t first_page, const uint8_t* data) {
 }
 
 bool TPSfileaccess::WritePage(uint32_t page, const Page& data) {
-  if (!Com || Medium == Slot::kNone || page >= kAddressablePages) return false;
+  if (!Com || Medium == Slot::kNone || page >= AddressLimit()) return false;
   uint8_t lo = static_cast<uint8_t>(page);
   uint8_t hi = static_cast<uint8_t>(page >> 8);
   Com->LinkFault = false;
   if (Medium == Slot::kCard) {
-    Com->WritePS2Page(lo, hi, data);
+    Com->WritePS2Page(lo, hi, data, static_cast<uint8_t>(page >> 16));
   } else {
     Com->WriteSMPage(lo, hi, data);
   }

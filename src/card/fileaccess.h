@@ -23,7 +23,7 @@ using link::Page;
 struct SlotContent {
   bool answered = false;  // false: the reply did not arrive, nothing is known
   CardKind kind = CardKind::kNone;
-  uint32_t pages = 0;            // PS2: the reply's page count in 256s
+  uint32_t pages = 0;            // PS2: the reply's page count
   uint32_t pages_per_block = 0;  // PS2: as the reply says; SmartMedia: by device code
   uint8_t device_code = 0;       // SmartMedia
 };
@@ -52,8 +52,8 @@ class TPSfileaccess {
   [[nodiscard]] bool ReadPage(Page& buffer);
   // Erases the block at first_page and writes its BlockBytes / 528 pages from
   // data. False when a transfer failed, and (sending nothing) when first_page
-  // is not a block start below page 65,536. WritePage refuses pages past
-  // 65,535 alike: the commands would wrap them onto the start of the card.
+  // is not a block start below AddressLimit. WritePage refuses pages past it
+  // alike: the commands would wrap them onto the start of the card.
   [[nodiscard]] bool WriteBlock(uint32_t first_page, const uint8_t* data);
   // Writes the block's pages from data without erasing it first (the block
   // must be erased already). False as for WriteBlock.
@@ -61,7 +61,7 @@ class TPSfileaccess {
   [[nodiscard]] bool WritePage(uint32_t page, const Page& data);
   // Erases the block at first_page (with the connection wait on the card
   // slot) without writing it. False when the page is not a block start below
-  // page 65,536 or the transfer failed.
+  // AddressLimit or the transfer failed.
   [[nodiscard]] bool EraseBlock(uint32_t first_page);
 
   // "PS2M.cfg" in SettingsFolder. LoadSettings creates the file with its
@@ -79,14 +79,19 @@ class TPSfileaccess {
   std::unique_ptr<link::TPS2Mcom> Com;
   uint8_t PageLo = 0;
   uint8_t PageHi = 0;
+  uint8_t PageTop = 0;  // the third address byte, on cards past 65,536 pages
   bool IsPS1Card = false;
   // Counts the calls of OpenCard: a mount notes it, so that it can tell when
   // a card (of either slot) was opened since and the geometry above may no
   // longer be the mounted card's.
   uint64_t OpenCount = 0;
   // Pages of the card that the commands can address: CardBytes / 528, but at
-  // most 65,536 (a 64 MB SmartMedia is used through its first 65,536 pages).
+  // most AddressLimit (a 64 MB SmartMedia is used through its first 65,536
+  // pages).
   uint32_t AddressablePages() const;
+  // The first page number the commands cannot carry: 65,536, and 131,072 for
+  // a PS2 card of more pages than that (its commands carry a third byte).
+  uint32_t AddressLimit() const;
   // BlockBytes / 528.
   uint32_t PagesPerBlock() const;
   // What the card holds for data: CardBytes less the 16 spare bytes of each

@@ -24,7 +24,7 @@ constexpr uint8_t kCardFlagsValue = 0x2B;
 
 constexpr uint32_t kIndirectClusterNumber = 8;  // the first erase block's clusters 0..7 stay empty
 constexpr uint32_t kClustersPerFatCluster = 256;
-constexpr uint32_t kMaxPages = 65536;  // what the page commands can address
+constexpr uint32_t kMaxPages = 131072;  // the largest card, 64 MB
 constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
 void BuildSuperblock(const FormatLayout& l, MutableBytes d) {
@@ -102,8 +102,8 @@ bool IsPowerOfTwo(uint32_t v) {
 FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block) {
   FormatLayout l;
   if (!IsPowerOfTwo(pages_per_block) || pages_per_block < 2 || pages_per_block > 64) return l;
-  // Whole FAT clusters only: the volume reads the table's cluster count from
-  // one byte of the cluster count, so the count is a multiple of 256.
+  // Whole FAT clusters only: the volume takes the table's cluster count from
+  // the cluster count / 256, so the count is a multiple of 256.
   const uint32_t clusters =
       std::min(pages, kMaxPages) / 2 / kClustersPerFatCluster * kClustersPerFatCluster;
   const uint32_t clusters_per_block = pages_per_block / 2;

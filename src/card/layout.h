@@ -41,10 +41,8 @@ static_assert(kIndirectList + 4 * kListEntries == kBadBlockList);
 static_assert(kBadBlockList + 4 * kListEntries <= kCardType);
 static_assert(kCardFlags + 1 <= page::kDataBytes);
 
-// The volume loads at most 128 table clusters, so it reads their count from
-// the cluster count's second byte (clusters / 256) and the indirect cluster
-// from the first list entry's low byte.
-inline constexpr size_t kFatClusterCount = kClusters + 1;
+// The volume takes the table's cluster count as the cluster count / 256 and
+// the indirect cluster from the first list entry's low byte.
 inline constexpr size_t kIndirectCluster = kIndirectList;
 
 // The formatter writes all 28 bytes; a card is recognised by the first 27,

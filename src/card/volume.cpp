@@ -13,10 +13,12 @@ namespace travosk::card {
 
 namespace {
 
-constexpr int kEntriesPerPage = kPageDataBytes / 4;  // 128
-constexpr int kEntriesPerCluster = 2 * kEntriesPerPage;
+constexpr uint32_t kEntriesPerPage = kPageDataBytes / 4;  // 128
+constexpr uint32_t kEntriesPerCluster = 2 * kEntriesPerPage;
 constexpr int kFatListEntries = 256;
-constexpr uint32_t kFreeChainMask = 0xFFFF;  // a next number as the chain code reads it
+// A next number as the chain code reads it: the largest card's table has
+// 65,536 entries.
+constexpr uint32_t kFreeChainMask = 0xFFFF;
 
 }  // namespace
 
@@ -101,15 +103,16 @@ bool TPSFilemanager::Mount() {
       OnInterruptedWriteCompleted(recovery.block);
   }
 
-  FatClusterCount = Superblock[superblock::kFatClusterCount];
+  // The table has a cluster for every 256 clusters of the card.
+  FatClusterCount = load_le32(Superblock, superblock::kClusters) / kEntriesPerCluster;
   IndirectPage = Superblock[superblock::kIndirectCluster] * 2;
-  // The tables hold 128 FAT clusters (32,768 entries); a superblock that asks
+  // The tables hold 256 FAT clusters (65,536 entries); a superblock that asks
   // for none, or for more, or puts the indirect cluster over the superblock,
   // describes no table this volume can load.
   const uint64_t pages = access_.AddressablePages();
   if (FatClusterCount == 0 || FatClusterCount > kMaxFatClusters) {
     return Refuse("The superblock names " + std::to_string(FatClusterCount) +
-                  " allocation table clusters (1 to 128 are supported)");
+                  " allocation table clusters (1 to 256 are supported)");
   }
   if (IndirectPage == 0 || static_cast<uint64_t>(IndirectPage) + 1 >= pages) {
     return Refuse("The superblock's indirect allocation table cluster lies outside the card");
@@ -122,26 +125,31 @@ bool TPSFilemanager::Mount() {
     StackBuffers.assign(kStackLevels, WalkBuffer{});
   }
   std::fill(FatClusterList.begin(), FatClusterList.end(), kChainEnd);
-  if (!ReadPageAt(static_cast<uint32_t>(IndirectPage), page)) {
-    return Refuse("Reading the indirect allocation table failed");
-  }
-  for (int i = 0; i < FatClusterCount; ++i) {
-    uint32_t cluster = load_le32(page, static_cast<size_t>(i) * 4);
-    if (uint64_t{cluster} * 2 + 1 >= pages) {
-      return Refuse("Allocation table cluster " + std::to_string(cluster) +
-                    " lies outside the card");
+  // The indirect cluster's first page names 128 table clusters, its second
+  // the rest.
+  for (uint32_t half = 0; half * kEntriesPerPage < FatClusterCount; ++half) {
+    if (!ReadPageAt(static_cast<uint32_t>(IndirectPage) + half, page)) {
+      return Refuse("Reading the indirect allocation table failed");
     }
-    FatClusterList[i] = cluster;
+    const uint32_t end = std::min<uint32_t>(FatClusterCount, (half + 1) * kEntriesPerPage);
+    for (uint32_t i = half * kEntriesPerPage; i < end; ++i) {
+      uint32_t cluster = load_le32(page, static_cast<size_t>(i - half * kEntriesPerPage) * 4);
+      if (uint64_t{cluster} * 2 + 1 >= pages) {
+        return Refuse("Allocation table cluster " + std::to_string(cluster) +
+                      " lies outside the card");
+      }
+      FatClusterList[i] = cluster;
+    }
   }
 
   std::fill(Fat.begin(), Fat.end(), kChainEnd);
   size_t fill = 0;
-  for (int i = 0; i < FatClusterCount; ++i) {
+  for (uint32_t i = 0; i < FatClusterCount; ++i) {
     for (uint32_t half = 0; half < 2; ++half) {
       if (!ReadPageAt(FatClusterList[i] * 2 + half, page)) {
         return Refuse("Reading the allocation table failed");
       }
-      for (int e = 0; e < kEntriesPerPage; ++e) Fat[fill++] = load_le32(page, e * 4u);
+      for (uint32_t e = 0; e < kEntriesPerPage; ++e) Fat[fill++] = load_le32(page, e * 4u);
     }
   }
 
@@ -262,8 +270,8 @@ void TPSFilemanager::FreeChain(uint32_t first) {
 void TPSFilemanager::StoreFat() {
   if (!mounted_) return;
   std::array<uint8_t, kClusterBytes> cluster{};
-  for (int i = 0; i < FatClusterCount; ++i) {
-    for (int e = 0; e < kEntriesPerCluster; ++e) {
+  for (uint32_t i = 0; i < FatClusterCount; ++i) {
+    for (uint32_t e = 0; e < kEntriesPerCluster; ++e) {
       store_le32(cluster, static_cast<size_t>(e) * 4,
                  Fat[static_cast<size_t>(i) * kEntriesPerCluster + e]);
     }

@@ -18,8 +18,10 @@
 
 namespace travosk::card {
 
-inline constexpr int kMaxFatClusters = 128;
-inline constexpr int kFatEntries = 32768;
+// The table of the largest card, 64 MB: 256 clusters of 256 entries, all
+// named by the indirect cluster's two pages.
+inline constexpr int kMaxFatClusters = 256;
+inline constexpr int kFatEntries = 65536;
 inline constexpr int kStackLevels = 64;
 
 // The cluster of a directory that a walk holds, as the card held it under
@@ -104,10 +106,10 @@ class TPSFilemanager {
 
   std::array<uint8_t, kPageBytes> Superblock{};
   BackupBlocks Backup;
-  uint16_t FatClusterCount = 0;
+  uint32_t FatClusterCount = 0;
   int32_t IndirectPage = 0;
   std::vector<uint32_t> FatClusterList;  // 256 entries
-  std::vector<uint32_t> Fat;             // 32,768 entries
+  std::vector<uint32_t> Fat;             // kFatEntries
   // The table as the card holds it: at mount, and after every commit. A
   // commit plans its block order by what changed between the two.
   std::vector<uint32_t> CardFat;

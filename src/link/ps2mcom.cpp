@@ -41,15 +41,15 @@ TPS2Mcom::~TPS2Mcom() {
   link_.ClosePipes();
 }
 
-bool TPS2Mcom::RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1) {
-  if (link_.SendCommand(BuildCommand(c0, c1, p0, p1))) return true;
+bool TPS2Mcom::RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t p2) {
+  if (link_.SendCommand(BuildCommand(c0, c1, p0, p1, p2))) return true;
   LinkFault = true;
   return false;
 }
 
 bool TPS2Mcom::RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
-                              size_t count) {
-  if (!RunCommand(c0, c1, p0, p1)) return false;
+                              size_t count, uint8_t p2) {
+  if (!RunCommand(c0, c1, p0, p1, p2)) return false;
   link_.clock().SleepMs(kBeforeDataPhaseMs);
   if (link_.ReadPipe(buffer, count)) return true;
   LinkFault = true;
@@ -57,8 +57,8 @@ bool TPS2Mcom::RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, ui
 }
 
 bool TPS2Mcom::RunCommandWrite(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1,
-                               const uint8_t* buffer, size_t count) {
-  if (!RunCommand(c0, c1, p0, p1)) return false;
+                               const uint8_t* buffer, size_t count, uint8_t p2) {
+  if (!RunCommand(c0, c1, p0, p1, p2)) return false;
   link_.clock().SleepMs(kBeforeDataPhaseMs);
   const bool written = link_.WritePipe(buffer, count);
   if (!written) LinkFault = true;
@@ -88,9 +88,9 @@ bool TPS2Mcom::DetectAdapter() {
   return reset && status && buffer[0] == kStatusMark0 && buffer[1] == kStatusMark1;
 }
 
-void TPS2Mcom::ErasePS2Block(uint8_t lo, uint8_t hi) {
+void TPS2Mcom::ErasePS2Block(uint8_t lo, uint8_t hi, uint8_t top) {
   ++ChangeCommandsSent;
-  (void)RunCommand(cmd::kErasePS2Block[0], cmd::kErasePS2Block[1], lo, hi);
+  (void)RunCommand(cmd::kErasePS2Block[0], cmd::kErasePS2Block[1], lo, hi, top);
 }
 
 void TPS2Mcom::EraseSMBlock(uint8_t lo, uint8_t hi) {
@@ -100,11 +100,11 @@ void TPS2Mcom::EraseSMBlock(uint8_t lo, uint8_t hi) {
 
 // Writes stage the caller's whole page in the shared buffer, so that its spare
 // bytes stay there for the reads that follow; only the data bytes travel.
-void TPS2Mcom::WritePS2Page(uint8_t lo, uint8_t hi, const Page& page) {
+void TPS2Mcom::WritePS2Page(uint8_t lo, uint8_t hi, const Page& page, uint8_t top) {
   ++ChangeCommandsSent;
   link_.PageBuffer() = page;
   (void)RunCommandWrite(cmd::kWritePS2Page[0], cmd::kWritePS2Page[1], lo, hi,
-                        link_.PageBuffer().data(), kDataPhaseBytes);
+                        link_.PageBuffer().data(), kDataPhaseBytes, top);
 }
 
 void TPS2Mcom::WriteSMPage(uint8_t lo, uint8_t hi, const Page& page) {
@@ -116,9 +116,9 @@ void TPS2Mcom::WriteSMPage(uint8_t lo, uint8_t hi, const Page& page) {
 
 // Reads fill the data bytes of the shared buffer and hand back all of it: the
 // last 16 bytes are whatever the buffer held before, not the card's.
-void TPS2Mcom::ReadPS2Page(uint8_t lo, uint8_t hi, Page& page) {
+void TPS2Mcom::ReadPS2Page(uint8_t lo, uint8_t hi, Page& page, uint8_t top) {
   (void)RunCommandRead(cmd::kReadPS2Page[0], cmd::kReadPS2Page[1], lo, hi,
-                       link_.PageBuffer().data(), kDataPhaseBytes);
+                       link_.PageBuffer().data(), kDataPhaseBytes, top);
   page = link_.PageBuffer();
 }
 

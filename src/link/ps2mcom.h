@@ -57,11 +57,13 @@ class TPS2Mcom {
   // transaction moved in full; a failure also sets LinkFault. When the packet
   // does not go out whole, the data phase is skipped: data bytes sent after a
   // broken packet would be taken by the adapter as further commands.
-  bool RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1);
+  // p2 goes out as packet byte 4: the third byte of a PS2 page address past
+  // page 65,535, zero (as on every other command) below it.
+  bool RunCommand(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t p2 = 0);
   bool RunCommandRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
-                      size_t count);
+                      size_t count, uint8_t p2 = 0);
   bool RunCommandWrite(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, const uint8_t* buffer,
-                       size_t count);
+                       size_t count, uint8_t p2 = 0);
   bool RunCommandSlowRead(uint8_t c0, uint8_t c1, uint8_t p0, uint8_t p1, uint8_t* buffer,
                           size_t count);
 
@@ -71,11 +73,14 @@ class TPS2Mcom {
   // True only when this status read arrived and begins 0xA0 0x21: bytes left
   // in the page buffer by an earlier detection are no answer.
   bool DetectAdapter();
-  void ErasePS2Block(uint8_t lo, uint8_t hi);
+  // PS2 page commands take the page address's third byte `top` in packet
+  // byte 4, for cards of more than 65,536 pages (32 MB of data); the packets
+  // of smaller cards are unchanged.
+  void ErasePS2Block(uint8_t lo, uint8_t hi, uint8_t top = 0);
   void EraseSMBlock(uint8_t lo, uint8_t hi);
-  void WritePS2Page(uint8_t lo, uint8_t hi, const Page& page);
+  void WritePS2Page(uint8_t lo, uint8_t hi, const Page& page, uint8_t top = 0);
   void WriteSMPage(uint8_t lo, uint8_t hi, const Page& page);
-  void ReadPS2Page(uint8_t lo, uint8_t hi, Page& page);
+  void ReadPS2Page(uint8_t lo, uint8_t hi, Page& page, uint8_t top = 0);
   void ReadSMPage(uint8_t lo, uint8_t hi, Page& page);
   // The reply variables are in-out: r0 and r1 go out as packet bytes 2 and 3.
   void ReadCardSpecs(uint8_t& r0, uint8_t& r1, uint8_t& r2, uint8_t& r3, uint8_t& r4, uint8_t& r5,

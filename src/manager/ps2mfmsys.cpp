@@ -360,7 +360,7 @@ bool TPS2MFMSYS::EraseCard() {
     const auto hi = static_cast<uint8_t>((page >> 8) & 0xFF);
     Com().LinkFault = false;
     if (a.Medium == Slot::kCard)
-      Com().ErasePS2Block(lo, hi);
+      Com().ErasePS2Block(lo, hi, static_cast<uint8_t>(page >> 16));
     else if (a.Medium == Slot::kSmartMedia)
       Com().EraseSMBlock(lo, hi);
     if (Com().LinkFault) {

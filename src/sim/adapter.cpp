@@ -41,8 +41,13 @@ constexpr uint8_t kSmartMediaMaker = 0xEC;
 constexpr uint8_t kSmartMediaId3 = 0xA5;
 constexpr uint8_t kSmartMediaId4 = 0x00;
 
-uint16_t PageAddress(const std::array<uint8_t, 16>& p) {
-  return static_cast<uint16_t>(p[2] | p[3] << 8);  // low byte first
+uint32_t PageAddress(const std::array<uint8_t, 16>& p) {
+  return static_cast<uint32_t>(p[2] | p[3] << 8);  // low byte first
+}
+// A PS2 card of more than 65,536 pages takes the page's third byte in packet
+// byte 4, zero in every packet for a smaller card.
+uint32_t PS2PageAddress(const std::array<uint8_t, 16>& p) {
+  return PageAddress(p) | uint32_t{p[4]} << 16;
 }
 uint16_t FrameNumber(const std::array<uint8_t, 16>& p) {
   return static_cast<uint16_t>(p[2] << 8 | p[3]);  // high byte first
@@ -151,7 +156,7 @@ void Adapter::Execute(const std::array<uint8_t, 16>& packet) {
       }
       break;
     case kErasePS2Block:
-      EraseBlock(ps2, PageAddress(packet));
+      EraseBlock(ps2, PS2PageAddress(packet));
       break;
     case kEraseSMBlock:
       EraseBlock(sm_.get(), PageAddress(packet));
@@ -164,9 +169,10 @@ void Adapter::Execute(const std::array<uint8_t, 16>& packet) {
     case kReadPS2Page:
     case kReadSMPage: {
       Medium* m = pair == kReadPS2Page ? ps2 : sm_.get();
-      const uint16_t page = PageAddress(packet);
+      const uint32_t page = pair == kReadPS2Page ? PS2PageAddress(packet) : PageAddress(packet);
       if (m && page < m->pages()) {
-        std::memcpy(out.data(), m->bytes().data() + size_t(page) * kRawPageBytes, out.size());
+        std::memcpy(out.data(), m->Range(size_t(page) * kRawPageBytes, kRawPageBytes).data(),
+                    out.size());
         ++counters_.pages_read;
       }
       Reply(out.data(), out.size());
@@ -212,11 +218,10 @@ void Adapter::Execute(const std::array<uint8_t, 16>& packet) {
   }
 }
 
-void Adapter::EraseBlock(Medium* m, uint16_t page) {
+void Adapter::EraseBlock(Medium* m, uint32_t page) {
   if (!m || page >= m->pages() || !m->writable()) return;
   const size_t first = size_t(page / m->pages_per_block()) * m->pages_per_block();
-  auto block =
-      m->bytes().subspan(first * kRawPageBytes, size_t(m->pages_per_block()) * kRawPageBytes);
+  auto block = m->Range(first * kRawPageBytes, size_t(m->pages_per_block()) * kRawPageBytes);
   std::fill(block.begin(), block.end(), 0xFF);
   m->Touched(first * kRawPageBytes, block.size());
   ++counters_.blocks_erased;
@@ -245,13 +250,13 @@ void Adapter::FinishWrite(const uint8_t* sent) {
   Medium* m = nullptr;
   if (pair == kWritePS2Page && card_ && card_->kind() == MediumKind::kPS2) m = card_.get();
   if (pair == kWriteSMPage) m = sm_.get();
-  const uint16_t page = PageAddress(packet);
+  const uint32_t page = pair == kWritePS2Page ? PS2PageAddress(packet) : PageAddress(packet);
   if (!m || page >= m->pages() || !m->writable()) return;
 
   // Programming flash can only clear bits; the page's code is programmed into
   // the spare bytes the same way, so writing a page twice without an erase
   // leaves a code that no longer matches, as on a real card.
-  auto raw = m->bytes().subspan(size_t(page) * kRawPageBytes, kRawPageBytes);
+  auto raw = m->Range(size_t(page) * kRawPageBytes, kRawPageBytes);
   for (size_t i = 0; i < kDataPhaseBytes; ++i) raw[i] &= data[i];
   const auto spare = PageSpare(std::span<const uint8_t, 512>(raw.first<512>()));
   for (size_t i = 0; i < spare.size(); ++i) raw[kDataPhaseBytes + i] &= spare[i];

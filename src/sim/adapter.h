@@ -66,8 +66,10 @@ class Adapter {
   //
   // Commands for an empty slot, the wrong kind of card or an address past the
   // medium change nothing, and their reads answer 512 bytes of 0xFF. Page
-  // addresses have 16 bits: a 64 MB SmartMedia is reachable only in its first
-  // 65,536 pages, and nothing wraps. Unknown commands answer nothing.
+  // addresses have 16 bits, and PS2 page commands a third byte in packet byte
+  // 4 for cards past 65,536 pages: a 64 MB SmartMedia is reachable only in
+  // its first 65,536 pages, and nothing wraps. Unknown commands answer
+  // nothing.
   long Write(const uint8_t* data, size_t count);
   long Read(uint8_t* data, size_t count);
   // True between a write command's packet and its data phase.
@@ -114,7 +116,7 @@ class Adapter {
  private:
   void Execute(const std::array<uint8_t, 16>& packet);
   void FinishWrite(const uint8_t* data);
-  void EraseBlock(Medium* m, uint16_t page);
+  void EraseBlock(Medium* m, uint32_t page);
   void Reply(const uint8_t* data, size_t count);
   bool Faulted();
   void NoteChange();

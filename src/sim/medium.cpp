@@ -57,9 +57,9 @@ uint64_t BlankBytes(const std::string& path, MediumKind kind, int megabytes) {
     case MediumKind::kPS1:
       return kPS1CardBytes;
     case MediumKind::kPS2:
-      // The ReadCardSpecs reply gives the page count in 256s in one byte, so
-      // 16 MB (32,768 pages) is the largest card the PC can size.
-      if (megabytes < 1 || megabytes > 16) throw InOutError(path, "unsupported PS2 card size");
+      // Cards of 1 to 64 MB, each twice the one before.
+      if (megabytes < 1 || megabytes > 64 || (megabytes & (megabytes - 1)) != 0)
+        throw InOutError(path, "unsupported PS2 card size");
       return uint64_t(megabytes) * 1024 * 1024 / 512 * kRawPageBytes;
     case MediumKind::kSmartMedia:
       if (const auto* g = SmartMediaBySize(megabytes)) return uint64_t(g->pages) * kRawPageBytes;
@@ -145,34 +145,16 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
   auto* file = static_cast<uint8_t*>(map);
   std::unique_ptr<Medium> medium;
   if (data_only) {
-    medium.reset(new Medium(path, kind, nullptr, static_cast<size_t>(size)));
-    medium->shadow_.resize(static_cast<size_t>(size));
-    // A block whose data bytes are all 0xFF is an erased one: its spare
-    // bytes are erased too, as flash keeps them (a page written with 0xFF
-    // in a block that holds data has its code).
-    // Each block is looked at once, and the code of an all-zero page (most
-    // of a card never filled, a sparse file's holes) is worked out once.
-    const uint8_t* base = file + layout.header;
-    const size_t block_bytes = kDataPageBytes * kPS2PagesPerBlock;
-    static const std::array<uint8_t, kDataPageBytes> zero_page{};
-    static const auto zero_spare = PageSpare(std::span<const uint8_t, 512>(zero_page));
-    bool erased = false;
-    for (size_t page = 0; page < size / kRawPageBytes; ++page) {
-      const uint8_t* from = base + page * kDataPageBytes;
-      if (page % kPS2PagesPerBlock == 0)
-        erased = from[0] == 0xFF && std::memcmp(from, from + 1, block_bytes - 1) == 0;
-      uint8_t* to = medium->shadow_.data() + page * kRawPageBytes;
-      std::memcpy(to, from, kDataPageBytes);
-      if (erased)
-        std::memset(to + kDataPageBytes, 0xFF, kRawPageBytes - kDataPageBytes);
-      else if (std::memcmp(from, zero_page.data(), kDataPageBytes) == 0)
-        std::memcpy(to + kDataPageBytes, zero_spare.data(), zero_spare.size());
-      else
-        std::memcpy(to + kDataPageBytes,
-                    PageSpare(std::span<const uint8_t, 512>(from, kDataPageBytes)).data(),
-                    kRawPageBytes - kDataPageBytes);
+    void* shadow = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (shadow == MAP_FAILED) {
+      const std::string reason = SystemReason();
+      ::munmap(map, file_size);
+      throw InOutError(path, reason);
     }
-    medium->data_ = medium->shadow_.data();
+    medium.reset(new Medium(path, kind, static_cast<uint8_t*>(shadow), static_cast<size_t>(size)));
+    medium->shadow_ = static_cast<uint8_t*>(shadow);
+    medium->ready_.assign(static_cast<size_t>(size / kPS2BlockBytes), false);
   } else {
     medium.reset(new Medium(path, kind, file + layout.header, static_cast<size_t>(size)));
   }
@@ -185,8 +167,40 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
   return medium;
 }
 
+void Medium::Ready(size_t offset, size_t length) const {
+  if (!shadow_ || length == 0) return;
+  const size_t last = std::min(ready_.size(), (offset + length - 1) / kPS2BlockBytes + 1);
+  const size_t data_block = kDataPageBytes * kPS2PagesPerBlock;
+  for (size_t b = offset / kPS2BlockBytes; b < last; ++b) {
+    if (ready_[b]) continue;
+    // A block whose data bytes are all 0xFF is an erased one: its spare
+    // bytes are erased too, as flash keeps them (a page written with 0xFF
+    // in a block that holds data has its code).
+    const uint8_t* block = map_ + layout_.header + b * data_block;
+    // Each block is looked at once, and the code of an all-zero page (most
+    // of a card never filled, a sparse file's holes) is worked out once.
+    static const std::array<uint8_t, kDataPageBytes> zero_page{};
+    static const auto zero_spare = PageSpare(std::span<const uint8_t, 512>(zero_page));
+    const bool erased = block[0] == 0xFF && std::memcmp(block, block + 1, data_block - 1) == 0;
+    for (size_t j = 0; j < kPS2PagesPerBlock; ++j) {
+      const uint8_t* from = block + j * kDataPageBytes;
+      uint8_t* to = shadow_ + (b * kPS2PagesPerBlock + j) * kRawPageBytes;
+      std::memcpy(to, from, kDataPageBytes);
+      if (erased) {
+        std::memset(to + kDataPageBytes, 0xFF, kRawPageBytes - kDataPageBytes);
+      } else if (std::memcmp(from, zero_page.data(), kDataPageBytes) == 0) {
+        std::memcpy(to + kDataPageBytes, zero_spare.data(), zero_spare.size());
+      } else {
+        const auto spare = PageSpare(std::span<const uint8_t, 512>(from, kDataPageBytes));
+        std::memcpy(to + kDataPageBytes, spare.data(), spare.size());
+      }
+    }
+    ready_[b] = true;
+  }
+}
+
 void Medium::Touched(size_t offset, size_t length) {
-  if (shadow_.empty() || length == 0) return;
+  if (!shadow_ || length == 0) return;
   // The data bytes of every page the change reached go back to the file.
   const size_t first = offset / kRawPageBytes;
   const size_t last =
@@ -234,6 +248,7 @@ Medium::Medium(std::string path, MediumKind kind, uint8_t* data, size_t size)
     : path_(std::move(path)), kind_(kind), data_(data), size_(size) {}
 
 Medium::~Medium() {
+  if (shadow_) ::munmap(shadow_, size_);
   ::munmap(map_, map_size_);
 }
 

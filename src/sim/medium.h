@@ -68,8 +68,22 @@ class Medium {
   // The whole medium in raw layout (528-byte pages, or 1,024 PS1 frames).
   // Changes reach the file directly, or at Touched for images of another
   // layout; the adapter calls it after every write and erase.
-  std::span<uint8_t> bytes() { return {data_, size_}; }
-  std::span<const uint8_t> bytes() const { return {data_, size_}; }
+  std::span<uint8_t> bytes() {
+    Ready(0, size_);
+    return {data_, size_};
+  }
+  std::span<const uint8_t> bytes() const {
+    Ready(0, size_);
+    return {data_, size_};
+  }
+  // `length` bytes of the raw medium from `offset`: what the adapter reaches
+  // for one page or block. An ECC-less image makes its raw pages (their
+  // codes) only for the blocks reached, so a large card opens and lists
+  // without its whole image in memory.
+  std::span<uint8_t> Range(size_t offset, size_t length) {
+    Ready(offset, length);
+    return {data_ + offset, length};
+  }
 
   uint32_t pages() const { return static_cast<uint32_t>(size_ / kRawPageBytes); }
   uint32_t pages_per_block() const { return pages_per_block_; }
@@ -80,13 +94,18 @@ class Medium {
 
  private:
   Medium(std::string path, MediumKind kind, uint8_t* data, size_t size);
+  // Makes the raw pages of the ECC-less image's blocks that hold the range.
+  void Ready(size_t offset, size_t length) const;
   std::string path_;
   MediumKind kind_;
   uint8_t* data_;
   size_t size_;
   uint8_t* map_ = nullptr;  // the file's mapping, when it is not data_ itself
   size_t map_size_ = 0;
-  std::vector<uint8_t> shadow_;  // raw pages of an ECC-less image
+  // Raw pages of an ECC-less image: an anonymous mapping, whose memory is
+  // taken only for the blocks made (ready_, one flag a block).
+  uint8_t* shadow_ = nullptr;
+  mutable std::vector<bool> ready_;
   ImageLayout layout_;
   uint32_t pages_per_block_ = 16;
   uint8_t device_code_ = 0;
