@@ -30,8 +30,10 @@ void TForm1::OpenImageClick() {
   });
 }
 
-void TForm1::NewImageClick() {
-  Guarded([this] {
+void TForm1::NewImageClick() { NewImageOfSize(8); }
+
+void TForm1::NewImageOfSize(int megabytes) {
+  Guarded([this, megabytes] {
     const auto file = ui_.SaveFile(ImageNewDialog);
     if (!file) return;
     // The image in place must not be open while it is replaced.
@@ -47,7 +49,7 @@ void TForm1::NewImageClick() {
     const auto layouts = formats::ImageFormatsForPath(PathOf(path));
     manager::CreateCardImage(PathOf(path),
                              layouts.empty() ? formats::ImageFormat::kPs2Raw : layouts.front(),
-                             8, true);
+                             megabytes, true);
     OpenCardImage(path);
   });
 }

@@ -174,6 +174,7 @@ class TForm1 : public QMainWindow {
   QAction* OpenImage1;
   QMenu* RecentImages1;
   QAction* NewImage1;
+  QMenu* NewImageSizes1;
   QAction* AppendSaver1;
   QAction* BackupSaver1;
   QAction* Exit1;
@@ -287,6 +288,8 @@ class TForm1 : public QMainWindow {
   void EXITClick();
   void OpenImageClick();
   void NewImageClick();
+  // A new card image; a PS2 one of `megabytes`.
+  void NewImageOfSize(int megabytes);
   // Opens a card image (or finds it open), makes it the current device and
   // reads its catalogue, as OPEN/CATALOG does for a card in the adapter.
   void OpenCardImage(const QString& path);

@@ -19,6 +19,7 @@
 #include "app/mainwindow.h"
 #include "app/savelistview.h"
 #include "dialogs/pictures.h"
+#include "manager/newcard.h"
 
 namespace travosk {
 namespace {
@@ -278,6 +279,14 @@ void TForm1::BuildMenu() {
   RecentImages1 = File1->addMenu("Open &recent image");
   RecentImages1->setObjectName("RecentImages1");
   NewImage1 = item(File1, "NewImage1", "&New card image\u2026", -1, &TForm1::NewImageClick);
+  // A PS2 card of any size devices use; "New card image…" makes 8 MB ones.
+  NewImageSizes1 = File1->addMenu("New PS2 card image of si&ze");
+  NewImageSizes1->setObjectName("NewImageSizes1");
+  for (const int mb : manager::kNewPS2Sizes) {
+    QAction* action = NewImageSizes1->addAction(QString("%1 MB\u2026").arg(mb));
+    action->setObjectName(QString("NewImage%1MB").arg(mb));
+    connect(action, &QAction::triggered, this, [this, mb] { NewImageOfSize(mb); });
+  }
   connect(File1->addAction("Open &folder of cards\u2026"), &QAction::triggered, this,
           [this] { OpenFolderOfCards(this, work_folder_); });
   File1->addSeparator();

@@ -82,6 +82,7 @@ int WriteIcon(Context& c, const IconOptions& o);
 struct ConvertOptions {
   std::string in, out;
   std::string format;  // empty: the extension of `out`
+  std::string size;    // 1M to 64M: the saves onto a fresh PS2 card of that size
   bool overwrite = false;
 };
 int Convert(Context& c, const ConvertOptions& o);
@@ -89,7 +90,7 @@ int Convert(Context& c, const ConvertOptions& o);
 struct NewOptions {
   std::string file;
   std::string kind;    // ps2 or ps1; empty: what the name or --format says
-  std::string size;    // 8M or 16M for PS2 cards
+  std::string size;    // 1M to 64M for PS2 cards
   std::string format;  // a card layout; empty: the file's extension
   bool overwrite = false;
 };

@@ -89,6 +89,10 @@ const std::vector<Command>& Commands() {
              app.add_option("--format", o.format,
                             "psu, max, mcs, psx or raw for saves; ps2, ps2-noecc, ps1, gme or vgs "
                             "for card images (by default the extension of OUT)");
+             app.add_option("--size", o.size,
+                            "1M, 2M, 4M, 8M, 16M, 32M or 64M: a PS2 card's saves onto a fresh "
+                            "card of that size (by default the card keeps its size and bytes)")
+                 ->check(CLI::IsMember({"1M", "2M", "4M", "8M", "16M", "32M", "64M"}));
              app.add_flag("--overwrite", o.overwrite, "replace OUT when it exists");
            })},
       {"new", "make a formatted blank card image (PS2 with or without ECC, PS1 raw, .gme, .vgs)",
@@ -98,8 +102,9 @@ const std::vector<Command>& Commands() {
              app.add_option("FILE", o.file)->required();
              app.add_option("--kind", o.kind, "ps2 or ps1 (by default what the name says)")
                  ->check(CLI::IsMember({"ps2", "ps1"}));
-             app.add_option("--size", o.size, "8M or 16M, for a PS2 card (default 8M)")
-                 ->check(CLI::IsMember({"8M", "16M"}));
+             app.add_option("--size", o.size,
+                            "1M, 2M, 4M, 8M, 16M, 32M or 64M, for a PS2 card (default 8M)")
+                 ->check(CLI::IsMember({"1M", "2M", "4M", "8M", "16M", "32M", "64M"}));
              app.add_option("--format", o.format,
                             "ps2, ps2-noecc, ps1, gme or vgs (by default the extension of FILE)");
              app.add_flag("--overwrite", o.overwrite, "replace FILE when it exists");

@@ -65,9 +65,17 @@ std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_vi
   if (size == kPs1CardImageBytes + kVmpHeader &&
       (Starts(head, std::string_view("\0PMV", 4)) || ext == "vmp"))
     return ImageKind{ImageFormat::kPs1Vmp, true, kVmpHeader, true, true};
-  if (size > 0 && size % (kPageBytes * kPagesPerBlock) == 0) return ImageKind{ImageFormat::kPs2Raw};
-  if (size > 0 && size % (kDataPageBytes * kPagesPerBlock) == 0)
-    return ImageKind{ImageFormat::kPs2NoEcc, false, 0, false};
+  const ImageKind raw{ImageFormat::kPs2Raw};
+  const ImageKind no_ecc{ImageFormat::kPs2NoEcc, false, 0, false};
+  // A formatted card says how many pages it has: its superblock's cluster
+  // count, two pages a cluster, tells which page size fills the file.
+  if (Starts(head, kPs2Magic) && head.size() >= card::superblock::kClusters + 4) {
+    const uint64_t pages = uint64_t{load_le32(head, card::superblock::kClusters)} * 2;
+    if (pages * kPageBytes == size) return raw;
+    if (pages * kDataPageBytes == size) return no_ecc;
+  }
+  if (size > 0 && size % (kPageBytes * kPagesPerBlock) == 0) return raw;
+  if (size > 0 && size % (kDataPageBytes * kPagesPerBlock) == 0) return no_ecc;
   return std::nullopt;
 }
 
@@ -81,14 +89,24 @@ std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
   return IdentifyImage(head, size, path);
 }
 
+bool IsPs2CardSize(uint64_t data_bytes) {
+  for (const int mb : kPs2CardSizes)
+    if (data_bytes == uint64_t(mb) << 20) return true;
+  return false;
+}
+
 std::string ImageOpenProblem(const ImageKind& kind, uint64_t size) {
   if (kind.ps1) return {};
-  constexpr uint64_t kLargestPages = 32768;
-  const uint64_t pages = size / (kind.spare ? kPageBytes : kDataPageBytes);
-  if (pages <= kLargestPages) return {};
-  return "a PS2 image of " + std::to_string(pages * kDataPageBytes >> 20) +
-         " MB: the adapter sizes cards of up to 16 MB (32,768 pages), so larger images cannot be "
-         "opened as a card (convert still changes their layout)";
+  const uint64_t page = kind.spare ? kPageBytes : kDataPageBytes;
+  const uint64_t data_bytes = size / page * kDataPageBytes;
+  if (size % page == 0 && IsPs2CardSize(data_bytes)) return {};
+  const std::string what = data_bytes % (1u << 20) == 0
+                               ? std::to_string(data_bytes >> 20) + " MB"
+                               : std::to_string(size) + " bytes";
+  return "a PS2 image of " + what + " (" + std::string(kind.spare ? "528" : "512") +
+         "-byte pages): a PS2 card is 1, 2, 4, 8, 16, 32 or 64 MB, its image that many MB of "
+         "512-byte pages (8 MB: 8,388,608 bytes) or of 528-byte pages with ECC (8 MB: 8,650,752 "
+         "bytes)";
 }
 
 std::string_view ImageFormatShortName(ImageFormat f) {
@@ -117,8 +135,9 @@ bool IsPs1Image(ImageFormat f) {
 std::vector<ImageFormat> ImageFormatsForPath(std::string_view path) {
   const std::string ext = PathExtension(path);
   using F = ImageFormat;
-  if (ext == "ps2") return {F::kPs2Raw};
+  if (ext == "ps2" || ext == "vm2") return {F::kPs2Raw};
   if (ext == "mc2") return {F::kPs2NoEcc};
+  if (ext == "vmc") return {F::kPs2NoEcc, F::kPs1Raw};
   if (ext == "mcd") return {F::kPs1Raw, F::kPs2NoEcc};
   if (ext == "bin") return {F::kPs2NoEcc, F::kPs1Raw};
   if (ext == "mcr" || ext == "mc" || ext == "ddf" || ext == "pss" || ext == "srm" || ext == "vm1")
@@ -188,23 +207,18 @@ std::optional<ImageKind> IdentifyCardImage(Bytes file, std::string_view path) {
   return Starts(file, kPs2Magic) ? kind : std::nullopt;
 }
 
-std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFormat target) {
-  if (kind.ps1 != IsPs1Image(target))
-    throw FormatError(kind.ps1 ? "a PS1 card converts only to a PS1 image format"
-                               : "a PS2 card converts only to a PS2 image format");
-  if (kind.ps1) return WritePs1Image(file.subspan(static_cast<size_t>(kind.header)), target);
-  const bool spare = target == ImageFormat::kPs2Raw;
-  const size_t from = kind.spare ? kPageBytes : kDataPageBytes;
-  const size_t pages = file.size() / from;
-  std::vector<uint8_t> out;
-  out.reserve(pages * (spare ? kPageBytes : kDataPageBytes));
+namespace {
+
+// One erase block of `pages` PS2 pages of `from` bytes each, appended to
+// `out` in 528-byte pages (`spare`) or 512-byte ones.
+void ConvertBlock(const uint8_t* block, size_t pages, size_t from, bool spare,
+                  std::vector<uint8_t>& out) {
+  const bool erased =
+      std::all_of(block, block + pages * from, [](uint8_t b) { return b == 0xFF; });
   for (size_t p = 0; p < pages; ++p) {
-    const uint8_t* page = file.data() + p * from;
+    const uint8_t* page = block + p * from;
     out.insert(out.end(), page, page + kDataPageBytes);
     if (!spare) continue;
-    const uint8_t* block = file.data() + p / kPagesPerBlock * kPagesPerBlock * from;
-    const bool erased =
-        std::all_of(block, block + kPagesPerBlock * from, [](uint8_t b) { return b == 0xFF; });
     if (erased) {
       out.insert(out.end(), kPageBytes - kDataPageBytes, 0xFF);
     } else {
@@ -212,7 +226,68 @@ std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFo
       out.insert(out.end(), code.begin(), code.end());
     }
   }
+}
+
+void CheckSameKind(const ImageKind& kind, ImageFormat target) {
+  if (kind.ps1 != IsPs1Image(target))
+    throw FormatError(kind.ps1 ? "a PS1 card converts only to a PS1 image format"
+                               : "a PS2 card converts only to a PS2 image format");
+}
+
+}  // namespace
+
+std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFormat target) {
+  CheckSameKind(kind, target);
+  if (kind.ps1) return WritePs1Image(file.subspan(static_cast<size_t>(kind.header)), target);
+  const bool spare = target == ImageFormat::kPs2Raw;
+  const size_t from = kind.spare ? kPageBytes : kDataPageBytes;
+  const size_t pages = file.size() / from;
+  std::vector<uint8_t> out;
+  out.reserve(pages * (spare ? kPageBytes : kDataPageBytes));
+  for (size_t p = 0; p < pages; p += kPagesPerBlock)
+    ConvertBlock(file.data() + p * from, std::min<size_t>(kPagesPerBlock, pages - p), from, spare,
+                 out);
   return out;
+}
+
+std::optional<ImageKind> IdentifyPs2CardImageFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw InOutError(path, std::strerror(errno));
+  const auto size = static_cast<uint64_t>(in.tellg());
+  in.seekg(0);
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 128)));
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  const auto kind = IdentifyImage(head, size, path);
+  if (!kind || kind->ps1 || !Starts(head, kPs2Magic)) return std::nullopt;
+  return kind;
+}
+
+void ConvertPs2ImageFile(const std::string& path, const ImageKind& kind, ImageFormat target,
+                         std::ostream& out) {
+  CheckSameKind(kind, target);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InOutError(path, std::strerror(errno));
+  const bool spare = target == ImageFormat::kPs2Raw;
+  const size_t from = kind.spare ? kPageBytes : kDataPageBytes;
+  // 256 erase blocks at a time: big enough reads, a few MB of memory.
+  constexpr size_t kBlocksAtOnce = 256;
+  std::vector<uint8_t> chunk(kBlocksAtOnce * kPagesPerBlock * from);
+  std::vector<uint8_t> converted;
+  converted.reserve(kBlocksAtOnce * kPagesPerBlock * kPageBytes);
+  while (in) {
+    in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (got == 0) break;
+    const size_t pages = got / from;
+    converted.clear();
+    for (size_t p = 0; p < pages; p += kPagesPerBlock)
+      ConvertBlock(chunk.data() + p * from, std::min<size_t>(kPagesPerBlock, pages - p), from,
+                   spare, converted);
+    out.write(reinterpret_cast<const char*>(converted.data()),
+              static_cast<std::streamsize>(converted.size()));
+    if (!out) throw InOutError(path, "write failed");
+  }
+  if (in.bad()) throw InOutError(path, "read failed");
 }
 
 }  // namespace travosk::formats

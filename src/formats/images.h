@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +42,13 @@ std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_vi
 // Reads the head of the file itself; throws InOutError when it cannot.
 std::optional<ImageKind> IdentifyImageFile(const std::string& path);
 
+// The sizes of PS2 cards in MB of data, as devices and emulators use them.
+inline constexpr int kPs2CardSizes[] = {1, 2, 4, 8, 16, 32, 64};
+// True when `data_bytes` (512 a page) is one of those sizes.
+bool IsPs2CardSize(uint64_t data_bytes);
+
 // Why a card image of this kind and size cannot be opened as a card, or ""
-// when it can. The adapter's card reply gives a PS2 card's page count in
-// 256s in one byte, and its page commands carry 16-bit page numbers: PS2
-// images of more than 16 MB (32,768 pages) cannot be sized or reached.
+// when it can: a PS2 image holds a card of one of kPs2CardSizes exactly.
 std::string ImageOpenProblem(const ImageKind& kind, uint64_t size);
 
 // Short names of the layouts written here, as options take them: "ps2",
@@ -53,11 +57,12 @@ std::string_view ImageFormatShortName(ImageFormat f);
 std::optional<ImageFormat> ImageFormatByName(std::string_view name);
 bool IsPs1Image(ImageFormat f);
 // The layouts a card image of this name may hold, by its extension, the one
-// a new image of that name gets first: ".ps2" 528-byte pages; ".mc2" 512-byte
-// pages; ".mcd" a PS1 card, or a PS2 card without ECC as card emulators keep
-// them; ".bin" a PS2 card without ECC (disc loaders), or a raw PS1 card;
-// ".mcr", ".mc", ".ddf", ".pss", ".srm", ".vm1" raw PS1; ".gme"; ".vgs" and
-// ".mem"; ".vmp". Empty for a name that names no card image.
+// a new image of that name gets first: ".ps2" and ".vm2" (the PS3's) 528-byte
+// pages; ".mc2" 512-byte pages; ".mcd" a PS1 card, or a PS2 card without ECC
+// as card emulators keep them; ".bin" and ".vmc" a PS2 card without ECC (disc
+// loaders), or a raw PS1 card (PS1 loaders' "SLOT0.VMC"); ".mcr", ".mc",
+// ".ddf", ".pss", ".srm", ".vm1" raw PS1; ".gme"; ".vgs" and ".mem"; ".vmp".
+// Empty for a name that names no card image.
 std::vector<ImageFormat> ImageFormatsForPath(std::string_view path);
 
 // The layout a PS1 card image of this name is written in: ".gme" DexDrive,
@@ -86,5 +91,15 @@ std::optional<ImageKind> IdentifyCardImage(Bytes file, std::string_view path);
 // with 0xFF among data has its code. Throws FormatError for a target this
 // card kind cannot be written in.
 std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFormat target);
+
+// The layout of the PS2 card image at `path`, told by its head and size,
+// without reading it whole; nullopt for anything else. Throws InOutError
+// when the file cannot be read.
+std::optional<ImageKind> IdentifyPs2CardImageFile(const std::string& path);
+// ConvertCardImage of a PS2 card image file, read and written an erase block
+// at a time: memory stays a few MB whatever the card's size. Throws
+// InOutError when a read or a write fails, FormatError as ConvertCardImage.
+void ConvertPs2ImageFile(const std::string& path, const ImageKind& kind, ImageFormat target,
+                         std::ostream& out);
 
 }  // namespace travosk::formats

@@ -12,7 +12,11 @@ namespace travosk::manager {
 
 formats::ImageKind OpenableCardImage(const std::string& path) {
   const auto kind = formats::IdentifyImageFile(path);
-  if (!kind) throw InOutError(path, "not a PS2 or PS1 card image of a known layout");
+  if (!kind)
+    throw InOutError(path,
+                     "not a card image of a known layout: expected a PS2 card of 1 to 64 MB "
+                     "(.ps2 .vm2 with 528-byte pages, .mc2 .mcd .bin .vmc with 512-byte pages) "
+                     "or a PS1 card (131,072 bytes raw, .gme, .vgs/.mem or .vmp)");
   if (const auto problem = formats::ImageOpenProblem(*kind, std::filesystem::file_size(path));
       !problem.empty())
     throw InOutError(path, problem);

@@ -97,7 +97,7 @@ void CreateCardImage(const std::string& path, formats::ImageFormat layout, int m
     throw InOutError(path, "a PSP .vmp image is signed by its console and is not made here");
   if (!ps1 && std::find(std::begin(kNewPS2Sizes), std::end(kNewPS2Sizes), megabytes) ==
                   std::end(kNewPS2Sizes))
-    throw InOutError(path, "a new PS2 card is 8 or 16 MB");
+    throw InOutError(path, "a new PS2 card is 1, 2, 4, 8, 16, 32 or 64 MB");
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !overwrite)
     throw InOutError(path, S_ISDIR(st.st_mode) ? "is a folder" : "the file exists");

@@ -8,11 +8,11 @@
 
 namespace travosk::manager {
 
-// Card sizes a new PS2 image may have: the adapter sizes cards of up to 16 MB.
-inline constexpr int kNewPS2Sizes[] = {8, 16};
+// Card sizes a new PS2 image may have: every size of PS2 card, 1 to 64 MB.
+inline constexpr auto& kNewPS2Sizes = formats::kPs2CardSizes;
 
-// Writes an empty formatted card of `layout` (a PS2 card of `megabytes`, 8
-// or 16; a PS1 card is always 128 KB) to `path`. The card is made in a
+// Writes an empty formatted card of `layout` (a PS2 card of `megabytes`, one
+// of kNewPS2Sizes; a PS1 card is always 128 KB) to `path`. The card is made in a
 // temporary file beside it and put in place whole; an existing file is
 // replaced only with `overwrite`, else refused. Throws InOutError (the
 // existing file, a folder that cannot be written, a size or layout that

@@ -132,7 +132,7 @@ TEST(NewCardImage, AnExistingFileIsReplacedOnlyWhenAsked) {
   WriteFile(path, {'k', 'e', 'e', 'p'});
   EXPECT_THROW(CreateCardImage(path, formats::ImageFormat::kPs1Raw), InOutError);
   EXPECT_EQ(ReadFile(path), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-  EXPECT_THROW(CreateCardImage(dir.File("x.ps2"), formats::ImageFormat::kPs2Raw, 32), InOutError);
+  EXPECT_THROW(CreateCardImage(dir.File("x.ps2"), formats::ImageFormat::kPs2Raw, 24), InOutError);
   EXPECT_THROW(CreateCardImage(dir.File("x.vmp"), formats::ImageFormat::kPs1Vmp), InOutError);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
   CreateCardImage(path, formats::ImageFormat::kPs1Raw, 8, true);
