@@ -3,7 +3,7 @@
 // are all taken (the new entry needs a new directory cluster), free space
 // only in holes between other saves (the new save's blocks hold other saves'
 // data too), saves whose table entries lie in different table blocks, a
-// 16 MB card, an ECC-less image, and a SmartMedia of 32-page erase blocks
+// 16 MB and a 64 MB card, an ECC-less image, and a SmartMedia of 32-page erase blocks
 // (the table shares block 0 with the superblock, so every commit rewrites
 // block 0). The judge is the saves' bytes after a new mount, as in the
 // other fault suites.
@@ -121,6 +121,15 @@ TEST(FaultInjectionShapes, SixteenMegabyteCard) {
   ManagerRig rig({.megabytes = 16});
   TableAcrossBlocks(rig);
   AppendAndDelete(rig, "16 MB card", SaveName(2), 2);
+}
+
+// Every page command of a 64 MB card past page 65,535 carries a third
+// address byte; the backup blocks lie there, so a crash between the steps of
+// a protected rewrite must recover through them.
+TEST(FaultInjectionShapes, SixtyFourMegabyteCard) {
+  ManagerRig rig({.megabytes = 64});
+  RootFullWithHoles(rig);
+  AppendAndDelete(rig, "64 MB card", SaveName(3), 3);
 }
 
 TEST(FaultInjectionShapes, ImageWithoutEcc) {
