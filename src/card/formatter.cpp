@@ -24,7 +24,6 @@ constexpr uint8_t kCardFlagsValue = 0x2B;
 
 constexpr uint32_t kIndirectClusterNumber = 8;  // the first erase block's clusters 0..7 stay empty
 constexpr uint32_t kClustersPerFatCluster = 256;
-constexpr uint32_t kMaxPages = 131072;  // the largest card, 64 MB
 constexpr uint32_t kLastCluster = 0xFFFFFFFF;
 
 void BuildSuperblock(const FormatLayout& l, MutableBytes d) {
@@ -99,13 +98,13 @@ bool IsPowerOfTwo(uint32_t v) {
 
 }  // namespace
 
-FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block) {
+FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block, uint32_t addressable) {
   FormatLayout l;
   if (!IsPowerOfTwo(pages_per_block) || pages_per_block < 2 || pages_per_block > 64) return l;
   // Whole FAT clusters only: the volume takes the table's cluster count from
   // the cluster count / 256, so the count is a multiple of 256.
   const uint32_t clusters =
-      std::min(pages, kMaxPages) / 2 / kClustersPerFatCluster * kClustersPerFatCluster;
+      std::min(pages, addressable) / 2 / kClustersPerFatCluster * kClustersPerFatCluster;
   const uint32_t clusters_per_block = pages_per_block / 2;
   const uint32_t fat_clusters = clusters / kClustersPerFatCluster;
   const uint32_t alloc_offset = kIndirectClusterNumber + 1 + fat_clusters;
@@ -125,7 +124,8 @@ FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block) {
 
 bool FormatFileSystem(TPSfileaccess& access, std::time_t when) {
   if (!access.IsOpen) return false;
-  const FormatLayout l = LayoutFor(access.AddressablePages(), access.PagesPerBlock());
+  const FormatLayout l =
+      LayoutFor(access.AddressablePages(), access.PagesPerBlock(), access.AddressLimit());
   if (l.clusters == 0) return false;
   const uint32_t blocks = l.pages / l.pages_per_block;
   std::vector<uint8_t> block(static_cast<size_t>(l.pages_per_block) * kPageBytes);

@@ -22,8 +22,11 @@ struct FormatLayout {
   uint32_t backup_block2 = 0;
 };
 
-// The layout for a card of the given geometry (pages, pages per erase block).
-FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block);
+// The layout for a card of the given geometry (pages, pages per erase block),
+// using no page past `addressable`: 65,536 for media whose commands carry 16
+// address bits (a 64 MB SmartMedia is formatted in its first 65,536 pages),
+// the card access object's AddressLimit for the card it has open.
+FormatLayout LayoutFor(uint32_t pages, uint32_t pages_per_block, uint32_t addressable = 65536);
 
 // Formats the card that access has open (OpenCard done, card slot or
 // SmartMedia). `when` stamps "." and ".." (UTC seconds). False when a

@@ -306,7 +306,7 @@ TEST_F(Volume, ReleaseClosesTheCardAndForgetsTheTables) {
   rig.volume.StoreFat();
   EXPECT_EQ(rig.cache.BlocksToWrite(), 0);
   ASSERT_TRUE(rig.volume.Mount());
-  EXPECT_EQ(rig.volume.Fat.size(), 32768u);
+  EXPECT_EQ(rig.volume.Fat.size(), size_t{kFatEntries});
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 using formats::ImageFormat;
 using SaveBytes = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
 
+std::vector<uint8_t> FileBytes(const std::string& path) { return testing::ReadAll(path); }
+
 std::string Pattern(size_t n, uint32_t seed) {
   std::string s(n, '\0');
   uint32_t x = seed * 2654435761u + 1;
@@ -102,8 +104,6 @@ void Convert(const std::string& from, const std::string& to, ImageFormat target)
   out.Commit();
 }
 
-std::vector<uint8_t> FileBytes(const std::string& path) { return testing::ReadAll(path); }
-
 TEST(CardSizes, EverySizeInBothLayoutsFillsConvertsBothWaysAndReadsBack) {
   support::TempDir dir;
   const std::string work = Work(dir);
@@ -114,6 +114,19 @@ TEST(CardSizes, EverySizeInBothLayoutsFillsConvertsBothWaysAndReadsBack) {
     const std::string back = dir.File("back" + std::to_string(mb) + ".ps2");
     manager::CreateCardImage(ecc, ImageFormat::kPs2Raw, mb);
     ASSERT_EQ(fs::file_size(ecc), (uint64_t(mb) << 20) / 512 * 528);
+    // The layout other tools write for N MB: N x 1,024 clusters, a table
+    // cluster for every 256 allocatable ones after indirect cluster 8, the
+    // last two erase blocks for the backups.
+    {
+      const auto head = FileBytes(ecc);
+      const uint32_t clusters = uint32_t(mb) * 1024, blocks = clusters / 8;
+      const uint32_t table = (clusters - 10 + 255) / 256, offset = 8 + 1 + table;
+      EXPECT_EQ(load_le32(head, 0x30), clusters);
+      EXPECT_EQ(load_le32(head, 0x34), offset);
+      EXPECT_EQ(load_le32(head, 0x38), (blocks - 2) * 8 - offset);
+      EXPECT_EQ(load_le32(head, 0x40), blocks - 1);
+      EXPECT_EQ(load_le32(head, 0x44), blocks - 2);
+    }
 
     SaveBytes written;
     {

@@ -73,7 +73,7 @@ void TableAcrossBlocks(ManagerRig& rig) {
 // Runs the append of a new save and the delete of `victim` on the rig's
 // card, each judged by every save's bytes.
 void AppendAndDelete(ManagerRig& rig, const std::string& shape, const std::string& victim,
-                     uint64_t every = 1) {
+                     uint64_t every = 1, uint64_t every_before = 1) {
   const std::string name = "BESLES-59999NEW";
   const std::string archive =
       rig.WriteArchive("new.psu", name,
@@ -88,6 +88,7 @@ void AppendAndDelete(ManagerRig& rig, const std::string& shape, const std::strin
         .name = appending ? "append" : "delete",
         .shape = shape,
         .every = every,
+        .every_before = every_before,
         .prepare =
             [&] {
               if (!appending) return rig.FindFolder(victim, target);
@@ -129,7 +130,7 @@ TEST(FaultInjectionShapes, SixteenMegabyteCard) {
 TEST(FaultInjectionShapes, SixtyFourMegabyteCard) {
   ManagerRig rig({.megabytes = 64});
   RootFullWithHoles(rig);
-  AppendAndDelete(rig, "64 MB card", SaveName(3), 3);
+  AppendAndDelete(rig, "64 MB card", SaveName(3), 3, 40);
 }
 
 TEST(FaultInjectionShapes, ImageWithoutEcc) {

@@ -66,7 +66,8 @@ namespace {
 
 // Whether the cases fault at transaction k of the clean run.
 bool Sampled(const FaultTally& t, uint64_t k) {
-  return t.every <= 1 || k <= t.first_change || k + 1 == t.transactions ||
+  if (k < t.first_change) return t.every_before <= 1 || k % t.every_before == 0;
+  return t.every <= 1 || k == t.first_change || k + 1 == t.transactions ||
          (k - t.first_change) % t.every == 0;
 }
 
@@ -110,6 +111,7 @@ void PrintTally(std::ostream& out, const FaultTally& t) {
     if (!t.shape.empty()) out << " on " << t.shape;
     out << ": N " << t.transactions << ", F " << t.first_change;
     if (t.every > 1) out << ", past F one transaction in " << t.every;
+    if (t.every_before > 1) out << ", before F one in " << t.every_before;
     out << "]";
   }
   if (!t.cases_by_mode.empty()) {
@@ -354,6 +356,7 @@ FaultTally RunFaultCases(ManagerRig& rig, const FaultOperation& op) {
   t.name = op.name;
   t.shape = op.shape;
   t.every = op.every;
+  t.every_before = op.every_before;
   t.judged = static_cast<bool>(op.verdict);
   sim::Adapter& adapter = rig.adapter();
   const std::vector<uint8_t> before = rig.Snapshot();

@@ -77,6 +77,10 @@ struct FaultOperation {
   // one, and past the first change at every `every`-th: a shape whose commit
   // takes thousands of transactions keeps its run time bounded.
   uint64_t every = 1;
+  // And before the first change at every `every_before`-th (and at F): on a
+  // large card, where each case compares the whole image, the reads before
+  // the first change are sampled too.
+  uint64_t every_before = 1;
   std::function<bool()> prepare{};
   std::function<bool()> run{};
   std::function<bool()> consistent{};
@@ -100,6 +104,7 @@ struct FaultTally {
   std::string name;
   std::string shape;
   uint64_t every = 1;
+  uint64_t every_before = 1;
   std::map<std::string, uint64_t> cases_by_mode;  // by FaultModeName
   uint64_t transactions = 0;  // N of the clean run
   uint64_t first_change = 0;  // F of the clean run
