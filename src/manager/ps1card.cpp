@@ -131,28 +131,34 @@ bool ReadPS1DirectoryFrames(TPS2MFMSYS& mgr, TPs1FileRecD& dir) {
   return true;
 }
 
-// A failed transfer (LinkFault) makes the frame operations answer false, so
-// that no caller takes the stale page buffer for card data.
 bool TPS2MFMSYS::ReadPS1Frame(int frame, link::Page& buffer) {
   if (frame < 0 || frame >= kPS1Frames) return false;
-  Com().LinkFault = false;
-  Com().ReadPS1Frame(static_cast<uint8_t>(frame >> 8), static_cast<uint8_t>(frame & 0xFF), buffer);
-  if (Com().LinkFault) last_error_ = kLinkFaultMessage;
-  return !Com().LinkFault;
+  if (PS1Device().ReadFrame(frame, buffer.data())) return true;
+  last_error_ = PS1Device().LastError();
+  return false;
 }
 
 bool TPS2MFMSYS::WritePS1Frame(int frame, const link::Page& buffer) {
   if (frame < 0 || frame >= kPS1Frames) return false;
-  Com().LinkFault = false;
-  Com().WritePS1Frame(static_cast<uint8_t>(frame >> 8), static_cast<uint8_t>(frame & 0xFF), buffer);
-  if (Com().LinkFault) last_error_ = kLinkFaultMessage;
-  return !Com().LinkFault;
+  if (PS1Device().WriteFrame(frame, buffer.data())) return true;
+  last_error_ = PS1Device().LastError();
+  return false;
 }
 
-// Frame writes get no answer, so an adapter that went silent takes them
-// without a sign of failure. Reading the last frame written back shows
-// whether the writes reached the card.
+void TPS2MFMSYS::UsePS1Device(link::PS1Device* device) { ps1_device_ = device; }
+
+link::PS1Device& TPS2MFMSYS::PS1Device() {
+  if (ps1_device_) return *ps1_device_;
+  if (!adapter_ps1_) adapter_ps1_ = std::make_unique<AdapterPS1>(*this);
+  return *adapter_ps1_;
+}
+
+// Frame writes through the adapter get no answer, so an adapter that went
+// silent takes them without a sign of failure. Reading the last frame
+// written back shows whether the writes reached the card. A device that
+// answers each write with the card's status has said so already.
 bool TPS2MFMSYS::ConfirmPS1Frame(int frame, const link::Page& written) {
+  if (PS1Device().WritesAnswered()) return true;
   link::Page back{};
   if (!ReadPS1Frame(frame, back)) return false;
   if (!std::equal(back.begin(), back.begin() + kPS1FrameBytes, written.begin())) {
@@ -160,6 +166,43 @@ bool TPS2MFMSYS::ConfirmPS1Frame(int frame, const link::Page& written) {
     return false;
   }
   return true;
+}
+
+// The adapter's card slot. A failed transfer (LinkFault) makes the frame
+// operations answer false, so that no caller takes the stale page buffer
+// for card data.
+AdapterPS1::AdapterPS1(TPS2MFMSYS& mgr) : mgr_(mgr) {}
+
+std::string AdapterPS1::Identity() const {
+  return "adapter " + mgr_.Com().link().DevicePath();
+}
+
+std::optional<link::PS1Slot> AdapterPS1::CardPresent() {
+  if (mgr_.CheckLink()) return link::PS1Slot::kOther;
+  return mgr_.Access().IsPS1Card ? link::PS1Slot::kPS1 : link::PS1Slot::kEmpty;
+}
+
+bool AdapterPS1::ReadFrame(int frame, uint8_t* frame128) {
+  auto& com = mgr_.Com();
+  com.LinkFault = false;
+  link::Page page{};
+  com.ReadPS1Frame(link::FrameMsb(frame), link::FrameLsb(frame), page);
+  std::copy_n(page.begin(), kPS1FrameBytes, frame128);
+  sent_ += link::kPacketBytes;
+  received_ += link::kPageBytes;
+  if (com.LinkFault) error_ = kLinkFaultMessage;
+  return !com.LinkFault;
+}
+
+bool AdapterPS1::WriteFrame(int frame, const uint8_t* frame128) {
+  auto& com = mgr_.Com();
+  com.LinkFault = false;
+  link::Page page{};
+  std::copy_n(frame128, kPS1FrameBytes, page.begin());
+  com.WritePS1Frame(link::FrameMsb(frame), link::FrameLsb(frame), page);
+  sent_ += link::kPacketBytes + link::kPageBytes;
+  if (com.LinkFault) error_ = kLinkFaultMessage;
+  return !com.LinkFault;
 }
 
 bool TPS2MFMSYS::ScanPS1() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "link/ps1device.h"
 #include "manager/ps1records.h"
 
 namespace travosk::manager {
@@ -78,6 +79,22 @@ std::optional<int> FindPS1Save(const TPs1FileRecD& card, const std::string& name
 // The entries of the save whose first block is entry first_entry, in chain
 // order: at most 15, each at most once.
 std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry);
+
+// The adapter's card slot as a PS1 device: its frame commands, unchanged
+// on the wire.
+class AdapterPS1 : public link::PS1Device {
+ public:
+  explicit AdapterPS1(TPS2MFMSYS& mgr);
+  std::string Identity() const override;
+  std::optional<link::PS1Slot> CardPresent() override;
+  bool ReadFrame(int frame, uint8_t* frame128) override;
+  bool WriteFrame(int frame, const uint8_t* frame128) override;
+  // Frame writes through the adapter get no answer.
+  bool WritesAnswered() const override { return false; }
+
+ private:
+  TPS2MFMSYS& mgr_;
+};
 
 // Frame numbers of a block and of an entry's directory frame.
 constexpr int PS1BlockFirstFrame(int entry) {

@@ -21,6 +21,7 @@
 #include "formats/files.h"
 #include "formats/save.h"
 #include "link/link.h"
+#include "link/ps1device.h"
 #include "manager/outcome.h"
 #include "manager/ps1records.h"
 
@@ -113,6 +114,11 @@ class TPS2MFMSYS {
   [[nodiscard]] bool FormatPS1Card();
   [[nodiscard]] bool ReadPS1Frame(int frame, link::Page& buffer);
   [[nodiscard]] bool WritePS1Frame(int frame, const link::Page& buffer);
+  // The device the PS1 operations go through: the adapter's card slot
+  // unless another device (a reader) is given; null gives the adapter back.
+  // The manager does not own it.
+  void UsePS1Device(link::PS1Device* device);
+  link::PS1Device& PS1Device();
 
   // Why the last operation failed, when it failed for a reason of the card or
   // the link rather than a refused precondition; empty otherwise.
@@ -161,6 +167,8 @@ class TPS2MFMSYS {
   // that card no longer mounts.
   [[nodiscard]] bool ReopenCatalogued(bool afresh = false);
   bool card_changed_ = false;
+  std::unique_ptr<link::PS1Device> adapter_ps1_;
+  link::PS1Device* ps1_device_ = nullptr;
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
   // The start of both appends: the card reopened if it was closed since its
