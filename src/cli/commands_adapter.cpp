@@ -2,21 +2,28 @@
 // hold, and the link settings.
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "card/fileaccess.h"
 #include "cli/commands.h"
 #include "link/ps2mcom.h"
+#include "link/readers.h"
 
 namespace travosk::cli {
 
-int Devices(Context& c, const NoOptions&) {
-  Source source(c.source);
+namespace {
+
+// The adapter found by discovery and what its slots hold.
+int AdapterDevices(Context& c, std::ostream& out) {
+  SourceOptions options = c.source;
+  options.reader.clear();
+  Source source(options);
   auto& link = source.Link();
   auto& com = source.Manager().Com();
   const auto interfaces = link.platform().ListInterfaces();
   if (!interfaces || interfaces->empty() || link.DevicePath().empty()) {
-    if (c.json) c.out << "{\"adapters\": []}\n";
-    else c.out << "no adapter found\n";
+    if (c.json) out << "{\"adapters\": []}\n";
+    else out << "no adapter found\n";
     // An adapter that is there but may not be opened is worth one more line.
     if (const std::string problem = link.platform().OpenProblem(); !problem.empty())
       c.err << problem << "\n";
@@ -38,23 +45,73 @@ int Devices(Context& c, const NoOptions&) {
                                                     : "empty";
   }
   if (c.json) {
-    c.out << "{\"adapters\": [{\"path\": " << JsonString(link.DevicePath())
+    out << "{\"adapters\": [{\"path\": " << JsonString(link.DevicePath())
           << ", \"answers\": " << (answers ? "true" : "false") << ", \"card\": " << JsonString(card)
           << ", \"smartmedia\": " << JsonString(smartmedia) << "}], \"interfaces\": [";
     for (size_t i = 0; i < interfaces->size(); ++i)
-      c.out << (i ? ", " : "") << JsonString((*interfaces)[i]);
-    c.out << "], \"kinds\": [";
+      out << (i ? ", " : "") << JsonString((*interfaces)[i]);
+    out << "], \"kinds\": [";
     for (size_t i = 0; i < interfaces->size(); ++i)
-      c.out << (i ? ", " : "") << JsonString(link.platform().InterfaceKind((*interfaces)[i]));
-    c.out << "]}\n";
+      out << (i ? ", " : "") << JsonString(link.platform().InterfaceKind((*interfaces)[i]));
+    out << "]}\n";
   } else {
     for (const auto& path : *interfaces)
-      c.out << (path == link.DevicePath() ? "* " : "  ") << path << "  ("
+      out << (path == link.DevicePath() ? "* " : "  ") << path << "  ("
             << link.platform().InterfaceKind(path) << ")\n";
-    c.out << "adapter " << link.DevicePath() << ": " << (answers ? "answers" : "does not answer")
+    out << "adapter " << link.DevicePath() << ": " << (answers ? "answers" : "does not answer")
           << "\n  card slot: " << card << "\n  SmartMedia slot: " << smartmedia << "\n";
   }
   return answers ? kExitOk : kExitFailed;
+}
+
+// The PS1 card readers on the port named with --reader, or on every port
+// with a known USB-serial bridge.
+int ReaderDevices(Context& c, std::ostream& json) {
+  std::vector<std::string> named;
+  if (!c.source.reader.empty()) named.push_back(c.source.reader);
+  bool any = false;
+  size_t listed = 0;
+  for (const link::ReaderFound& found : link::FindReaders(named)) {
+    std::string card = "no answer";
+    if (found.device) {
+      any = true;
+      const auto slot = found.device->CardPresent();
+      card = !slot                              ? "no answer"
+             : *slot == link::PS1Slot::kPS1     ? "PS1 card"
+             : *slot == link::PS1Slot::kOther   ? "a card it cannot read"
+                                                : "empty";
+    }
+    if (c.json) {
+      json << (listed++ ? ", " : "") << "{\"port\": " << JsonString(found.port) << ", \"kind\": "
+           << (found.device ? JsonString(found.device->Identity()) : "null")
+           << ", \"card\": " << JsonString(found.device ? card : found.why) << "}";
+    } else if (found.device) {
+      c.out << "reader " << found.port << ": " << found.device->Identity()
+            << "\n  card slot: " << card << "\n";
+    } else {
+      c.out << "reader " << found.port << ": " << found.why << "\n";
+    }
+  }
+  return any ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int Devices(Context& c, const NoOptions&) {
+  // The adapter's part first, in its own words; the readers follow.
+  std::ostringstream adapter_out, readers_json;
+  const int adapter = AdapterDevices(c, adapter_out);
+  const std::string text = adapter_out.str();
+  if (c.json) {
+    const int readers = ReaderDevices(c, readers_json);
+    // The adapter's object gains the readers.
+    c.out << text.substr(0, text.rfind('}')) << ", \"readers\": [" << readers_json.str()
+          << "]}\n";
+    return adapter == kExitOk || readers == kExitOk ? kExitOk : kExitFailed;
+  }
+  c.out << text;
+  const int readers = ReaderDevices(c, readers_json);
+  return adapter == kExitOk || readers == kExitOk ? kExitOk : kExitFailed;
 }
 
 int ShowConfig(Context& c, const ConfigOptions& o) {

@@ -24,6 +24,13 @@ std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
   auto source = std::make_unique<Source>(c.source);
   auto& m = source->Manager();
   m.Access().Medium = Slot::kCard;
+  if (link::PS1Device* reader = source->Reader()) {
+    const auto slot = reader->CardPresent();
+    if (!slot) code = c.Fail(reader->Identity() + " does not answer: " + reader->LastError());
+    else if (*slot == link::PS1Slot::kEmpty) code = c.Fail("no card in " + reader->Identity());
+    else if (*slot == link::PS1Slot::kOther) code = c.Fail(reader->LastError());
+    return code == kExitOk ? std::move(source) : nullptr;
+  }
   if (!source->FromImage() && source->Link().DevicePath().empty()) {
     code = c.Fail("no adapter found");
     return nullptr;
@@ -64,7 +71,7 @@ int BlockOfEntry(int entry) { return entry + 1; }
 // null (with the failure reported in `code`) when no save starts there.
 const manager::TPs1FileitemRec* SaveAt(Context& c, manager::TPS2MFMSYS& m, int entry, int& code) {
   if (!m.ScanPS1()) {
-    code = c.Fail("the card could not be read");
+    code = FailWithReason(c, m, "the card could not be read");
     return nullptr;
   }
   const auto& item = m.PS1Card.Items[entry];
@@ -84,7 +91,7 @@ int PS1List(Context& c, const NoOptions&) {
   if (!source) return code;
   auto& m = source->Manager();
   c.AttachProgress(m, "Reading");
-  if (!m.PS1Catalog()) return c.Fail("the card could not be read");
+  if (!m.PS1Catalog()) return FailWithReason(c, m, "the card could not be read");
   c.EndProgress();
   const auto format = source->ImageFormat();
   if (!m.PS1Card.Formatted) {
@@ -172,7 +179,7 @@ int PS1Restore(Context& c, const RestoreOptions& o) {
   auto source = OpenPS1ForChange(c, code);
   if (!source) return code;
   auto& m = source->Manager();
-  if (!m.ScanPS1()) return c.Fail("the card could not be read");
+  if (!m.ScanPS1()) return FailWithReason(c, m, "the card could not be read");
   const std::optional<int> existing = manager::FindPS1Save(m.PS1Card, name);
   c.AttachProgress(m, "Restoring");
   if (existing && !o.keep_both) {
@@ -252,7 +259,8 @@ int PS1Check(Context& c, const CheckOptions& o) {
   if (!source) return code;
   auto& m = source->Manager();
   manager::TPs1FileRecD dir;
-  if (!manager::ReadPS1DirectoryFrames(m, dir)) return c.Fail("the card could not be read");
+  if (!manager::ReadPS1DirectoryFrames(m, dir))
+    return FailWithReason(c, m, "the card could not be read");
   const std::vector<int> unheld = manager::PS1UnheldEntries(dir);
   if (unheld.empty()) {
     c.out << "no problems found\n";

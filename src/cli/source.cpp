@@ -8,6 +8,7 @@
 
 #include "common/errors.h"
 #include "link/combined_platform.h"
+#include "link/readers.h"
 
 namespace travosk::cli {
 
@@ -48,7 +49,17 @@ std::string DefaultWorkFolder() {
 Source::Source(const SourceOptions& options) : close_error_(options.close_error) {
   const auto wait = link::LockWait();
   const bool images = !options.image.empty() || !options.sm_image.empty();
-  if (images) {
+  if (!options.reader.empty()) {
+    // The reader alone: no adapter is looked for. Its port is held like an
+    // adapter's device for the whole command.
+    locks_.push_back(link::CardLock::OnDevice(options.reader, wait));
+    std::string why;
+    reader_ = link::OpenReader(options.reader, why);
+    if (!reader_) throw InOutError(options.reader, why);
+    platform_ = link::MakePlatform();
+    clock_ = std::make_unique<link::SystemClock>();
+    owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
+  } else if (images) {
     for (const std::string* image : {&options.image, &options.sm_image})
       if (!image->empty()) locks_.push_back(link::CardLock::OnImage(*image, wait));
   } else {
@@ -86,6 +97,7 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
     link_ = owned_link_.get();
     owned_manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
     manager_ = owned_manager_.get();
+    manager_->UsePS1Device(reader_.get());
     try {
       manager_->InitSystem(work_folder);
     } catch (const ConversionError& e) {

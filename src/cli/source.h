@@ -13,6 +13,7 @@
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/platform.h"
+#include "link/ps1device.h"
 #include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
 
@@ -22,6 +23,7 @@ struct SourceOptions {
   std::string image;      // a card image in the card slot (PS1 by its size, else PS2)
   std::string sm_image;   // a SmartMedia image
   std::string slot = "card";
+  std::string reader;     // a PS1 card reader's port: the ps1 commands go through it
   std::string workdir;    // settings and the cache's temp file
   // The command only reads: an image the user may not write is opened
   // without write access, and what a mount would mend on it is mended in
@@ -45,6 +47,8 @@ class Source {
   link::Link& Link() { return *link_; }
   manager::TPS2MFMSYS& Manager() { return *manager_; }
   bool FromImage() const { return images_ != nullptr; }
+  // The PS1 card reader given with --reader, null without one.
+  link::PS1Device* Reader() { return reader_.get(); }
   // The layout of the card image opened with --image, if one was.
   std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
   // The image opened with --image takes no change (a PSP .vmp: its
@@ -62,6 +66,7 @@ class Source {
   // The images given, in an in-process adapter (manager/imagesession.h);
   // else the adapter found, with a card manager of the command's own.
   std::unique_ptr<manager::ImageSession> images_;
+  std::unique_ptr<link::PS1Device> reader_;
   std::unique_ptr<link::Platform> platform_;
   std::unique_ptr<link::SystemClock> clock_;
   std::unique_ptr<link::Link> owned_link_;

@@ -44,7 +44,7 @@ void AddImageFile(CLI::App& app, ImageFileOptions& o) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> table = {
-      {"devices", "list the adapters found and what their slots hold", Declare(Devices)},
+      {"devices", "list the adapters and PS1 card readers found and what their slots hold", Declare(Devices)},
       {"ls", "list the saves, or the files of one save",
        Declare<ListOptions>(List,
                             [](CLI::App& app, ListOptions& o) {
@@ -198,6 +198,9 @@ void BuildParser(CLI::App& app, Context& c, Runner& chosen) {
   app.add_option("--image", c.source.image,
                  "a card image (PS1 by its size of 131,072 bytes, else PS2)");
   app.add_option("--sm-image", c.source.sm_image, "a SmartMedia image");
+  app.add_option("--reader", c.source.reader,
+                 "a PS1 card reader's serial port (MemCARDuino, PS1CardLink, DexDrive) for the "
+                 "ps1 commands; devices probes only it");
   app.add_option("--slot", c.source.slot, "card or smartmedia (the adapter's slot)")
       ->check(CLI::IsMember({"card", "smartmedia"}));
   app.add_option("--workdir", c.source.workdir, "folder of the settings and the cache's temp file");

@@ -1,0 +1,42 @@
+#include "link/readers.h"
+
+#include "link/serial_port.h"
+#include "link/serial_readers.h"
+
+namespace travosk::link {
+
+std::unique_ptr<PS1Device> OpenReader(const std::string& spec, std::string& why) {
+  // A DexDrive answers its wake-up at once, where a MemCARDuino board first
+  // sits out its reset: the drive is asked first, so that neither kind waits
+  // long for the other.
+  std::string dex_why;
+  if (auto drive = DexDrive::Probe(spec, dex_why)) return drive;
+  if (dex_why.find("no DexDrive") != 0) {
+    why = dex_why;  // the port itself failed
+    return nullptr;
+  }
+  std::string duino_why;
+  if (auto reader = DuinoReader::Probe(spec, duino_why)) return reader;
+  why = duino_why.find("no MemCARDuino") == 0
+            ? "no PS1 card reader answers on \"" + spec +
+                  "\" (tried DexDrive, MemCARDuino and PS1CardLink)"
+            : duino_why;
+  return nullptr;
+}
+
+std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named) {
+  std::vector<std::string> ports = named;
+  if (ports.empty())
+    for (const SerialPortInfo& port : ListSerialPorts())
+      if (IsKnownReaderBridge(port)) ports.push_back(port.path);
+  std::vector<ReaderFound> found;
+  for (const std::string& port : ports) {
+    ReaderFound f;
+    f.port = port;
+    f.device = OpenReader(port, f.why);
+    found.push_back(std::move(f));
+  }
+  return found;
+}
+
+}  // namespace travosk::link

@@ -1,0 +1,27 @@
+// Finding and opening the PS1 card readers: the serial ones on the ports the
+// user names or on the ports whose USB bridge such boards carry.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/ps1device.h"
+
+namespace travosk::link {
+
+// The reader on `spec`: a serial port's path (the MemCARDuino command set
+// is tried first, then the DexDrive's). Null, with the reason in `why`.
+std::unique_ptr<PS1Device> OpenReader(const std::string& spec, std::string& why);
+
+struct ReaderFound {
+  std::string port;
+  std::unique_ptr<PS1Device> device;  // null: nothing we know answered
+  std::string why;                    // then, why
+};
+
+// The readers on the named ports, or (none named) on every port with a
+// known USB-serial bridge. Every port probed is listed.
+std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named = {});
+
+}  // namespace travosk::link
