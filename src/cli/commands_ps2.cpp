@@ -68,8 +68,8 @@ int ListSaves(Context& c) {
     }
     c.out << "], \"used\": " << listing.used << ", \"free\": " << listing.free
           << ", \"capacity\": " << listing.capacity;
-    if (const auto format = source->ImageFormat())
-      c.out << ", \"format\": " << JsonString(std::string(formats::ImageFormatName(*format)));
+    if (source->ImageFormat())
+      c.out << ", \"format\": " << JsonString(source->ImageLayoutName());
     c.out << "}\n";
     return kExitOk;
   }
@@ -78,8 +78,7 @@ int ListSaves(Context& c) {
           << s.size << "  " << DecodeShiftJis(s.title) << "\n";
   c.out << listing.saves.size() << " saves, " << listing.used << " bytes used, " << listing.free
         << " bytes free of " << listing.capacity << "\n";
-  if (const auto format = source->ImageFormat())
-    c.out << "image format: " << formats::ImageFormatName(*format) << "\n";
+  if (source->ImageFormat()) c.out << "image format: " << source->ImageLayoutName() << "\n";
   return kExitOk;
 }
 

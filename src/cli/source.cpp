@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/errors.h"
+#include "formats/foldercard.h"
 #include "link/combined_platform.h"
 #include "link/readers.h"
 
@@ -85,6 +86,7 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
         !options.sm_image.empty() && KeptUnwritten(options, options.sm_image);
     opening.work_folder = work_folder;
     images_ = std::make_unique<manager::ImageSession>(opening);
+    folder_card_ = !options.image.empty() && formats::IsFolderCard(options.image);
     if (const auto& kind = images_->CardKind()) {
       image_format_ = kind->format;
       read_only_ = kind->read_only;
@@ -107,6 +109,11 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
   const bool smartmedia =
       options.slot == "smartmedia" || (options.image.empty() && !options.sm_image.empty());
   manager_->Access().Medium = smartmedia ? Slot::kSmartMedia : Slot::kCard;
+}
+
+std::string Source::ImageLayoutName() const {
+  if (folder_card_) return "folder card";
+  return image_format_ ? std::string(formats::ImageFormatName(*image_format_)) : std::string();
 }
 
 Source::~Source() {

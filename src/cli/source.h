@@ -51,6 +51,8 @@ class Source {
   link::PS1Device* Reader() { return reader_.get(); }
   // The layout of the card image opened with --image, if one was.
   std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
+  // The layout as listings name it: "folder card", or the image's format.
+  std::string ImageLayoutName() const;
   // The image opened with --image takes no change (a PSP .vmp: its
   // signature would no longer match); commands that write refuse it.
   bool ReadOnlyImage() const { return read_only_; }
@@ -77,6 +79,7 @@ class Source {
   std::optional<formats::ImageFormat> image_format_;
   std::shared_ptr<std::string> close_error_;
   bool read_only_ = false;
+  bool folder_card_ = false;
   bool only_reads_ = false;
 };
 
