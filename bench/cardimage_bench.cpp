@@ -172,7 +172,7 @@ bool BackupEverySave(Rig& rig, const std::string& folder) {
   rig.mgr.OnAddrootNode = nullptr;
   bool ok = catalogued && !folders.empty();
   for (size_t i = 0; i < folders.size() && ok; ++i)
-    ok = rig.mgr.BackupSaveFolder(folder + "/" + std::to_string(i) + ".psu", folders[i]);
+    ok = rig.mgr.BackupSaveFolder(folder + "/" + std::to_string(i) + ".psu", folders[i]).done;
   return ok;
 }
 

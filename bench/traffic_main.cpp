@@ -116,7 +116,7 @@ void Ps2Rows(std::vector<Row>& rows) {
   if (!rig.mgr.Catalog()) throw std::runtime_error("catalogue failed");
   run = Measure(rig, r, [&] {
     card::TfileIP root = card::RootDirectory();
-    return rig.mgr.AppendSaveArchive(big, root);
+    return rig.mgr.AppendSaveArchive(big, root).done;
   });
   r.least = LeastAppend(run.before, run.after);
   rows.push_back(r);
@@ -125,7 +125,7 @@ void Ps2Rows(std::vector<Row>& rows) {
   r = NewRow("Backup of the 1 MB save");
   card::TfileIP folder = rig.FindSave(kMegabyteSave);
   run =
-      Measure(rig, r, [&] { return rig.mgr.BackupSaveFolder(rig.dir.File("backup.psu"), folder); });
+      Measure(rig, r, [&] { return rig.mgr.BackupSaveFolder(rig.dir.File("backup.psu"), folder).done; });
   r.least = LeastBackup(run.before, kMegabyteSave);
   const Row backup = r;
 
@@ -146,7 +146,7 @@ void Ps2Rows(std::vector<Row>& rows) {
 
   r = NewRow("Delete of the 1 MB save", true);
   folder = rig.FindSave(kMegabyteSave);
-  run = Measure(rig, r, [&] { return rig.mgr.DeleteSaveFolder(folder); });
+  run = Measure(rig, r, [&] { return rig.mgr.DeleteSaveFolder(folder).done; });
   r.least = LeastDelete(run.before, run.after, kMegabyteSave);
   rows.push_back(r);
   rows.push_back(backup);
