@@ -30,6 +30,24 @@ bool Starts(Bytes head, std::string_view magic) {
   return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
 }
 
+// A file's size and its first bytes, as much of them as telling its layout needs.
+struct FileHead {
+  uint64_t size = 0;
+  std::vector<uint8_t> head;
+};
+
+FileHead ReadFileHead(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw InOutError(path, std::strerror(errno));
+  FileHead file;
+  file.size = static_cast<uint64_t>(in.tellg());
+  in.seekg(0);
+  file.head.resize(static_cast<size_t>(std::min<uint64_t>(file.size, 128)));
+  in.read(reinterpret_cast<char*>(file.head.data()),
+          static_cast<std::streamsize>(file.head.size()));
+  return file;
+}
+
 }  // namespace
 
 std::string_view ImageFormatName(ImageFormat f) {
@@ -80,13 +98,8 @@ std::optional<ImageKind> IdentifyImage(Bytes head, uint64_t size, std::string_vi
 }
 
 std::optional<ImageKind> IdentifyImageFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) throw InOutError(path, std::strerror(errno));
-  const auto size = static_cast<uint64_t>(in.tellg());
-  in.seekg(0);
-  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 128)));
-  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  return IdentifyImage(head, size, path);
+  const FileHead file = ReadFileHead(path);
+  return IdentifyImage(file.head, file.size, path);
 }
 
 bool IsPs2CardSize(uint64_t data_bytes) {
@@ -251,14 +264,9 @@ std::vector<uint8_t> ConvertCardImage(Bytes file, const ImageKind& kind, ImageFo
 }
 
 std::optional<ImageKind> IdentifyPs2CardImageFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) throw InOutError(path, std::strerror(errno));
-  const auto size = static_cast<uint64_t>(in.tellg());
-  in.seekg(0);
-  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 128)));
-  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  const auto kind = IdentifyImage(head, size, path);
-  if (!kind || kind->ps1 || !Starts(head, kPs2Magic)) return std::nullopt;
+  const FileHead file = ReadFileHead(path);
+  const auto kind = IdentifyImage(file.head, file.size, path);
+  if (!kind || kind->ps1 || !Starts(file.head, kPs2Magic)) return std::nullopt;
   return kind;
 }
 

@@ -5,20 +5,20 @@
 
 namespace travosk::link {
 
-std::unique_ptr<PS1Device> OpenReader(const std::string& spec, std::string& why) {
+std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why) {
   // A DexDrive answers its wake-up at once, where a MemCARDuino board first
   // sits out its reset: the drive is asked first, so that neither kind waits
   // long for the other.
   std::string dex_why;
-  if (auto drive = DexDrive::Probe(spec, dex_why)) return drive;
+  if (auto drive = DexDrive::Probe(port, dex_why)) return drive;
   if (dex_why.find("no DexDrive") != 0) {
     why = dex_why;  // the port itself failed
     return nullptr;
   }
   std::string duino_why;
-  if (auto reader = DuinoReader::Probe(spec, duino_why)) return reader;
+  if (auto reader = DuinoReader::Probe(port, duino_why)) return reader;
   why = duino_why.find("no MemCARDuino") == 0
-            ? "no PS1 card reader answers on \"" + spec +
+            ? "no PS1 card reader answers on \"" + port +
                   "\" (tried DexDrive, MemCARDuino and PS1CardLink)"
             : duino_why;
   return nullptr;

@@ -10,9 +10,9 @@
 
 namespace travosk::link {
 
-// The reader on `spec`: a serial port's path (the MemCARDuino command set
-// is tried first, then the DexDrive's). Null, with the reason in `why`.
-std::unique_ptr<PS1Device> OpenReader(const std::string& spec, std::string& why);
+// The reader on the serial port at `port` (the DexDrive is asked first, then
+// a board of the MemCARDuino command set). Null, with the reason in `why`.
+std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why);
 
 struct ReaderFound {
   std::string port;

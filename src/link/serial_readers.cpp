@@ -106,7 +106,7 @@ bool DuinoReader::Greet() {
   return false;
 }
 
-bool DuinoReader::Send(const uint8_t* data, size_t count) {
+bool SerialPS1Device::Send(const uint8_t* data, size_t count) {
   if (!port_.Write(data, count)) {
     error_ = port_.Error();
     return false;
@@ -115,7 +115,7 @@ bool DuinoReader::Send(const uint8_t* data, size_t count) {
   return true;
 }
 
-bool DuinoReader::Receive(uint8_t* data, size_t count, int timeout_ms) {
+bool SerialPS1Device::Receive(uint8_t* data, size_t count, int timeout_ms) {
   size_t got = 0;
   const bool whole = port_.Read(data, count, timeout_ms, &got);
   received_ += got;
@@ -211,7 +211,7 @@ std::unique_ptr<DexDrive> DexDrive::Probe(const std::string& path, std::string& 
   if (woke) {
     drive->port_.DropInput();
     std::array<uint8_t, 5> id{};
-    if (drive->Send(dex::kInit, dex::kInitPayload, sizeof dex::kInitPayload) &&
+    if (drive->Command(dex::kInit, dex::kInitPayload, sizeof dex::kInitPayload) &&
         drive->ReplyCode(dex::kReplyMs) == dex::kId &&
         drive->Receive(id.data(), id.size(), dex::kReplyMs) &&
         std::memcmp(id.data() + 1, "PSX", 3) == 0)
@@ -221,24 +221,11 @@ std::unique_ptr<DexDrive> DexDrive::Probe(const std::string& path, std::string& 
   return nullptr;
 }
 
-bool DexDrive::Send(uint8_t opcode, const uint8_t* args, size_t count) {
+bool DexDrive::Command(uint8_t opcode, const uint8_t* args, size_t count) {
   std::vector<uint8_t> command(dex::kPrefix, dex::kPrefix + 3);
   command.push_back(opcode);
   command.insert(command.end(), args, args + count);
-  if (!port_.Write(command.data(), command.size())) {
-    error_ = port_.Error();
-    return false;
-  }
-  sent_ += command.size();
-  return true;
-}
-
-bool DexDrive::Receive(uint8_t* data, size_t count, int timeout_ms) {
-  size_t got = 0;
-  const bool whole = port_.Read(data, count, timeout_ms, &got);
-  received_ += got;
-  if (!whole) error_ = port_.Error();
-  return whole;
+  return Send(command.data(), command.size());
 }
 
 int DexDrive::ReplyCode(int timeout_ms) {
@@ -256,7 +243,7 @@ std::string DexDrive::Identity() const {
 }
 
 std::optional<PS1Slot> DexDrive::CardPresent() {
-  if (!Send(dex::kHandshake, nullptr, 0)) return std::nullopt;
+  if (!Command(dex::kHandshake, nullptr, 0)) return std::nullopt;
   const int code = ReplyCode(dex::kReplyMs);
   if (code == dex::kCard) return PS1Slot::kPS1;
   if (code == dex::kNoCard) return PS1Slot::kEmpty;
@@ -266,7 +253,7 @@ std::optional<PS1Slot> DexDrive::CardPresent() {
 bool DexDrive::ReadFrame(int frame, uint8_t* frame128) {
   const uint8_t args[2] = {FrameLsb(frame), FrameMsb(frame)};
   for (int attempt = 0; attempt < kFrameAttempts; ++attempt) {
-    if (!Send(dex::kRead, args, sizeof args)) break;
+    if (!Command(dex::kRead, args, sizeof args)) break;
     const int code = ReplyCode(dex::kReplyMs);
     if (code == dex::kNoCard) {
       error_ = "no card in the DexDrive";
@@ -290,7 +277,7 @@ bool DexDrive::WriteFrame(int frame, const uint8_t* frame128) {
   args[3] = ReverseBits(args[1]);
   std::memcpy(args.data() + 4, frame128, kPS1DeviceFrameBytes);
   args.back() = FrameXor(frame, frame128);
-  if (Send(dex::kWrite, args.data(), args.size())) {
+  if (Command(dex::kWrite, args.data(), args.size())) {
     const int code = ReplyCode(dex::kReplyMs);
     if (code == dex::kWriteDone || code == dex::kWriteSame) return true;
     if (code == dex::kNoCard)

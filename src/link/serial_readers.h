@@ -15,7 +15,16 @@ namespace travosk::link {
 // check out (a bad checksum, a refused write) before the operation fails.
 inline constexpr int kFrameAttempts = 3;
 
-class DuinoReader : public PS1Device {
+// A PS1 device on one serial port: what goes out and comes in is counted as
+// bytes on the wire, and a transfer that fails leaves the port's reason.
+class SerialPS1Device : public PS1Device {
+ protected:
+  SerialPort port_;
+  bool Send(const uint8_t* data, size_t count);
+  bool Receive(uint8_t* data, size_t count, int timeout_ms);
+};
+
+class DuinoReader : public SerialPS1Device {
  public:
   enum class Kind { kMemCARDuino, kPS1CardLink };
   // Resets the board and asks who it is, at 115,200 baud and then at the
@@ -31,19 +40,16 @@ class DuinoReader : public PS1Device {
   int baud() const { return baud_; }
 
  private:
-  SerialPort port_;
   Kind kind_ = Kind::kMemCARDuino;
   uint8_t version_ = 0;
   int baud_ = 0;
   bool Greet();
-  bool Send(const uint8_t* data, size_t count);
-  bool Receive(uint8_t* data, size_t count, int timeout_ms);
   // Reads the frame once: 1 good, 0 an answer that did not check out, -1 no
   // usable answer at all.
   int ReadOnce(int frame, uint8_t* frame128, uint8_t& status);
 };
 
-class DexDrive : public PS1Device {
+class DexDrive : public SerialPS1Device {
  public:
   static std::unique_ptr<DexDrive> Probe(const std::string& path, std::string& why);
 
@@ -53,11 +59,10 @@ class DexDrive : public PS1Device {
   bool WriteFrame(int frame, const uint8_t* frame128) override;
 
  private:
-  SerialPort port_;
-  bool Send(uint8_t opcode, const uint8_t* args, size_t count);
+  // "IAI", the opcode and its arguments.
+  bool Command(uint8_t opcode, const uint8_t* args, size_t count);
   // The reply's code after "IAI", or -1.
   int ReplyCode(int timeout_ms);
-  bool Receive(uint8_t* data, size_t count, int timeout_ms);
 };
 
 // The byte with its bits in reverse order (the DexDrive's write command

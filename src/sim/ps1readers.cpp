@@ -61,6 +61,18 @@ bool ReaderFirmware::Write(int frame, const uint8_t* data) {
   return true;
 }
 
+void ReaderFirmware::AppendFrame(int frame, std::vector<uint8_t>& out) {
+  const uint8_t* data = card_->data() + frame * kFrame;
+  out.insert(out.end(), data, data + kFrame);
+  uint8_t x = Xor(frame, data);
+  if (faults.corrupt_reads > 0) {
+    --faults.corrupt_reads;
+    x ^= 0x01;
+  }
+  out.push_back(x);
+  ++frames_read;
+}
+
 size_t ReaderFirmware::Duino(std::vector<uint8_t>& out) {
   const uint8_t* p = pending_.data();
   switch (p[0]) {
@@ -78,16 +90,8 @@ size_t ReaderFirmware::Duino(std::vector<uint8_t>& out) {
         out.insert(out.end(), kFrame + 2, 0xFF);
         return 3;
       }
-      const uint8_t* data = card_->data() + frame * kFrame;
-      out.insert(out.end(), data, data + kFrame);
-      uint8_t x = Xor(frame, data);
-      if (faults.corrupt_reads > 0) {
-        --faults.corrupt_reads;
-        x ^= 0x01;
-      }
-      out.push_back(x);
+      AppendFrame(frame, out);
       out.push_back(0x47);
-      ++frames_read;
       return 3;
     }
     case 0xA3: {
@@ -150,16 +154,8 @@ size_t ReaderFirmware::Dex(std::vector<uint8_t>& out) {
         reply(0x22);
         return 6;
       }
-      const uint8_t* data = card_->data() + frame * kFrame;
       reply(0x41);
-      out.insert(out.end(), data, data + kFrame);
-      uint8_t x = Xor(frame, data);
-      if (faults.corrupt_reads > 0) {
-        --faults.corrupt_reads;
-        x ^= 0x01;
-      }
-      out.push_back(x);
-      ++frames_read;
+      AppendFrame(frame, out);
       return 6;
     }
     case 0x04: {

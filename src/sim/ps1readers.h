@@ -50,6 +50,9 @@ class ReaderFirmware {
   size_t Duino(std::vector<uint8_t>& out);
   size_t Dex(std::vector<uint8_t>& out);
   bool Write(int frame, const uint8_t* data);  // false: the board is gone now
+  // The frame's 128 bytes and its checksum, as both kinds answer a read
+  // (a wrong checksum while corrupt_reads lasts).
+  void AppendFrame(int frame, std::vector<uint8_t>& out);
 };
 
 }  // namespace travosk::sim
