@@ -126,6 +126,7 @@ struct LibraryOptions {
   std::vector<std::string> args;
   std::string by = "card";  // ls: card, game or flat
   std::string layout;       // split: the device layout of the new cards
+  bool folder_cards = false;  // split: the new cards are folder cards
   std::string into;         // merge: the new card
 };
 int LibraryCommand(Context& c, const LibraryOptions& o);

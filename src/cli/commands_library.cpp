@@ -1,7 +1,9 @@
 // A folder of cards as one library: listing, search and reorganising.
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <memory>
 
 #include "cli/commands.h"
 #include "common/errors.h"
@@ -131,6 +133,41 @@ int FindInLibrary(Context& c, const library::Library& lib, const std::string& te
   return kExitOk;
 }
 
+// How copy and move name the card in the adapter.
+constexpr const char* kAdapterCard = "adapter:";
+
+// CARD or TARGET of copy and move: the card in the adapter, a card of the
+// library (a path in DIR), else a card image or folder card elsewhere (a
+// path from the current folder).
+library::CardEnd CardEndOf(const std::string& dir, const std::string& arg, Source* adapter) {
+  if (arg == kAdapterCard) return {"the adapter's card", &adapter->Manager()};
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::path(arg).is_relative() && fs::exists(fs::path(dir) / arg, ec)) return {arg, nullptr};
+  const fs::path outside = fs::absolute(arg, ec);
+  return {ec ? arg : outside.string(), nullptr};
+}
+
+int CopyOrMove(Context& c, const LibraryOptions& o) {
+  const auto& args = o.args;
+  const bool move = o.action == "move";
+  // The adapter is opened, and held, only when one end is its card.
+  std::unique_ptr<Source> adapter;
+  if (args[0] == kAdapterCard || args[2] == kAdapterCard) {
+    adapter = std::make_unique<Source>(c.source);
+    if (!adapter->FromImage() && adapter->Link().DevicePath().empty())
+      return c.Fail("no adapter found");
+    adapter->Manager().Volume().OnInterruptedWriteCompleted = [&c](uint32_t block) {
+      c.err << "travosk-cli: an interrupted write to the card was completed (erase block " << block
+            << ")\n";
+    };
+  }
+  library::CopySave(o.dir, CardEndOf(o.dir, args[0], adapter.get()), args[1],
+                    CardEndOf(o.dir, args[2], adapter.get()), move, WorkFolder(c));
+  c.out << (move ? "moved " : "copied ") << args[1] << " to " << args[2] << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 int LibraryCommand(Context& c, const LibraryOptions& o) {
@@ -150,11 +187,12 @@ int LibraryCommand(Context& c, const LibraryOptions& o) {
       return FindInLibrary(c, Open(c, o.dir), args[0]);
     }
     if (o.action == "split") {
-      if (!need(1, "split CARD --layout LAYOUT")) return kExitUsage;
+      if (!need(1, "split CARD --layout LAYOUT [--folder-cards]")) return kExitUsage;
       const auto layout = library::LayoutByName(o.layout);
       if (!layout || *layout == library::DeviceLayout::kLoose)
         return c.Fail("--layout: one of per-game, memorycards, emulator, vmc, ps1-per-game");
-      for (const auto& made : library::SplitCard(o.dir, args[0], *layout, WorkFolder(c))) {
+      for (const auto& made : library::SplitCard(o.dir, args[0], *layout, WorkFolder(c),
+                                                         o.folder_cards)) {
         c.out << made.path << ":";
         for (const auto& s : made.saves) c.out << " " << s;
         c.out << "\n";
@@ -171,10 +209,10 @@ int LibraryCommand(Context& c, const LibraryOptions& o) {
       return kExitOk;
     }
     if (o.action == "copy" || o.action == "move") {
-      if (!need(3, "copy|move CARD SAVE TARGET")) return kExitUsage;
-      library::CopySave(o.dir, args[0], args[1], args[2], o.action == "move", WorkFolder(c));
-      c.out << (o.action == "move" ? "moved " : "copied ") << args[1] << " to " << args[2] << "\n";
-      return kExitOk;
+      if (!need(3, "copy|move CARD SAVE TARGET (a card of DIR, an image or folder card "
+                   "elsewhere, or adapter:)"))
+        return kExitUsage;
+      return CopyOrMove(c, o);
     }
   } catch (const std::exception& e) {
     return c.Fail(e.what());

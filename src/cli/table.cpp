@@ -145,7 +145,8 @@ const std::vector<Command>& Commands() {
                              })},
       {"library",
        "a folder of cards as one library: ls, find TEXT, split CARD, merge CARD... --into NEW, "
-       "copy|move CARD SAVE TARGET",
+       "copy|move CARD SAVE TARGET (CARD and TARGET: a card of DIR, a card image or folder card "
+       "elsewhere, or adapter: for the card in the adapter)",
        Declare<LibraryOptions>(
            LibraryCommand,
            [](CLI::App& app, LibraryOptions& o) {
@@ -156,7 +157,11 @@ const std::vector<Command>& Commands() {
                  ->check(CLI::IsMember({"card", "game", "flat"}));
              app.add_option("--layout", o.layout,
                             "split: per-game, memorycards, emulator, vmc or ps1-per-game");
-             app.add_option("--into", o.into, "merge: the new card, in the library's folder");
+             app.add_flag("--folder-cards", o.folder_cards,
+                          "split: the new cards are folder cards (emulator layout, PS2)");
+             app.add_option("--into", o.into,
+                            "merge: the new card, in the library's folder; a folder card when "
+                            "it ends in /");
            })},
       {"ps1", "PS1 card commands", nullptr},
       {"ps1 ls", "list the saves", Declare(PS1List)},
