@@ -239,7 +239,9 @@ std::vector<SaveValue> ReadSaves(const std::string& path, const std::string& wor
   } catch (const ReorganiseError&) {
     throw;
   } catch (const std::exception& e) {
-    throw ReorganiseError(path + ": " + e.what());
+    // A file error names the file itself.
+    const std::string why = e.what();
+    throw ReorganiseError(why.find(path) == std::string::npos ? path + ": " + why : why);
   }
 }
 
