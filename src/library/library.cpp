@@ -133,6 +133,24 @@ void ReadPS1(manager::TPS2MFMSYS& m, CardEntry& card) {
   card.readable = true;
 }
 
+void ReadThrough(const std::string& path, const std::string& work_folder, bool listing,
+                 CardEntry& card) {
+  manager::ImageSessionOptions options;
+  options.card = path;
+  options.card_unwritten = true;
+  options.card_listing = listing;
+  options.work_folder = work_folder;
+  manager::ImageSession session(options);
+  auto& m = session.Manager();
+  m.Access().Medium = Slot::kCard;
+  if (m.CheckLink())
+    ReadPS2(m, card);
+  else if (m.Access().IsPS1Card)
+    ReadPS1(m, card);
+  else
+    card.problem = "no card the adapter recognises";
+}
+
 }  // namespace
 
 std::string_view LayoutName(DeviceLayout layout) {
@@ -241,19 +259,18 @@ CardEntry ReadCard(const std::string& root, const std::string& relative_path,
     } else {
       card.format = "folder card";
     }
-    manager::ImageSessionOptions options;
-    options.card = path;
-    options.card_unwritten = true;
-    options.work_folder = work_folder;
-    manager::ImageSession session(options);
-    auto& m = session.Manager();
-    m.Access().Medium = Slot::kCard;
-    if (m.CheckLink())
-      ReadPS2(m, card);
-    else if (m.Access().IsPS1Card)
-      ReadPS1(m, card);
-    else
-      card.problem = "no card the adapter recognises";
+    // A card is first read as a listing needs it (only the pages it
+    // reaches, nothing kept); one that does not list so is read again in a
+    // whole session, whose reason the library shows, as a window or the
+    // command line opening that card would.
+    CardEntry quick = card;
+    try {
+      ReadThrough(path, work_folder, true, quick);
+    } catch (const std::exception&) {
+      quick.readable = false;
+    }
+    if (quick.readable) return quick;
+    ReadThrough(path, work_folder, false, card);
   } catch (const std::exception& e) {
     card.readable = false;
     card.saves.clear();

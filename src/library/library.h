@@ -66,8 +66,11 @@ std::string ProductCode(std::string_view save_name);
 std::vector<std::string> FindCards(const std::string& root);
 DeviceLayout DetectLayout(const std::vector<std::string>& card_paths);
 
-// Reads one card's listing. Never throws: a card that cannot be read comes
-// back unreadable with the reason. `work_folder` is the card manager's.
+// Reads one card's listing: of a card image, only the pages the listing
+// reaches (a listing session of the image), a card that does not list so
+// read again whole for the reason a session of it gives. Never throws: a
+// card that cannot be read comes back unreadable with the reason.
+// `work_folder` is the card manager's.
 CardEntry ReadCard(const std::string& root, const std::string& relative_path,
                    const std::string& work_folder);
 

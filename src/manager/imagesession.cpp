@@ -30,14 +30,14 @@ ImageSession::ImageSession(const ImageSessionOptions& options)
   session_->clock.keep_sleeps = false;
   if (!options.card.empty()) {
     std::string card = options.card;
-    card_unwritten_ = options.card_unwritten;
+    card_unwritten_ = options.card_unwritten || options.card_listing;
     if (formats::IsFolderCard(card)) {
       folder_ = std::make_unique<FolderCardImage>(card, options.work_folder);
       card = folder_->ImagePath();
     }
     card_kind_ = OpenableCardImage(card);
     const sim::ImageLayout layout{card_kind_->header, card_kind_->spare, card_kind_->read_only,
-                                  options.card_unwritten};
+                                  card_unwritten_, options.card_listing};
     // Medium::Open says why a file is no card image of that kind.
     session_->adapter.InsertCard(sim::Medium::Open(
         card, card_kind_->ps1 ? sim::MediumKind::kPS1 : sim::MediumKind::kPS2, layout));
@@ -49,6 +49,10 @@ ImageSession::ImageSession(const ImageSessionOptions& options)
         sim::Medium::Open(options.smartmedia, sim::MediumKind::kSmartMedia, layout));
   }
   manager_ = std::make_unique<TPS2MFMSYS>(session_->link);
+  if (options.card_listing) {
+    manager_->InitReading();
+    return;
+  }
   try {
     manager_->InitSystem(options.work_folder);
   } catch (const ConversionError& e) {

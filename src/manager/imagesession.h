@@ -35,6 +35,10 @@ struct ImageSessionOptions {
   // an interrupted rewrite, say) stays in memory.
   bool card_unwritten = false;
   bool smartmedia_unwritten = false;
+  // The card is only read, for its listing: as card_unwritten, and the
+  // session writes nothing to the work folder (no settings, no cache file)
+  // and reads only the pages the listing reaches, without their ECC.
+  bool card_listing = false;
   std::string work_folder;  // the card manager's settings and temporary file
 };
 

@@ -59,6 +59,16 @@ void TPS2MFMSYS::InitSystem(const std::string& work_folder) {
   if (settings_error) std::rethrow_exception(settings_error);
 }
 
+void TPS2MFMSYS::InitReading() {
+  work_folder_.clear();
+  access_->InitDefaults();
+  nodes_.ClearNodes();
+  access_->IsOpen = false;
+  cache_->CloseCache();
+  cache_->ResetCache();
+  access_->Medium = Slot::kCard;
+}
+
 void TPS2MFMSYS::DoneSystem() {
   access_->Done();
   nodes_.ClearNodes();

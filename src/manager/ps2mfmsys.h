@@ -62,6 +62,11 @@ class TPS2MFMSYS {
   // ConversionError from the settings file propagates after the system is
   // fully started with that setting at its default.
   void InitSystem(const std::string& work_folder = {});
+  // Starts for reading the card only (a library's listing): the default
+  // settings, and neither the settings file nor the cache's temporary file,
+  // so nothing is written and pages read are not kept. Nothing that changes
+  // the card can be committed.
+  void InitReading();
   void DoneSystem();
 
   [[nodiscard]] bool Catalog();

@@ -40,6 +40,11 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // close() reports write-back errors on some file systems; a caller that
   // wrote through the descriptor needs to see them.
   [[nodiscard]] bool Close() {
@@ -101,7 +106,7 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind) {
 std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
                                      const ImageLayout& layout) {
   const bool data_only = kind == MediumKind::kPS2 && !layout.spare;
-  const bool file_unchanged = layout.read_only || layout.reading_only;
+  const bool file_unchanged = layout.read_only || layout.reading_only || layout.data_reads;
   FileDescriptor fd(::open(path.c_str(), (file_unchanged ? O_RDONLY : O_RDWR) | O_CLOEXEC));
   if (fd.get() < 0) throw InOutError(path, SystemReason());
   struct stat st {};
@@ -137,6 +142,17 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
       throw InOutError(path, "unknown medium kind");
   }
 
+  if (kind == MediumKind::kPS2 && layout.data_reads) {
+    std::unique_ptr<Medium> medium(new Medium(path, kind, nullptr, static_cast<size_t>(size)));
+    medium->layout_ = layout;
+    medium->layout_.spare = !data_only;
+    medium->layout_.reading_only = true;
+    medium->blocks_.resize(static_cast<size_t>(size / kPS2BlockBytes));
+    medium->reached_.assign(static_cast<size_t>(size / kRawPageBytes), false);
+    medium->fd_ = fd.get();
+    (void)fd.Release();
+    return medium;
+  }
   // An image that must stay as it is is mapped privately: the medium in
   // memory may change, the file never.
   void* map = ::mmap(nullptr, file_size, PROT_READ | PROT_WRITE,
@@ -168,6 +184,7 @@ std::unique_ptr<Medium> Medium::Open(const std::string& path, MediumKind kind,
 }
 
 void Medium::Ready(size_t offset, size_t length) const {
+  if (fd_ >= 0) throw InOutError(path_, "a listing reaches the image a page or a block at a time");
   if (!shadow_ || length == 0) return;
   const size_t last = std::min(ready_.size(), (offset + length - 1) / kPS2BlockBytes + 1);
   const size_t data_block = kDataPageBytes * kPS2PagesPerBlock;
@@ -199,7 +216,49 @@ void Medium::Ready(size_t offset, size_t length) const {
   }
 }
 
+std::span<uint8_t> Medium::BlockRange(size_t offset, size_t length) {
+  const size_t b = offset / kPS2BlockBytes;
+  if (length == 0 || b >= blocks_.size() || offset + length > (b + 1) * kPS2BlockBytes)
+    Ready(offset, length);  // throws
+  auto& block = blocks_[b];
+  if (!block) {
+    auto made = std::make_unique<uint8_t[]>(kPS2BlockBytes);
+    const size_t stride = layout_.spare ? kRawPageBytes : kDataPageBytes;
+    const size_t bytes = stride * kPS2PagesPerBlock;
+    // Read into the block's own end, then spread page by page to the front
+    // (an ECC-less image's pages gain erased spare bytes).
+    uint8_t* from = made.get() + kPS2BlockBytes - bytes;
+    size_t done = 0;
+    while (done < bytes) {
+      const ssize_t n = ::pread(fd_, from + done, bytes - done,
+                                static_cast<off_t>(layout_.header + b * bytes + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw InOutError(path_, n < 0 ? SystemReason() : "the image ends early");
+      done += static_cast<size_t>(n);
+    }
+    if (!layout_.spare) {
+      for (size_t j = 0; j < kPS2PagesPerBlock; ++j) {
+        uint8_t* to = made.get() + j * kRawPageBytes;
+        std::memmove(to, from + j * kDataPageBytes, kDataPageBytes);
+        std::memset(to + kDataPageBytes, 0xFF, kRawPageBytes - kDataPageBytes);
+      }
+    }
+    block = std::move(made);
+  }
+  for (size_t p = offset / kRawPageBytes; p <= (offset + length - 1) / kRawPageBytes; ++p)
+    reached_[p] = true;
+  return {block.get() + (offset - b * kPS2BlockBytes), length};
+}
+
+std::vector<uint32_t> Medium::PagesReached() const {
+  std::vector<uint32_t> pages;
+  for (size_t p = 0; p < reached_.size(); ++p)
+    if (reached_[p]) pages.push_back(static_cast<uint32_t>(p));
+  return pages;
+}
+
 void Medium::Touched(size_t offset, size_t length) {
+  if (fd_ >= 0) return;
   if (!shadow_ || length == 0) return;
   // The data bytes of every page the change reached go back to the file.
   const size_t first = offset / kRawPageBytes;
@@ -248,8 +307,9 @@ Medium::Medium(std::string path, MediumKind kind, uint8_t* data, size_t size)
     : path_(std::move(path)), kind_(kind), data_(data), size_(size) {}
 
 Medium::~Medium() {
+  if (fd_ >= 0) ::close(fd_);
   if (shadow_) ::munmap(shadow_, size_);
-  ::munmap(map_, map_size_);
+  if (map_) ::munmap(map_, map_size_);
 }
 
 }  // namespace travosk::sim

@@ -45,6 +45,13 @@ struct ImageLayout {
   bool spare = true;
   bool read_only = false;
   bool reading_only = false;
+  // A PS2 image read for its listing: nothing is mapped, each erase block
+  // the adapter reaches is read from the file when first reached, and an
+  // ECC-less image's pages get erased spare bytes instead of their codes,
+  // which nothing that lists reads. The file is never written (as
+  // reading_only), and the medium is reached only a page or a block at a
+  // time (Range; bytes() throws InOutError).
+  bool data_reads = false;
 };
 
 class Medium {
@@ -81,11 +88,14 @@ class Medium {
   // codes) only for the blocks reached, so a large card opens and lists
   // without its whole image in memory.
   std::span<uint8_t> Range(size_t offset, size_t length) {
+    if (fd_ >= 0) return BlockRange(offset, length);
     Ready(offset, length);
     return {data_ + offset, length};
   }
 
   uint32_t pages() const { return static_cast<uint32_t>(size_ / kRawPageBytes); }
+  // data_reads: the pages reached so far, by number (what a listing read).
+  std::vector<uint32_t> PagesReached() const;
   uint32_t pages_per_block() const { return pages_per_block_; }
   uint8_t device_code() const { return device_code_; }  // SmartMedia only
   const ImageLayout& layout() const { return layout_; }
@@ -96,6 +106,8 @@ class Medium {
   Medium(std::string path, MediumKind kind, uint8_t* data, size_t size);
   // Makes the raw pages of the ECC-less image's blocks that hold the range.
   void Ready(size_t offset, size_t length) const;
+  // data_reads: the range within one erase block, read when first reached.
+  std::span<uint8_t> BlockRange(size_t offset, size_t length);
   std::string path_;
   MediumKind kind_;
   uint8_t* data_;
@@ -107,6 +119,10 @@ class Medium {
   uint8_t* shadow_ = nullptr;
   mutable std::vector<bool> ready_;
   ImageLayout layout_;
+  // data_reads: the open file and the blocks read from it so far.
+  int fd_ = -1;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<bool> reached_;
   uint32_t pages_per_block_ = 16;
   uint8_t device_code_ = 0;
 };
