@@ -5,6 +5,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
+
+#include <map>
+#include <vector>
 
 #include "library/library.h"
 
@@ -28,7 +32,15 @@ class LibraryDialog : public QDialog {
 
  private:
   void Fill();
+  // Gives the save rows in view the icons of their cards, reading one card
+  // each time round; then comes back for the next while rows in view lack
+  // them (the listing itself reads no icon).
+  void ShowIcons();
+  void ScheduleIcons();
   library::Library library_;
+  std::string work_folder_;
+  std::map<size_t, std::vector<QIcon>> icons_;  // by card, one per save
+  bool icons_scheduled_ = false;
   QLabel* summary_;
   QComboBox* grouping_;
   QLineEdit* filter_;
