@@ -177,7 +177,7 @@ void PS1Rows(std::vector<Row>& rows) {
   const std::string card = rig.dir.File("card.mcr");
 
   Row save_row = NewRow("PS1 save download (3 blocks)");
-  Measure(rig, save_row, [&] { return rig.mgr.DownloadPS1Saver(save); });
+  Measure(rig, save_row, [&] { return rig.mgr.DownloadPS1Saver(save).done; });
   // The card's header frame (is it formatted?), the 15 directory frames to
   // find free blocks; the blocks and their frames.
   save_row.least = LeastPS1Frames(1 + 15, kBlocks * 64 + kBlocks);

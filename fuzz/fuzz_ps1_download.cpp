@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   bool placed = false;
   try {
-    placed = m.DownloadPS1Saver(path);
+    placed = m.DownloadPS1Saver(path).done;
   } catch (const InOutError& e) {
     fuzz::Require(!e.reason().empty(), "a save file error without a reason");
   }

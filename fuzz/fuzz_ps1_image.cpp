@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int e = 0; e < kPS1Entries; ++e) {
     bool uploaded = false;
     try {
-      uploaded = m.UploadPS1Saver(file, e);
+      uploaded = m.UploadPS1Saver(file, e).done;
     } catch (const InOutError&) {
     }
     if (!uploaded) {
@@ -78,7 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> before(c.Image().begin(), c.Image().end());
   for (int e = 0; e < kPS1Entries; ++e) {
     const TPs1FileitemRec& item = m.PS1Card.Items[e];
-    if (!item.NotInUse && !item.NoTitle) fuzz::Require(m.DeletePS1Saver(e), "a delete failed");
+    if (item.NotInUse || item.NoTitle) continue;
+    // A chain that runs into another save's first block takes that save
+    // along: it is then no longer the one the scan listed, and is left be.
+    const auto deleted = m.DeletePS1Saver(e);
+    fuzz::Require(deleted.done || deleted.card_changed, "a delete failed");
   }
   fuzz::Require(!m.DeletePS1Saver(-1) && !m.DeletePS1Saver(kPS1Entries),
                 "a delete of a block the card does not have succeeded");

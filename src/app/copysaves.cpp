@@ -84,9 +84,11 @@ void TForm1::CopySaverClick() {
       ListedSave& save = saves[i];
       const QString source = WorkFile(kCopySource) + (i ? QString("-%1").arg(i) : QString());
       sources.push_back(source);
-      backed_up =
-          ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(source), save.ps1_entry); })
-              : Card().Volume().Mounted() &&
+      if (ps1)
+        backed_up =
+            CardWork([&] { return Card().UploadPS1Saver(PathOf(source), save.ps1_entry); }).done;
+      else
+        backed_up = Card().Volume().Mounted() &&
                     CardWork([&] { return Card().BackupSaveFolder(PathOf(source), save.folder); });
       if (!backed_up && saves.size() > 1) {
         StopBusy();
@@ -184,8 +186,12 @@ std::optional<bool> TForm1::CopyPS1Save(const QString& source, const std::string
     return std::nullopt;
   }
   ShowNotify("Append Saver Now...");
-  const bool ok = CardWork([&] { return Card().DownloadPS1Saver(PathOf(source)); });
-  if (!ok || !CardWork([&] { return Card().PS1Catalog(); })) {
+  const manager::Outcome placed = CardWork([&] { return Card().DownloadPS1Saver(PathOf(source)); });
+  if (!placed) {
+    if (!placed.reason.empty()) copy_failure_ = QString::fromStdString(placed.reason);
+    return EndCopy(false);
+  }
+  if (!CardWork([&] { return Card().PS1Catalog(); })) {
     if (!Card().LastError().empty()) copy_failure_ = QString::fromStdString(Card().LastError());
     return EndCopy(false);
   }

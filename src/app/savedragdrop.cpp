@@ -95,9 +95,11 @@ QStringList TForm1::ExportSelectedForDrag() {
       if (QFileInfo::exists(file))
         file = QFile::decodeName(QByteArray::fromStdString(
             manager::KeptCopyPath(PathOf(folder), save.name, ps1 ? ".mcs" : ".psu")));
-      ok = ps1 ? CardWork([&] { return Card().UploadPS1Saver(PathOf(file), save.ps1_entry); })
-               : Card().Volume().Mounted() &&
-                     CardWork([&] { return Card().BackupSaveFolder(PathOf(file), save.folder); });
+      if (ps1)
+        ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(file), save.ps1_entry); }).done;
+      else
+        ok = Card().Volume().Mounted() &&
+             CardWork([&] { return Card().BackupSaveFolder(PathOf(file), save.folder); });
       if (!ok) break;
       files << file;
     }

@@ -91,17 +91,20 @@ void TForm1::DeletePS1SaverFlow() {
   if (ui_.Confirm("Delete Save " + texts::Quoted(Card().PS1Card.Items[e].FileName))) {
     ShowNotify("Delete Saver Now..");
     StartBusy();
-    const bool ok = CardWork([&] { return Card().DeletePS1Saver(e); });
+    const manager::Outcome deleted = CardWork([&] { return Card().DeletePS1Saver(e); });
     StopBusy();
     ps1_list_.selected = false;
-    if (ok) {
+    if (deleted) {
       (void)CardWork([&] { return Card().PS1Catalog(); });
       FillPS1List();
       HideNotify();
       ui_.Information("Delete complete.");
     } else {
+      // A save gone from the card since the list was read: the list is read
+      // again so that it shows what the card holds now.
+      if (deleted.card_changed && CardWork([&] { return Card().PS1Catalog(); })) FillPS1List();
       HideNotify();
-      ShowFailure("Delete Fail.");
+      ShowFailure("Delete Fail.", QString::fromStdString(deleted.reason));
     }
   }
   SetOperationCaption("");

@@ -85,14 +85,15 @@ void TForm1::BackupSaveSet(const std::vector<int>& rows) {
     if (targets[i].isEmpty()) continue;
     ListedSave& save = saves[i];
     const std::string target = PathOf(targets[i]);
-    const bool ok = ps1 ? CardWork([&] { return Card().UploadPS1Saver(target, save.ps1_entry); })
-                        : Card().Volume().Mounted() && CardWork([&] {
-                            return Card().BackupSaveFolder(target, save.folder);
-                          });
-    if (ok)
+    manager::Outcome outcome;
+    if (ps1)
+      outcome = CardWork([&] { return Card().UploadPS1Saver(target, save.ps1_entry); });
+    else if (Card().Volume().Mounted())
+      outcome = CardWork([&] { return Card().BackupSaveFolder(target, save.folder); });
+    if (outcome)
       ++written;
     else
-      failed << FailedLine(save.name, Card().LastError());
+      failed << FailedLine(save.name, outcome.reason);
   }
   EndCardWork();
   if (!failed.isEmpty())
@@ -122,13 +123,15 @@ void TForm1::DeleteSaveSet(const std::vector<int>& rows) {
   // Each save keeps its place in its directory while others are deleted, so
   // what the catalogue said of the later ones still holds.
   for (ListedSave& save : saves) {
-    const bool ok = ps1 ? CardWork([&] { return Card().DeletePS1Saver(save.ps1_entry); })
-                        : Card().Volume().Mounted() &&
-                              CardWork([&] { return Card().DeleteSaveFolder(save.folder); });
-    if (ok)
+    manager::Outcome outcome;
+    if (ps1)
+      outcome = CardWork([&] { return Card().DeletePS1Saver(save.ps1_entry); });
+    else if (Card().Volume().Mounted())
+      outcome = CardWork([&] { return Card().DeleteSaveFolder(save.folder); });
+    if (outcome)
       ++deleted;
     else
-      failed << FailedLine(save.name, Card().LastError());
+      failed << FailedLine(save.name, outcome.reason);
   }
   if (ps1) ps1_list_.selected = false;
   // A delete that failed part way may have changed the card all the same:

@@ -161,7 +161,7 @@ void TForm1::AppendPS1Saver(const std::optional<QString>& given) {
     ui_.Information("Not enough free space to append saver.");
   } else if (!found) {
     ShowNotify("Append Saver Now...");
-    if (CardWork([&] { return Card().DownloadPS1Saver(save); })) {
+    if (CardWork([&] { return Card().DownloadPS1Saver(save); }).done) {
       ShowNotify(texts::kCatalogLoading);
       StartBusy();
       (void)CardWork([&] { return Card().PS1Catalog(); });
@@ -262,12 +262,13 @@ void TForm1::BackupPS1Saver() {
     repaint();
     ShowNotify("Backup Saver Now..");
     StartBusy();
-    const bool ok = CardWork([&] { return Card().UploadPS1Saver(PathOf(*target), e); });
+    const manager::Outcome outcome =
+        CardWork([&] { return Card().UploadPS1Saver(PathOf(*target), e); });
     EndCardWork();
-    if (ok)
+    if (outcome)
       ui_.Information(texts::kUploadSaverComplete);
     else
-      ShowFailure(texts::kUploadSaverFail);
+      ShowFailure(texts::kUploadSaverFail, QString::fromStdString(outcome.reason));
   }
   SetOperationCaption("");
 }

@@ -88,7 +88,7 @@ void Apply(manager::TPS2MFMSYS& m, const std::string& label, bool ps1,
     if (ps1) {
       if (m.PS1Catalog())
         if (const auto entry = manager::FindPS1Save(m.PS1Card, name))
-          done = m.DeletePS1Saver(*entry);
+          done = m.DeletePS1Saver(*entry).done;
       why = m.LastError();
     } else {
       for (auto folder : RootFolders(m, label))
@@ -107,7 +107,7 @@ void Apply(manager::TPS2MFMSYS& m, const std::string& label, bool ps1,
     bool done = false;
     std::string why;
     if (ps1) {
-      done = m.PS1Catalog() && m.DownloadPS1Saver(save->ps1_save);
+      done = m.PS1Catalog() && m.DownloadPS1Saver(save->ps1_save).done;
       why = m.LastError();
     } else {
       card::TfileIP root = card::RootDirectory();

@@ -70,7 +70,7 @@ bool DownloadPS1SaverKeepingBoth(TPS2MFMSYS& manager, formats::Ps1Save save, std
   std::fill_n(save.frame.begin() + formats::ps1frame::kName, formats::ps1frame::kNameMax + 1, 0);
   std::copy(name.begin(), name.end(), save.frame.begin() + formats::ps1frame::kName);
   formats::StorePs1Checksum(save.frame);
-  return manager.DownloadPS1Saver(save);
+  return manager.DownloadPS1Saver(save).done;
 }
 
 }  // namespace travosk::manager

@@ -140,6 +140,7 @@ bool TPS2MFMSYS::ReadPS1Frame(int frame, link::Page& buffer) {
 
 bool TPS2MFMSYS::WritePS1Frame(int frame, const link::Page& buffer) {
   if (frame < 0 || frame >= kPS1Frames) return false;
+  if (ps1_device_) ++reader_writes_;
   if (PS1Device().WriteFrame(frame, buffer.data())) return true;
   last_error_ = PS1Device().LastError();
   return false;
@@ -287,11 +288,28 @@ std::vector<int> PS1Chain(const TPs1FileRecD& dir, int first_entry) {
 
 // Works from the card's directory as it is now rather than from the last
 // scan, so that a stale record can never make it write old frames back.
-bool TPS2MFMSYS::DeletePS1Saver(int entry_index) {
+Outcome TPS2MFMSYS::DeletePS1Saver(int entry_index) {
+  return Concluded(DeletePS1Steps(entry_index));
+}
+
+bool TPS2MFMSYS::PS1EntryAsListed(const TPs1FileRecD& dir, int entry) {
+  const TPs1FileitemRec& listed = PS1Card.Items[entry];
+  // Nothing listed there (no scan yet, or a free block): no list to disagree with.
+  if (!IsPS1Save(listed) || listed.FileName.empty()) return true;
+  const TPs1FileitemRec& now = dir.Items[entry];
+  if (IsPS1Save(now) && now.FileName == listed.FileName) return true;
+  card_changed_ = true;
+  last_error_ =
+      "the card changed since it was read: \"" + listed.FileName + "\" is no longer on it";
+  return false;
+}
+
+bool TPS2MFMSYS::DeletePS1Steps(int entry_index) {
   last_error_.clear();
+  card_changed_ = false;
   if (entry_index < 0 || entry_index >= kPS1Entries) return false;
   TPs1FileRecD dir;
-  if (!ReadPS1DirectoryFrames(*this, dir)) return false;
+  if (!ReadPS1DirectoryFrames(*this, dir) || !PS1EntryAsListed(dir, entry_index)) return false;
   const std::vector<int> chain = PS1Chain(dir, entry_index);
 
   BarProgress bar{.Max = static_cast<int>(chain.size()) - 1};

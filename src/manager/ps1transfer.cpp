@@ -103,9 +103,18 @@ bool TPS2MFMSYS::DownloadPS1Card(const std::string& file_name) {
   return ConfirmPS1Frame(last, FramePage(image.data() + size_t{kPS1FrameBytes} * last));
 }
 
-bool TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
+Outcome TPS2MFMSYS::UploadPS1Saver(const std::string& file_name, int entry_index) {
+  return Concluded(UploadPS1Steps(file_name, entry_index));
+}
+
+bool TPS2MFMSYS::UploadPS1Steps(const std::string& file_name, int entry_index) {
+  last_error_.clear();
+  card_changed_ = false;
+  if (entry_index < 0 || entry_index >= kPS1Entries) return false;
+  TPs1FileRecD dir;
+  if (!ReadPS1DirectoryFrames(*this, dir) || !PS1EntryAsListed(dir, entry_index)) return false;
   formats::Ps1Save save;
-  if (!ReadPS1Saver(entry_index, save)) return false;
+  if (!ReadPS1SaveBlocks(dir, entry_index, save)) return false;
   formats::WriteWholeFileAtomically(
       file_name, formats::WritePs1Save(save, formats::Ps1FormatForPath(file_name)));
   return true;
@@ -115,7 +124,11 @@ bool TPS2MFMSYS::ReadPS1Saver(int entry_index, formats::Ps1Save& save) {
   last_error_.clear();
   if (entry_index < 0 || entry_index >= kPS1Entries) return false;
   TPs1FileRecD dir;
-  if (!ReadPS1DirectoryFrames(*this, dir)) return false;
+  return ReadPS1DirectoryFrames(*this, dir) && ReadPS1SaveBlocks(dir, entry_index, save);
+}
+
+bool TPS2MFMSYS::ReadPS1SaveBlocks(const TPs1FileRecD& dir, int entry_index,
+                                   formats::Ps1Save& save) {
   const TPs1FileitemRec& first = dir.Items[entry_index];
   if (first.NotInUse) return false;
   const int64_t size = first.Size;
@@ -170,8 +183,17 @@ bool TPS2MFMSYS::ReadPS1Saver(int entry_index, formats::Ps1Save& save) {
 // in before its directory frames, and the first block's frame is written
 // last: a transfer that fails part-way leaves the blocks free and the card's
 // directory as it was.
-bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
+Outcome TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
+  return Concluded(DownloadPS1FileSteps(file_name));
+}
+
+Outcome TPS2MFMSYS::DownloadPS1Saver(const formats::Ps1Save& save) {
+  return Concluded(DownloadPS1Steps(save));
+}
+
+bool TPS2MFMSYS::DownloadPS1FileSteps(const std::string& file_name) {
   last_error_.clear();
+  card_changed_ = false;
   if (!std::filesystem::exists(file_name)) throw InOutError(file_name, std::strerror(ENOENT));
   formats::Ps1Save read;
   try {
@@ -180,11 +202,12 @@ bool TPS2MFMSYS::DownloadPS1Saver(const std::string& file_name) {
     last_error_ = e.what();
     return false;
   }
-  return DownloadPS1Saver(read);
+  return DownloadPS1Steps(read);
 }
 
-bool TPS2MFMSYS::DownloadPS1Saver(const formats::Ps1Save& read) {
+bool TPS2MFMSYS::DownloadPS1Steps(const formats::Ps1Save& read) {
   last_error_.clear();
+  card_changed_ = false;
   // A card without its "MC" header is not formatted: a console would not
   // read a save written to it.
   link::Page header{};

@@ -106,14 +106,17 @@ class TPS2MFMSYS {
   [[nodiscard]] bool DownloadPS1Card(const std::string& file_name);
   // The save goes to a file of the format its name asks for
   // (formats::Ps1FormatForPath): ".PS1"/".mcs", ".psx" or raw blocks.
-  [[nodiscard]] bool UploadPS1Saver(const std::string& file_name, int entry_index);
+  // The save commands answer as the PS2 ones do. A save named by an entry
+  // that a console or another program has since given to another save (or
+  // freed) is not touched: the outcome says the card changed.
+  [[nodiscard]] Outcome UploadPS1Saver(const std::string& file_name, int entry_index);
   // Reads the save whose first block is entry_index into `save`.
   [[nodiscard]] bool ReadPS1Saver(int entry_index, formats::Ps1Save& save);
   // A save file of any readable PS1 format; the file is read whole first.
-  [[nodiscard]] bool DownloadPS1Saver(const std::string& file_name);
-  [[nodiscard]] bool DownloadPS1Saver(const formats::Ps1Save& save);
+  [[nodiscard]] Outcome DownloadPS1Saver(const std::string& file_name);
+  [[nodiscard]] Outcome DownloadPS1Saver(const formats::Ps1Save& save);
   // Marks deleted the blocks of the save whose first block is entry_index.
-  [[nodiscard]] bool DeletePS1Saver(int entry_index);
+  [[nodiscard]] Outcome DeletePS1Saver(int entry_index);
   // Writes an empty directory (the header block of FormattedPS1Card) over
   // the card's first block, frame by frame with a progress event each.
   [[nodiscard]] bool FormatPS1Card();
@@ -123,6 +126,10 @@ class TPS2MFMSYS {
   // unless another device (a reader) is given; null gives the adapter back.
   // The manager does not own it.
   void UsePS1Device(link::PS1Device* device);
+  // Commands sent that may have changed a card: the adapter's change
+  // commands and the frame writes sent to a reader. A failed command that
+  // sent none left the card as it was.
+  uint64_t ChangesSent() { return Com().ChangeCommandsSent + reader_writes_; }
   link::PS1Device& PS1Device();
 
   // Why the last operation failed, when it failed for a reason of the card or
@@ -174,6 +181,7 @@ class TPS2MFMSYS {
   bool card_changed_ = false;
   std::unique_ptr<link::PS1Device> adapter_ps1_;
   link::PS1Device* ps1_device_ = nullptr;
+  uint64_t reader_writes_ = 0;
   [[nodiscard]] bool ConfirmPS1Frame(int frame, const link::Page& written);
   int backup_dots_ = 0;  // "." and ".." entries taken into the save being read
   // The start of both appends: the card reopened if it was closed since its
@@ -185,6 +193,13 @@ class TPS2MFMSYS {
                      std::vector<uint32_t>* clusters);
   bool AppendArchiveFile(const std::string& file_name, TfileIP& target);
   bool DeleteFolderSteps(TfileIP& folder);
+  bool ReadPS1SaveBlocks(const TPs1FileRecD& dir, int entry_index, formats::Ps1Save& save);
+  bool UploadPS1Steps(const std::string& file_name, int entry_index);
+  bool DownloadPS1FileSteps(const std::string& file_name);
+  bool DownloadPS1Steps(const formats::Ps1Save& read);
+  bool DeletePS1Steps(int entry_index);
+  // Whether `entry` still holds the save the last scan listed there.
+  bool PS1EntryAsListed(const TPs1FileRecD& dir, int entry);
   bool BeginAppend(TfileIP& target, bool& isbreak);
   bool AppendSaveValue(const formats::Ps2Save& save, TfileIP& target, bool& isbreak);
 };

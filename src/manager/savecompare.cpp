@@ -85,8 +85,8 @@ bool CopyReadsBack(TPS2MFMSYS& manager, const std::string& name, const std::stri
 bool PS1CopyReadsBack(TPS2MFMSYS& manager, const std::string& name, const std::string& source,
                       const std::string& check_path) {
   const auto entry = FindPS1Save(manager.PS1Card, name);
-  const bool same = entry && manager.UploadPS1Saver(check_path, *entry) &&
-                    SamePS1Save(source, check_path);
+  const bool same =
+      entry && manager.UploadPS1Saver(check_path, *entry).done && SamePS1Save(source, check_path);
   std::remove(check_path.c_str());
   return same;
 }

@@ -241,7 +241,7 @@ ReplaceResult ReplacePS1Save(TPS2MFMSYS& manager, const formats::Ps1Save& save, 
 
   auto download_backup = [&] {
     try {
-      return manager.DownloadPS1Saver(backup_path);
+      return manager.DownloadPS1Saver(backup_path).done;
     } catch (const InOutError&) {
       return false;
     }

@@ -54,10 +54,10 @@ TEST(FaultInjection, DownloadingAPS1SaveFailsVisiblyAtEveryTransaction) {
   const std::string path = rig.dir.File("save.PS1");
   WriteFile(path, file);
   ExpectNoFinding(support::RunFaultCases(
-      rig,
-      BySaves(rig,
-              {.name = "PS1 save download", .run = [&] { return rig.mgr.DownloadPS1Saver(path); }},
-              name)));
+      rig, BySaves(rig,
+                   {.name = "PS1 save download",
+                    .run = [&] { return rig.mgr.DownloadPS1Saver(path).done; }},
+                   name)));
 }
 
 TEST(FaultInjection, DownloadingAPS1SaveOntoANearlyFullCard) {
@@ -83,7 +83,7 @@ TEST(FaultInjection, DownloadingAPS1SaveOntoANearlyFullCard) {
       rig, BySaves(rig,
                    {.name = "PS1 save download",
                     .shape = "nearly full card",
-                    .run = [&] { return rig.mgr.DownloadPS1Saver(path); }},
+                    .run = [&] { return rig.mgr.DownloadPS1Saver(path).done; }},
                    name)));
 }
 
@@ -92,7 +92,8 @@ TEST(FaultInjection, DeletingAPS1SaveFailsVisiblyAtEveryTransaction) {
   PopulateCard(rig);
   ExpectNoFinding(support::RunFaultCases(
       rig,
-      BySaves(rig, {.name = "PS1 save delete", .run = [&] { return rig.mgr.DeletePS1Saver(1); }},
+      BySaves(rig,
+              {.name = "PS1 save delete", .run = [&] { return rig.mgr.DeletePS1Saver(1).done; }},
               "BASLUS-00002THREE")));
 }
 

@@ -40,7 +40,7 @@ struct PS1Case {
 };
 
 bool Upload(PS1Rig& rig, const std::string& path, int entry) {
-  return rig.mgr.UploadPS1Saver(path, entry);
+  return rig.mgr.UploadPS1Saver(path, entry).done;
 }
 
 std::vector<PS1Case> Cases() {
@@ -48,7 +48,7 @@ std::vector<PS1Case> Cases() {
   auto no_file = [] { return std::vector<uint8_t>(); };
   auto upload2 = [](PS1Rig& r, const std::string& p) { return Upload(r, p, 2); };
   auto upload0 = [](PS1Rig& r, const std::string& p) { return Upload(r, p, 0); };
-  auto save_down = [](PS1Rig& r, const std::string& p) { return r.mgr.DownloadPS1Saver(p); };
+  auto save_down = [](PS1Rig& r, const std::string& p) { return r.mgr.DownloadPS1Saver(p).done; };
   auto card_down = [](PS1Rig& r, const std::string& p) { return r.mgr.DownloadPS1Card(p); };
   auto whole_card = [] {
     PS1Rig other;
@@ -86,9 +86,11 @@ std::vector<PS1Case> Cases() {
       {"entry 15: upload", none, no_file,
        [](PS1Rig& r, const std::string& p) { return Upload(r, p, 15); }, Result::kRefused},
       {"entry -1: delete", none, no_file,
-       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(-1); }, Result::kRefused},
+       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(-1).done; },
+       Result::kRefused},
       {"entry 15: delete", none, no_file,
-       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(15); }, Result::kRefused},
+       [](PS1Rig& r, const std::string&) { return r.mgr.DeletePS1Saver(15).done; },
+       Result::kRefused},
       // ".PS1" save files.
       {"save file of another kind (byte 0)", none,
        [] {
@@ -179,7 +181,7 @@ Tally RunPS1Cases() {
   rig.SetDir(5, ps1state::kLast, 0, 2, "");
   const std::vector<uint8_t> before = rig.Snapshot();
   const Outcome got =
-      Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(2); });
+      Attempt("PS1: chain loops back: delete", [&] { return rig.mgr.DeletePS1Saver(2).done; });
   const std::vector<uint8_t> after = rig.Snapshot();
   bool only_states = true;
   for (size_t i = 0; i < before.size(); ++i) {

@@ -333,6 +333,35 @@ TEST(PS1Saver, DeleteMarksTheChainAndChangesNothingElse) {
   EXPECT_FALSE(rig.mgr.DeletePS1Saver(15));
 }
 
+// A console or another program between the list and the command: the save
+// the list named is gone, and what now holds its blocks is left as it is.
+TEST(PS1Saver, ASaveGoneSinceTheScanIsNeitherDeletedNorBackedUp) {
+  for (const bool reused_first_block : {true, false}) {
+    PS1Rig rig;
+    rig.PlaceSave({3, 8}, "BASLUS-00030OLD");
+    ASSERT_TRUE(rig.mgr.ScanPS1());
+    if (reused_first_block) {
+      rig.PlaceSave({3, 5}, "BASLUS-00032NEW");
+    } else {
+      rig.Dir(3)[ps1dir::kState] = 0xA1;  // deleted, its link to 8 kept
+      rig.Dir(8)[ps1dir::kState] = 0xA3;
+      rig.PlaceSave({8, 9}, "BASLUS-00032NEW");
+    }
+    const auto before = rig.Snapshot();
+    const auto deleted = rig.mgr.DeletePS1Saver(3);
+    EXPECT_FALSE(deleted.done);
+    EXPECT_TRUE(deleted.card_changed);
+    EXPECT_NE(deleted.reason.find("BASLUS-00030OLD"), std::string::npos) << deleted.reason;
+    const std::string path = rig.dir.File("old.PS1");
+    EXPECT_TRUE(rig.mgr.UploadPS1Saver(path, 3).card_changed);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(rig.Snapshot(), before);
+    // Read again, the card's list names the new save, and the commands reach it.
+    ASSERT_TRUE(rig.mgr.ScanPS1());
+    EXPECT_TRUE(rig.mgr.DeletePS1Saver(reused_first_block ? 3 : 8).done);
+  }
+}
+
 TEST(PS1Saver, DeleteStopsOnACyclingChain) {
   PS1Rig rig;
   rig.PlaceSave({0, 1, 2}, "LOOP");
