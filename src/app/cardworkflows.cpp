@@ -16,7 +16,9 @@
 
 namespace travosk {
 
-uint64_t TForm1::ChangesSent() { return Card().Com().ChangeCommandsSent; }
+uint64_t TForm1::ChangesSent() {
+  return Card().ChangesSent();
+}
 
 void TForm1::ForgetCatalogue(uint64_t changes) {
   // The split view no longer describes a device that may have been rewritten.
@@ -157,6 +159,8 @@ bool TForm1::ChoosePS1Card() {
     RedetectAdapter();
     return false;
   }
+  if (current_image_ >= 0 && images_[static_cast<size_t>(current_image_)]->reader)
+    return ReaderHoldsCard();
   if (Card().Access().Medium != Slot::kCard || CardWork([&] { return Card().CheckLink(); })) {
     ui_.Information(texts::kPleaseInsertPS1);
     return false;

@@ -23,6 +23,7 @@
 #include "link/cardlock.h"
 #include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
+#include "manager/readersession.h"
 #include "manager/savereplace.h"
 #include "sim/loopback_platform.h"
 
@@ -104,7 +105,10 @@ struct OpenedImage {
   // Opened for reading only: its format's signature is not remade here.
   bool read_only = false;
   std::unique_ptr<manager::ImageSession> session;
-  manager::TPS2MFMSYS* manager = nullptr;  // the session's
+  // A PS1 card reader in place of an image (`path` is its port): its card
+  // manager's PS1 commands go through the reader.
+  std::unique_ptr<manager::ReaderSession> reader;
+  manager::TPS2MFMSYS* manager = nullptr;  // the session's or the reader's
 };
 
 // The hex editor window as the edit command uses it: shows the file with the
@@ -175,6 +179,7 @@ class TForm1 : public QMainWindow {
   QMenu* RecentImages1;
   QAction* NewImage1;
   QMenu* NewImageSizes1;
+  QAction* FindReaders1;
   QAction* AppendSaver1;
   QAction* BackupSaver1;
   QAction* Exit1;
@@ -288,6 +293,9 @@ class TForm1 : public QMainWindow {
   void EXITClick();
   void OpenImageClick();
   void NewImageClick();
+  // "Find PS1 card readers": every reader found beside the open images, the
+  // first new one made the current device and its card listed.
+  void FindReadersClick();
   // A new card image; a PS2 one of `megabytes`.
   void NewImageOfSize(int megabytes);
   // Opens a card image (or finds it open), makes it the current device and
@@ -448,6 +456,9 @@ class TForm1 : public QMainWindow {
   void CatalogChosenDevice();
   // The device dialog's choice of an open image, and of the adapter.
   void ChooseImage(int index);
+  // True unless the current device is a PS1 card reader without a PS1 card
+  // in it; then the user has been told why.
+  bool ReaderHoldsCard();
   OpenedImage& OpenImageFile(const QString& path);
   // An image opened for reading only takes no change: says so; true when
   // the command must end there.

@@ -16,7 +16,7 @@ void TForm1::CatalogBtnClick() {
     selected_ = false;
     ResetSelectionDisplay();
     selected_tree_index_ = 0;
-    if (SelectDevice()) CatalogChosenDevice();
+    if (SelectDevice() && ReaderHoldsCard()) CatalogChosenDevice();
     SetOperationCaption("");
   });
 }
@@ -28,7 +28,7 @@ void TForm1::CatalogChosenDevice() {
   const bool ps1 = current_device_ == kPS1Card;
   const bool ok = ps1 ? CardWork([&] { return Card().PS1Catalog(); })
                       : CardWork([&] { return Card().Catalog(); });
-  if (ok && current_image_ >= 0) {
+  if (ok && current_image_ >= 0 && images_[static_cast<size_t>(current_image_)]->session) {
     // A folder card's folder follows its card as soon as a change is listed.
     try {
       images_[static_cast<size_t>(current_image_)]->session->WriteBackFolderCard();

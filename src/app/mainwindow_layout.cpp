@@ -289,6 +289,8 @@ void TForm1::BuildMenu() {
   }
   connect(File1->addAction("Open &folder of cards\u2026"), &QAction::triggered, this,
           [this] { OpenFolderOfCards(this, work_folder_); });
+  FindReaders1 =
+      item(File1, "FindReaders1", "Find PS1 card rea&ders", -1, &TForm1::FindReadersClick);
   File1->addSeparator();
   AppendSaver1 = item(File1, "AppendSaver1", "&Append Saver", 0, &TForm1::AppendSaverClick);
   BackupSaver1 = item(File1, "BackupSaver1", "Backup &Saver", 1, &TForm1::SaverBackupClick);

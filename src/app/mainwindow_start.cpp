@@ -303,9 +303,9 @@ bool TForm1::SelectDevice() {
                      static_cast<int>(device_list_[1]));
   QStringList names;
   std::vector<int> kinds;
-  for (const auto& image : images_) {
-    names << QFileInfo(image->path).fileName();
-    kinds.push_back(static_cast<int>(image->kind));
+  for (size_t i = 0; i < images_.size(); ++i) {
+    names << CardName(static_cast<int>(i));
+    kinds.push_back(static_cast<int>(images_[i]->kind));
   }
   dlg.PrepareImages(names, kinds);
   if (ui_.ShowModal(dlg) != QDialog::Accepted) return false;

@@ -55,8 +55,10 @@ void TForm1::HoldCurrentCard() {
   // beyond the reach of other programs.
   if (!image && dynamic_cast<sim::LoopbackPlatform*>(&link_.platform())) return;
   const auto wait = link::LockWait();
-  card_locks_.emplace(target, image ? link::CardLock::OnImage(target, wait)
-                                    : link::CardLock::OnDevice(target, wait));
+  // A reader's port is held as an adapter's device is.
+  const bool file = image && !images_[current_image_]->reader;
+  card_locks_.emplace(target, file ? link::CardLock::OnImage(target, wait)
+                                   : link::CardLock::OnDevice(target, wait));
 }
 
 void TForm1::RunCardWork(const std::function<void()>& work) {

@@ -29,8 +29,11 @@ QStringList ChosenNames(const QListWidget& list) {
 }  // namespace
 
 QString TForm1::CardName(int image) const {
-  if (image >= 0 && image < static_cast<int>(images_.size()))
-    return QFileInfo(images_[static_cast<size_t>(image)]->path).fileName();
+  if (image >= 0 && image < static_cast<int>(images_.size())) {
+    const OpenedImage& opened = *images_[static_cast<size_t>(image)];
+    if (opened.reader) return QString::fromStdString(opened.reader->Reader().Identity());
+    return QFileInfo(opened.path).fileName();
+  }
   return "adapter";
 }
 

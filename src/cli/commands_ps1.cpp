@@ -24,12 +24,12 @@ std::unique_ptr<Source> OpenPS1(Context& c, int& code) {
   auto source = std::make_unique<Source>(c.source);
   auto& m = source->Manager();
   m.Access().Medium = Slot::kCard;
-  if (link::PS1Device* reader = source->Reader()) {
-    const auto slot = reader->CardPresent();
-    if (!slot) code = c.Fail(reader->Identity() + " does not answer: " + reader->LastError());
-    else if (*slot == link::PS1Slot::kEmpty) code = c.Fail("no card in " + reader->Identity());
-    else if (*slot == link::PS1Slot::kOther) code = c.Fail(reader->LastError());
-    return code == kExitOk ? std::move(source) : nullptr;
+  if (manager::ReaderSession* reader = source->ReaderSession()) {
+    if (const std::string problem = reader->CardProblem(); !problem.empty()) {
+      code = c.Fail(problem);
+      return nullptr;
+    }
+    return source;
   }
   if (!source->FromImage() && source->Link().DevicePath().empty()) {
     code = c.Fail("no adapter found");
@@ -209,7 +209,8 @@ int PS1Delete(Context& c, const PS1DeleteOptions& o) {
   if (!item) return code;
   int refused = kExitOk;
   if (!c.Confirm("Delete Save \"" + item->FileName + "\"?", refused)) return refused;
-  if (!m.DeletePS1Saver(entry)) return FailWithReason(c, m, "delete failed");
+  if (const auto outcome = m.DeletePS1Saver(entry); !outcome)
+    return FailWithReason(c, outcome, "delete failed");
   return kExitOk;
 }
 

@@ -50,16 +50,16 @@ std::string DefaultWorkFolder() {
 Source::Source(const SourceOptions& options) : close_error_(options.close_error) {
   const auto wait = link::LockWait();
   const bool images = !options.image.empty() || !options.sm_image.empty();
+  const std::string work_folder =
+      options.workdir.empty() ? DefaultWorkFolder() : PrivateFolder(options.workdir);
   if (!options.reader.empty()) {
     // The reader alone: no adapter is looked for. Its port is held like an
     // adapter's device for the whole command.
     locks_.push_back(link::CardLock::OnDevice(options.reader, wait));
     std::string why;
-    reader_ = link::OpenReader(options.reader, why);
-    if (!reader_) throw InOutError(options.reader, why);
-    platform_ = link::MakePlatform();
-    clock_ = std::make_unique<link::SystemClock>();
-    owned_link_ = std::make_unique<link::Link>(*platform_, *clock_);
+    auto reader = link::OpenReader(options.reader, why);
+    if (!reader) throw InOutError(options.reader, why);
+    reader_ = std::make_unique<manager::ReaderSession>(std::move(reader), work_folder);
   } else if (images) {
     for (const std::string* image : {&options.image, &options.sm_image})
       if (!image->empty()) locks_.push_back(link::CardLock::OnImage(*image, wait));
@@ -75,9 +75,11 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
       owned_link_->OpenPipes();
     }
   }
-  const std::string work_folder =
-      options.workdir.empty() ? DefaultWorkFolder() : PrivateFolder(options.workdir);
-  if (images) {
+  if (reader_) {
+    settings_warning_ = reader_->SettingsWarning();
+    link_ = &reader_->Link();
+    manager_ = &reader_->Manager();
+  } else if (images) {
     manager::ImageSessionOptions opening;
     opening.card = options.image;
     opening.smartmedia = options.sm_image;
@@ -99,7 +101,6 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
     link_ = owned_link_.get();
     owned_manager_ = std::make_unique<manager::TPS2MFMSYS>(*link_);
     manager_ = owned_manager_.get();
-    manager_->UsePS1Device(reader_.get());
     try {
       manager_->InitSystem(work_folder);
     } catch (const ConversionError& e) {

@@ -16,6 +16,7 @@
 #include "link/ps1device.h"
 #include "manager/imagesession.h"
 #include "manager/ps2mfmsys.h"
+#include "manager/readersession.h"
 
 namespace travosk::cli {
 
@@ -48,7 +49,7 @@ class Source {
   manager::TPS2MFMSYS& Manager() { return *manager_; }
   bool FromImage() const { return images_ != nullptr; }
   // The PS1 card reader given with --reader, null without one.
-  link::PS1Device* Reader() { return reader_.get(); }
+  manager::ReaderSession* ReaderSession() { return reader_.get(); }
   // The layout of the card image opened with --image, if one was.
   std::optional<formats::ImageFormat> ImageFormat() const { return image_format_; }
   // The layout as listings name it: "folder card", or the image's format.
@@ -68,7 +69,7 @@ class Source {
   // The images given, in an in-process adapter (manager/imagesession.h);
   // else the adapter found, with a card manager of the command's own.
   std::unique_ptr<manager::ImageSession> images_;
-  std::unique_ptr<link::PS1Device> reader_;
+  std::unique_ptr<manager::ReaderSession> reader_;
   std::unique_ptr<link::Platform> platform_;
   std::unique_ptr<link::SystemClock> clock_;
   std::unique_ptr<link::Link> owned_link_;
