@@ -32,6 +32,7 @@ void SaveLine(Context& c, const library::SaveEntry& s, const std::string& card) 
   c.out << "  " << std::left << std::setw(32) << s.name << std::right << std::setw(9) << s.size
         << "  " << std::left << std::setw(19) << (s.modified.empty() ? "-" : s.modified)
         << std::right << "  " << DecodeShiftJis(s.title);
+  if (!s.icon.empty()) c.out << "  (icon " << s.icon << ")";
   if (!card.empty()) c.out << "  [" << card << "]";
   c.out << "\n";
 }
@@ -41,7 +42,8 @@ void SaveJson(Context& c, const library::SaveEntry& s, const std::string& card) 
   if (!card.empty()) c.out << "\"card\": " << JsonString(card) << ", ";
   c.out << "\"name\": " << JsonString(s.name) << ", \"product\": " << JsonString(s.product)
         << ", \"title\": " << JsonString(DecodeShiftJis(s.title)) << ", \"size\": " << s.size
-        << ", \"modified\": " << JsonString(s.modified) << "}";
+        << ", \"modified\": " << JsonString(s.modified) << ", \"icon\": " << JsonString(s.icon)
+        << "}";
 }
 
 void CardHeading(Context& c, const library::CardEntry& card) {

@@ -21,7 +21,7 @@ namespace travosk::library {
 
 namespace {
 
-constexpr std::string_view kMagic = "travosk-library-index 1";
+constexpr std::string_view kMagic = "travosk-library-index 2";
 // The bytes a fingerprint covers: a PS2 card's superblock, indirect table
 // and first allocation-table cluster; a PS1 card's header and directory.
 // Size and time catch what a PC program changes; the fingerprint what a
@@ -127,8 +127,9 @@ bool ParseCard(const std::vector<std::string>& f, std::string& path, CardKey& ke
 
 bool ParseSave(const std::vector<std::string>& f, SaveEntry& s) {
   uint64_t size, entry;
-  if (f.size() != 6 || f[0] != "S" || !Unhex(f[1], s.name) || !Unhex(f[2], s.title) ||
-      !Number(f[3], size) || !Unhex(f[4], s.modified) || !Number(f[5], entry) || entry > 16)
+  if (f.size() != 7 || f[0] != "S" || !Unhex(f[1], s.name) || !Unhex(f[2], s.title) ||
+      !Number(f[3], size) || !Unhex(f[4], s.modified) || !Number(f[5], entry) || entry > 16 ||
+      !Unhex(f[6], s.icon))
     return false;
   s.size = size;
   s.entry = static_cast<int>(entry) - 1;
@@ -225,7 +226,7 @@ void SaveIndex(const std::string& index_path, const std::string& root, const Ind
         << "\t" << c.saves.size() << "\n";
     for (const auto& s : c.saves)
       out << "S\t" << Hex(s.name) << "\t" << Hex(s.title) << "\t" << s.size << "\t"
-          << Hex(s.modified) << "\t" << (s.entry + 1) << "\n";
+          << Hex(s.modified) << "\t" << (s.entry + 1) << "\t" << Hex(s.icon) << "\n";
   }
   AtomicFile file(index_path);
   file.stream() << out.str();

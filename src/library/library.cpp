@@ -98,6 +98,7 @@ void ReadPS2(manager::TPS2MFMSYS& m, CardEntry& card) {
     save.product = ProductCode(save.name);
     save.size = listed.size;
     save.title = listed.title;
+    save.icon = listed.list_icon;
     save.modified = card::FormatCardTime(
         Bytes(listed.folder.Header.data() + card::entry::kModified, 8));
     card.saves.push_back(std::move(save));

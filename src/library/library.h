@@ -33,6 +33,7 @@ struct SaveEntry {
   uint64_t size = 0;    // bytes the save takes on the card
   std::string modified; // "YYYY-MM-DD hh:mm:ss" of the folder's stamp; empty on PS1
   int entry = -1;       // PS1: the directory entry of its first block
+  std::string icon;     // the list icon's file "icon.sys" names; empty without one (PS1)
 };
 
 struct CardEntry {

@@ -85,7 +85,7 @@ std::string WholeListing(const std::string& path, const std::string& work) {
   for (const auto& save : listing.saves)
     out += save.folder.Name + "|" + save.title + "|" + std::to_string(save.size) + "|" +
            card::FormatCardTime(Bytes(save.folder.Header.data() + card::entry::kModified, 8)) +
-           "\n";
+           "|" + save.list_icon + "\n";
   return out + std::to_string(listing.capacity) + " " + std::to_string(listing.free);
 }
 
@@ -95,7 +95,7 @@ std::string LibraryListing(const CardEntry& card) {
   for (const auto& save : card.saves)
     out += card.ps1 ? save.name + "|" + save.title + "\n"
                     : save.name + "|" + save.title + "|" + std::to_string(save.size) + "|" +
-                          save.modified + "\n";
+                          save.modified + "|" + save.icon + "\n";
   return card.ps1 ? out : out + std::to_string(card.capacity) + " " + std::to_string(card.free);
 }
 
