@@ -64,8 +64,8 @@ int AdapterDevices(Context& c, std::ostream& out) {
   return answers ? kExitOk : kExitFailed;
 }
 
-// The PS1 card readers on the port named with --reader, or on every port
-// with a known USB-serial bridge.
+// The PS1 card reader named with --reader, or every PS3 memory card adaptor
+// and the readers on every port with a known USB-serial bridge.
 int ReaderDevices(Context& c, std::ostream& json) {
   std::vector<std::string> named;
   if (!c.source.reader.empty()) named.push_back(c.source.reader);
@@ -78,7 +78,8 @@ int ReaderDevices(Context& c, std::ostream& json) {
       const auto slot = found.device->CardPresent();
       card = !slot                              ? "no answer"
              : *slot == link::PS1Slot::kPS1     ? "PS1 card"
-             : *slot == link::PS1Slot::kOther   ? "a card it cannot read"
+             : *slot == link::PS1Slot::kOther   ? "a card it cannot read (" +
+                                                      found.device->LastError() + ")"
                                                 : "empty";
     }
     if (c.json) {

@@ -204,8 +204,10 @@ void BuildParser(CLI::App& app, Context& c, Runner& chosen) {
                  "a card image (PS1 by its size of 131,072 bytes, else PS2)");
   app.add_option("--sm-image", c.source.sm_image, "a SmartMedia image");
   app.add_option("--reader", c.source.reader,
-                 "a PS1 card reader's serial port (MemCARDuino, PS1CardLink, DexDrive) for the "
-                 "ps1 commands; devices probes only it");
+                 "a PS1 card reader for the ps1 commands: a serial port (MemCARDuino, "
+                 "PS1CardLink, DexDrive), or a PS3 memory card adaptor as usb:054c:02ea (the "
+                 "first one plugged in) or usb:BUS-PORT as devices lists it; devices probes "
+                 "only it");
   app.add_option("--slot", c.source.slot, "card or smartmedia (the adapter's slot)")
       ->check(CLI::IsMember({"card", "smartmedia"}));
   app.add_option("--workdir", c.source.workdir, "folder of the settings and the cache's temp file");

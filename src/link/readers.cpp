@@ -1,11 +1,13 @@
 #include "link/readers.h"
 
+#include "link/ps3_adaptor.h"
 #include "link/serial_port.h"
 #include "link/serial_readers.h"
 
 namespace travosk::link {
 
 std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why) {
+  if (PS3Adaptor::Names(port)) return PS3Adaptor::Open(port, why);
   // A DexDrive answers its wake-up at once, where a MemCARDuino board first
   // sits out its reset: the drive is asked first, so that neither kind waits
   // long for the other.
@@ -26,9 +28,11 @@ std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why)
 
 std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named) {
   std::vector<std::string> ports = named;
-  if (ports.empty())
+  if (ports.empty()) {
+    ports = PS3Adaptor::List();
     for (const SerialPortInfo& port : ListSerialPorts())
       if (IsKnownReaderBridge(port)) ports.push_back(port.path);
+  }
   std::vector<ReaderFound> found;
   for (const std::string& port : ports) {
     ReaderFound f;

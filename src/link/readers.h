@@ -1,5 +1,6 @@
-// Finding and opening the PS1 card readers: the serial ones on the ports the
-// user names or on the ports whose USB bridge such boards carry.
+// Finding and opening the PS1 card readers: the PS3 memory card adaptors on
+// USB, and the serial ones on the ports the user names or on the ports whose
+// USB bridge such boards carry.
 #pragma once
 
 #include <memory>
@@ -10,8 +11,9 @@
 
 namespace travosk::link {
 
-// The reader on the serial port at `port` (the DexDrive is asked first, then
-// a board of the MemCARDuino command set). Null, with the reason in `why`.
+// The PS3 memory card adaptor named "usb:..." (ps3_adaptor.h), or the reader
+// on the serial port at `port` (the DexDrive is asked first, then a board of
+// the MemCARDuino command set). Null, with the reason in `why`.
 std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why);
 
 struct ReaderFound {
@@ -20,8 +22,9 @@ struct ReaderFound {
   std::string why;                    // then, why
 };
 
-// The readers on the named ports, or (none named) on every port with a
-// known USB-serial bridge. Every port probed is listed.
+// The readers on the named ports, or (none named) every PS3 memory card
+// adaptor plugged in and the readers on every port with a known USB-serial
+// bridge. Every port probed is listed.
 std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named = {});
 
 }  // namespace travosk::link

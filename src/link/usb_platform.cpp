@@ -183,6 +183,10 @@ uint32_t UsbPlatform::NodeOf(libusb_device* device) {
          libusb_get_device_address(device);
 }
 
+std::string UsbPlatform::PathOf(libusb_device* device) {
+  return link::PathOf(device);
+}
+
 std::optional<std::vector<std::string>> UsbPlatform::ListInterfaces() {
   std::vector<std::string> paths;
   for (libusb_device* device : DeviceList(context_.get())) {

@@ -72,6 +72,9 @@ class UsbPlatform final : public Platform {
 
   // The device node number of a USB device: bus << 8 | address.
   static uint32_t NodeOf(libusb_device* device);
+  // The device path of a USB device ("usb:1-2.3"), which the PS1 card
+  // readers on USB take as well.
+  static std::string PathOf(libusb_device* device);
   // A device of the adapter's came or went: called on the hot-plug thread.
   void NoteHotplug(uint32_t node, bool arrived);
 

@@ -18,7 +18,7 @@ namespace travosk::usbtest {
 // own thread, once per request that libusb makes of the device node.
 class EmulatedAdapter {
  public:
-  EmulatedAdapter(sim::Adapter& adapter, const UsbDeviceSetup& setup, std::string syspath)
+  EmulatedAdapter(UsbFunction& adapter, const UsbDeviceSetup& setup, std::string syspath)
       : adapter_(adapter), setup_(setup), syspath_(std::move(syspath)) {}
   ~EmulatedAdapter() {
     for (auto* urb : pending_) g_object_unref(urb);
@@ -31,6 +31,7 @@ class EmulatedAdapter {
     std::lock_guard lock(mutex_);
     faults_ = faults;
   }
+  std::mutex& mutex() { return mutex_; }
   uint64_t Seen(const std::string& what) {
     std::lock_guard lock(mutex_);
     auto it = seen_.find(what);
@@ -46,7 +47,7 @@ class EmulatedAdapter {
   void Finish(UMockdevIoctlData* urb_data, int status, const uint8_t* in, int length);
   void ServePendingReads();
 
-  sim::Adapter& adapter_;
+  UsbFunction& adapter_;
   UsbDeviceSetup setup_;
   std::string syspath_;
   std::mutex mutex_;
@@ -88,8 +89,13 @@ namespace travosk::usbtest {
 namespace {
 
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-constexpr uint8_t kReadEndpoint = 0x82;  // listed first: the read pipe
-constexpr uint8_t kWriteEndpoint = 0x01;
+
+// The first bulk endpoint of the direction: the one its transfers go to.
+uint8_t BulkEndpoint(const UsbDeviceSetup& setup, bool in) {
+  for (const UsbEndpoint& e : setup.endpoints)
+    if (e.type == 2 && ((e.address & 0x80) != 0) == in) return e.address;
+  return 0;
+}
 
 UMockdevIoctlData* Resolve(UMockdevIoctlData* data, size_t offset, size_t length) {
   GError* error = nullptr;
@@ -102,15 +108,21 @@ UMockdevIoctlData* Resolve(UMockdevIoctlData* data, size_t offset, size_t length
 std::vector<uint8_t> Descriptors(const UsbDeviceSetup& setup) {
   const uint8_t lo_v = setup.vendor & 0xFF, hi_v = setup.vendor >> 8;
   const uint8_t lo_p = setup.product & 0xFF, hi_p = setup.product >> 8;
-  const uint8_t lo_d = sim::kUsbVersion & 0xFF, hi_d = sim::kUsbVersion >> 8;
-  return {// device: USB 2.0, vendor-specific, 64-byte control packets, strings 1..3, one config
-          18, 1, 0x00, 0x02, 0xFF, 0, 0, 64, lo_v, hi_v, lo_p, hi_p, lo_d, hi_d, 1, 2, 3, 1,
-          // configuration 1: one interface, 32 bytes in all, bus powered 100 mA
-          9, 2, 32, 0, 1, 1, 0, 0x80, 50,
-          // interface 0, setting 0: two endpoints, vendor class
-          9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
-          // the read pipe (bulk in), then the write pipe (bulk out), 512-byte packets
-          7, 5, kReadEndpoint, 2, 0x00, 0x02, 0, 7, 5, kWriteEndpoint, 2, 0x00, 0x02, 0};
+  const uint8_t lo_d = setup.version & 0xFF, hi_d = setup.version >> 8;
+  const auto endpoints = static_cast<uint8_t>(setup.endpoints.size());
+  const auto total = static_cast<uint8_t>(9 + 9 + 7 * endpoints);
+  std::vector<uint8_t> bytes = {
+      // device: USB 2.0, vendor-specific, 64-byte control packets, strings 1..3, one config
+      18, 1, 0x00, 0x02, 0xFF, 0, 0, 64, lo_v, hi_v, lo_p, hi_p, lo_d, hi_d, 1, 2, 3, 1,
+      // configuration 1: one interface, bus powered 100 mA
+      9, 2, total, 0, 1, 1, 0, 0x80, 50,
+      // interface 0, setting 0: vendor class
+      9, 4, 0, 0, endpoints, 0xFF, 0, 0, 0};
+  for (const UsbEndpoint& e : setup.endpoints)
+    bytes.insert(bytes.end(),
+                 {7, 5, e.address, e.type, static_cast<uint8_t>(e.packet & 0xFF),
+                  static_cast<uint8_t>(e.packet >> 8), e.type == 3 ? uint8_t{10} : uint8_t{0}});
+  return bytes;
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -162,8 +174,8 @@ bool EmulatedAdapter::Control(const uint8_t* setup, uint8_t* data, int& length) 
     if (index == 0) {
       answer = {4, 3, 0x09, 0x04};  // English (United States)
     } else {
-      text = index == 1   ? sim::kUsbManufacturer
-             : index == 2 ? sim::kUsbProductName
+      text = index == 1   ? setup_.manufacturer
+             : index == 2 ? setup_.product_name
              : index == 3 ? setup_.serial
                           : std::string();
       if (text.empty()) return false;
@@ -227,13 +239,13 @@ void EmulatedAdapter::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg
       Finish(urb_data, -EPIPE, nullptr, 0);  // a request the device does not know stalls
     }
   } else if (urb.type != USBDEVFS_URB_TYPE_BULK) {
-    // Both endpoints are bulk ones (Descriptors): the kernel refuses a
-    // transfer of another kind on them, and so does the emulation.
+    // The served endpoints are bulk ones (Descriptors): the kernel refuses
+    // a transfer of another kind on them, and so does the emulation.
     ++seen_["SUBMITURB of the wrong kind"];
     Finish(urb_data, -EINVAL, nullptr, 0);
   } else if (in) {
     ++seen_["SUBMITURB bulk in"];
-    if (urb.endpoint != kReadEndpoint) {
+    if (urb.endpoint != BulkEndpoint(setup_, true)) {
       Finish(urb_data, -EPIPE, nullptr, 0);
     } else if (faults_.stall_next_read) {
       faults_.stall_next_read = false;
@@ -244,7 +256,7 @@ void EmulatedAdapter::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg
     }
   } else {
     ++seen_["SUBMITURB bulk out"];
-    const long n = urb.endpoint == kWriteEndpoint && buffer != nullptr
+    const long n = urb.endpoint == BulkEndpoint(setup_, false) && buffer != nullptr
                        ? adapter_.Write(buffer->data, static_cast<size_t>(urb.buffer_length))
                        : -1;
     if (n < 0 && !adapter_.plugged()) {
@@ -347,6 +359,7 @@ UsbTestbed::~UsbTestbed() {
   // The test bed goes first: its thread stops calling the handlers.
   g_object_unref(testbed_);
   adapters_.clear();
+  owned_.clear();
 }
 
 std::string UsbTestbed::Root() const {
@@ -357,6 +370,17 @@ std::string UsbTestbed::Root() const {
 }
 
 std::string UsbTestbed::Add(sim::Adapter& adapter, const UsbDeviceSetup& setup) {
+  owned_.push_back(std::make_unique<FunctionOf<sim::Adapter>>(adapter));
+  return Add(*owned_.back(), setup);
+}
+
+std::unique_lock<std::mutex> UsbTestbed::Hold(const std::string& syspath) {
+  for (auto& adapter : adapters_)
+    if (adapter->syspath() == syspath) return std::unique_lock(adapter->mutex());
+  throw std::runtime_error("no emulated device at " + syspath);
+}
+
+std::string UsbTestbed::Add(UsbFunction& adapter, const UsbDeviceSetup& setup) {
   char name[32];
   std::snprintf(name, sizeof name, "%d-%d", setup.bus, setup.port);
   const std::string node = DevNode(setup);
