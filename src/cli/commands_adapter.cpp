@@ -78,8 +78,8 @@ int ReaderDevices(Context& c, std::ostream& json) {
       const auto slot = found.device->CardPresent();
       card = !slot                              ? "no answer"
              : *slot == link::PS1Slot::kPS1     ? "PS1 card"
-             : *slot == link::PS1Slot::kOther   ? "a card it cannot read (" +
-                                                      found.device->LastError() + ")"
+             : *slot == link::PS1Slot::kOther   ? "a card it cannot read: " +
+                                                      found.device->LastError()
                                                 : "empty";
     }
     if (c.json) {

@@ -206,8 +206,8 @@ std::optional<PS1Slot> PS3Adaptor::CardPresent() {
       return PS1Slot::kPS1;
     case 2:
       error_ = "the card in the " + Identity() +
-               " is a PS2 card: the adaptor lets one be reached only after an authentication "
-               "exchange, which this program does not carry (a PS2 card is read in the TRAVOSK "
+               " is a PS2 card, which the adaptor lets be reached only after an authentication "
+               "exchange that this program does not carry (PS2 cards are read in the TRAVOSK "
                "adapter)";
       return PS1Slot::kOther;
     default:
