@@ -57,7 +57,7 @@ Source::Source(const SourceOptions& options) : close_error_(options.close_error)
     // adapter's device for the whole command.
     locks_.push_back(link::CardLock::OnDevice(options.reader, wait));
     std::string why;
-    auto reader = link::OpenReader(options.reader, why);
+    auto reader = link::OpenReader(options.reader, why, options.reader_slot);
     if (!reader) throw InOutError(options.reader, why);
     reader_ = std::make_unique<manager::ReaderSession>(std::move(reader), work_folder);
   } else if (images) {

@@ -25,6 +25,7 @@ struct SourceOptions {
   std::string sm_image;   // a SmartMedia image
   std::string slot = "card";
   std::string reader;     // a PS1 card reader's port: the ps1 commands go through it
+  int reader_slot = 1;    // and its card slot
   std::string workdir;    // settings and the cache's temp file
   // The command only reads: an image the user may not write is opened
   // without write access, and what a mount would mend on it is mended in

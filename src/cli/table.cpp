@@ -208,6 +208,10 @@ void BuildParser(CLI::App& app, Context& c, Runner& chosen) {
                  "PS1CardLink, DexDrive), or a PS3 memory card adaptor as usb:054c:02ea (the "
                  "first one plugged in) or usb:BUS-PORT as devices lists it; devices probes "
                  "only it");
+  app.add_option("--reader-slot", c.source.reader_slot,
+                 "the reader's card slot, 1 (the default) or 2 (a PS1CardLink from version 1.1 "
+                 "has two)")
+      ->check(CLI::Range(1, 2));
   app.add_option("--slot", c.source.slot, "card or smartmedia (the adapter's slot)")
       ->check(CLI::IsMember({"card", "smartmedia"}));
   app.add_option("--workdir", c.source.workdir, "folder of the settings and the cache's temp file");

@@ -8,4 +8,10 @@ uint8_t FrameXor(int frame, const uint8_t* frame128) {
   return x;
 }
 
+bool PS1Device::ChooseSlot(int slot) {
+  if (slot == 1) return true;
+  error_ = Identity() + " has one card slot, slot 1";
+  return false;
+}
+
 }  // namespace travosk::link

@@ -32,6 +32,10 @@ class PS1Device {
   // Whether a write gets the card's own answer: a device that answers every
   // frame write needs no read-back to know that the writes arrived.
   virtual bool WritesAnswered() const { return true; }
+  // Turns the device to its card slot 1 or 2; false, with the reason in
+  // LastError(), on a device without that slot. Most devices have slot 1
+  // alone.
+  [[nodiscard]] virtual bool ChooseSlot(int slot);
 
   const std::string& LastError() const { return error_; }
   // Bytes moved on the wire both ways since the device was opened.

@@ -6,7 +6,9 @@
 
 namespace travosk::link {
 
-std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why) {
+namespace {
+
+std::unique_ptr<PS1Device> OpenOn(const std::string& port, std::string& why) {
   if (PS3Adaptor::Names(port)) return PS3Adaptor::Open(port, why);
   // A DexDrive answers its wake-up at once, where a MemCARDuino board first
   // sits out its reset: the drive is asked first, so that neither kind waits
@@ -24,6 +26,17 @@ std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why)
                   "\" (tried DexDrive, MemCARDuino and PS1CardLink)"
             : duino_why;
   return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why, int slot) {
+  auto device = OpenOn(port, why);
+  if (device && !device->ChooseSlot(slot)) {
+    why = device->LastError();
+    return nullptr;
+  }
+  return device;
 }
 
 std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named) {

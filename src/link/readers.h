@@ -13,8 +13,9 @@ namespace travosk::link {
 
 // The PS3 memory card adaptor named "usb:..." (ps3_adaptor.h), or the reader
 // on the serial port at `port` (the DexDrive is asked first, then a board of
-// the MemCARDuino command set). Null, with the reason in `why`.
-std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why);
+// the MemCARDuino command set), turned to its card slot `slot` (1 or 2).
+// Null, with the reason in `why`.
+std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why, int slot = 1);
 
 struct ReaderFound {
   std::string port;

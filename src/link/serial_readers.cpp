@@ -14,6 +14,8 @@ constexpr uint8_t kIdentify = 0xA0;  // -> "MCDINO" or "PS1CLNK"
 constexpr uint8_t kVersion = 0xA1;   // -> one byte, major << 4 | minor
 constexpr uint8_t kRead = 0xA2;      // MSB LSB -> 128 bytes, XOR, status
 constexpr uint8_t kWrite = 0xA3;     // MSB LSB 128 bytes XOR -> status
+constexpr uint8_t kSlot = 0xA4;      // slot (0 or 1) -> nothing; PS1CardLink from 1.1
+constexpr uint8_t kSlotsSince = 0x11;
 constexpr uint8_t kGood = 0x47;
 constexpr uint8_t kBadChecksum = 0x4E;
 constexpr uint8_t kBadFrame = 0xFF;
@@ -126,7 +128,20 @@ bool SerialPS1Device::Receive(uint8_t* data, size_t count, int timeout_ms) {
 std::string DuinoReader::Identity() const {
   const char* name = kind_ == Kind::kMemCARDuino ? "MemCARDuino" : "PS1CardLink";
   return std::string(name) + " " + std::to_string(version_ >> 4) + "." +
-         std::to_string(version_ & 0x0F) + " on " + port_.Path();
+         std::to_string(version_ & 0x0F) + " on " + port_.Path() +
+         (slot_ == 2 ? ", slot 2" : "");
+}
+
+bool DuinoReader::ChooseSlot(int slot) {
+  if (kind_ != Kind::kPS1CardLink || version_ < duino::kSlotsSince) {
+    if (slot == 1) return true;
+    error_ = Identity() + " has one card slot, slot 1 (a PS1CardLink from version 1.1 has two)";
+    return false;
+  }
+  const uint8_t request[2] = {duino::kSlot, static_cast<uint8_t>(slot - 1)};
+  if (!Send(request, sizeof request)) return false;
+  slot_ = slot;
+  return true;
 }
 
 int DuinoReader::ReadOnce(int frame, uint8_t* frame128, uint8_t& status) {

@@ -36,6 +36,10 @@ class DuinoReader : public SerialPS1Device {
   std::optional<PS1Slot> CardPresent() override;
   bool ReadFrame(int frame, uint8_t* frame128) override;
   bool WriteFrame(int frame, const uint8_t* frame128) override;
+  // A PS1CardLink from version 1.1 has two slots and is told which one to
+  // use; the console it runs on keeps the choice from one program to the
+  // next, so it is told every time.
+  bool ChooseSlot(int slot) override;
   Kind kind() const { return kind_; }
   int baud() const { return baud_; }
 
@@ -43,6 +47,7 @@ class DuinoReader : public SerialPS1Device {
   Kind kind_ = Kind::kMemCARDuino;
   uint8_t version_ = 0;
   int baud_ = 0;
+  int slot_ = 1;
   bool Greet();
   // Reads the frame once: 1 good, 0 an answer that did not check out, -1 no
   // usable answer at all.

@@ -56,13 +56,13 @@ bool ReaderFirmware::Write(int frame, const uint8_t* data) {
     return false;
   }
   if (faults.silent_after_writes > 0) --faults.silent_after_writes;
-  std::copy_n(data, kFrame, card_->begin() + static_cast<long>(frame * kFrame));
+  std::copy_n(data, kFrame, Slot()->begin() + static_cast<long>(frame * kFrame));
   ++frames_written;
   return true;
 }
 
 void ReaderFirmware::AppendFrame(int frame, std::vector<uint8_t>& out) {
-  const uint8_t* data = card_->data() + frame * kFrame;
+  const uint8_t* data = Slot()->data() + frame * kFrame;
   out.insert(out.end(), data, data + kFrame);
   uint8_t x = Xor(frame, data);
   if (faults.corrupt_reads > 0) {
@@ -85,7 +85,7 @@ size_t ReaderFirmware::Duino(std::vector<uint8_t>& out) {
     case 0xA2: {
       if (pending_.size() < 3) return 0;
       const int frame = p[1] << 8 | p[2];
-      if (!card_ || frame >= kFrames) {
+      if (!Slot() || frame >= kFrames) {
         // No card drives the bus: everything reads as its idle level.
         out.insert(out.end(), kFrame + 2, 0xFF);
         return 3;
@@ -94,13 +94,18 @@ size_t ReaderFirmware::Duino(std::vector<uint8_t>& out) {
       out.push_back(0x47);
       return 3;
     }
+    case 0xA4:  // the slot, from PS1CardLink 1.1: no answer
+      if (kind_ != ReaderKind::kPS1CardLink) return 1;
+      if (pending_.size() < 2) return 0;
+      on_second_ = p[1] > 0;
+      return 2;
     case 0xA3: {
       constexpr size_t kLength = 3 + kFrame + 1;
       if (pending_.size() < kLength) return 0;
       const int frame = p[1] << 8 | p[2];
       bool garbled = faults.garble_writes > 0;
       if (garbled) --faults.garble_writes;
-      if (!card_)
+      if (!Slot())
         out.push_back(0xFF);
       else if (frame >= kFrames)
         out.push_back(0xFF);
@@ -142,7 +147,7 @@ size_t ReaderFirmware::Dex(std::vector<uint8_t>& out) {
       out.push_back(0x22);
       return 4 + 17;
     case 0x27:
-      reply(card_ ? 0x23 : 0x22);
+      reply(Slot() ? 0x23 : 0x22);
       return 4;
     case 0x07:  // the light: no answer
       if (n < 5) return 0;
@@ -150,7 +155,7 @@ size_t ReaderFirmware::Dex(std::vector<uint8_t>& out) {
     case 0x02: {
       if (n < 6) return 0;
       const int frame = p[5] << 8 | p[4];
-      if (!card_ || frame >= kFrames) {
+      if (!Slot() || frame >= kFrames) {
         reply(0x22);
         return 6;
       }
@@ -164,10 +169,10 @@ size_t ReaderFirmware::Dex(std::vector<uint8_t>& out) {
       const int frame = p[4] << 8 | p[5];
       const bool whole = p[6] == Reverse(p[4]) && p[7] == Reverse(p[5]) &&
                          Xor(frame, p + 8) == p[8 + kFrame] && frame < kFrames;
-      if (!card_) {
+      if (!Slot()) {
         reply(0x22);
       } else if (whole) {
-        const bool same = std::equal(p + 8, p + 8 + kFrame, card_->begin() + frame * kFrame);
+        const bool same = std::equal(p + 8, p + 8 + kFrame, Slot()->begin() + frame * kFrame);
         if (Write(frame, p + 8)) reply(same ? 0x29 : 0x28);
       }
       // A garbled write gets no answer: the drive waits for a command.

@@ -27,6 +27,9 @@ class ReaderFirmware {
   std::vector<uint8_t> Receive(const uint8_t* data, size_t count);
   // Puts a card in the slot (null: takes it out).
   void Insert(std::vector<uint8_t>* card) { card_ = card; }
+  // A PS1CardLink's second slot, which the PC chooses with A4 01 (A4 00 the
+  // first); the choice stays while the console runs.
+  void InsertSecond(std::vector<uint8_t>* card) { second_ = card; }
   // Plugged in again after it was gone: a fresh start, without faults.
   void Replug() {
     gone = false;
@@ -44,7 +47,11 @@ class ReaderFirmware {
  private:
   ReaderKind kind_;
   std::vector<uint8_t>* card_;
+  std::vector<uint8_t>* second_ = nullptr;
+  bool on_second_ = false;
   std::vector<uint8_t> pending_;
+  // The card in the slot the reader is turned to (null: none).
+  std::vector<uint8_t>* Slot() const { return on_second_ ? second_ : card_; }
   // Takes one whole command from pending_ into out: its length, 0 when the
   // command is not complete yet.
   size_t Duino(std::vector<uint8_t>& out);

@@ -216,5 +216,46 @@ TEST(OtherDevice, OnThePortIsNoReader) {
   fs::remove_all(dir);
 }
 
+TEST(ReaderSlots, APS1CardLinkIsTurnedToTheSlotNamedAndOtherReadersHaveOne) {
+  const fs::path dir = fs::temp_directory_path() / ("travosk-slots-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "devices");
+  ::setenv("TRAVOSK_DEVICE_ROOT", (dir / "devices").c_str(), 1);
+  const std::string work = (dir / "work").string();
+  std::vector<uint8_t> first = TwoSaves();
+  std::vector<uint8_t> second = manager::FormattedPS1Card();
+  for (size_t i = 8192; i < second.size(); ++i) second[i] = static_cast<uint8_t>(i * 29);
+  const std::vector<uint8_t> first_before = first, second_before = second;
+  serialtest::SerialTestbed bed;
+  sim::ReaderFirmware cardlink(ReaderKind::kPS1CardLink, &first);
+  cardlink.InsertSecond(&second);
+  sim::ReaderFirmware duino(ReaderKind::kMemCARDuino, &first);
+  const std::string link_port = bed.Add(cardlink), duino_port = bed.Add(duino);
+
+  auto r = testing::RunCli(
+      {"--reader", link_port, "--reader-slot", "2", "ps1", "dump", (dir / "2.mcr").string()}, work);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "2.mcr"), second_before);
+  // The console keeps its slot: a command without one turns it back to 1.
+  r = testing::RunCli({"--reader", link_port, "ps1", "dump", (dir / "1.mcr").string()}, work);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "1.mcr"), first_before);
+  r = testing::RunCli({"--reader", link_port, "--reader-slot", "2", "--yes", "ps1", "write",
+                       (dir / "1.mcr").string()},
+                      work);
+  ASSERT_EQ(r.code, 0) << r.err;
+  {
+    std::lock_guard lock(bed.mutex());
+    EXPECT_EQ(second, first_before);
+    EXPECT_EQ(first, first_before);
+  }
+
+  r = testing::RunCli({"--reader", duino_port, "--reader-slot", "2", "ps1", "ls"}, work);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("MemCARDuino 0.8 on " + duino_port + " has one card slot"),
+            std::string::npos)
+      << r.err;
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace travosk
