@@ -31,7 +31,12 @@ QStringList ChosenNames(const QListWidget& list) {
 QString TForm1::CardName(int image) const {
   if (image >= 0 && image < static_cast<int>(images_.size())) {
     const OpenedImage& opened = *images_[static_cast<size_t>(image)];
-    if (opened.reader) return QString::fromStdString(opened.reader->Reader().Identity());
+    // A reader by its kind and its port's own name, short enough for the
+    // device dialog's buttons: "MemCARDuino 0.8 ttyUSB0".
+    if (opened.reader) {
+      const QString identity = QString::fromStdString(opened.reader->Reader().Identity());
+      return identity.left(identity.indexOf(" on ")) + " " + QFileInfo(opened.path).fileName();
+    }
     return QFileInfo(opened.path).fileName();
   }
   return "adapter";

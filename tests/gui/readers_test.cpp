@@ -31,7 +31,8 @@ class ReadersTest : public QObject {
     w.FindReaders1->trigger();
     QCOMPARE(rig.ListNames(),
              (QStringList{"BASLUS-00101TRAVOSK", "BASLUS-00102STARS", "BISLPS-00104BALL"}));
-    QVERIFY(w.Label1->text().contains(QString::fromStdString(port)));
+    QCOMPARE(w.Label1->text(),
+             "MemCARDuino 0.8 " + QFileInfo(QString::fromStdString(port)).fileName());
 
     // A save backed up through the reader is the card's own bytes.
     rig.Select("BASLUS-00102STARS");
