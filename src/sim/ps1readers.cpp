@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/ps1frame.h"
+
 namespace travosk::sim {
 
 namespace {
-constexpr size_t kFrame = 128;
-constexpr int kFrames = 1024;
-
-uint8_t Xor(int frame, const uint8_t* data) {
-  uint8_t x = static_cast<uint8_t>((frame >> 8) ^ (frame & 0xFF));
-  for (size_t i = 0; i < kFrame; ++i) x ^= data[i];
-  return x;
-}
 
 uint8_t Reverse(uint8_t b) {
   uint8_t r = 0;
@@ -64,7 +58,7 @@ bool ReaderFirmware::Write(int frame, const uint8_t* data) {
 void ReaderFirmware::AppendFrame(int frame, std::vector<uint8_t>& out) {
   const uint8_t* data = Slot()->data() + frame * kFrame;
   out.insert(out.end(), data, data + kFrame);
-  uint8_t x = Xor(frame, data);
+  uint8_t x = FrameChecksum(frame, data);
   if (faults.corrupt_reads > 0) {
     --faults.corrupt_reads;
     x ^= 0x01;
@@ -109,7 +103,7 @@ size_t ReaderFirmware::Duino(std::vector<uint8_t>& out) {
         out.push_back(0xFF);
       else if (frame >= kFrames)
         out.push_back(0xFF);
-      else if (garbled || Xor(frame, p + 3) != p[3 + kFrame])
+      else if (garbled || FrameChecksum(frame, p + 3) != p[3 + kFrame])
         out.push_back(0x4E);
       else if (Write(frame, p + 3))
         out.push_back(0x47);
@@ -168,7 +162,7 @@ size_t ReaderFirmware::Dex(std::vector<uint8_t>& out) {
       if (n < kLength) return 0;
       const int frame = p[4] << 8 | p[5];
       const bool whole = p[6] == Reverse(p[4]) && p[7] == Reverse(p[5]) &&
-                         Xor(frame, p + 8) == p[8 + kFrame] && frame < kFrames;
+                         FrameChecksum(frame, p + 8) == p[8 + kFrame] && frame < kFrames;
       if (!Slot()) {
         reply(0x22);
       } else if (whole) {

@@ -3,18 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/ps1frame.h"
+
 namespace travosk::sim {
-
-namespace {
-constexpr size_t kFrame = 128;
-constexpr int kFrames = 1024;
-
-uint8_t Xor(int frame, const uint8_t* data) {
-  uint8_t x = static_cast<uint8_t>((frame >> 8) ^ (frame & 0xFF));
-  for (size_t i = 0; i < kFrame; ++i) x ^= data[i];
-  return x;
-}
-}  // namespace
 
 long AdaptorFirmware::Write(const uint8_t* data, size_t count) {
   if (!plugged_) return -1;
@@ -66,7 +57,7 @@ std::vector<uint8_t> AdaptorFirmware::Card(const uint8_t* c, size_t count) {
     }
     const uint8_t* data = card_->data() + static_cast<size_t>(frame) * kFrame;
     std::copy_n(data, kFrame, out.begin() + 10);
-    uint8_t x = Xor(frame, data);
+    uint8_t x = FrameChecksum(frame, data);
     if (faults.corrupt_reads > 0) {
       --faults.corrupt_reads;
       x ^= 0x01;
@@ -84,7 +75,7 @@ std::vector<uint8_t> AdaptorFirmware::Card(const uint8_t* c, size_t count) {
     if (garbled) --faults.garble_writes;
     if (frame >= kFrames) {
       out[end + 2] = 0xFF;
-    } else if (garbled || Xor(frame, c + 6) != c[6 + kFrame]) {
+    } else if (garbled || FrameChecksum(frame, c + 6) != c[6 + kFrame]) {
       out[end + 2] = 0x4E;
     } else if (faults.unplug_after_writes == 0) {
       plugged_ = false;  // pulled out before this frame reached the card
