@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/page.h"
 
 namespace travosk::formats {
 
@@ -76,7 +77,7 @@ ImageFormat Ps1ImageFormatForPath(std::string_view path);
 std::vector<uint8_t> WritePs1Image(Bytes card, ImageFormat format);
 
 // The largest card image a file may hold: 64 MB of 528-byte pages.
-inline constexpr uint64_t kLargestImageBytes = (uint64_t{64} << 20) / 512 * 528;
+inline constexpr uint64_t kLargestImageBytes = (uint64_t{64} << 20) / page::kDataBytes * page::kBytes;
 
 // A whole file's bytes as a card image: its layout when it holds a card, else
 // nullopt (the file is then taken for a save). A PS2 image opens with its
