@@ -2,13 +2,10 @@
 // found as a card beside the open images, so that the device dialog offers
 // it and every PS1 command (list, backup, restore, delete, copy, whole-card
 // read and write, format) runs through it as through the adapter.
-#include <QFileInfo>
-#include <QLabel>
 #include <algorithm>
 
 #include "app/mainwindow.h"
 #include "app/strings.h"
-#include "app/texts.h"
 #include "link/readers.h"
 
 namespace travosk {
@@ -18,20 +15,18 @@ void TForm1::FindReadersClick() {
     SetOperationCaption("Find PS1 card readers");
     ShowNotify("Looking for PS1 card readers..");
     StartBusy();
-    // A reader open already keeps its port: probing it again answers that the
-    // port is busy, and the reader stays as it is.
+    // A reader open already is not probed again: it stays as it is.
+    std::vector<std::string> open;
+    for (const auto& image : images_)
+      if (image->reader) open.push_back(PathOf(image->path));
     std::vector<link::ReaderFound> found;
-    CardWork([&] { found = link::FindReaders(); });
+    CardWork([&] { found = link::FindReaders({}, open); });
     StopBusy();
     HideNotify();
     int first_new = -1;
     QStringList missed;
     for (link::ReaderFound& f : found) {
       const QString port = QString::fromStdString(f.port);
-      const bool open = std::any_of(images_.begin(), images_.end(), [&](const auto& image) {
-        return image->reader && image->path == port;
-      });
-      if (open) continue;
       if (!f.device) {
         missed << port + ": " + QString::fromStdString(f.why);
         continue;

@@ -1,5 +1,7 @@
 #include "link/readers.h"
 
+#include <algorithm>
+
 #include "link/ps3_adaptor.h"
 #include "link/serial_port.h"
 #include "link/serial_readers.h"
@@ -39,7 +41,8 @@ std::unique_ptr<PS1Device> OpenReader(const std::string& port, std::string& why,
   return device;
 }
 
-std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named) {
+std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named,
+                                     const std::vector<std::string>& in_use) {
   std::vector<std::string> ports = named;
   if (ports.empty()) {
     ports = PS3Adaptor::List();
@@ -48,6 +51,7 @@ std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named) {
   }
   std::vector<ReaderFound> found;
   for (const std::string& port : ports) {
+    if (std::find(in_use.begin(), in_use.end(), port) != in_use.end()) continue;
     ReaderFound f;
     f.port = port;
     f.device = OpenReader(port, f.why);

@@ -26,6 +26,9 @@ struct ReaderFound {
 // The readers on the named ports, or (none named) every PS3 memory card
 // adaptor plugged in and the readers on every port with a known USB-serial
 // bridge. Every port probed is listed.
-std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named = {});
+// Ports in `in_use` (readers the caller has open) are left out: probing one
+// would reset a board in the middle of the caller's work.
+std::vector<ReaderFound> FindReaders(const std::vector<std::string>& named = {},
+                                     const std::vector<std::string>& in_use = {});
 
 }  // namespace travosk::link

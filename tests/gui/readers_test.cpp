@@ -34,6 +34,13 @@ class ReadersTest : public QObject {
     QCOMPARE(w.Label1->text(),
              "MemCARDuino 0.8 " + QFileInfo(QString::fromStdString(port)).fileName());
 
+    // Looking again leaves the open reader alone: its board hears nothing.
+    const uint64_t heard = board.bytes_in;
+    rig.ui.Clear();
+    w.FindReaders1->trigger();
+    QCOMPARE(rig.ui.Texts("info"), QStringList{"No other PS1 card reader was found."});
+    QCOMPARE(board.bytes_in, heard);
+
     // A save backed up through the reader is the card's own bytes.
     rig.Select("BASLUS-00102STARS");
     rig.ui.Clear();
