@@ -58,4 +58,8 @@ constexpr uint8_t FrameLsb(int frame) {
 }
 uint8_t FrameXor(int frame, const uint8_t* frame128);
 
+// How the readers' errors name a frame ("frame 17") and a status byte ("0x4E").
+std::string FrameName(int frame);
+std::string Hex(uint8_t b);
+
 }  // namespace travosk::link

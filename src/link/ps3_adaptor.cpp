@@ -47,16 +47,6 @@ constexpr int kReadEnd = kReadChecksum + 1;
 constexpr int kWriteEnd = kPS3WriteBytes - 1;
 constexpr int kWriteAcks = kWriteEnd - 2;
 
-std::string FrameName(int frame) {
-  return "frame " + std::to_string(frame);
-}
-
-std::string Hex(uint8_t b) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", b);
-  return text;
-}
-
 std::string UsbError(int rc) {
   if (rc == LIBUSB_ERROR_NO_DEVICE) return "the adaptor is gone (unplugged)";
   if (rc == LIBUSB_ERROR_TIMEOUT) return "the adaptor did not answer in time";

@@ -50,16 +50,6 @@ constexpr uint8_t kInitPayload[17] = {0x54, 0x52, 0x41, 0x56, 0x4F, 0x53, 0x4B, 
                                       0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
 }  // namespace dex
 
-std::string FrameName(int frame) {
-  return "frame " + std::to_string(frame);
-}
-
-std::string Hex(uint8_t b) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", b);
-  return text;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- MemCARDuino
